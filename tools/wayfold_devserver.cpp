@@ -1,0 +1,82 @@
+// wayfold-devserver: the fake Wayfold server as a program, for development and demos.
+//
+//   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE] --user EMAIL:PASSWORD...
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FakeWayfoldServer.h"
+
+namespace {
+
+int usage(const char* message) {
+    std::cerr << message << "\n"
+              << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
+                 " --user EMAIL:PASSWORD [--user ...]\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    fake::ServerOptions options;
+    std::vector<std::pair<std::string, std::string>> users;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) return usage(("missing value of " + option).c_str());
+        const std::string value = argv[++i];
+        if (option == "--host") {
+            host = value;
+        } else if (option == "--port") {
+            port = std::atoi(value.c_str());
+            if (port <= 0 || port > 65535) return usage("bad port");
+        } else if (option == "--data") {
+            options.dataFolder = value;
+        } else if (option == "--cert") {
+            options.certificateFile = value;
+        } else if (option == "--key") {
+            options.privateKeyFile = value;
+        } else if (option == "--user") {
+            const auto colon = value.find(':');
+            if (colon == std::string::npos) return usage("--user wants EMAIL:PASSWORD");
+            users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+        } else {
+            return usage(("unknown option " + option).c_str());
+        }
+    }
+    if (users.empty()) return usage("give at least one --user");
+    if (options.certificateFile.empty() != options.privateKeyFile.empty()) return usage("--cert and --key go together");
+
+    try {
+        fake::FakeWayfoldServer server(options);
+        for (const auto& [email, password] : users) std::cout << email << " " << server.addUser(email, password) << "\n";
+        // SIGINT and SIGTERM are taken by a thread of their own, which stops the server outside signal context.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        std::thread stopper([&] {
+            int received = 0;
+            sigwait(&stopSignals, &received);
+            server.stop();
+        });
+        stopper.detach();
+        std::cout << "Serving on " << (options.certificateFile.empty() ? "http" : "https") << "://" << host << ":" << port
+                  << " (client BaseUrl; REST under /rest)" << std::endl;
+        server.run(host, port);
+        for (const auto& violation : server.violations()) std::cerr << "contract violation: " << violation << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "wayfold-devserver: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
