@@ -1,0 +1,280 @@
+#include "compat/Trash.h"
+
+#include "compat/LastError.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace compat::trash
+{
+namespace
+{
+// The longest file name the file systems take, less room for ".trashinfo".
+constexpr std::size_t maxNameBytes = 255 - 10;
+constexpr int maxNameAttempts = 10000;
+
+std::string parentOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The device of the path, or of its nearest existing ancestor.
+bool deviceOfNearestExisting(std::string path, dev_t& device)
+{
+    for (;;)
+    {
+        struct stat status;
+        if (::stat(path.c_str(), &status) == 0)
+        {
+            device = status.st_dev;
+            return true;
+        }
+        if (errno != ENOENT || path == "/" || path.empty())
+            return false;
+        path = parentOf(path);
+    }
+}
+
+// The mount point of the file system that holds `directory`.
+std::string topDirectoryOf(std::string directory, dev_t device)
+{
+    while (directory != "/")
+    {
+        const std::string parent = parentOf(directory);
+        struct stat status;
+        if (::stat(parent.c_str(), &status) != 0 || status.st_dev != device)
+            break;
+        directory = parent;
+    }
+    return directory;
+}
+
+std::string homeTrash()
+{
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/')
+        return std::string(dataHome) + "/Trash";
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/')
+        return {};
+    return std::string(home) + "/.local/share/Trash";
+}
+
+bool makeDirectories(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
+        return true;
+    if (errno != ENOENT || path == "/")
+        return false;
+    return makeDirectories(parentOf(path)) && (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST);
+}
+
+// A trash folder of our own must be a real directory (not a link to somewhere else) that we own.
+bool isOwnDirectory(const std::string& path)
+{
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0)
+        return false;
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid())
+    {
+        errno = EACCES;
+        return false;
+    }
+    return true;
+}
+
+std::string topDirectoryTrash(const std::string& topDirectory)
+{
+    const std::string base = topDirectory == "/" ? std::string() : topDirectory;
+    const std::string uid = std::to_string(::getuid());
+
+    // An administrator may have prepared a shared, sticky .Trash; a link or a missing sticky bit rules it out.
+    struct stat shared;
+    if (::lstat((base + "/.Trash").c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX))
+    {
+        const std::string own = base + "/.Trash/" + uid;
+        if ((::mkdir(own.c_str(), 0700) == 0 || errno == EEXIST) && isOwnDirectory(own))
+            return own;
+    }
+    const std::string own = base + "/.Trash-" + uid;
+    if ((::mkdir(own.c_str(), 0700) == 0 || errno == EEXIST) && isOwnDirectory(own))
+        return own;
+    return {};
+}
+
+std::string percentEncoded(const std::string& path)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const unsigned char c : path)
+    {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           std::string_view("/-_.!~*'()").find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain)
+            text += static_cast<char>(c);
+        else
+        {
+            text += '%';
+            text += digits[c >> 4];
+            text += digits[c & 15];
+        }
+    }
+    return text;
+}
+
+std::string localTimestamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+// Cuts a name to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string cutName(const std::string& name, std::size_t limit)
+{
+    if (name.size() <= limit)
+        return name;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    return name.substr(0, end);
+}
+
+// Attempt 1 keeps the name; later attempts put ".n" before the extension: "report.2.pdf".
+std::string candidateName(const std::string& name, int attempt)
+{
+    if (attempt == 1)
+        return cutName(name, maxNameBytes);
+    auto dot = name.rfind('.');
+    if (dot == 0 || dot == std::string::npos)
+        dot = name.size();
+    const std::string suffix = "." + std::to_string(attempt);
+    std::string extension = name.substr(dot);
+    if (extension.size() > maxNameBytes / 2)
+        extension.clear();
+    const std::string stem = cutName(name.substr(0, dot), maxNameBytes - suffix.size() - extension.size());
+    return stem + suffix + extension;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size())
+    {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+} // namespace
+
+std::string trashInfoText(const std::string& recordedPath, const std::string& deletionDate)
+{
+    return "[Trash Info]\nPath=" + percentEncoded(recordedPath) + "\nDeletionDate=" + deletionDate + "\n";
+}
+
+std::string trashFolderFor(const std::string& path)
+{
+    struct stat item;
+    if (::lstat(path.c_str(), &item) != 0)
+    {
+        setLastErrorFromErrno(errno, path.c_str());
+        return {};
+    }
+    const std::string home = homeTrash();
+    dev_t homeDevice = 0;
+    if (!home.empty() && deviceOfNearestExisting(home, homeDevice) && homeDevice == item.st_dev)
+    {
+        if (makeDirectories(home) && isOwnDirectory(home))
+            return home;
+        setLastErrorFromErrno(errno, home.c_str());
+        return {};
+    }
+    const std::string trash = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
+    if (trash.empty())
+        setLastErrorFromErrno(errno);
+    return trash;
+}
+
+bool moveToTrash(const std::string& path)
+{
+    if (path.empty() || path[0] != '/' || path.back() == '/')
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const std::string trash = trashFolderFor(path);
+    if (trash.empty())
+        return false;
+    const std::string files = trash + "/files";
+    const std::string info = trash + "/info";
+    for (const std::string& folder : {files, info})
+    {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        {
+            setLastErrorFromErrno(errno, folder.c_str());
+            return false;
+        }
+    }
+
+    const std::string name = baseNameOf(path);
+    const std::string record = trashInfoText(path, localTimestamp());
+    int lastError = EEXIST;
+    for (int attempt = 1; attempt <= maxNameAttempts; ++attempt)
+    {
+        const std::string candidate = candidateName(name, attempt);
+        const std::string infoPath = info + "/" + candidate + ".trashinfo";
+        // The record is created first and exclusively: it reserves the name among concurrent trashers.
+        const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+        {
+            lastError = errno;
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        const bool written = writeAll(fd, record);
+        const int writeError = errno;
+        ::close(fd);
+        if (!written)
+        {
+            ::unlink(infoPath.c_str());
+            lastError = writeError;
+            break;
+        }
+        const std::string target = files + "/" + candidate;
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        lastError = errno;
+        ::unlink(infoPath.c_str());
+        if (lastError != EEXIST)
+            break;
+    }
+    setLastErrorFromErrno(lastError, path.c_str());
+    return false;
+}
+} // namespace compat::trash

@@ -1,0 +1,53 @@
+#pragma once
+// Deletion into the trash: the stand-in for the shell's delete with undo, over the freedesktop.org Trash.
+//
+// An item goes to the trash of its own file system: the home trash ($XDG_DATA_HOME/Trash) when it lives on the same
+// file system, else the trash at the top of its mount ($topdir/.Trash/$uid when an administrator prepared a sticky
+// $topdir/.Trash, otherwise $topdir/.Trash-$uid). The item is renamed into files/ under a free name and described by
+// a record in info/. Nothing is ever copied across file systems or deleted for good: when no trash can be used the
+// deletion fails.
+
+#include "compat/Types.h"
+
+#include <string>
+
+using UINT = unsigned int;
+using HWND = void*;
+using FILEOP_FLAGS = WORD;
+
+inline constexpr UINT FO_MOVE = 1;
+inline constexpr UINT FO_COPY = 2;
+inline constexpr UINT FO_DELETE = 3;
+inline constexpr UINT FO_RENAME = 4;
+
+inline constexpr FILEOP_FLAGS FOF_SILENT = 0x0004;
+inline constexpr FILEOP_FLAGS FOF_NOCONFIRMATION = 0x0010;
+inline constexpr FILEOP_FLAGS FOF_ALLOWUNDO = 0x0040;
+inline constexpr FILEOP_FLAGS FOF_NOCONFIRMMKDIR = 0x0200;
+inline constexpr FILEOP_FLAGS FOF_NOERRORUI = 0x0400;
+
+struct SHFILEOPSTRUCTW
+{
+    HWND hwnd;
+    UINT wFunc;
+    const wchar_t* pFrom; // list of paths, each NUL-terminated, ended by one more NUL
+    const wchar_t* pTo;
+    FILEOP_FLAGS fFlags;
+    BOOL fAnyOperationsAborted;
+    void* hNameMappings;
+    const wchar_t* lpszProgressTitle;
+};
+
+namespace compat::trash
+{
+// Moves the item at the absolute native path into the trash of its file system. False with the last error set when
+// it fails; the item is then left where it was.
+bool moveToTrash(const std::string& path);
+
+// The trash folder that moveToTrash would use for the item at `path` (which must exist), or empty with the last
+// error set when none can be used. Creates the trash folder when it is missing.
+std::string trashFolderFor(const std::string& path);
+
+// The text of a .trashinfo record.
+std::string trashInfoText(const std::string& recordedPath, const std::string& deletionDate);
+} // namespace compat::trash
