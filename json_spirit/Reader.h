@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "json_spirit/Error.h"
+#include "json_spirit/Value.h"
+
+namespace json_spirit
+{
+
+// Arrays and objects nested deeper than this are rejected, so that outside input cannot exhaust the stack.
+inline constexpr unsigned maxNestingDepth = 512;
+
+// Reads a text that is one JSON value. Numbers become unsigned integers (non-negative) or integers
+// (negative); the reader never makes floating point. Every rejection throws ParseError.
+Value parse(std::string_view utf8);
+
+// Reads the member list of an object without its braces, as the configuration file and the server list hold
+// it: an optional byte-order mark, then "key: value" members with optional commas and bare-word keys. Gives
+// an object. A rejection throws ParseError whose text starts with "At position <byte offset after the mark>:
+// ".
+Value parseMemberList(std::string_view utf8);
+
+// parseMemberList over the whole content of a file. A file that cannot be read throws qcl::SystemError.
+Value readFile(const std::wstring& path);
+
+} // namespace json_spirit

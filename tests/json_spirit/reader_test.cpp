@@ -1,0 +1,213 @@
+#include "json_spirit/Reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace json_spirit
+{
+namespace
+{
+
+// The text of the ParseError that parsing `text` throws.
+std::string parseErrorOf(const std::string& text)
+{
+    try
+    {
+        parse(text);
+    }
+    catch (const ParseError& error)
+    {
+        return error.what();
+    }
+    return "accepted";
+}
+
+std::string memberListErrorOf(const std::string& text)
+{
+    try
+    {
+        parseMemberList(text);
+    }
+    catch (const ParseError& error)
+    {
+        return error.what();
+    }
+    return "accepted";
+}
+
+TEST(ReaderNumbers, NonNegativeIsUnsignedNegativeIsIntegerAndNothingIsFloatingPoint)
+{
+    EXPECT_EQ(parse("0"), Value(0u));
+    EXPECT_EQ(parse("  +5 "), Value(5u));
+    EXPECT_EQ(parse("007"), Value(7u));
+    EXPECT_EQ(parse("-0"), Value(0));
+    EXPECT_EQ(parse("-42"), Value(-42));
+    EXPECT_EQ(parse("18446744073709551615"), Value(std::uint64_t{18446744073709551615u}));
+    EXPECT_EQ(parse("-9223372036854775808"), Value(std::numeric_limits<std::int64_t>::min()));
+    EXPECT_EQ(parse("00000000000000000000001"), Value(1u));
+}
+
+TEST(ReaderNumbers, OutOfRangeSignOnlyAndFractionsAreRejected)
+{
+    EXPECT_EQ(parseErrorOf("18446744073709551616"), "Cannot parse JSON: Integer too big");
+    EXPECT_EQ(parseErrorOf("99999999999999999999"), "Cannot parse JSON: Integer too big");
+    EXPECT_EQ(parseErrorOf("-9223372036854775809"), "Cannot parse JSON: Integer too big");
+    EXPECT_EQ(parseErrorOf("-18446744073709551615"), "Cannot parse JSON: Integer too big");
+    EXPECT_EQ(parseErrorOf("-"), "Cannot parse JSON: Expected number");
+    EXPECT_EQ(parseErrorOf("+x"), "Cannot parse JSON: Expected number");
+    EXPECT_EQ(parseErrorOf("- 1"), "Cannot parse JSON: Expected number");
+    EXPECT_EQ(parseErrorOf("1.5"), "Cannot parse JSON: Unexpected character after JSON value");
+    EXPECT_EQ(parseErrorOf("1e3"), "Cannot parse JSON: Unexpected character after JSON value");
+    EXPECT_EQ(parseErrorOf("[1.5]"), "Cannot parse JSON: Expected closing ] at end of array");
+}
+
+TEST(ReaderStrings, EscapesGiveTheirCharacters)
+{
+    EXPECT_EQ(parse(R"("\"\\\/\b\f\n\r\t")"), Value("\"\\/\b\f\n\r\t"));
+    EXPECT_EQ(parse(R"("\u0041\u00e9\u20AC")"), Value("A\xC3\xA9\xE2\x82\xAC"));
+    EXPECT_EQ(parse(R"("\ud83d\ude00")"), Value("\xF0\x9F\x98\x80"));
+    EXPECT_EQ(parse(R"("a\u0000b")").rawString(), std::string("a\0b", 3));
+    EXPECT_EQ(parse(R"("")"), Value(""));
+}
+
+TEST(ReaderStrings, RawBytesAreCopiedUncheckedExceptLineFeed)
+{
+    EXPECT_EQ(parse("\"a\tb\rc\x01\"").rawString(), "a\tb\rc\x01");
+    // Not UTF-8, yet kept: the accessors are the ones that check.
+    EXPECT_EQ(parse("\"\xFF\xED\xA0\x80\"").rawString(), "\xFF\xED\xA0\x80");
+    EXPECT_EQ(parseErrorOf("\"a\nb\""),
+              "Cannot parse JSON: Expected closing quote \" at the end of quoted string");
+}
+
+TEST(ReaderStrings, MalformedEscapesHaveTheirOwnMessages)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {R"("abc)", "Unexpected end of input in quoted string"},
+        {R"("abc\)", "Unexpected end of input after backslash in quoted string"},
+        {R"("\x")", "Unexpected character after backslash in quoted string"},
+        {R"("\u12")", "Expected 4 hexadecimal digits after \\u in quoted string"},
+        {R"("\u12g4")", "Expected 4 hexadecimal digits after \\u in quoted string"},
+        {R"("\u)", "Expected 4 hexadecimal digits after \\u in quoted string"},
+        {R"("\ud83d\u12")", "Expected 4 hexadecimal digits after \\u in quoted string"},
+        {R"("\ud83d")", "Expected \\u and 4 hexadecimal digits after UTF-16 leading word of surrogate pair "
+                        "in quoted string"},
+        {R"("\ud83dx")", "Expected \\u and 4 hexadecimal digits after UTF-16 leading word of surrogate pair "
+                         "in quoted string"},
+        {R"("\ud83d\n")", "Expected \\u and 4 hexadecimal digits after UTF-16 leading word of surrogate pair "
+                          "in quoted string"},
+        {R"("\ude00")", "Invalid Unicode code point after \\u in quoted string"},
+        {R"("\ud83d\u0041")", "Invalid Unicode code point after \\u in quoted string"},
+        {R"("\ud83d\ud83d")", "Invalid Unicode code point after \\u in quoted string"},
+    };
+    for (const auto& [text, message] : cases)
+    {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parseErrorOf(text), std::string("Cannot parse JSON: ") + message);
+    }
+}
+
+TEST(ReaderContainers, CommasAreOptionalAndOneTrailingCommaIsAccepted)
+{
+    EXPECT_EQ(parse("[1 2 3]"), Value(Array{Value(1u), Value(2u), Value(3u)}));
+    EXPECT_EQ(parse("[1,]"), Value(Array{Value(1u)}));
+    EXPECT_EQ(parse(" [ ] "), Value(Array{}));
+    EXPECT_EQ(parse(R"({"a":1 "b":2})"), Value(Object{{"a", Value(1u)}, {"b", Value(2u)}}));
+    EXPECT_EQ(parse("{a: true, _b2: null,}"), Value(Object{{"a", Value(true)}, {"_b2", Value()}}));
+    EXPECT_EQ(parse(R"({"a":1,"a":[false]})"), Value(Object{{"a", Value(Array{Value(false)})}}));
+    EXPECT_EQ(parse("\v\f{}\r\n"), Value(Object{}));
+    EXPECT_EQ(parseErrorOf("[,1]"), "Cannot parse JSON: Expected closing ] at end of array");
+    EXPECT_EQ(parseErrorOf("[1,,2]"), "Cannot parse JSON: Expected closing ] at end of array");
+    EXPECT_EQ(parseErrorOf("[1"), "Cannot parse JSON: Expected closing ] at end of array");
+    EXPECT_EQ(parseErrorOf(R"({"a":1)"), "Cannot parse JSON: Expected closing } at end of object");
+    EXPECT_EQ(parseErrorOf(R"({,"a":1})"), "Cannot parse JSON: Expected closing } at end of object");
+    EXPECT_EQ(parseErrorOf(R"({"a" 1})"), "Cannot parse JSON: Expected : after key name in object");
+    EXPECT_EQ(parseErrorOf(R"({"a":})"), "Cannot parse JSON: Expected JSON result in object");
+}
+
+// Any bare word is consumed, but only null, true and false are values: in an array the unknown word ends the
+// elements, so "[foo]" is an empty array and "[foo 1]" fails on the missing ]. This is how the format has
+// always been read; it is kept on purpose, even where it cuts a number short ("[1e3]" is [1]).
+TEST(ReaderBareWords, UnknownWordsEndTheElementsOfAnArray)
+{
+    EXPECT_EQ(parse("[foo]"), Value(Array{}));
+    EXPECT_EQ(parse("[1, foo]"), Value(Array{Value(1u)}));
+    EXPECT_EQ(parse("[12abc]"), Value(Array{Value(12u)}));
+    EXPECT_EQ(parse("[1e3]"), Value(Array{Value(1u)}));
+    EXPECT_EQ(parseErrorOf("[foo 1]"), "Cannot parse JSON: Expected closing ] at end of array");
+    EXPECT_EQ(parse("[null true false]"), Value(Array{Value(), Value(true), Value(false)}));
+}
+
+TEST(ReaderBareWords, UnknownWordIsNoValueElsewhere)
+{
+    EXPECT_EQ(parseErrorOf("nul"), "Cannot parse JSON: Expected JSON value");
+    EXPECT_EQ(parseErrorOf("True"), "Cannot parse JSON: Expected JSON value");
+    EXPECT_EQ(parseErrorOf("{a: foo}"), "Cannot parse JSON: Expected JSON result in object");
+    EXPECT_EQ(parseErrorOf("nullx"), "Cannot parse JSON: Expected JSON value");
+}
+
+TEST(ReaderTopLevel, ExactlyOneValueSurroundedByWhitespace)
+{
+    EXPECT_EQ(parse(" null "), Value());
+    EXPECT_EQ(parseErrorOf(""), "Cannot parse JSON: Expected JSON value");
+    EXPECT_EQ(parseErrorOf(" \n\t"), "Cannot parse JSON: Expected JSON value");
+    EXPECT_EQ(parseErrorOf("1 2"), "Cannot parse JSON: Unexpected character after JSON value");
+    EXPECT_EQ(parseErrorOf("{} x"), "Cannot parse JSON: Unexpected character after JSON value");
+    EXPECT_EQ(parseErrorOf(std::string("1\0", 2)),
+              "Cannot parse JSON: Unexpected character after JSON value");
+}
+
+TEST(ReaderDepth, NestingIsLimitedTo512Levels)
+{
+    const auto nested = [](unsigned depth, const char* open, const char* close)
+    {
+        std::string text;
+        for (unsigned i = 0; i < depth; ++i)
+            text += open;
+        text += "0";
+        for (unsigned i = 0; i < depth; ++i)
+            text += close;
+        return text;
+    };
+    EXPECT_NO_THROW(parse(nested(maxNestingDepth, "[", "]")));
+    EXPECT_NO_THROW(parse("[" + nested(maxNestingDepth - 1, "{a:", "}") + "]"));
+    EXPECT_EQ(parseErrorOf(nested(maxNestingDepth + 1, "[", "]")),
+              "Cannot parse JSON: Too deeply nested arrays or objects");
+    EXPECT_EQ(parseErrorOf(nested(maxNestingDepth + 1, "{a:", "}")),
+              "Cannot parse JSON: Too deeply nested arrays or objects");
+    // Far deeper input fails the same way instead of exhausting the stack.
+    EXPECT_EQ(parseErrorOf(std::string(1000000, '[')),
+              "Cannot parse JSON: Too deeply nested arrays or objects");
+}
+
+TEST(ReaderMemberList, BraceLessLinesWithOptionalCommasAndBareKeys)
+{
+    EXPECT_EQ(parseMemberList(""), Value(Object{}));
+    EXPECT_EQ(parseMemberList("\xEF\xBB\xBF\r\n\r\n"), Value(Object{}));
+    EXPECT_EQ(parseMemberList("Server: \"https://a\"\nVersion: [1,13,0]\n"),
+              Value(Object{{"Server", Value("https://a")},
+                           {"Version", Value(Array{Value(1u), Value(13u), Value(0u)})}}));
+    EXPECT_EQ(parseMemberList("\xEF\xBB\xBF\"Server\": \"x\",\r\nMustMonitorFolder: false,\r\n"),
+              Value(Object{{"Server", Value("x")}, {"MustMonitorFolder", Value(false)}}));
+    // Only a leading mark is skipped; "null" is an ordinary key here.
+    EXPECT_EQ(parseMemberList("null: 1"), Value(Object{{"null", Value(1u)}}));
+}
+
+TEST(ReaderMemberList, ErrorsNameTheByteOffsetAfterTheMark)
+{
+    EXPECT_EQ(memberListErrorOf("{}"), "At position 0: Cannot parse JSON: Unexpected character");
+    EXPECT_EQ(memberListErrorOf("\xEF\xBB\xBF  {}"),
+              "At position 2: Cannot parse JSON: Unexpected character");
+    EXPECT_EQ(memberListErrorOf("a: 1\nb 2\n"),
+              "At position 7: Cannot parse JSON: Expected : after key name in object");
+    EXPECT_EQ(memberListErrorOf("a: 1\nb: \n"),
+              "At position 9: Cannot parse JSON: Expected JSON result in object");
+    EXPECT_EQ(memberListErrorOf("a: \"x\\q\""),
+              "At position 6: Cannot parse JSON: Unexpected character after backslash in quoted string");
+    EXPECT_EQ(memberListErrorOf("a: [1 2 x"),
+              "At position 9: Cannot parse JSON: Expected closing ] at end of array");
+    EXPECT_EQ(memberListErrorOf("a: 1 2"), "At position 5: Cannot parse JSON: Unexpected character");
+}
+
+} // namespace
+} // namespace json_spirit
