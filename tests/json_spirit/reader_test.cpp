@@ -1,3 +1,4 @@
+#include "ValuePrinter.h"
 #include "json_spirit/Reader.h"
 
 #include <gtest/gtest.h>

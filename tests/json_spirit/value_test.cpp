@@ -1,3 +1,4 @@
+#include "ValuePrinter.h"
 #include "json_spirit/Error.h"
 #include "json_spirit/Value.h"
 
