@@ -1,0 +1,221 @@
+#include "compat/FileStatus.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <tuple>
+
+namespace compat
+{
+namespace
+{
+constexpr unsigned statusMask = STATX_BASIC_STATS | STATX_BTIME;
+constexpr char attributeName[] = "user.wayfold.attributes";
+
+std::atomic<bool> extendedAttributesDisabled{false};
+
+// Files whose file system has no user extended attributes, by device, inode and birth time so that a
+// new file that reuses the inode does not inherit the bits.
+using FileKey = std::tuple<unsigned, unsigned, unsigned long long, long long, unsigned>;
+struct FallbackTable
+{
+    std::mutex mutex;
+    std::map<FileKey, DWORD> bits;
+};
+
+FallbackTable& fallbackTable()
+{
+    static FallbackTable instance;
+    return instance;
+}
+
+FileKey keyOf(const struct statx& status)
+{
+    const bool hasBirth = (status.stx_mask & STATX_BTIME) != 0;
+    return {status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
+            hasBirth ? status.stx_btime.tv_sec : 0, hasBirth ? status.stx_btime.tv_nsec : 0u};
+}
+
+bool usesFallback(int error)
+{
+    return error == ENOTSUP || error == EPERM;
+}
+
+DWORD readFallback(const struct statx& status)
+{
+    FallbackTable& table = fallbackTable();
+    std::lock_guard lock(table.mutex);
+    const auto found = table.bits.find(keyOf(status));
+    return found == table.bits.end() ? 0 : found->second;
+}
+
+void writeFallback(const struct statx& status, DWORD bits)
+{
+    FallbackTable& table = fallbackTable();
+    std::lock_guard lock(table.mutex);
+    if (bits == 0)
+        table.bits.erase(keyOf(status));
+    else
+        table.bits[keyOf(status)] = bits;
+}
+
+std::uint32_t mix32(std::uint64_t value)
+{
+    value ^= value >> 33;
+    value *= 0xFF51AFD7ED558CCDull;
+    value ^= value >> 33;
+    value *= 0xC4CEB9FE1A85EC53ull;
+    value ^= value >> 33;
+    return static_cast<std::uint32_t>(value);
+}
+} // namespace
+
+void setExtendedAttributesDisabledForTesting(bool disabled)
+{
+    extendedAttributesDisabled = disabled;
+}
+
+int statPath(const std::string& path, bool followLinks, struct statx& status)
+{
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    return ::statx(AT_FDCWD, path.c_str(), flags, statusMask, &status) == 0 ? 0 : errno;
+}
+
+int statAt(int directory, const char* name, struct statx& status)
+{
+    return ::statx(directory, name, AT_SYMLINK_NOFOLLOW, statusMask, &status) == 0 ? 0 : errno;
+}
+
+int statDescriptor(int fd, struct statx& status)
+{
+    return ::statx(fd, "", AT_EMPTY_PATH, statusMask, &status) == 0 ? 0 : errno;
+}
+
+FILETIME toFileTime(const struct statx_timestamp& time)
+{
+    // 100-nanosecond intervals since 1601-01-01; earlier times are clamped to that day.
+    constexpr long long secondsFrom1601To1970 = 11644473600LL;
+    const long long seconds = time.tv_sec + secondsFrom1601To1970;
+    const std::uint64_t ticks =
+        seconds < 0 ? 0 : static_cast<std::uint64_t>(seconds) * 10000000u + time.tv_nsec / 100;
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+FILETIME creationTime(const struct statx& status)
+{
+    return toFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime : status.stx_ctime);
+}
+
+ULONGLONG fileIndex(const struct statx& status)
+{
+    // Inode numbers of the common file systems fit in 32 bits, so two files that exist together never
+    // share an index; the birth time in the upper half tells a new file from a deleted one whose inode
+    // it reuses.
+    if ((status.stx_mask & STATX_BTIME) == 0)
+        return status.stx_ino;
+    const std::uint64_t birth =
+        (static_cast<std::uint64_t>(status.stx_btime.tv_sec) << 30) ^ status.stx_btime.tv_nsec;
+    return status.stx_ino ^ (static_cast<std::uint64_t>(mix32(birth)) << 32);
+}
+
+DWORD volumeSerialNumber(const struct statx& status)
+{
+    return static_cast<DWORD>(makedev(status.stx_dev_major, status.stx_dev_minor) & 0xFFFFFFFF) ^
+           static_cast<DWORD>(makedev(status.stx_dev_major, status.stx_dev_minor) >> 32);
+}
+
+ULONGLONG reportedSize(const struct statx& status)
+{
+    return S_ISREG(status.stx_mode) ? status.stx_size : 0;
+}
+
+DWORD attributesOf(const struct statx& status, DWORD stored, bool isDirectoryLink, DWORD* reparseTag)
+{
+    DWORD attributes = stored & storedAttributeMask;
+    DWORD tag = 0;
+    if (S_ISDIR(status.stx_mode))
+    {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        if ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+            (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
+            tag = IO_REPARSE_TAG_MOUNT_POINT;
+    }
+    else if (S_ISLNK(status.stx_mode))
+    {
+        tag = IO_REPARSE_TAG_SYMLINK;
+        if (isDirectoryLink)
+            attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+    else if (S_ISREG(status.stx_mode))
+    {
+        attributes |= FILE_ATTRIBUTE_ARCHIVE;
+        if ((status.stx_mode & S_IWUSR) == 0)
+            attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    else
+        attributes |= FILE_ATTRIBUTE_SYSTEM; // devices, pipes and sockets are nothing to synchronise
+    if (tag != 0)
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (reparseTag != nullptr)
+        *reparseTag = tag;
+    return attributes;
+}
+
+DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status)
+{
+    if (extendedAttributesDisabled)
+        return readFallback(status);
+    char text[16];
+    ssize_t length;
+    if (fd != -1)
+        length = ::fgetxattr(fd, attributeName, text, sizeof text - 1);
+    else if (followLinks)
+        length = ::getxattr(path.c_str(), attributeName, text, sizeof text - 1);
+    else
+        length = ::lgetxattr(path.c_str(), attributeName, text, sizeof text - 1);
+    if (length < 0)
+        return usesFallback(errno) || errno == ENODATA ? readFallback(status) : 0;
+    text[length] = '\0';
+    unsigned bits = 0;
+    return std::sscanf(text, "%x", &bits) == 1 ? (bits & storedAttributeMask) : 0;
+}
+
+int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)
+{
+    bits &= storedAttributeMask;
+    if (extendedAttributesDisabled || S_ISLNK(status.stx_mode))
+    {
+        writeFallback(status, bits);
+        return 0;
+    }
+    int result;
+    if (bits == 0)
+    {
+        result = followLinks ? ::removexattr(path.c_str(), attributeName)
+                             : ::lremovexattr(path.c_str(), attributeName);
+        if (result != 0 && errno == ENODATA)
+            result = 0;
+    }
+    else
+    {
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(bits));
+        result = followLinks ? ::setxattr(path.c_str(), attributeName, text, length, 0)
+                             : ::lsetxattr(path.c_str(), attributeName, text, length, 0);
+    }
+    if (result == 0)
+    {
+        writeFallback(status, 0);
+        return 0;
+    }
+    if (!usesFallback(errno))
+        return errno;
+    writeFallback(status, bits);
+    return 0;
+}
+} // namespace compat

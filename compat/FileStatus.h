@@ -1,0 +1,36 @@
+#pragma once
+// Status of files as the Windows-shaped calls report it: times, file index, volume serial number and
+// attributes, from statx.
+
+#include "compat/FileApi.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace compat
+{
+// 0 or the errno value.
+int statPath(const std::string& path, bool followLinks, struct statx& status);
+int statAt(int directory, const char* name, struct statx& status); // does not follow links
+int statDescriptor(int fd, struct statx& status);
+
+FILETIME toFileTime(const struct statx_timestamp& time);
+FILETIME creationTime(const struct statx& status); // the birth time, or the last change when unknown
+ULONGLONG fileIndex(const struct statx& status);
+DWORD volumeSerialNumber(const struct statx& status);
+ULONGLONG reportedSize(const struct statx& status); // 0 for anything but a regular file
+
+// Attributes of the item described by `status` (not following links) with the stored HIDDEN, SYSTEM and
+// TEMPORARY bits; `reparseTag` receives the tag that goes with FILE_ATTRIBUTE_REPARSE_POINT.
+// `isDirectoryLink` tells whether a symbolic link leads to a folder.
+DWORD attributesOf(const struct statx& status, DWORD stored, bool isDirectoryLink, DWORD* reparseTag);
+
+// The stored attribute bits (HIDDEN, SYSTEM, TEMPORARY): in the extended attribute
+// "user.wayfold.attributes", or in a process-wide table where the file system refuses it.
+inline constexpr DWORD storedAttributeMask =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY;
+// Reads through `fd` when it is not -1, else through `path` (following links or not).
+DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status);
+// 0 or the errno value.
+int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits);
+} // namespace compat
