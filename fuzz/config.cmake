@@ -1,0 +1,1 @@
+wayfold_fuzz_target(NAME fuzz_server_list SOURCES ${CMAKE_CURRENT_LIST_DIR}/server_list.cpp LIBS api)
