@@ -1,0 +1,46 @@
+#pragma once
+// The comparison of the synchronised tree (old) with a fresh snapshot of the folder (new). Nodes are
+// matched by local id inside each Share, so renames and moves are seen as such. Every difference is
+// reported to the callbacks, which bring the old tree in line as they go.
+
+#include "sync/Tree.h"
+
+namespace dwl
+{
+// Old nodes belong to the synchronised tree, new ones to the snapshot. A callback may change the old tree
+// and may throw to abandon the comparison.
+class TreeDeltaCallbacks
+{
+public:
+    virtual ~TreeDeltaCallbacks() = default;
+
+    virtual void onShareRenamed(Tree::Directory* oldShare, Tree::Directory* newShare) = 0;
+    // Returns the Share directory now in the old tree, or null to skip the new Share and its content.
+    virtual Tree::Directory* onShareAdded(Tree::Directory* newShare) = 0;
+    virtual void onShareRemoved(Tree::Directory* oldShare) = 0;
+    virtual void onNodeRenamed(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode) = 0;
+    virtual void onNodeMoved(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode,
+                             Tree::Directory* oldDestination) = 0;
+    // Returns the directory now in the old tree, or null to skip the new directory and its content.
+    virtual Tree::Directory* onDirectoryAdded(Tree::Directory* oldShare, Tree::Directory* newDirectory,
+                                              Tree::Directory* oldDestination) = 0;
+    virtual void onFileAdded(Tree::Directory* oldShare, Tree::File* newFile, Tree::Directory* oldDestination) = 0;
+    virtual void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) = 0;
+    virtual void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) = 0;
+};
+
+// Compares the Shares (the directories directly under each root; files there take no part), builds the
+// local-id index of each compared Share in both trees, and reports: per matched Share its rename, then
+// top-down moves, renames, modifications and additions, then removals bottom-up. Throws
+// Tree::DuplicatedLocalIdError when a Share holds a local id twice.
+void determineTreeDelta(TreeDeltaCallbacks& callbacks, Tree::Directory& oldRoot, Tree::Directory& newRoot);
+
+// Compares the children of `newDirectory` with the old tree, `oldDestination` being where they belong.
+void determineTreeDeltaForDestinationNode(TreeDeltaCallbacks& callbacks, Tree::Directory& oldShare,
+                                          Tree::Directory& oldDestination, Tree::Directory& newShare,
+                                          Tree::Directory& newDirectory);
+
+// Reports the nodes below `oldDirectory` whose local id is no longer in `newShare`, deepest first.
+void determineRemovedNodes(TreeDeltaCallbacks& callbacks, Tree::Directory& oldDirectory, Tree::Directory& oldShare,
+                           Tree::Directory& newShare);
+} // namespace dwl
