@@ -21,7 +21,7 @@ public:
     BlockBuffer(const BlockBuffer&) = delete;
     BlockBuffer& operator=(const BlockBuffer&) = delete;
 
-    // Room for at least `count` more characters.
+    // Room for `count` more characters; `count` is at most the capacity.
     Char* reserve(std::size_t count)
     {
         if (mUsed + count > capacity)
@@ -118,9 +118,8 @@ bool needsEscape(char32_t codePoint)
 
 // One pass over the input: decode a code point, escape or re-encode it into the output buffer.
 template <class OutChar, class InChar>
-void writeQuoted(std::basic_ostream<OutChar>& out, const InChar* next, const InChar* end)
+void putQuoted(const InChar* next, const InChar* end, BlockBuffer<OutChar>& buffer)
 {
-    BlockBuffer<OutChar> buffer(out);
     buffer.put('"');
     while (next != end)
     {
@@ -131,93 +130,105 @@ void writeQuoted(std::basic_ostream<OutChar>& out, const InChar* next, const InC
             encode(codePoint, buffer);
     }
     buffer.put('"');
+}
+
+template <class OutChar, class InChar>
+void writeQuoted(std::basic_ostream<OutChar>& out, const InChar* begin, const InChar* end)
+{
+    BlockBuffer<OutChar> buffer(out);
+    putQuoted(begin, end, buffer);
     buffer.flush();
 }
 
-void writeAscii(std::wostream& out, const char* begin, const char* end)
+// A short piece of ASCII text (a number or a keyword).
+void putAscii(std::string_view text, BlockBuffer<wchar_t>& buffer)
 {
-    wchar_t wide[32];
-    std::size_t length = 0;
-    for (; begin != end && length < std::size(wide); ++begin)
-        wide[length++] = static_cast<wchar_t>(*begin);
-    out.write(wide, static_cast<std::streamsize>(length));
-}
-
-template <class Number> void writeInteger(std::wostream& out, Number number)
-{
-    char digits[24];
-    const auto result = std::to_chars(std::begin(digits), std::end(digits), number);
-    writeAscii(out, digits, result.ptr);
+    std::copy(text.begin(), text.end(), buffer.reserve(text.size()));
+    buffer.commit(text.size());
 }
 
 // 17 significant digits with the decimal point always shown, as a stream in general notation writes it.
-void writeFloatingPoint(std::wostream& out, double number)
+void putFloatingPoint(double number, BlockBuffer<wchar_t>& buffer)
 {
     char digits[40];
     const int length = std::snprintf(digits, sizeof digits, "%#.17g", number);
-    writeAscii(out, digits, digits + std::min<int>(length, static_cast<int>(sizeof digits) - 1));
+    putAscii(
+        std::string_view(digits, static_cast<std::size_t>(std::clamp(length, 0, int{sizeof digits} - 1))),
+        buffer);
 }
 
-void writeStringValue(std::wostream& out, const std::string& utf8)
+template <class Number> void putInteger(Number number, BlockBuffer<wchar_t>& buffer)
 {
-    writeQuoted(out, utf8.data(), utf8.data() + utf8.size());
+    char digits[24];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+    putAscii(std::string_view(digits, static_cast<std::size_t>(end - digits)), buffer);
+}
+
+void putValue(const Value& value, BlockBuffer<wchar_t>& buffer)
+{
+    switch (value.kind())
+    {
+    case Kind::null:
+        putAscii("null", buffer);
+        break;
+    case Kind::boolean:
+        putAscii(value.boolean() ? "true" : "false", buffer);
+        break;
+    case Kind::integer:
+        putInteger(value.integer(), buffer);
+        break;
+    case Kind::unsignedInteger:
+        putInteger(value.unsignedInteger(), buffer);
+        break;
+    case Kind::floatingPoint:
+        putFloatingPoint(value.floatingPoint(), buffer);
+        break;
+    case Kind::string:
+    {
+        const std::string& utf8 = value.rawString();
+        putQuoted(utf8.data(), utf8.data() + utf8.size(), buffer);
+        break;
+    }
+    case Kind::array:
+    {
+        buffer.put(L'[');
+        bool first = true;
+        for (const Value& element : value.getArray())
+        {
+            if (!first)
+                buffer.put(L',');
+            first = false;
+            putValue(element, buffer);
+        }
+        buffer.put(L']');
+        break;
+    }
+    case Kind::object:
+    {
+        buffer.put(L'{');
+        bool first = true;
+        for (const auto& [key, member] : value.getObject())
+        {
+            if (!first)
+                buffer.put(L',');
+            first = false;
+            putQuoted(key.data(), key.data() + key.size(), buffer);
+            buffer.put(L':');
+            putValue(member, buffer);
+        }
+        buffer.put(L'}');
+        break;
+    }
+    }
 }
 
 } // namespace
 
 void write(std::wostream& out, const Value& value)
 {
-    switch (value.kind())
-    {
-    case Kind::null:
-        out << L"null";
-        break;
-    case Kind::boolean:
-        out << (value.boolean() ? L"true" : L"false");
-        break;
-    case Kind::integer:
-        writeInteger(out, value.integer());
-        break;
-    case Kind::unsignedInteger:
-        writeInteger(out, value.unsignedInteger());
-        break;
-    case Kind::floatingPoint:
-        writeFloatingPoint(out, value.floatingPoint());
-        break;
-    case Kind::string:
-        writeStringValue(out, value.rawString());
-        break;
-    case Kind::array:
-    {
-        out.put(L'[');
-        bool first = true;
-        for (const Value& element : value.getArray())
-        {
-            if (!first)
-                out.put(L',');
-            first = false;
-            write(out, element);
-        }
-        out.put(L']');
-        break;
-    }
-    case Kind::object:
-    {
-        out.put(L'{');
-        bool first = true;
-        for (const auto& [key, member] : value.getObject())
-        {
-            if (!first)
-                out.put(L',');
-            first = false;
-            writeStringValue(out, key);
-            out.put(L':');
-            write(out, member);
-        }
-        out.put(L'}');
-        break;
-    }
-    }
+    BlockBuffer<wchar_t> buffer(out);
+    putValue(value, buffer);
+    buffer.flush();
 }
 
 void writeString(std::ostream& out, const char* begin, const char* end)
