@@ -1,4 +1,4 @@
-#include "ValuePrinter.h"
+#include "JsonTestSupport.h"
 #include "json_spirit/Reader.h"
 
 #include "../support/ScratchFolder.h"
@@ -67,15 +67,9 @@ TEST(ReadFile, MissingFileThrowsSystemErrorWithTheWindowsCode)
 TEST(ReadFile, ParseErrorsCarryTheirPosition)
 {
     test::ScratchFolder folder;
-    try
-    {
-        readFile(widePath(folder.writeFile("bad", "\xEF\xBB\xBF{\"a\": 1}")));
-        FAIL();
-    }
-    catch (const ParseError& error)
-    {
-        EXPECT_STREQ(error.what(), "At position 0: Cannot parse JSON: Unexpected character");
-    }
+    EXPECT_EQ(
+        errorText<ParseError>([&] { readFile(widePath(folder.writeFile("bad", "\xEF\xBB\xBF{\"a\": 1}"))); }),
+        "At position 0: Cannot parse JSON: Unexpected character");
 }
 
 } // namespace

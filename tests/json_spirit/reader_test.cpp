@@ -1,4 +1,4 @@
-#include "ValuePrinter.h"
+#include "JsonTestSupport.h"
 #include "json_spirit/Reader.h"
 
 #include <gtest/gtest.h>
@@ -10,31 +10,14 @@ namespace json_spirit
 namespace
 {
 
-// The text of the ParseError that parsing `text` throws.
 std::string parseErrorOf(const std::string& text)
 {
-    try
-    {
-        parse(text);
-    }
-    catch (const ParseError& error)
-    {
-        return error.what();
-    }
-    return "accepted";
+    return errorText<ParseError>([&] { parse(text); });
 }
 
 std::string memberListErrorOf(const std::string& text)
 {
-    try
-    {
-        parseMemberList(text);
-    }
-    catch (const ParseError& error)
-    {
-        return error.what();
-    }
-    return "accepted";
+    return errorText<ParseError>([&] { parseMemberList(text); });
 }
 
 TEST(ReaderNumbers, NonNegativeIsUnsignedNegativeIsIntegerAndNothingIsFloatingPoint)

@@ -1,4 +1,4 @@
-#include "ValuePrinter.h"
+#include "JsonTestSupport.h"
 #include "json_spirit/Error.h"
 #include "json_spirit/Value.h"
 
@@ -16,23 +16,7 @@ namespace json_spirit
 namespace
 {
 
-Value objectOf(std::initializer_list<std::pair<const std::string, Value>> members)
-{
-    return Value(Object(members));
-}
-
-template <class Call> std::string overflowText(Call call)
-{
-    try
-    {
-        call();
-    }
-    catch (const std::overflow_error& error)
-    {
-        return error.what();
-    }
-    return "no overflow_error";
-}
+using Conversion = boost::locale::conv::conversion_error;
 
 TEST(ValueKinds, TagValuesAndTypeNamesFollowTheStoredOrder)
 {
@@ -56,58 +40,38 @@ TEST(ValueKinds, TagValuesAndTypeNamesFollowTheStoredOrder)
     }
 }
 
-TEST(ValueLookups, AbsentEntriesGiveNullWithoutCreatingThem)
+TEST(ValueLookups, AbsentEntriesGiveTheSharedNullWithoutCreatingThem)
 {
-    const Value object = objectOf({{"a", Value(1u)}});
-    EXPECT_TRUE(object["missing"].isNull());
-    EXPECT_EQ(object.getObject().size(), 1u);
-    EXPECT_TRUE(Value()["any"].isNull());
-    EXPECT_TRUE(Value()[0].isNull());
-    EXPECT_TRUE(Value(Array{})[0].isNull());
+    const Value object(Object{{"a", Value(1u)}});
     EXPECT_EQ(&object["missing"], &nullValue());
+    EXPECT_EQ(object.getObject().size(), 1u);
+    EXPECT_EQ(&Value()["any"], &nullValue());
+    EXPECT_EQ(&Value()[0], &nullValue());
+    EXPECT_EQ(&Value(Array{})[0], &nullValue());
     EXPECT_EQ(Value(Array{Value(7u)})[0].getUInt(), 7u);
 }
 
 TEST(ValueLookups, LookupOnAScalarThrowsTypeError)
 {
-    const Value number(5u);
-    try
-    {
-        (void)number["a"];
-        FAIL();
-    }
-    catch (const TypeError& error)
-    {
-        EXPECT_STREQ(error.what(), "Cannot convert unsigned integer JSON value to object");
-        EXPECT_EQ(error.expected(), Kind::object);
-        EXPECT_EQ(error.actual(), Kind::unsignedInteger);
-    }
-    try
-    {
-        (void)number[0];
-        FAIL();
-    }
-    catch (const TypeError& error)
-    {
-        EXPECT_STREQ(error.what(), "Cannot convert unsigned integer JSON value to array");
-    }
-    EXPECT_THROW((void)Value("s").getObject(), TypeError);
+    EXPECT_EQ(errorText<TypeError>([] { (void)Value(5u)["a"]; }),
+              "Cannot convert unsigned integer JSON value to object");
+    EXPECT_EQ(errorText<TypeError>([] { (void)Value(5u)[0]; }),
+              "Cannot convert unsigned integer JSON value to array");
+    EXPECT_EQ(errorText<TypeError>([] { (void)Value("s").getObject(); }),
+              "Cannot convert string JSON value to object");
+    const TypeError error(Kind::object, Kind::unsignedInteger);
+    EXPECT_EQ(error.expected(), Kind::object);
+    EXPECT_EQ(error.actual(), Kind::unsignedInteger);
 }
 
 TEST(ValueTruth, EmptyAndZeroPayloadsAreFalse)
 {
-    EXPECT_FALSE(Value());
-    EXPECT_FALSE(Value(false));
-    EXPECT_FALSE(Value(0));
-    EXPECT_FALSE(Value(0u));
-    EXPECT_FALSE(Value(-0.0));
-    EXPECT_FALSE(Value(""));
-    EXPECT_FALSE(Value(Array{}));
-    EXPECT_FALSE(Value(Object{}));
-    EXPECT_TRUE(Value("0"));
-    EXPECT_TRUE(Value(std::numeric_limits<double>::quiet_NaN()));
-    EXPECT_TRUE(Value(-1));
-    EXPECT_TRUE(Value(Array{Value()}));
+    for (const Value& value : {Value(), Value(false), Value(0), Value(0u), Value(-0.0), Value(""),
+                               Value(Array{}), Value(Object{})})
+        EXPECT_FALSE(value) << value.kind();
+    for (const Value& value :
+         {Value("0"), Value(std::numeric_limits<double>::quiet_NaN()), Value(-1), Value(Array{Value()})})
+        EXPECT_TRUE(value) << value.kind();
 }
 
 TEST(ValueNumbers, UnsignedAccessorsTakeBothIntegerKindsAndCheckTheRange)
@@ -117,22 +81,17 @@ TEST(ValueNumbers, UnsignedAccessorsTakeBothIntegerKindsAndCheckTheRange)
     EXPECT_EQ(Value(std::uint64_t{18446744073709551615u}).getUInt64(), 18446744073709551615u);
     EXPECT_EQ(Value(12).getUInt64(), 12u);
 
-    EXPECT_EQ(overflowText([] { Value(-1).getUInt(); }), "-1 cannot be converted to unsigned int");
-    EXPECT_EQ(overflowText([] { Value(std::uint64_t{4294967296}).getUInt(); }),
+    using Overflow = std::overflow_error;
+    EXPECT_EQ(errorText<Overflow>([] { Value(-1).getUInt(); }), "-1 cannot be converted to unsigned int");
+    EXPECT_EQ(errorText<Overflow>([] { Value(std::uint64_t{4294967296}).getUInt(); }),
               "4294967296 cannot be converted to unsigned int");
-    EXPECT_EQ(overflowText([] { Value(std::int64_t{4294967296}).getUInt(); }),
+    EXPECT_EQ(errorText<Overflow>([] { Value(std::int64_t{4294967296}).getUInt(); }),
               "4294967296 cannot be converted to unsigned int");
-    EXPECT_EQ(overflowText([] { Value(-1).getUInt64(); }), "-1 cannot be converted to unsigned __int64");
+    EXPECT_EQ(errorText<Overflow>([] { Value(-1).getUInt64(); }),
+              "-1 cannot be converted to unsigned __int64");
 
-    try
-    {
-        Value(1.0).getUInt();
-        FAIL();
-    }
-    catch (const TypeError& error)
-    {
-        EXPECT_STREQ(error.what(), "Cannot convert floating point JSON value to integer");
-    }
+    EXPECT_EQ(errorText<TypeError>([] { Value(1.0).getUInt(); }),
+              "Cannot convert floating point JSON value to integer");
     EXPECT_THROW(Value("1").getUInt64(), TypeError);
 }
 
@@ -147,15 +106,8 @@ TEST(ValueDefaults, NullGivesTheDefaultAndAWrongKindStillThrows)
     EXPECT_EQ(Value().getWStringArrayOr({L"a"}), std::vector<std::wstring>{L"a"});
     EXPECT_EQ(Value(9u).getUIntOr(1), 9u);
 
-    try
-    {
-        Value(true).getStringOr("x");
-        FAIL();
-    }
-    catch (const TypeError& error)
-    {
-        EXPECT_STREQ(error.what(), "Cannot convert boolean JSON value to string");
-    }
+    EXPECT_EQ(errorText<TypeError>([] { Value(true).getStringOr("x"); }),
+              "Cannot convert boolean JSON value to string");
     EXPECT_THROW(Value(1u).getBoolOr(false), TypeError);
     EXPECT_THROW(Value(std::uint64_t{1} << 32).getUIntOr(1), std::overflow_error);
 }
@@ -178,17 +130,8 @@ TEST(ValueStrings, PayloadIsCheckedAndConverted)
     };
     for (const char* bytes : malformed)
     {
-        SCOPED_TRACE(bytes);
-        EXPECT_THROW(Value(bytes).getWString(), boost::locale::conv::conversion_error);
-        EXPECT_THROW(Value(bytes).getString(), boost::locale::conv::conversion_error);
-    }
-    try
-    {
-        Value("\xED\xA0\x80").getWString();
-    }
-    catch (const std::exception& error)
-    {
-        EXPECT_STREQ(error.what(), "Conversion failed");
+        EXPECT_EQ(errorText<Conversion>([&] { Value(bytes).getWString(); }), "Conversion failed") << bytes;
+        EXPECT_THROW(Value(bytes).getString(), Conversion) << bytes;
     }
     EXPECT_THROW(Value(1u).getWString(), TypeError);
 }
@@ -202,14 +145,12 @@ TEST(ValueStrings, ListsTellAbsentFromEmpty)
     EXPECT_THROW(Value("a").getWStringArray(), TypeError);
 
     EXPECT_FALSE(getOptionalWStringArray(Value()).has_value());
-    const auto empty = getOptionalWStringArray(Value(Array{}));
-    ASSERT_TRUE(empty.has_value());
-    EXPECT_TRUE(empty->empty());
+    EXPECT_EQ(getOptionalWStringArray(Value(Array{})), std::vector<std::wstring>{});
 }
 
 TEST(ValueOwnership, CopiesAreIndependentAndSelfMemberAssignmentIsSafe)
 {
-    Value original = objectOf({{"inner", objectOf({{"list", Value(Array{Value("x"), Value(2u)})}})}});
+    const Value original(Object{{"inner", Value(Object{{"list", Value(Array{Value("x"), Value(2u)})}})}});
     Value copy = original;
     copy = Value(Object{});
     EXPECT_EQ(original["inner"]["list"][0].getString(), "x");
@@ -219,7 +160,7 @@ TEST(ValueOwnership, CopiesAreIndependentAndSelfMemberAssignmentIsSafe)
     tree = tree["inner"];
     EXPECT_EQ(tree["list"][1].getUInt(), 2u);
     tree = tree["list"][0];
-    EXPECT_EQ(tree.getString(), "x");
+    EXPECT_EQ(tree, Value("x"));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "ValuePrinter.h"
+#include "JsonTestSupport.h"
 
 #include "json_spirit/Writer.h"
 #include "qcl/String.h"
