@@ -240,8 +240,11 @@ RestAnswer FakeStore::getShares(Context& context) {
 }
 
 RestAnswer FakeStore::getShare(Context& context) {
+    // Participants who have not accepted yet may read the Share (the client checks acceptance itself).
     const auto& shareId = context.ids[0];
-    if (auto refusal = checkAccess(shareId, context.call.userId)) return *refusal;
+    if (!mShares.count(shareId)) return serverError(404, "share.notFound", "No such Share.");
+    if (!participantOf(shareId, context.call.userId))
+        return serverError(403, "permission.denied", "Not a participant of the Share.");
     return json(shareJson(shareId));
 }
 

@@ -1,0 +1,225 @@
+#include "api/AnswerReaders.h"
+
+#include "api/ServerError.h"
+#include "json_spirit/Error.h"
+#include "json_spirit/Reader.h"
+#include "qcl/Format.h"
+
+#include <algorithm>
+#include <limits>
+#include <sstream>
+
+namespace dwl::answer
+{
+namespace
+{
+using json_spirit::Kind;
+using json_spirit::Value;
+
+qcl::uint128 requiredId(const Value& value)
+{
+    return qcl::uint128::parse(value.getString());
+}
+
+bool requiredBool(const Value& value)
+{
+    if (value.kind() != Kind::boolean)
+        throw json_spirit::TypeError(Kind::boolean, value.kind());
+    return value.boolean();
+}
+
+// Null, or an array (other kinds throw).
+const Value& arrayOrNull(const Value& value)
+{
+    if (!value.isNull() && value.kind() != Kind::array)
+        throw json_spirit::TypeError(Kind::array, value.kind());
+    return value;
+}
+
+// "name", with "." and "extension" appended when that is not empty.
+std::wstring fullName(const Value& element)
+{
+    const std::wstring extension = element["extension"].getWStringOr(std::wstring());
+    std::wstring name = element["name"].getWString();
+    if (!extension.empty())
+        name += L"." + extension;
+    return name;
+}
+
+IWayfoldApi::Share readShare(const Value& element)
+{
+    const Value& root = element["root"];
+    IWayfoldApi::Share share;
+    share.name = root["name"].getWString();
+    share.rootId = requiredId(root["uuid"]);
+    share.shareId = requiredId(element["uuid"]);
+    return share;
+}
+
+std::wstring referenceText(const IdPair& reference)
+{
+    std::wostringstream stream;
+    stream << reference;
+    return stream.str();
+}
+} // namespace
+
+qcl::uint128 uuid(std::string_view body)
+{
+    return requiredId(json_spirit::parse(body)["uuid"]);
+}
+
+std::optional<IWayfoldApi::ServerMessage> serverMessage(std::string_view body, std::uint64_t startId)
+{
+    const Value answer = json_spirit::parse(body);
+    const Value& events = arrayOrNull(answer["synchEvents"]);
+    if (events.isNull() || events.getArray().empty())
+        return std::nullopt;
+    const Value& event = events[0];
+    IWayfoldApi::ServerMessage message;
+    message.number = event["id"].getUInt64();
+    const std::string type = event["type"].getString();
+    message.type = parseEventType(type.data(), type.size());
+    // The caller stores number + 1 as the next number to ask for: a number below the one asked for would make it
+    // go back, and the largest number would make it wrap to 0.
+    if (message.number < startId)
+        throw InconsistentServerResponse(qcl::format(
+            L"When asking for server message %1% or later, the server returned message %2%", startId, message.number));
+    if (message.number == std::numeric_limits<std::uint64_t>::max())
+        throw InconsistentServerResponse(
+            qcl::format(L"The server returned message %1%, which has no successor", message.number));
+    switch (message.type)
+    {
+    case EventType::shareCreated:
+    case EventType::shareUpdated:
+        message.shareId = requiredId(event["uuid"]);
+        message.assetId = requiredId(event["rootUuid"]);
+        break;
+    case EventType::shareDeleted:
+        message.shareId = requiredId(event["uuid"]);
+        break;
+    case EventType::other:
+        break;
+    default:
+        message.shareId = requiredId(event["shareUuid"]);
+        message.assetId = requiredId(event["uuid"]);
+        break;
+    }
+    return message;
+}
+
+std::optional<IWayfoldApi::ParticipantInfo> participantInfo(std::string_view body)
+{
+    const Value answer = json_spirit::parse(body);
+    const Value& first = answer[0];
+    if (first.isNull())
+        return std::nullopt;
+    IWayfoldApi::ParticipantInfo info;
+    info.participantId = requiredId(first["uuid"]);
+    info.accepted = requiredBool(first["accepted"]);
+    info.isOwner = requiredBool(first["isOwner"]);
+    return info;
+}
+
+IdPair createdShare(std::string_view body)
+{
+    const Value answer = json_spirit::parse(body);
+    const qcl::uint128 rootId = requiredId(answer["root"]["uuid"]);
+    return {requiredId(answer["uuid"]), rootId};
+}
+
+std::vector<IWayfoldApi::Share> shares(std::string_view body)
+{
+    const Value answer = json_spirit::parse(body);
+    const auto& elements = answer.getArray();
+    std::vector<IWayfoldApi::Share> list;
+    list.reserve(elements.size());
+    for (const Value& element : elements)
+        list.push_back(readShare(element));
+    return list;
+}
+
+IWayfoldApi::Share share(std::string_view body)
+{
+    return readShare(json_spirit::parse(body));
+}
+
+qcl::uint128 shareRootId(std::string_view body)
+{
+    return requiredId(json_spirit::parse(body)["root"]["uuid"]);
+}
+
+IWayfoldApi::AssetProperties assetProperties(std::string_view body, const IdPair& asked)
+{
+    const Value answer = json_spirit::parse(body);
+    const Value& list = arrayOrNull(answer);
+    const Value& first = list[0];
+
+    IWayfoldApi::AssetProperties properties;
+    properties.shareId = asked.first;
+    properties.name = fullName(first);
+    const Value& status = first["status"];
+    properties.status = status.isNull() ? IWayfoldApi::Asset::Complete
+                                        : IWayfoldApi::Asset::statusFromString(status.getString());
+    properties.contentVersion = first["contentVersion"].getUInt64Or(0);
+    properties.type = IWayfoldApi::Asset::typeFromString(first["type"].getString());
+    properties.assetId = requiredId(first["uuid"]);
+    if (properties.assetId != asked.second)
+        throw InconsistentServerResponse(qcl::format(
+            L"When asking for ancestors of Asset %1%, the server returned the ancestors of a different Asset %2%",
+            referenceText(asked), referenceText({asked.first, properties.assetId})));
+
+    const auto& elements = list.getArray();
+    for (std::size_t i = elements.size(); i-- > 1;)
+        properties.ancestors.push_back({requiredId(elements[i]["uuid"]), elements[i]["name"].getWString()});
+
+    std::vector<qcl::uint128> ids{properties.assetId};
+    for (const auto& ancestor : properties.ancestors)
+        ids.push_back(ancestor.id);
+    std::sort(ids.begin(), ids.end());
+    const auto repeated = std::adjacent_find(ids.begin(), ids.end());
+    if (repeated != ids.end())
+        throw InconsistentServerResponse(qcl::format(
+            L"When asking for ancestors of Asset %1%, the list of ancestors returned by the server contains a "
+            L"duplicated Asset %2%",
+            referenceText(asked), repeated->wstr()));
+    return properties;
+}
+
+std::vector<IWayfoldApi::Asset> children(std::string_view body, const qcl::uint128& shareId)
+{
+    const Value answer = json_spirit::parse(body);
+    const auto& elements = answer.getArray();
+    std::vector<IWayfoldApi::Asset> list;
+    list.reserve(elements.size());
+    for (const Value& element : elements)
+    {
+        IWayfoldApi::Asset asset;
+        asset.shareId = shareId;
+        asset.name = fullName(element);
+        asset.contentVersion = element["contentVersion"].getUInt64Or(0);
+        asset.type = IWayfoldApi::Asset::typeFromString(element["type"].getString());
+        asset.assetId = requiredId(element["uuid"]);
+        list.push_back(std::move(asset));
+    }
+    return list;
+}
+
+std::uint32_t speedLimit(std::string_view body, const std::string& key)
+{
+    const Value answer = json_spirit::parse(body);
+    const Value& limit = answer[key];
+    return limit.isNull() ? 0 : limit.getUInt();
+}
+
+std::uint64_t contentVersion(std::string_view body)
+{
+    return json_spirit::parse(body)["contentVersion"].getUInt64Or(0);
+}
+
+ServerErrorBody serverError(std::string_view body)
+{
+    const Value answer = json_spirit::parse(body);
+    return {answer["key"].getString(), answer["message"].getWStringOr(std::wstring())};
+}
+} // namespace dwl::answer

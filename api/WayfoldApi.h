@@ -1,0 +1,92 @@
+#pragma once
+// The REST client of the Wayfold service.
+
+#include "api/IWayfoldApi.h"
+#include "url/Error.h"
+#include "url/Session.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace dwl
+{
+class WayfoldApi : public IWayfoldApi
+{
+public:
+    // Media types: the Accept (and Content-Type) values.
+    static constexpr const char* kMediaTypeV2 = "application/vnd.quillmere.wayfold-v2+json";
+    static constexpr const char* kMediaTypeV3 = "application/vnd.quillmere.wayfold-v3+json";
+    static constexpr const char* kMediaTypeJson = "application/json";
+    static constexpr const char* kMediaTypeHal = "application/hal+json";
+    static constexpr const char* kCharset = "utf-8";
+
+    WayfoldApi();
+    virtual ~WayfoldApi() = default;
+
+    // The REST base address: the server's BaseUrl followed by "/rest". Forgets the user id.
+    void setServerUrl(std::string url);
+    // Forgets the user id and the CSRF token and drops every cookie, so a new account never carries the old
+    // account's session.
+    void setCredentials(const std::wstring& userName, const std::wstring& password);
+    void setUserId(const qcl::uint128& userId) { mUserId = userId; }
+    void setDeviceId(const qcl::uint128& deviceId) { mDeviceId = deviceId; }
+    void setCheckForGenuineServer(bool check) { mCheckForGenuineServer = check; }
+    // For the owner's lasting settings: user agent, proxy, certificate checking.
+    url::Session& session() { return mSession; }
+
+    void setMustCloseSocket(bool mustClose) override;
+    qcl::uint128 getUserId() override;
+    qcl::uint128 registerDevice() override;
+    void unregisterDevice(qcl::uint128 deviceId) override;
+    IdPair createShare(const std::wstring& name, bool canAddDocuments) override;
+    void removeShare(const qcl::uint128& shareId) override;
+    qcl::uint128 createFolder(const std::wstring& name, const IdPair& parent) override;
+    qcl::uint128 createDocument(const std::wstring& name, const IdPair& parent) override;
+    std::uint64_t uploadContent(const IdPair& asset, HANDLE file) override;
+    void downloadContent(const IdPair& asset, HANDLE file) override;
+    void renameDocument(const IdPair& asset, const std::wstring& name) override;
+    void renameFolder(const IdPair& asset, const std::wstring& name) override;
+    void moveAsset(const IdPair& asset, const qcl::uint128& newParentId) override;
+    void removeAsset(const IdPair& asset) override;
+    std::optional<ServerMessage> getServerMessage(std::uint64_t number) override;
+    AssetProperties getAssetProperties(const IdPair& asset) override;
+    Share getShareProperties(const qcl::uint128& shareId) override;
+    std::vector<Share> getShares() override;
+    std::vector<Asset> getChildren(const IdPair& folder) override;
+
+    // Not part of the interface.
+    std::optional<ParticipantInfo> getParticipantInfo(const qcl::uint128& shareId);
+    std::uint32_t getUploadSpeedLimit();
+    std::uint32_t getDownloadSpeedLimit();
+
+private:
+    std::string performGetRequest(const std::string& url, const char* mediaType);
+    void performGetRequest(const std::string& url, HANDLE file, std::uint32_t limitKiBPerSecond);
+    std::string performPostRequest(const std::string& url, const std::string& body, const char* mediaType);
+    std::string performPostRequest(const std::string& url, HANDLE file, std::uint32_t limitKiBPerSecond,
+                                   const char* mediaType);
+    void performDeleteRequest(const std::string& url);
+    void performRequestAndCheckServer();
+    void throwNotGenuineServer(bool serviceHeaderSeen) const;
+    // Reads a 403 body into the error's code, server message and message; never throws.
+    static void parseServerErrorResponse(const std::string& body, url::Error& error);
+
+    std::string sharesUrl() const;
+    std::string shareUrl(const qcl::uint128& shareId) const;
+    std::string assetsUrl(const qcl::uint128& shareId) const;
+    std::string assetUrl(const IdPair& asset) const;
+    std::string contentsUrl(const IdPair& asset) const;
+    std::string latestContentUrl(const IdPair& asset) const;
+    std::uint32_t getSpeedLimit(const char* key);
+
+    url::initialiseLibCurl mCurl;
+    std::string mServerUrl;
+    url::Session mSession;
+    std::string mUserName;
+    qcl::uint128 mUserId;
+    qcl::uint128 mDeviceId;
+    std::string mCsrfToken;
+    bool mCheckForGenuineServer = false;
+};
+} // namespace dwl
