@@ -1,5 +1,5 @@
-// The server list from any text: it loads or throws one of the documented errors, and a loaded list is consistent
-// (servers in key order, every reference pointing at one of its own servers).
+// The server list from any text: it loads or throws one of the documented errors, and a loaded list is
+// consistent (servers in key order, every reference pointing at one of its own servers).
 #include "api/ServerList.h"
 #include "json_spirit/Reader.h"
 #include "json_spirit/Value.h"
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < list.servers().size(); ++i)
     {
         const auto& server = *list.servers()[i];
-        if ((i > 0 && !(list.servers()[i - 1]->key < server.key)) || server.restUrl != server.baseUrl + "/rest")
+        if ((i > 0 && !(list.servers()[i - 1]->key < server.key)) ||
+            server.restUrl != server.baseUrl + "/rest")
             std::abort();
     }
     for (const auto& [country, server] : list.countryToServer())

@@ -1,0 +1,124 @@
+#include "app/Paths.h"
+
+#include "compat/FileApi.h"
+#include "compat/KnownFolders.h"
+#include "compat/LastError.h"
+#include "compat/ModuleFolder.h"
+#include "compat/PrivateFiles.h"
+#include "qcl/Error.h"
+#include "qcl/Format.h"
+
+#include <optional>
+
+namespace dwl::Paths
+{
+namespace
+{
+const std::wstring productName = L"Wayfold";
+const std::string makerName = "quillmere";
+const std::wstring serverListName = L"Servers.json";
+const std::wstring installedDataFolder = L"share/quillmere-wayfold";
+
+std::wstring join(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || folder.back() == L'/')
+        return folder + name;
+    return folder + L'/' + name;
+}
+
+std::wstring knownFolder(REFKNOWNFOLDERID id, const wchar_t* missingMessage)
+{
+    const std::optional<std::wstring> folder = compat::knownFolderPath(id);
+    if (!folder || folder->empty())
+        throw qcl::basic_runtime_error<wchar_t>(missingMessage);
+    return *folder;
+}
+
+std::wstring parentFolder(const std::wstring& folder)
+{
+    const std::size_t slash = folder.rfind(L'/');
+    if (slash == std::wstring::npos)
+        return L".";
+    return slash == 0 ? L"/" : folder.substr(0, slash);
+}
+
+bool createFolder(const std::wstring& folder)
+{
+    return CreateDirectoryW(folder.c_str(), nullptr) && compat::restrictToOwner(folder.c_str());
+}
+
+// Creates the folder and its missing parents, each private to the user; existing folders are left as they
+// are.
+void createPrivateFolders(const std::wstring& folder)
+{
+    if (createFolder(folder))
+        return;
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND && parentFolder(folder) != folder)
+    {
+        createPrivateFolders(parentFolder(folder));
+        if (createFolder(folder))
+            return;
+        error = GetLastError();
+    }
+    if (error != ERROR_ALREADY_EXISTS)
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), error);
+}
+
+bool isFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+} // namespace
+
+std::wstring dataRoot()
+{
+    const std::wstring makerFolder =
+        join(knownFolder(FOLDERID_LocalAppDataLow,
+                         L"Cannot find the local application-data folder: no home folder is known"),
+             qcl::string::utf8ToUtf16(makerName));
+    const std::wstring root = join(makerFolder, productName);
+    createPrivateFolders(root);
+    return root;
+}
+
+std::wstring configurationFile()
+{
+    return join(dataRoot(), L"Configuration");
+}
+
+std::wstring databaseFile()
+{
+    return join(dataRoot(), L"Data");
+}
+
+std::wstring lockFile()
+{
+    return join(dataRoot(), L"Lock");
+}
+
+std::wstring defaultFolderLocation()
+{
+    return knownFolder(FOLDERID_Profile, L"Cannot find the user's profile folder: no home folder is known");
+}
+
+std::wstring wayfoldFolder(const std::wstring& location)
+{
+    return join(location, productName);
+}
+
+std::wstring serverListFile()
+{
+    return serverListFileFor(compat::moduleFolderOf(reinterpret_cast<const void*>(&serverListFile)));
+}
+
+std::wstring serverListFileFor(const std::wstring& programFolder)
+{
+    const std::wstring besideProgram = join(programFolder, serverListName);
+    if (isFile(besideProgram))
+        return besideProgram;
+    return join(join(parentFolder(programFolder), installedDataFolder), serverListName);
+}
+} // namespace dwl::Paths
