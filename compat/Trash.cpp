@@ -1,5 +1,6 @@
 #include "compat/Trash.h"
 
+#include "compat/FileNameText.h"
 #include "compat/LastError.h"
 
 #include <cerrno>
@@ -278,3 +279,19 @@ bool moveToTrash(const std::string& path)
     return false;
 }
 } // namespace compat::trash
+
+int SHFileOperationW(SHFILEOPSTRUCTW* operation)
+{
+    if (operation == nullptr || operation->pFrom == nullptr)
+        return static_cast<int>(ERROR_INVALID_PARAMETER);
+    operation->fAnyOperationsAborted = FALSE;
+    if (operation->wFunc != FO_DELETE || !(operation->fFlags & FOF_ALLOWUNDO))
+        return static_cast<int>(ERROR_NOT_SUPPORTED);
+    for (const wchar_t* path = operation->pFrom; *path != 0; path += std::char_traits<wchar_t>::length(path) + 1)
+    {
+        std::string systemPath;
+        if (!compat::toSystemPath(path, systemPath) || !compat::trash::moveToTrash(systemPath))
+            return static_cast<int>(GetLastError());
+    }
+    return 0;
+}

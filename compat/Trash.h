@@ -38,6 +38,11 @@ struct SHFILEOPSTRUCTW
     const wchar_t* lpszProgressTitle;
 };
 
+// Only deletion into the trash (FO_DELETE with FOF_ALLOWUNDO) is provided: each path of pFrom goes to the trash
+// of its file system. Returns 0 on success, else the Windows error code of the first path that failed (the paths
+// before it stay in the trash). Any other operation returns ERROR_NOT_SUPPORTED and changes nothing.
+int SHFileOperationW(SHFILEOPSTRUCTW* operation);
+
 namespace compat::trash
 {
 // Moves the item at the absolute native path into the trash of its file system. False with the last error set when
