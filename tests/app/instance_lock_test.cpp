@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -64,6 +66,19 @@ int lockInChild(const std::wstring& path)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The descriptor flags of every descriptor this process has open on `path`.
+std::vector<int> descriptorFlagsOf(const std::filesystem::path& path)
+{
+    std::vector<int> flags;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path)
+            flags.push_back(::fcntl(std::stoi(entry.path().filename().string()), F_GETFD));
+    }
+    return flags;
+}
+
 class InstanceLockTest : public testing::Test
 {
 protected:
@@ -84,6 +99,9 @@ TEST_F(InstanceLockTest, HolderWritesItsProcessIdAndKeepsOthersOut)
     };
     ASSERT_EQ(::stat(mPath.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    EXPECT_EQ(descriptorFlagsOf(std::filesystem::canonical(mPath)), std::vector<int>{FD_CLOEXEC})
+        << "the lock is inherited by child programs";
 
     dwl::InstanceLock second;
     EXPECT_THROW(second.lock(mWidePath), dwl::OtherInstanceAlreadyRunning);
