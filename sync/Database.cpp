@@ -1,0 +1,109 @@
+#include "sync/Database.h"
+
+namespace dwl
+{
+Database::Error::Error(int resultCode)
+    : basic_runtime_error(qcl::string::utf8ToUtf16Lenient(sqlite3_errstr(resultCode))), mResultCode(resultCode)
+{
+}
+
+void Database::check(int resultCode)
+{
+    if (resultCode != SQLITE_OK)
+        throw Error(resultCode);
+}
+
+Database::Connection& Database::Connection::operator=(Connection&& other) noexcept
+{
+    if (this != &other)
+    {
+        reset();
+        mHandle = std::exchange(other.mHandle, nullptr);
+    }
+    return *this;
+}
+
+Database::Connection Database::Connection::open(const std::wstring& path)
+{
+    sqlite3* handle = nullptr;
+    const int result = sqlite3_open(qcl::string::utf16ToFileName(path).c_str(), &handle);
+    Connection connection(handle); // closes a half-opened handle on failure
+    check(result);
+    return connection;
+}
+
+void Database::Connection::reset()
+{
+    sqlite3_close(std::exchange(mHandle, nullptr));
+}
+
+void Database::Connection::execute(const char* sql)
+{
+    check(sqlite3_exec(mHandle, sql, nullptr, nullptr, nullptr));
+}
+
+Database::Statement::Statement(const Connection& connection, const char* sql)
+{
+    check(sqlite3_prepare_v2(connection.get(), sql, -1, &mStatement, nullptr));
+}
+
+Database::Statement& Database::Statement::operator=(Statement&& other) noexcept
+{
+    if (this != &other)
+        reset(std::exchange(other.mStatement, nullptr));
+    return *this;
+}
+
+void Database::Statement::reset(sqlite3_stmt* statement)
+{
+    sqlite3_finalize(std::exchange(mStatement, statement));
+}
+
+void Database::Statement::execute()
+{
+    const int result = sqlite3_step(mStatement);
+    sqlite3_reset(mStatement);
+    if (result != SQLITE_DONE)
+        throw Error(result);
+}
+
+bool Database::Statement::step()
+{
+    const int result = sqlite3_step(mStatement);
+    if (result == SQLITE_ROW)
+        return true;
+    sqlite3_reset(mStatement);
+    if (result != SQLITE_DONE)
+        throw Error(result);
+    return false;
+}
+
+void Database::Statement::reset() { sqlite3_reset(mStatement); }
+
+void Database::Statement::clearBindings() { check(sqlite3_clear_bindings(mStatement)); }
+
+void Database::Statement::bindBlob(int index, const void* data, int size)
+{
+    check(sqlite3_bind_blob(mStatement, index, data, size, SQLITE_TRANSIENT));
+}
+
+void Database::Statement::bindInt(int index, int value) { check(sqlite3_bind_int(mStatement, index, value)); }
+
+void Database::Statement::bindInt64(int index, std::int64_t value)
+{
+    check(sqlite3_bind_int64(mStatement, index, value));
+}
+
+void Database::Statement::bindText(int index, const std::string& utf8)
+{
+    check(sqlite3_bind_text(mStatement, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT));
+}
+
+void Database::Statement::bindNull(int index) { check(sqlite3_bind_null(mStatement, index)); }
+
+std::string Database::Statement::columnText(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mStatement, column));
+    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(mStatement, column))) : std::string();
+}
+} // namespace dwl

@@ -1,0 +1,509 @@
+#include "sync/Serializer.h"
+
+#include "qcl/Log.h"
+
+#include <array>
+#include <deque>
+
+namespace dwl
+{
+namespace
+{
+using Event = Tree::TreeModificationEvent;
+
+constexpr const char* kSchema =
+    "PRAGMA encoding = \"UTF-8\";"
+    "CREATE TABLE Nodes(RecordId INTEGER PRIMARY KEY,RecordType INTEGER,ParentId INTEGER,ShareId BLOB,AssetId BLOB,"
+    "LocalId BLOB,Name TEXT,LastModificationTime BLOB,FileSize INTEGER,VersionNumber INTEGER,IsSynchronised BOOLEAN,"
+    "IsOwned BOOLEAN);"
+    "CREATE INDEX AssetByParentIndex ON Nodes(ParentId);"
+    "CREATE TABLE Configuration(Key TEXT PRIMARY KEY, Value);";
+
+constexpr const char* kInsert =
+    "INSERT INTO Nodes(RecordType,ParentId,ShareId,AssetId,LocalId,Name,LastModificationTime,FileSize,"
+    "VersionNumber,IsSynchronised,IsOwned) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)";
+constexpr const char* kUpdate =
+    "UPDATE Nodes SET RecordType = ?1,ParentId = ?2,ShareId = ?3,AssetId = ?4,LocalId = ?5,Name = ?6,"
+    "LastModificationTime = ?7,FileSize = ?8,VersionNumber = ?9,IsSynchronised= ?10,IsOwned = ?11 "
+    "WHERE RecordId = ?12";
+constexpr const char* kDeleteOne = "DELETE FROM Nodes WHERE RecordId = ?1";
+constexpr const char* kDeleteAll = "DELETE FROM Nodes";
+constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL";
+constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
+constexpr const char* kSelectConfiguration = "SELECT Value FROM Configuration WHERE Key = ?1";
+constexpr const char* kInsertConfiguration = "INSERT OR REPLACE INTO Configuration VALUES (?1, ?2)";
+
+constexpr int kFileRecord = 1;
+constexpr int kDirectoryRecord = 2;
+
+enum Column
+{
+    RecordId,
+    RecordType,
+    ParentId,
+    ShareId,
+    AssetId,
+    LocalId,
+    Name,
+    LastModificationTime,
+    FileSize,
+    VersionNumber,
+    IsSynchronised,
+    IsOwned,
+};
+
+const std::wstring kFormatKey = L"Format";
+const std::wstring kApplicationVersionKey = L"Application Version";
+const std::wstring kNextServerMessageNumberKey = L"Next Server Message Number";
+
+void putLittleEndian(std::uint64_t value, unsigned char* out)
+{
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint64_t getLittleEndian(const unsigned char* in)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i)
+        value |= static_cast<std::uint64_t>(in[i]) << (8 * i);
+    return value;
+}
+
+// The in-memory form of the identifier: low half first, each half little-endian.
+std::array<unsigned char, 16> idBytes(const qcl::uint128& id)
+{
+    std::array<unsigned char, 16> bytes{};
+    putLittleEndian(id.low(), bytes.data());
+    putLittleEndian(id.high(), bytes.data() + 8);
+    return bytes;
+}
+
+// A blob of exactly 16 bytes, else zero.
+qcl::uint128 readId(const Database::Statement& row, int column)
+{
+    const auto* bytes = static_cast<const unsigned char*>(row.columnBlob(column));
+    if (!bytes || row.columnBytes(column) != 16)
+        return {};
+    return qcl::uint128::fromHalves(getLittleEndian(bytes + 8), getLittleEndian(bytes));
+}
+
+// Puts `context: ` in front of the message of the exception in flight and throws it again, same kind.
+[[noreturn]] void rethrowWithContext(const std::wstring& context)
+{
+    try
+    {
+        throw;
+    }
+    catch (const Serializer::InvalidFormat& error)
+    {
+        throw Serializer::InvalidFormat(error.storedFormat(), error.expectedFormat(),
+                                        context + L": " + error.message());
+    }
+    catch (const Serializer::Error& error)
+    {
+        throw Serializer::Error(context + L": " + error.message());
+    }
+    catch (const Database::Error& error)
+    {
+        throw Database::Error(error.resultCode(), context + L": " + error.message());
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        throw qcl::basic_runtime_error<wchar_t>(context + L": " + error.message());
+    }
+}
+} // namespace
+
+Serializer::InvalidFormat::InvalidFormat(int storedFormat, int expectedFormat)
+    : InvalidFormat(storedFormat, expectedFormat,
+                    L"The database format (v" + std::to_wstring(storedFormat) +
+                        L") does not match the expected format (v" + std::to_wstring(expectedFormat) + L")")
+{
+}
+
+Serializer::InvalidFormat::InvalidFormat(int storedFormat, int expectedFormat, const std::wstring& message)
+    : Error(message), mStoredFormat(storedFormat), mExpectedFormat(expectedFormat)
+{
+}
+
+Serializer::~Serializer() { close(); }
+
+void Serializer::open(const std::wstring& path)
+{
+    try
+    {
+        close();
+        mDatabase = Database::Connection::open(path);
+        try
+        {
+            const int format = getConfigurationValue<int>(kFormatKey);
+            if (format != kFormat)
+                throw InvalidFormat(format, kFormat);
+            prepareNodeStatements();
+        }
+        catch (const Database::Error& error)
+        {
+            QCL_LOG_TRACE(L"Cannot load database: " << error.message());
+            QCL_LOG_TRACE(L"Let's try to create the database schema");
+            createSchema();
+        }
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>&)
+    {
+        close();
+        rethrowWithContext(L"Cannot load database '" + path + L"'");
+    }
+    catch (...)
+    {
+        close();
+        throw;
+    }
+}
+
+void Serializer::createSchema()
+{
+    mSelectConfiguration = {};
+    // One transaction, so that a failure half-way leaves no partial schema behind.
+    inSavepoint([this] {
+        mDatabase.execute(kSchema);
+        prepareNodeStatements();
+        setConfigurationValue(kFormatKey, kFormat);
+        setConfigurationValue(kApplicationVersionKey, mApplicationVersion);
+        setConfigurationValue(kNextServerMessageNumberKey, std::int64_t{0});
+    });
+}
+
+void Serializer::prepareNodeStatements()
+{
+    mInsert = Database::Statement(mDatabase, kInsert);
+    mUpdate = Database::Statement(mDatabase, kUpdate);
+    mDeleteOne = Database::Statement(mDatabase, kDeleteOne);
+    mDeleteAll = Database::Statement(mDatabase, kDeleteAll);
+}
+
+void Serializer::close()
+{
+    if (mListenerToken)
+        *mListenerToken = nullptr;
+    mListenerToken.reset();
+    mRecordIds.clear();
+    mInsert = {};
+    mUpdate = {};
+    mDeleteOne = {};
+    mDeleteAll = {};
+    mSelectConfiguration = {};
+    mInsertConfiguration = {};
+    mDatabase.reset();
+}
+
+std::unique_ptr<Tree::Directory> Serializer::loadTree()
+{
+    mRecordIds.clear();
+    try
+    {
+        Database::Statement rootQuery(mDatabase, kSelectRoot);
+        if (!rootQuery.step())
+            return nullptr;
+        if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
+            throw Error(L"Record containing the root node doesn't have the expected type");
+        std::unique_ptr<Tree::Directory> root(readNode(rootQuery).release()->asDirectory());
+        if (rootQuery.step())
+            throw Error(L"There is more than one record containing a potential root node");
+
+        Database::Statement childrenQuery(mDatabase, kSelectChildren);
+        std::deque<Tree::Directory*> pending{root.get()};
+        while (!pending.empty())
+        {
+            Tree::Directory* directory = pending.front();
+            pending.pop_front();
+            childrenQuery.bindInt64(1, mRecordIds.at(directory));
+            while (childrenQuery.step())
+            {
+                Tree::Node& child = directory->addChild(readNode(childrenQuery));
+                if (Tree::Directory* childDirectory = child.asDirectory())
+                    pending.push_back(childDirectory);
+            }
+        }
+        listenTo(*root);
+        return root;
+    }
+    catch (...)
+    {
+        mRecordIds.clear();
+        throw;
+    }
+}
+
+std::unique_ptr<Tree::Node> Serializer::readNode(Database::Statement& row)
+{
+    const std::string utf8Name = row.columnText(Name);
+    std::wstring name = qcl::string::utf8ToUtf16(utf8Name);
+    const auto localId = static_cast<std::uint64_t>(row.columnInt64(LocalId));
+    std::unique_ptr<Tree::Node> node;
+    switch (row.columnInt(RecordType))
+    {
+    case kFileRecord:
+    {
+        std::uint64_t time = 0;
+        if (const auto* bytes = static_cast<const unsigned char*>(row.columnBlob(LastModificationTime));
+            bytes && row.columnBytes(LastModificationTime) == 8)
+            time = getLittleEndian(bytes);
+        auto file = std::make_unique<Tree::File>(localId, std::move(name),
+                                                 static_cast<std::uint64_t>(row.columnInt64(FileSize)), time);
+        file->setVersionNumber(static_cast<std::uint64_t>(row.columnInt64(VersionNumber)));
+        node = std::move(file);
+        break;
+    }
+    case kDirectoryRecord:
+    {
+        auto directory = std::make_unique<Tree::Directory>(localId, std::move(name));
+        directory->setOwned(row.columnInt(IsOwned) != 0);
+        directory->setSynchronised(row.columnInt(IsSynchronised) != 0);
+        node = std::move(directory);
+        break;
+    }
+    default:
+        throw Error(L"Invalid database record type");
+    }
+    node->setShareId(readId(row, ShareId));
+    node->setAssetId(readId(row, AssetId));
+    mRecordIds[node.get()] = row.columnInt64(RecordId);
+    return node;
+}
+
+void Serializer::saveTree(Tree::Directory& root)
+{
+    auto formerRecordIds = mRecordIds;
+    try
+    {
+        inSavepoint([&] {
+            mDeleteAll.execute();
+            mRecordIds.clear();
+            addSubtree(root);
+        });
+    }
+    catch (...)
+    {
+        mRecordIds = std::move(formerRecordIds);
+        throw;
+    }
+    listenTo(root);
+}
+
+void Serializer::listenTo(Tree::Directory& root)
+{
+    if (mListenerToken)
+        *mListenerToken = nullptr;
+    mListenerToken = std::make_shared<Serializer*>(this);
+    root.setModificationListener([token = mListenerToken](const Event& event) {
+        if (!*token)
+            throw Error(L"The tree is no longer kept in the database");
+        (*token)->onModification(event);
+    });
+}
+
+void Serializer::onModification(const Event& event)
+{
+    const Tree::Directory* directory = event.node->asDirectory();
+    const bool severalRows = directory && !directory->children().empty();
+    switch (event.kind)
+    {
+    case Event::Added:
+        if (severalRows)
+            inSavepoint([&] { addSubtree(*event.node); });
+        else
+            addSubtree(*event.node);
+        break;
+    case Event::Removed:
+        if (severalRows)
+            inSavepoint([&] { removeSubtree(*event.node); });
+        else
+            removeSubtree(*event.node);
+        break;
+    case Event::Moved:
+    case Event::Changed:
+        updateNode(*event.node);
+        break;
+    case Event::LocalIdChanging:
+    case Event::LocalIdChanged:
+        break; // the Changed event that follows writes the new id
+    }
+}
+
+template <class Writes>
+void Serializer::inSavepoint(Writes&& writes)
+{
+    MapJournal journal;
+    mJournal = &journal;
+    try
+    {
+        mDatabase.execute("SAVEPOINT tree_change");
+        writes();
+        mDatabase.execute("RELEASE tree_change");
+        mJournal = nullptr;
+    }
+    catch (...)
+    {
+        mJournal = nullptr;
+        if (mDatabase && !sqlite3_get_autocommit(mDatabase.get()))
+        {
+            try
+            {
+                mDatabase.execute("ROLLBACK TO tree_change");
+                mDatabase.execute("RELEASE tree_change");
+            }
+            catch (...)
+            {
+                QCL_LOG_ERROR(L"Cannot roll back a failed change: " << qcl::currentExceptionMessage());
+            }
+        }
+        for (const Tree::Node* node : journal.added)
+            mRecordIds.erase(node);
+        for (const auto& [node, recordId] : journal.removed)
+            mRecordIds[node] = recordId;
+        throw;
+    }
+}
+
+void Serializer::bindNode(Database::Statement& statement, const Tree::Node& node)
+{
+    statement.clearBindings();
+    const Tree::File* file = node.asFile();
+    statement.bindInt(1, file ? kFileRecord : kDirectoryRecord);
+    if (node.parent())
+        statement.bindInt64(2, recordIdOf(*node.parent()));
+    const auto shareId = idBytes(node.shareId());
+    const auto assetId = idBytes(node.assetId());
+    statement.bindBlob(3, shareId.data(), static_cast<int>(shareId.size()));
+    statement.bindBlob(4, assetId.data(), static_cast<int>(assetId.size()));
+    statement.bindInt64(5, static_cast<std::int64_t>(node.localId()));
+    statement.bindText(6, qcl::string::utf16ToUtf8(node.name()));
+    if (file)
+    {
+        unsigned char time[8];
+        putLittleEndian(file->lastModificationTime(), time);
+        statement.bindBlob(7, time, sizeof time);
+        statement.bindInt64(8, static_cast<std::int64_t>(file->size()));
+        statement.bindInt64(9, static_cast<std::int64_t>(file->versionNumber()));
+    }
+    else
+    {
+        const Tree::Directory& directory = *node.asDirectory();
+        statement.bindInt(10, directory.isSynchronised() ? 1 : 0);
+        statement.bindInt(11, directory.isOwned() ? 1 : 0);
+    }
+}
+
+std::int64_t Serializer::recordIdOf(const Tree::Node& node) const
+{
+    auto it = mRecordIds.find(&node);
+    if (it == mRecordIds.end())
+        throw Error(L"The node '" + node.name() + L"' has no record in the database");
+    return it->second;
+}
+
+void Serializer::addSubtree(const Tree::Node& top)
+{
+    bindNode(mInsert, top);
+    mInsert.execute();
+    mRecordIds[&top] = sqlite3_last_insert_rowid(mDatabase.get());
+    if (mJournal)
+        mJournal->added.push_back(&top);
+    if (const Tree::Directory* directory = top.asDirectory())
+        for (const Tree::Node& child : directory->children())
+            addSubtree(child);
+}
+
+void Serializer::removeSubtree(const Tree::Node& top)
+{
+    if (const Tree::Directory* directory = top.asDirectory())
+        for (const Tree::Node& child : directory->children())
+            removeSubtree(child);
+    const std::int64_t recordId = recordIdOf(top);
+    mDeleteOne.clearBindings();
+    mDeleteOne.bindInt64(1, recordId);
+    mDeleteOne.execute();
+    mRecordIds.erase(&top);
+    if (mJournal)
+        mJournal->removed.emplace_back(&top, recordId);
+}
+
+void Serializer::updateNode(const Tree::Node& node)
+{
+    bindNode(mUpdate, node);
+    mUpdate.bindInt64(12, recordIdOf(node));
+    mUpdate.execute();
+}
+
+std::uint64_t Serializer::getNextServerMessageNumber()
+{
+    return static_cast<std::uint64_t>(getConfigurationValue<std::int64_t>(kNextServerMessageNumberKey));
+}
+
+void Serializer::setNextServerMessageNumber(std::uint64_t number)
+{
+    setConfigurationValue(kNextServerMessageNumberKey, static_cast<std::int64_t>(number));
+}
+
+Database::Statement& Serializer::configurationSelect()
+{
+    if (!mSelectConfiguration)
+        mSelectConfiguration = Database::Statement(mDatabase, kSelectConfiguration);
+    return mSelectConfiguration;
+}
+
+template <class T>
+T Serializer::getConfigurationValue(const std::wstring& key)
+{
+    Database::Statement& select = configurationSelect();
+    try
+    {
+        select.bindText(1, qcl::string::utf16ToUtf8(key));
+        if (!select.step())
+            throw Error(L"Cannot get '" + key + L"'");
+        T value;
+        if constexpr (std::is_same_v<T, int>)
+            value = select.columnInt(0);
+        else
+            value = select.columnInt64(0);
+        select.reset();
+        return value;
+    }
+    catch (...)
+    {
+        select.reset();
+        throw;
+    }
+}
+
+template int Serializer::getConfigurationValue<int>(const std::wstring& key);
+template std::int64_t Serializer::getConfigurationValue<std::int64_t>(const std::wstring& key);
+
+void Serializer::writeConfigurationValue(const std::wstring& key,
+                                         const std::function<void(Database::Statement&)>& bindValue)
+{
+    if (!mInsertConfiguration)
+        mInsertConfiguration = Database::Statement(mDatabase, kInsertConfiguration);
+    mInsertConfiguration.clearBindings();
+    mInsertConfiguration.bindText(1, qcl::string::utf16ToUtf8(key));
+    bindValue(mInsertConfiguration);
+    mInsertConfiguration.execute();
+}
+
+void Serializer::setConfigurationValue(const std::wstring& key, int value)
+{
+    writeConfigurationValue(key, [value](Database::Statement& statement) { statement.bindInt(2, value); });
+}
+
+void Serializer::setConfigurationValue(const std::wstring& key, std::int64_t value)
+{
+    writeConfigurationValue(key, [value](Database::Statement& statement) { statement.bindInt64(2, value); });
+}
+
+void Serializer::setConfigurationValue(const std::wstring& key, const std::wstring& value)
+{
+    const std::string utf8 = qcl::string::utf16ToUtf8(value);
+    writeConfigurationValue(key, [&utf8](Database::Statement& statement) { statement.bindText(2, utf8); });
+}
+} // namespace dwl
