@@ -31,6 +31,7 @@ enum class FaultKind {
     Body,                // serve the request, then replace its body (status kept unless given)
     OmitServiceHeader,   // serve without the "Service" header
     AlterServiceHeader,  // serve with the "Service" value in other letter case
+    LowerCaseHeaderNames,  // serve with the names "service" and "set-cookie", as over HTTP/2
     Stall,               // hold the request until releaseStalls(), then serve it
     ShortBody,           // announce the whole length, send half the body, close the connection
     DropConnection,      // send the headers, then close the connection without a body
@@ -44,6 +45,7 @@ struct FaultRule {
     int status = 0;
     std::string body;
     std::string contentType = "application/json";
+    bool dropServiceHeader = false;  // also leave out the "Service" header, whatever the kind
 
     static FaultRule status_(std::string method, std::string pathPattern, int status, std::string body = "");
     static FaultRule of(FaultKind kind, std::string method, std::string pathPattern);

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <fstream>
 #include <regex>
 #include <stdexcept>
@@ -33,6 +34,7 @@ void serveCut(httplib::Response& response, const std::string& body, const std::f
     const std::string contentType = response.get_header_value("Content-Type");
     auto source = std::make_shared<std::ifstream>();
     if (!file.empty()) source->open(file, std::ios::binary);
+    response.body.clear();  // a body would be sent instead of the provider's bytes
     response.set_content_provider(
         std::max<std::size_t>(length, 1), contentType.empty() ? "application/octet-stream" : contentType,
         [body, source, length, limit, fromFile = !file.empty()](std::size_t offset, std::size_t, httplib::DataSink& sink) {
@@ -244,6 +246,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         } else {
             applyResponseFault(*rule, response);
         }
+        if (rule->dropServiceHeader) response.headers.erase("Service");
     }
 }
 
@@ -255,6 +258,16 @@ void FakeWayfoldServer::applyResponseFault(const FaultRule& rule, httplib::Respo
         case FaultKind::AlterServiceHeader:
             response.headers.erase("Service");
             response.set_header("Service", "wayfold web services");
+            break;
+        case FaultKind::LowerCaseHeaderNames:
+            for (const char* name : {"Service", "Set-Cookie"}) {
+                if (!response.has_header(name)) continue;
+                const std::string value = response.get_header_value(name);
+                response.headers.erase(name);
+                std::string lower = name;
+                for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                response.headers.emplace(lower, value);
+            }
             break;
         case FaultKind::Body:
             if (rule.status != 0) response.status = rule.status;
