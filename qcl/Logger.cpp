@@ -1,22 +1,33 @@
 #include "qcl/Logger.h"
 
+#include "scriblet/LogWriter.h"
+
 #include <cstring>
 #include <mutex>
 
 namespace qcl::logging
 {
-// Placeholder until the logging library is linked: every level is off.
-Logger::Logger() = default;
+Logger::Logger() : mSubsystem(L"Wayfold"), mWriter(nullptr)
+{
+    mSystem.PutSubsystem(mSubsystem);
+    mWriter = mSystem.CreateLogWriter(mSubsystem);
+    for (int level = Trace; level <= Fatal; level += 10000)
+        mEnabled[level / 10000] = mWriter->IsEnabledFor(level);
+}
 
 Logger& Logger::instance()
 {
     static std::once_flag once;
+    // Never destroyed: threads and static destructors may log until the process ends.
     static Logger* logger = nullptr;
     std::call_once(once, [] { logger = new Logger(); });
     return *logger;
 }
 
-void Logger::write(int, const std::wstring&, const char*, int) {}
+void Logger::write(int level, const std::wstring& text, const char* file, int line)
+{
+    mWriter->Message(level, text, file == nullptr ? nullptr : bareFileName(file).c_str(), line);
+}
 
 std::wstring qualifiedFunctionName(const char* prettyFunction)
 {

@@ -1,0 +1,156 @@
+#include "scriblet/Configuration.h"
+
+#include "compat/Environment.h"
+#include "compat/KnownFolders.h"
+#include "compat/LastError.h"
+#include "qcl/Error.h"
+#include "qcl/Format.h"
+#include "qcl/String.h"
+#include "scriblet/Cfg.h"
+#include "scriblet/Configurator.h"
+#include "scriblet/Folders.h"
+#include "scriblet/InternalLog.h"
+#include "scriblet/Settings.h"
+
+#include <log4cplus/loglevel.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <system_error>
+
+namespace
+{
+namespace fs = std::filesystem;
+
+void logFatal(const std::string& function, const std::string& text)
+{
+    qcl::logging::scriblet_logger::log(log4cplus::FATAL_LOG_LEVEL, function + "\t" + text);
+}
+
+void setVariable(const wchar_t* name, const std::string& value)
+{
+    if (!SetEnvironmentVariableW(name, qcl::string::utf8ToUtf16Lenient(value).c_str()))
+        logFatal("LoggingSystem::Configuration::set_up_environment",
+                 "Failed to create environment variable: " + qcl::string::utf16ToUtf8Lenient(name));
+}
+
+std::string expandEnvironment(const std::wstring& text)
+{
+    DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (size == 0)
+        return qcl::string::utf16ToUtf8Lenient(text);
+    std::wstring buffer(size, L'\0');
+    size = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), size);
+    buffer.resize(size > 0 ? size - 1 : 0);
+    return qcl::string::utf16ToUtf8Lenient(buffer);
+}
+
+bool isServiceProfile(const std::wstring& profile)
+{
+    for (const wchar_t* name : {L"LocalService", L"Default User", L"systemprofile"})
+        if (profile.find(name) != std::wstring::npos)
+            return true;
+    return false;
+}
+
+fs::file_time_type lastWriteTime(const std::string& path)
+{
+    std::error_code error;
+    auto time = fs::last_write_time(fs::path(path), error);
+    if (error)
+        throw qcl::SystemError(qcl::format(L"Cannot get last modification time of file '%1%'", path),
+                               compat::windowsErrorFromErrno(error.value(), path.c_str()));
+    return time;
+}
+
+void createFolder(const std::string& folder)
+{
+    std::error_code error;
+    fs::create_directories(fs::path(folder), error);
+    if (error)
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder),
+                               compat::windowsErrorFromErrno(error.value(), folder.c_str()));
+}
+} // namespace
+
+void LoggingSystem::Configuration::configure(const LoggingSystem& system)
+{
+    set_up_environment();
+    log4cplus::Hierarchy& hierarchy = hierarchy_for(system.mSubsystem);
+    const std::string file = generate_cfg_file(system.mSubsystem);
+    hierarchy.resetConfiguration();
+    if (!file.empty())
+        scriblet::Configurator(file, hierarchy).configure();
+}
+
+void LoggingSystem::Configuration::set_up_environment()
+{
+    const std::string applicationData = scriblet::applicationDataFolder();
+    setVariable(L"QUILLMERE_APP_DATA", applicationData);
+
+    auto profile = compat::environmentVariable(L"USERPROFILE");
+    if (!profile)
+    {
+        // Linux has no USERPROFILE; the user's home stands for it so that profile-based paths of the
+        // templates resolve under the home folder.
+        profile = compat::knownFolderPath(FOLDERID_Profile);
+        if (profile)
+            setVariable(L"USERPROFILE", qcl::string::utf16ToUtf8Lenient(*profile));
+    }
+    const bool userProfile = profile && !isServiceProfile(*profile) && !applicationData.empty();
+    setVariable(L"LOG_PROFILE", userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder());
+}
+
+std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
+{
+    const bool librarySubsystem = subsystem == L"scriblet";
+    std::wstring value;
+    std::string sourceFolder;
+    std::wstring targetText;
+    if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(), L"CfgSourceDir"))
+    {
+        sourceFolder = expandEnvironment(value);
+        if (qcl::settings::get_string(value, L"Logging", subsystem.c_str(), L"CfgTargetDir"))
+            targetText = value;
+    }
+    else
+        sourceFolder = scriblet::libraryFolder();
+    if (targetText.empty())
+        targetText = subsystem.empty() ? L"%QUILLMERE_APP_DATA%" : L"%QUILLMERE_APP_DATA%/" + subsystem;
+    const std::string targetFolder = expandEnvironment(targetText);
+
+    const std::string templatePath =
+        fs::path(scriblet::joinPath(sourceFolder, "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
+            .lexically_normal()
+            .string();
+    std::error_code error;
+    if (!fs::exists(fs::path(templatePath), error))
+    {
+        logFatal("LoggingSystem::Configuration::generate_cfg_file",
+                 "Missing logging configuration template: " + templatePath);
+        return {};
+    }
+
+    const std::string output = scriblet::joinPath(targetFolder, "scriblet.cfg");
+    scriblet::Cfg cfg;
+    if (fs::exists(fs::path(output), error) && lastWriteTime(output) >= lastWriteTime(templatePath))
+    {
+        cfg.Parse(templatePath);
+        return output;
+    }
+    createFolder(targetFolder);
+    cfg.Parse(templatePath, output);
+    return output;
+}
+
+log4cplus::Hierarchy& LoggingSystem::Configuration::hierarchy_for(const std::wstring& subsystem)
+{
+    // Never destroyed: writers handed out keep loggers that refer to their hierarchy, and the program
+    // may log until its very end.
+    static auto* hierarchies = new std::map<std::wstring, std::unique_ptr<log4cplus::Hierarchy>>();
+    auto& hierarchy = (*hierarchies)[subsystem];
+    if (!hierarchy)
+        hierarchy = std::make_unique<log4cplus::Hierarchy>();
+    return *hierarchy;
+}

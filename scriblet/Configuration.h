@@ -1,0 +1,28 @@
+#pragma once
+// How PutSubsystem configures a subsystem: environment, hierarchy, generated configuration file.
+
+#include "scriblet/LoggingSystem.h"
+
+#include <log4cplus/hierarchy.h>
+
+#include <string>
+
+// Internal: not exported from the library.
+class __attribute__((visibility("hidden"))) LoggingSystem::Configuration
+{
+public:
+    // The body of LoggingSystem::PutSubsystem.
+    static void configure(const LoggingSystem& system);
+
+    // Sets QUILLMERE_APP_DATA to the application-data folder and LOG_PROFILE to its "Logging" folder
+    // (or to the library's folder for a service profile); USERPROFILE is set to the user's home when
+    // it is unset.
+    static void set_up_environment();
+
+    // Regenerates "scriblet.cfg" of `subsystem` from its template when the template is newer and
+    // returns its path (UTF-8); empty when there is no template.
+    static std::string generate_cfg_file(const std::wstring& subsystem);
+
+    // The subsystem's own hierarchy, made on first request and kept for the whole process.
+    static log4cplus::Hierarchy& hierarchy_for(const std::wstring& subsystem);
+};

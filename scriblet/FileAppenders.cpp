@@ -1,0 +1,206 @@
+#include "scriblet/FileAppenders.h"
+
+#include <log4cplus/helpers/loglog.h>
+#include <log4cplus/helpers/property.h>
+#include <log4cplus/spi/factory.h>
+#include <log4cplus/spi/loggingevent.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+namespace scriblet
+{
+namespace
+{
+namespace fs = std::filesystem;
+
+constexpr auto reopenForAppending = std::ios_base::out | std::ios_base::app | std::ios_base::ate;
+
+log4cplus::helpers::Properties withFolderCreation(const log4cplus::helpers::Properties& properties)
+{
+    log4cplus::helpers::Properties copy(properties);
+    copy.setProperty("CreateDirs", "true");
+    return copy;
+}
+
+bool copyFile(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing, error);
+    if (error)
+    {
+        log4cplus::helpers::getLogLog().error("Failed to copy file " + from + " to " + to + ": " + error.message() +
+                                              "; the file is kept as it is");
+        return false;
+    }
+    return true;
+}
+
+bool emptyFile(const std::string& path)
+{
+    std::error_code error;
+    fs::resize_file(fs::path(path), 0, error);
+    if (error)
+        log4cplus::helpers::getLogLog().error("Failed to truncate file " + path + ": " + error.message());
+    return !error;
+}
+
+void renameIfPresent(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    fs::rename(fs::path(from), fs::path(to), error);
+    if (error && error != std::errc::no_such_file_or_directory)
+        log4cplus::helpers::getLogLog().error("Failed to rename file from " + from + " to " + to + ": " +
+                                              error.message());
+}
+
+// name.(count-1) -> name.count, ..., name.1 -> name.2; the oldest is dropped.
+void shiftBackups(const std::string& name, int count)
+{
+    if (count < 1)
+        return;
+    std::error_code ignored;
+    fs::remove(fs::path(name + "." + std::to_string(count)), ignored);
+    for (int index = count - 1; index >= 1; --index)
+        renameIfPresent(name + "." + std::to_string(index), name + "." + std::to_string(index + 1));
+}
+
+void reportOpening(const log4cplus::tofstream& out, const std::string& name)
+{
+    if (!out.good())
+        log4cplus::helpers::getLogLog().error("Failed to open file " + name);
+}
+} // namespace
+
+FileAppender::FileAppender(const log4cplus::helpers::Properties& properties)
+    : log4cplus::FileAppender(withFolderCreation(properties))
+{
+}
+
+FileAppender::~FileAppender()
+{
+    destructorImpl();
+}
+
+RollingFileAppender::RollingFileAppender(const log4cplus::helpers::Properties& properties)
+    : log4cplus::RollingFileAppender(withFolderCreation(properties)), mBackupCount(maxBackupIndex), mNextAttemptSize(0)
+{
+    // The framework raises a MaxBackupIndex below 1 to 1; 0 means "keep no backup" here.
+    int configured = 0;
+    if (properties.getInt(configured, "MaxBackupIndex"))
+        mBackupCount = std::max(configured, 0);
+}
+
+RollingFileAppender::~RollingFileAppender()
+{
+    destructorImpl();
+}
+
+void RollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
+{
+    auto due = [this] {
+        std::streamoff size = out.tellp();
+        return size > maxFileSize && size > mNextAttemptSize;
+    };
+    if (due())
+        rollOver();
+    log4cplus::FileAppender::append(event);
+    if (due())
+        rollOver();
+}
+
+void RollingFileAppender::rollOver()
+{
+    auto& loglog = log4cplus::helpers::getLogLog();
+    const std::streamoff size = out.tellp();
+    out.close();
+    out.clear();
+
+    bool saved = true;
+    if (mBackupCount < 1)
+        loglog.debug(filename + " has no backups specified");
+    else
+    {
+        shiftBackups(filename, mBackupCount);
+        const std::string target = filename + ".1";
+        loglog.debug("Renaming file " + filename + " to " + target);
+        saved = copyFile(filename, target);
+    }
+    const bool emptied = saved && emptyFile(filename);
+    mNextAttemptSize = emptied ? 0 : size + maxFileSize;
+
+    open(reopenForAppending);
+    reportOpening(out, filename);
+}
+
+DailyRollingFileAppender::DailyRollingFileAppender(const log4cplus::helpers::Properties& properties)
+    : log4cplus::DailyRollingFileAppender(withFolderCreation(properties))
+{
+}
+
+DailyRollingFileAppender::~DailyRollingFileAppender()
+{
+    destructorImpl();
+}
+
+void DailyRollingFileAppender::close()
+{
+    if (rollOnClose && out.is_open())
+        rollOver(log4cplus::helpers::now());
+    log4cplus::FileAppenderBase::close();
+}
+
+void DailyRollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
+{
+    if (event.getTimestamp() >= nextRolloverTime)
+        rollOver(event.getTimestamp());
+    log4cplus::FileAppender::append(event);
+}
+
+void DailyRollingFileAppender::rollOver(const log4cplus::helpers::Time& now)
+{
+    auto& loglog = log4cplus::helpers::getLogLog();
+    out.close();
+    out.clear();
+
+    // A period may be rolled over more than once (a restart with rollover on close): earlier files of
+    // the period move to ".1", ".2" and so on.
+    if (maxBackupIndex >= 1)
+    {
+        shiftBackups(scheduledFilename, maxBackupIndex);
+        renameIfPresent(scheduledFilename, scheduledFilename + ".1");
+    }
+    loglog.debug("Renaming file " + filename + " to " + scheduledFilename);
+    if (copyFile(filename, scheduledFilename))
+        emptyFile(filename);
+
+    open(reopenForAppending);
+    reportOpening(out, filename);
+
+    // The time of the event that is due decides the next period, so an event stamped later than the
+    // clock (or a clock that moved) does not roll the file over again for every line.
+    if (now >= nextRolloverTime)
+    {
+        scheduledFilename = getFilename(now);
+        nextRolloverTime = calculateNextRolloverTime(now);
+    }
+}
+
+void registerFileAppenders()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        using log4cplus::spi::AppenderFactory;
+        using log4cplus::spi::FactoryTempl;
+        auto& registry = log4cplus::spi::getAppenderFactoryRegistry();
+        registry.put(std::make_unique<FactoryTempl<FileAppender, AppenderFactory>>(FileAppender::className));
+        registry.put(
+            std::make_unique<FactoryTempl<RollingFileAppender, AppenderFactory>>(RollingFileAppender::className));
+        registry.put(std::make_unique<FactoryTempl<DailyRollingFileAppender, AppenderFactory>>(
+            DailyRollingFileAppender::className));
+    });
+}
+} // namespace scriblet

@@ -1,0 +1,45 @@
+#include "scriblet/LogWriter.h"
+
+#include "qcl/String.h"
+
+#include <log4cplus/logger.h>
+
+LogWriter::LogWriter(const log4cplus::Logger& logger) : mLogger(new log4cplus::Logger(logger)) {}
+
+LogWriter::~LogWriter()
+{
+    delete mLogger;
+}
+
+bool LogWriter::IsEnabledFor(int level) const
+{
+    return mLogger->isEnabledFor(level);
+}
+
+void LogWriter::Message(int level, const std::wstring& text, const char* file, int line)
+{
+    try
+    {
+        if (mLogger->isEnabledFor(level))
+            mLogger->forcedLog(level, qcl::string::utf16ToUtf8Lenient(text), file, line, "");
+    }
+    catch (...)
+    {
+        // A log statement must never fail its caller; there is nowhere left to report this.
+    }
+}
+
+void LogWriter::Message(int level, const std::string& text, const char* file, int line)
+{
+    try
+    {
+        if (mLogger->isEnabledFor(level))
+        {
+            std::string valid = qcl::string::utf16ToUtf8Lenient(qcl::string::utf8ToUtf16Lenient(text));
+            mLogger->forcedLog(level, valid, file, line, "");
+        }
+    }
+    catch (...)
+    {
+    }
+}
