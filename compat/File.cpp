@@ -167,18 +167,21 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
             return failOpen(ERROR_SHARING_VIOLATION);
     }
 
-    const bool replaced = !created && (creationDisposition == CREATE_ALWAYS ||
-                                       creationDisposition == TRUNCATE_EXISTING);
-    if (replaced && S_ISREG(status.stx_mode) && ::ftruncate(fd, 0) != 0)
+    // CREATE_ALWAYS gives an existing file the attributes of a new one; TRUNCATE_EXISTING keeps them.
+    const bool overwritten = !created && creationDisposition == CREATE_ALWAYS;
+    const bool truncated = overwritten || (!created && creationDisposition == TRUNCATE_EXISTING);
+    const DWORD stored = flagsAndAttributes & compat::storedAttributeMask;
+    const DWORD storedBefore = overwritten ? compat::readStoredAttributes(fd, path, true, status) : 0;
+    // As on Windows, replacing a hidden or system file must say so: nothing un-hides it by accident.
+    constexpr DWORD protectedBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (overwritten && (storedBefore & protectedBits & ~stored) != 0)
+        return failOpen(ERROR_ACCESS_DENIED);
+    if (truncated && S_ISREG(status.stx_mode) && ::ftruncate(fd, 0) != 0)
         return failOpenWithErrno(errno, path);
-    if (created || (replaced && creationDisposition == CREATE_ALWAYS))
+    if ((created || overwritten) && stored != storedBefore)
     {
-        const DWORD stored = flagsAndAttributes & compat::storedAttributeMask;
-        if (created ? stored != 0 : compat::readStoredAttributes(fd, path, true, status) != stored)
-        {
-            if (const int error = compat::writeStoredAttributes(path, true, status, stored); error != 0)
-                return failOpenWithErrno(error, path);
-        }
+        if (const int error = compat::writeStoredAttributes(path, true, status, stored); error != 0)
+            return failOpenWithErrno(error, path);
     }
     const HANDLE handle = compat::insertHandle(std::move(file));
     const bool existed = !created && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);

@@ -102,7 +102,8 @@ struct WIN32_FIND_DATAW
 // opened with no read or write access (attributes only) and OPEN_EXISTING opens nothing: it holds the
 // file's metadata as it was when opened. Folders open only with FILE_FLAG_BACKUP_SEMANTICS.
 // FILE_ATTRIBUTE_HIDDEN, SYSTEM and TEMPORARY are stored with a file that is created or replaced.
-// CREATE_ALWAYS and OPEN_ALWAYS set ERROR_ALREADY_EXISTS on success when the file existed.
+// CREATE_ALWAYS refuses (ERROR_ACCESS_DENIED) to replace a hidden or system file without those
+// attributes. CREATE_ALWAYS and OPEN_ALWAYS set ERROR_ALREADY_EXISTS on success when the file existed.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECURITY_ATTRIBUTES* security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 // Synchronous only: `overlapped` must be null. Reads once; 0 bytes read at the end of the file.

@@ -7,6 +7,7 @@
 #include "compat/Types.h"
 
 #include <memory>
+#include <type_traits>
 
 namespace compat
 {
@@ -38,7 +39,12 @@ std::shared_ptr<KernelObject> removeObject(HANDLE handle, bool (*isWanted)(const
 template <class T>
 std::shared_ptr<T> removeHandle(HANDLE handle)
 {
-    auto object = removeObject(handle, [](const KernelObject& o) { return dynamic_cast<const T*>(&o) != nullptr; });
+    auto object = removeObject(handle, [](const KernelObject& o) {
+        if constexpr (std::is_same_v<T, KernelObject>)
+            return true;
+        else
+            return dynamic_cast<const T*>(&o) != nullptr;
+    });
     if (!object)
         SetLastError(ERROR_INVALID_HANDLE);
     return std::static_pointer_cast<T>(object);

@@ -269,8 +269,13 @@ TEST(FileApi, CreatedFilesStoreTheirHiddenAttribute)
     ASSERT_TRUE(GetFileInformationByHandle(handle, &information));
     EXPECT_EQ(information.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
     CloseHandle(handle);
-    // Replacing the file replaces its attributes.
-    CloseHandle(open(scratch / "download", GENERIC_WRITE, 7, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(GetFileAttributesW(wide(scratch / "download").c_str()), FILE_ATTRIBUTE_ARCHIVE);
+    // Replacing a hidden file must name the attribute; then the given attributes replace the old.
+    EXPECT_EQ(open(scratch / "download", GENERIC_WRITE, 7, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CloseHandle(open(scratch / "download", GENERIC_WRITE, 7, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY));
+    EXPECT_EQ(GetFileAttributesW(wide(scratch / "download").c_str()),
+              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_ARCHIVE);
 }
 } // namespace
