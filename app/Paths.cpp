@@ -3,10 +3,11 @@
 #include "compat/FileApi.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
-#include "compat/ModuleFolder.h"
 #include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
+#include "qcl/Module.h"
+#include "qcl/Os.h"
 
 #include <optional>
 
@@ -75,10 +76,12 @@ bool isFile(const std::wstring& path)
 
 std::wstring dataRoot()
 {
-    const std::wstring makerFolder =
-        join(knownFolder(FOLDERID_LocalAppDataLow,
-                         L"Cannot find the local application-data folder: no home folder is known"),
-             qcl::string::utf8ToUtf16(makerName));
+    // The reported system version chooses the data folder, as it does for the logging library.
+    const int version = qcl::os::getVersion();
+    const std::wstring base =
+        knownFolder(version == 2 || version == 3 ? FOLDERID_LocalAppDataLow : FOLDERID_LocalAppData,
+                    L"Cannot find the local application-data folder: no home folder is known");
+    const std::wstring makerFolder = join(base, qcl::string::utf8ToUtf16(makerName));
     const std::wstring root = join(makerFolder, productName);
     createPrivateFolders(root);
     return root;
@@ -111,7 +114,7 @@ std::wstring wayfoldFolder(const std::wstring& location)
 
 std::wstring serverListFile()
 {
-    return serverListFileFor(compat::moduleFolderOf(reinterpret_cast<const void*>(&serverListFile)));
+    return serverListFileFor(parentFolder(qcl::getModuleFileName()));
 }
 
 std::wstring serverListFileFor(const std::wstring& programFolder)

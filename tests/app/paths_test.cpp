@@ -1,6 +1,7 @@
 #include "app/Paths.h"
 
 #include "compat/KnownFolders.h"
+#include "compat/VersionApi.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
 
@@ -33,6 +34,8 @@ protected:
     void TearDown() override
     {
         compat::setKnownFolderForTesting(FOLDERID_LocalAppDataLow, std::nullopt);
+        compat::setKnownFolderForTesting(FOLDERID_LocalAppData, std::nullopt);
+        compat::setReportedVersionForTesting({});
         compat::setKnownFolderForTesting(FOLDERID_Profile, std::nullopt);
     }
 
@@ -52,6 +55,15 @@ TEST_F(PathsTest, DataRootIsCreatedPrivateWithItsParentsBeforeAnyFileIsNamed)
     EXPECT_EQ(dwl::Paths::databaseFile(), wide(root + "/Data"));
     EXPECT_EQ(dwl::Paths::lockFile(), wide(root + "/Lock"));
     EXPECT_EQ(dwl::Paths::dataRoot(), wide(root));
+}
+
+TEST_F(PathsTest, SystemVersionChoosesTheDataFolder)
+{
+    compat::setKnownFolderForTesting(FOLDERID_LocalAppDataLow, wide(mFolder / "low"));
+    compat::setKnownFolderForTesting(FOLDERID_LocalAppData, wide(mFolder / "local"));
+    EXPECT_EQ(dwl::Paths::dataRoot(), wide(mFolder / "low/quillmere/Wayfold"));
+    compat::setReportedVersionForTesting({5, 1, 2600});
+    EXPECT_EQ(dwl::Paths::dataRoot(), wide(mFolder / "local/quillmere/Wayfold"));
 }
 
 TEST_F(PathsTest, NoDataFolderIsAnErrorAndNothingGoesToTheCurrentDirectory)
