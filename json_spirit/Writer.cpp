@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ostream>
+#include <type_traits>
 
 #include "json_spirit/Unicode.h"
 
@@ -29,6 +30,7 @@ public:
         return mBuffer + mUsed;
     }
     void commit(std::size_t count) { mUsed += count; }
+    std::size_t room() const { return capacity - mUsed; }
     void put(Char c) { *reserve(1) = c, ++mUsed; }
 
     void flush()
@@ -116,13 +118,29 @@ bool needsEscape(char32_t codePoint)
     return codePoint < 0x20 || codePoint == '"' || codePoint == '\\';
 }
 
-// One pass over the input: decode a code point, escape or re-encode it into the output buffer.
+// Printable ASCII other than the quote and the backslash: copied as it is.
+template <class InChar> bool isPlainAscii(InChar c)
+{
+    const auto unit = static_cast<std::make_unsigned_t<InChar>>(c);
+    return unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\';
+}
+
+// One pass over the input: runs of plain ASCII are copied into the output buffer, every other code point is
+// decoded, then escaped or re-encoded.
 template <class OutChar, class InChar>
 void putQuoted(const InChar* next, const InChar* end, BlockBuffer<OutChar>& buffer)
 {
     buffer.put('"');
     while (next != end)
     {
+        OutChar* out = buffer.reserve(1);
+        const std::size_t room = buffer.room();
+        std::size_t copied = 0;
+        while (copied < room && next != end && isPlainAscii(*next))
+            out[copied++] = static_cast<OutChar>(*next++);
+        buffer.commit(copied);
+        if (next == end || copied == room)
+            continue;
         const char32_t codePoint = decode(next, end);
         if (needsEscape(codePoint))
             putEscape(codePoint, buffer);
