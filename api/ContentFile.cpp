@@ -1,28 +1,9 @@
 #include "api/ContentFile.h"
 
+#include "qcl/File.h"
+
 #include <algorithm>
 #include <limits>
-
-// Until the file functions of the foundation are in, transfers report that they cannot reach the file.
-#if __has_include("qcl/File.h")
-#include "qcl/File.h"
-#else
-#include "qcl/Error.h"
-namespace qcl
-{
-struct File
-{
-    [[noreturn]] static DWORD read(HANDLE, void*, DWORD) { unavailable(); }
-    [[noreturn]] static void write(HANDLE, const void*, std::size_t) { unavailable(); }
-    [[noreturn]] static std::int64_t seek(HANDLE, std::int64_t, DWORD) { unavailable(); }
-    [[noreturn]] static std::int64_t getSize(HANDLE) { unavailable(); }
-    [[noreturn]] static void unavailable() { throw basic_runtime_error<wchar_t>(L"File access is not built yet"); }
-};
-} // namespace qcl
-#ifndef FILE_BEGIN
-#define FILE_BEGIN 0
-#endif
-#endif
 
 namespace dwl
 {

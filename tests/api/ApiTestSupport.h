@@ -3,10 +3,12 @@
 // violations are checked empty at teardown.
 
 #include "api/WayfoldApi.h"
+#include "qcl/Handle.h"
 #include "support/FakeWayfoldServer.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -30,5 +32,27 @@ protected:
 
     fake::FakeWayfoldServer server;
     dwl::WayfoldApi api;
+};
+} // namespace apitest
+
+namespace apitest
+{
+// A file in a temporary folder that goes with the object, and an open read-write handle on it.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(const std::string& content = "");
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    HANDLE handle() const;
+    std::string content() const;
+    const std::filesystem::path& path() const { return mPath; }
+
+private:
+    std::filesystem::path mFolder;
+    std::filesystem::path mPath;
+    std::unique_ptr<qcl::Handle> mHandle;
 };
 } // namespace apitest
