@@ -2,6 +2,7 @@
 
 #include "app/Paths.h"
 #include "compat/FileApi.h"
+#include "compat/FileOperations.h"
 #include "compat/LastError.h"
 #include "compat/PrivateFiles.h"
 #include "json_spirit/Reader.h"
@@ -9,6 +10,7 @@
 #include "json_spirit/Writer.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
+#include "qcl/Handle.h"
 #include "qcl/Protection.h"
 
 #include <sstream>
@@ -67,24 +69,31 @@ void writeNarrowString(std::ostream& out, const char* name, const std::string& t
         qcl::format(L"Cannot save configuration file '%1%': %2%", path, reason));
 }
 
-// Writes the text to a new file beside `path`, flushes it to disk and renames it over `path`.
+// Writes the text to a new file beside `path`, flushes it to disk and renames it over `path`. On failure the
+// new file is removed and `path` is left as it was.
 void replaceFileContent(const std::wstring& path, const std::string& text)
 {
     const std::wstring temporary = path + L".new";
-    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || file == nullptr)
+    qcl::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         saveError(path, L"Cannot open file");
     DWORD written = 0;
-    const bool stored = compat::restrictToOwner(temporary.c_str()) &&
-                        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                        FlushFileBuffers(file);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
+    bool stored = compat::restrictToOwner(temporary.c_str()) &&
+                  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                  FlushFileBuffers(file.get());
+    DWORD error = stored ? ERROR_SUCCESS : GetLastError();
+    file.close();
+    if (stored && !compat::replaceFile(temporary.c_str(), path.c_str()))
+    {
+        stored = false;
+        error = GetLastError();
+    }
     if (!stored)
+    {
+        DeleteFileW(temporary.c_str());
         saveError(path, qcl::systemErrorText(error));
-    if (!compat::replaceFile(temporary.c_str(), path.c_str()))
-        saveError(path, qcl::systemErrorText(GetLastError()));
+    }
 }
 } // namespace
 

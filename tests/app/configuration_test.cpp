@@ -215,6 +215,13 @@ TEST_F(ConfigurationTest, FailedSaveLeavesThePreviousFile)
     EXPECT_THROW(Configuration::save(changed, mWidePath), qcl::SystemError);
     EXPECT_EQ(contentOf(mPath), before);
 
+    const std::string folder = mFolder.makeDirectory("folder/inside");
+    EXPECT_THROW(
+        Configuration::save(Configuration::withDefaults(), qcl::string::utf8ToUtf16(mFolder / "folder")),
+        qcl::basic_runtime_error<wchar_t>);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_FALSE(std::filesystem::exists(mFolder / "folder.new"));
+
     const std::wstring unreachable = qcl::string::utf8ToUtf16(mFolder / "missing/Configuration");
     try
     {
