@@ -48,6 +48,8 @@ BOOL PathCanonicalizeW(LPWSTR out, LPCWSTR path)
     std::wstring result = prefix;
     if (absolute)
         result += L'/';
+    else if (prefix.empty() && !components.empty() && components.front().compare(0, 4, compat::longPathPrefix) == 0)
+        result += L"./"; // a first name that begins like the prefix must not turn into it
     for (std::size_t i = 0; i < components.size(); ++i)
     {
         if (i != 0)

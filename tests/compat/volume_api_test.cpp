@@ -72,5 +72,6 @@ TEST(PathApi, CanonicalisationIsTextual)
     EXPECT_EQ(canonical(L"/a//b/"), L"/a/b/");
     EXPECT_EQ(canonical(L"/.."), L"/");
     EXPECT_EQ(canonical(L"\\\\?\\/a/../b"), L"\\\\?\\/b");
+    EXPECT_EQ(canonical(L"./\\\\?\\x"), L"./\\\\?\\x") << "not a prefix here, and must not become one";
 }
 } // namespace

@@ -1,0 +1,1 @@
+wayfold_fuzz_target(NAME fuzz_paths SOURCES ${CMAKE_CURRENT_LIST_DIR}/paths.cpp LIBS qcl_core)
