@@ -167,7 +167,8 @@ std::string candidateName(const std::string& name, int attempt)
     auto dot = name.rfind('.');
     if (dot == 0 || dot == std::string::npos)
         dot = name.size();
-    const std::string suffix = "." + std::to_string(attempt);
+    std::string suffix(1, '.');
+    suffix += std::to_string(attempt);
     std::string extension = name.substr(dot);
     if (extension.size() > maxNameBytes / 2)
         extension.clear();
