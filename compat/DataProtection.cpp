@@ -144,9 +144,7 @@ BOOL readKey(const std::string& path, SecretBytes& key)
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0)
         return failFromErrno();
-    struct stat status
-    {
-    };
+    struct stat status = {};
     const bool usable = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
                         status.st_size == static_cast<off_t>(keySize) &&
                         readWhole(descriptor, key.data(), keySize);

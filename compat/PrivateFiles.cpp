@@ -34,9 +34,7 @@ BOOL restrictToOwner(LPCWSTR path)
     std::string systemPath;
     if (!toSystemPath(path, systemPath))
         return FALSE;
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::lstat(systemPath.c_str(), &status) != 0)
         return failWithErrno(errno, systemPath);
     const mode_t mode = S_ISDIR(status.st_mode) ? 0700 : 0600;

@@ -85,9 +85,7 @@ TEST_F(ConfigurationTest, DefaultRecordIsWrittenAsTwoLines)
     EXPECT_EQ(contentOf(mPath),
               bom +
                   "\"MustShowConfigurationDialog\": true\r\n\"WayfoldFolderLocation\": \"/home/tester\"\r\n");
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat(mPath.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mFolder.path()), {}), 1)

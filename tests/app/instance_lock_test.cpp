@@ -94,9 +94,7 @@ TEST_F(InstanceLockTest, HolderWritesItsProcessIdAndKeepsOthersOut)
     holder.lock(mWidePath);
     EXPECT_TRUE(holder.isHeld());
     EXPECT_EQ(contentOf(mPath), ownLine());
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat(mPath.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 

@@ -22,9 +22,7 @@ std::wstring wide(const std::string& text)
 
 unsigned modeOf(const std::string& path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0xFFFFFFFF;
 }
 

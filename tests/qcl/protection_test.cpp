@@ -72,9 +72,7 @@ TEST_F(ProtectionTest, PasswordsRoundTripAndNeverProtectTwiceAlike)
 TEST_F(ProtectionTest, KeyFileIsCreatedPrivateAndKeptForLaterCalls)
 {
     const std::string hex = dwl::encryptPassword(L"secret");
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat(keyFile("first").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     EXPECT_EQ(status.st_size, 32);
