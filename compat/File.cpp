@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,10 +85,13 @@ HANDLE openForAttributesOnly(std::string path, DWORD flags)
 
 int openDescriptor(const std::string& path, int flags, mode_t mode)
 {
+    // Non-blocking only while opening, so that a named pipe without a writer cannot hang the caller.
     int fd;
     do
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
     while (fd == -1 && errno == EINTR);
+    if (fd != -1)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 } // namespace

@@ -217,6 +217,14 @@ TEST(FileApi, AccessIsCheckedPerHandle)
     EXPECT_FALSE(FlushFileBuffers(reader));
     CloseHandle(reader);
 
+    // A named pipe without a writer opens at once.
+    ASSERT_EQ(::mkfifo((scratch / "pipe").c_str(), 0600), 0);
+    const HANDLE pipe = open(scratch / "pipe", GENERIC_READ, 7, OPEN_EXISTING);
+    EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+    CloseHandle(pipe);
+    EXPECT_EQ(GetFileAttributesW(compat::fileNameToUtf16(scratch / "pipe").c_str()), FILE_ATTRIBUTE_SYSTEM)
+        << "pipes, sockets and devices are nothing to synchronise";
+
     const HANDLE attributesOnly = open(scratch / "f", 0, 7, OPEN_EXISTING);
     char buffer[4];
     EXPECT_FALSE(ReadFile(attributesOnly, buffer, 4, &count, nullptr));
