@@ -22,6 +22,7 @@ struct FileObject : compat::KernelObject
     bool isDirectory = false;
     std::string path;         // native path as opened
     struct statx status = {}; // the metadata of a handle opened for attributes only
+    std::uint32_t reuseTag = 0; // likewise
 
     ~FileObject() override { close(); }
 
@@ -79,6 +80,7 @@ HANDLE openForAttributesOnly(std::string path, DWORD flags)
     file->isDirectory = S_ISDIR(file->status.stx_mode);
     if (file->isDirectory && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0)
         return failOpen(ERROR_ACCESS_DENIED);
+    file->reuseTag = compat::reuseTag(AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW, file->status);
     file->path = std::move(path);
     return compat::insertHandle(std::move(file));
 }
@@ -340,7 +342,9 @@ BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* infor
     if (!statusOf(*file, status))
         return FALSE;
     const DWORD stored = compat::readStoredAttributes(file->fd, file->path, true, status);
-    const ULONGLONG index = compat::fileIndex(status);
+    const std::uint32_t reuseTag =
+        file->fd == -1 ? file->reuseTag : compat::reuseTag(file->fd, "", AT_EMPTY_PATH, status);
+    const ULONGLONG index = compat::fileIndex(status, reuseTag);
     const ULONGLONG size = compat::reportedSize(status);
     information->dwFileAttributes = compat::attributesOf(status, stored, false, nullptr);
     information->ftCreationTime = compat::creationTime(status);

@@ -115,8 +115,9 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPos
 BOOL FlushFileBuffers(HANDLE file);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
-// The file index is the inode number with a hash of the birth time (where the file system keeps one)
-// mixed into the upper 32 bits: stable across renames, different for a new file that reuses the inode.
+// The file index is the inode number with a hash of the file handle (inode generation) and the birth
+// time mixed into the upper 32 bits: stable across renames, different for a new file that reuses the
+// inode.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CloseHandle(HANDLE object);
 

@@ -111,16 +111,43 @@ FILETIME creationTime(const struct statx& status)
     return toFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime : status.stx_ctime);
 }
 
-ULONGLONG fileIndex(const struct statx& status)
+std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status)
+{
+    std::uint64_t hash = 0xCBF29CE484222325ull; // FNV-1a
+    const auto add = [&hash](const void* data, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+        {
+            hash ^= static_cast<const unsigned char*>(data)[i];
+            hash *= 0x100000001B3ull;
+        }
+    };
+    struct
+    {
+        struct file_handle header;
+        unsigned char bytes[MAX_HANDLE_SZ];
+    } handle;
+    handle.header.handle_bytes = MAX_HANDLE_SZ;
+    int mountId = 0;
+    const bool hasHandle = ::name_to_handle_at(directory, path, &handle.header, &mountId, flags) == 0;
+    if (hasHandle)
+    {
+        add(&handle.header.handle_type, sizeof handle.header.handle_type);
+        add(handle.header.f_handle, handle.header.handle_bytes);
+    }
+    const bool hasBirth = (status.stx_mask & STATX_BTIME) != 0;
+    if (hasBirth)
+    {
+        add(&status.stx_btime.tv_sec, sizeof status.stx_btime.tv_sec);
+        add(&status.stx_btime.tv_nsec, sizeof status.stx_btime.tv_nsec);
+    }
+    return hasHandle || hasBirth ? mix32(hash) : 0;
+}
+
+ULONGLONG fileIndex(const struct statx& status, std::uint32_t reuseTag)
 {
     // Inode numbers of the common file systems fit in 32 bits, so two files that exist together never
-    // share an index; the birth time in the upper half tells a new file from a deleted one whose inode
-    // it reuses.
-    if ((status.stx_mask & STATX_BTIME) == 0)
-        return status.stx_ino;
-    const std::uint64_t birth =
-        (static_cast<std::uint64_t>(status.stx_btime.tv_sec) << 30) ^ status.stx_btime.tv_nsec;
-    return status.stx_ino ^ (static_cast<std::uint64_t>(mix32(birth)) << 32);
+    // share an index.
+    return status.stx_ino ^ (static_cast<std::uint64_t>(reuseTag) << 32);
 }
 
 DWORD volumeSerialNumber(const struct statx& status)

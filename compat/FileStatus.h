@@ -4,6 +4,7 @@
 
 #include "compat/FileApi.h"
 
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 
@@ -16,7 +17,12 @@ int statDescriptor(int fd, struct statx& status);
 
 FILETIME toFileTime(const struct statx_timestamp& time);
 FILETIME creationTime(const struct statx& status); // the birth time, or the last change when unknown
-ULONGLONG fileIndex(const struct statx& status);
+// A tag that changes when a deleted file's inode number is handed to a new file: a hash of the file
+// handle (which carries the inode's generation on ext4, XFS, Btrfs and tmpfs) and the birth time; the
+// birth time alone is too coarse, since it counts in clock ticks. `flags` as for name_to_handle_at.
+std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status);
+// The inode number with the reuse tag mixed into the upper 32 bits.
+ULONGLONG fileIndex(const struct statx& status, std::uint32_t reuseTag);
 DWORD volumeSerialNumber(const struct statx& status);
 ULONGLONG reportedSize(const struct statx& status); // 0 for anything but a regular file
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sys/wait.h>
 #include <vector>
 
@@ -157,18 +158,25 @@ TEST(FileApi, FileIndexSurvivesRenameButNotDeleteAndCreate)
     ASSERT_EQ(::rename(first.c_str(), (scratch / "b").c_str()), 0);
     EXPECT_EQ(fileIndexOf(scratch / "b"), index);
 
-    // Deleted files' inodes are usually handed out again at once; the index must still differ.
-    std::vector<std::uint64_t> seen{index};
+    // A deleted file's inode is usually handed out again at once, within the same clock tick, so its
+    // birth time is the same too; the index must still differ.
+    std::set<std::uint64_t> seen{index};
     std::string current = scratch / "b";
-    for (int i = 0; i < 20; ++i)
+    int reused = 0;
+    struct stat before;
+    ASSERT_EQ(::stat(current.c_str(), &before), 0);
+    for (int i = 0; i < 200; ++i)
     {
         ASSERT_EQ(::unlink(current.c_str()), 0);
         current = scratch.writeFile("c" + std::to_string(i));
-        const std::uint64_t next = fileIndexOf(current);
-        for (const std::uint64_t old : seen)
-            EXPECT_NE(next, old);
-        seen.push_back(next);
+        struct stat after;
+        ASSERT_EQ(::stat(current.c_str(), &after), 0);
+        reused += after.st_ino == before.st_ino ? 1 : 0;
+        before = after;
+        EXPECT_TRUE(seen.insert(fileIndexOf(current)).second) << "index repeated after " << i << " files";
     }
+    if (reused == 0)
+        GTEST_SKIP() << "this file system does not reuse inode numbers at once";
 }
 
 TEST(FileApi, LargeReadsWritesAndSeeks)
