@@ -107,12 +107,17 @@ struct SerializerTest : ::testing::Test
                 ("serializer_test_" + std::to_string(::getpid()) + "_" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name()))
                    .string();
-        std::filesystem::remove(path);
+        removeFiles();
         widePath = qcl::string::utf8ToUtf16(path);
         gWrites = 0;
         gFailAt = 0;
     }
-    void TearDown() override { std::filesystem::remove(path); }
+    void TearDown() override { removeFiles(); }
+    void removeFiles()
+    {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            std::filesystem::remove(path + suffix);
+    }
 
     std::unique_ptr<Tree::Directory> reload()
     {
@@ -153,6 +158,7 @@ TEST_F(SerializerTest, NewFileGetsTheSchemaAndNoTree)
     EXPECT_EQ(raw.rows("SELECT Key, Value FROM Configuration ORDER BY Key"),
               (std::vector<std::string>{"Application Version|1.13.0", "Format|13", "Next Server Message Number|0"}));
     EXPECT_EQ(raw.rows("SELECT name FROM sqlite_master WHERE name = 'AssetByParentIndex'").size(), 1u);
+    EXPECT_EQ(raw.rows("PRAGMA journal_mode"), std::vector<std::string>{"wal"});
     EXPECT_THROW(serializer.getConfigurationValue<int>(L"Missing"), Serializer::Error);
 }
 
@@ -328,7 +334,7 @@ TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
     };
 
     auto runScript = [&](long failAt, int& failures) {
-        std::filesystem::remove(path);
+        removeFiles();
         auto root = sampleTree();
         Serializer serializer;
         serializer.open(widePath);
