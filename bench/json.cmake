@@ -1,3 +1,3 @@
 find_package(nlohmann_json REQUIRED)
 wayfold_benchmark(NAME json_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/json_bench.cpp
-                  LIBS json_spirit nlohmann_json::nlohmann_json)
+                  LIBS json_spirit_core nlohmann_json::nlohmann_json)
