@@ -1,5 +1,5 @@
 // Any text either parses or throws ParseError; what parses survives a write and a second parse.
-#include "JsonFuzzCheck.h"
+#include "json_round_trip.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // The member-list reader behind readFile (configuration file, server list): any text either gives an object
 // or throws ParseError with its position; the object survives a write and a parse.
-#include "JsonFuzzCheck.h"
+#include "json_round_trip.h"
 
 #include <cstdint>
 #include <cstring>
