@@ -188,9 +188,7 @@ void Serializer::prepareNodeStatements()
 
 void Serializer::close()
 {
-    if (mListenerToken)
-        *mListenerToken = nullptr;
-    mListenerToken.reset();
+    stopListening();
     mRecordIds.clear();
     mInsert = {};
     mUpdate = {};
@@ -203,6 +201,7 @@ void Serializer::close()
 
 std::unique_ptr<Tree::Directory> Serializer::loadTree()
 {
+    stopListening(); // the tree listened to so far loses its records now
     mRecordIds.clear();
     try
     {
@@ -295,10 +294,16 @@ void Serializer::saveTree(Tree::Directory& root)
     listenTo(root);
 }
 
-void Serializer::listenTo(Tree::Directory& root)
+void Serializer::stopListening()
 {
     if (mListenerToken)
         *mListenerToken = nullptr;
+    mListenerToken.reset();
+}
+
+void Serializer::listenTo(Tree::Directory& root)
+{
+    stopListening();
     mListenerToken = std::make_shared<Serializer*>(this);
     root.setModificationListener([token = mListenerToken](const Event& event) {
         if (!*token)

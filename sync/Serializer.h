@@ -79,6 +79,8 @@ private:
     void createSchema();
     void prepareNodeStatements();
     void listenTo(Tree::Directory& root);
+    // A tree still carrying the listener then refuses its changes rather than write with stale records.
+    void stopListening();
     void onModification(const Tree::TreeModificationEvent& event);
     // Runs `writes` inside a savepoint; when they throw, rolls the database and the record map back.
     template <class Writes>

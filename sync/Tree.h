@@ -112,7 +112,10 @@ public:
     Directory* parent() const { return mParent; }
     const std::wstring& name() const { return mName; }
 
-    // The parent's path, a backslash unless that path is empty or already ends with one, then the name.
+    // Joins the names of a node's ancestors: with the root named by the folder's path, the node's path.
+    static constexpr wchar_t kPathSeparator = L'/'; // native paths: "/" separates
+
+    // The parent's path, the separator unless that path is empty or already ends with one, then the name.
     std::wstring getPath() const;
 
     // Each setter does nothing when the value is already held; otherwise it stores the value and raises

@@ -51,8 +51,8 @@ std::wstring Tree::Node::getPath() const
     if (!mParent)
         return mName;
     std::wstring path = mParent->getPath();
-    if (!path.empty() && path.back() != L'\\')
-        path += L'\\';
+    if (!path.empty() && path.back() != kPathSeparator)
+        path += kPathSeparator;
     return path + mName;
 }
 

@@ -375,3 +375,18 @@ TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
             return;
     }
 }
+
+TEST_F(SerializerTest, TreeNoLongerSavedRefusesChanges)
+{
+    auto root = sampleTree();
+    Serializer serializer;
+    serializer.open(widePath);
+    serializer.saveTree(*root);
+    auto loaded = serializer.loadTree(); // the database now belongs to the loaded tree
+    Tree::Node& share = root->children().front();
+    EXPECT_THROW(share.setName(L"lost"), Serializer::Error);
+    EXPECT_EQ(share.name(), L"Sh\xe4re \xD83D\xDE00");
+    serializer.close();
+    EXPECT_THROW(loaded->addChild(std::make_unique<Tree::File>(70, L"x", 1, 1)), Serializer::Error);
+    EXPECT_EQ(loaded->children().size(), 2u);
+}

@@ -87,12 +87,12 @@ TEST(TreeText, PrinterDrawsBranchesAndSizes)
                             L"+--  'b', Local ID = 0000-0000-0000-0003, size = 0\n");
 }
 
-TEST(TreeText, PathJoinsWithOneBackslash)
+TEST(TreeText, PathJoinsWithOneSeparator)
 {
-    auto root = dir(0, L"C:\\");
+    auto root = dir(0, L"/");
     auto& a = root->addChild(dir(1, L"a"));
     auto& f = a.addChild(file(2, L"f"));
-    EXPECT_EQ(f.getPath(), L"C:\\a\\f");
+    EXPECT_EQ(f.getPath(), L"/a/f");
     EXPECT_EQ(dir(0, L"")->addChild(file(1, L"x")).getPath(), L"x");
 }
 
@@ -120,7 +120,7 @@ TEST_F(SampleTree, MoveAppendsAndRaisesOnlyWhenTheParentChanges)
     ASSERT_EQ(recorder.events.size(), 1u);
     EXPECT_EQ(recorder.events[0].first, Event::Moved);
     EXPECT_EQ(&a->children().back(), g);
-    EXPECT_EQ(g->getPath(), L"/home/u/Wayfold\\s\\a\\g");
+    EXPECT_EQ(g->getPath(), L"/home/u/Wayfold/s/a/g");
     EXPECT_THROW(share->moveTo(*a), std::invalid_argument);
 }
 
