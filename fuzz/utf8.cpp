@@ -1,5 +1,4 @@
-// Strict decoding either throws or round-trips; the lenient, lossless and escaping paths never throw
-// and the lossless pair always gives the bytes back.
+// Strict decoding either throws or round-trips; the lenient and escaping paths never throw.
 #include "qcl/String.h"
 
 #include <cstdint>
@@ -18,8 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     catch (const qcl::string::invalid_utf_sequence&)
     {
     }
-    if (qcl::string::utf16ToFileName(qcl::string::fileNameToUtf16(bytes)) != bytes)
-        std::abort();
     (void)qcl::string::utf8ToUtf16Lenient(bytes);
     std::wostringstream stream;
     stream << qcl::string::escaped(bytes, U'\'');

@@ -1,5 +1,7 @@
 #include "qcl/String.h"
 
+#include "qcl/Utf.h"
+
 #include <array>
 #include <cstring>
 
@@ -7,63 +9,12 @@ namespace qcl::string
 {
 namespace
 {
+using utf::appendUtf8;
+using utf::decodeUtf8;
+using utf::isHighSurrogate;
+using utf::isLowSurrogate;
+
 constexpr std::size_t kBufferUnits = 256;
-
-bool isHighSurrogate(std::uint32_t unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLowSurrogate(std::uint32_t unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// Decodes one UTF-8 sequence at `p` (strictly). Returns the number of bytes used, or 0 when the
-// sequence is malformed.
-std::size_t decodeUtf8(const unsigned char* p, const unsigned char* end, std::uint32_t& codePoint)
-{
-    const unsigned lead = p[0];
-    if (lead < 0x80)
-    {
-        codePoint = lead;
-        return 1;
-    }
-    std::size_t length;
-    std::uint32_t value;
-    std::uint32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF)
-    {
-        length = 2;
-        value = lead & 0x1F;
-        minimum = 0x80;
-    }
-    else if (lead >= 0xE0 && lead <= 0xEF)
-    {
-        length = 3;
-        value = lead & 0x0F;
-        minimum = 0x800;
-    }
-    else if (lead >= 0xF0 && lead <= 0xF4)
-    {
-        length = 4;
-        value = lead & 0x07;
-        minimum = 0x10000;
-    }
-    else
-        return 0;
-    if (static_cast<std::size_t>(end - p) < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-    {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (p[i] & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    codePoint = value;
-    return length;
-}
 
 // Appends UTF-16 units through a fixed buffer that is flushed into `sink` when it fills and at the end.
 template <class Sink>
@@ -134,36 +85,12 @@ void decodeInto(const char* begin, const char* end, UnitBuffer<Sink>& buffer)
     auto* stop = reinterpret_cast<const unsigned char*>(end);
     while (p < stop)
     {
-        std::uint32_t codePoint;
+        char32_t codePoint;
         const std::size_t used = decodeUtf8(p, stop, codePoint);
         if (used == 0)
             throw invalid_utf_sequence();
         buffer.putCodePoint(codePoint);
         p += used;
-    }
-}
-
-void appendUtf8(std::uint32_t codePoint, std::string& out)
-{
-    if (codePoint < 0x80)
-        out += static_cast<char>(codePoint);
-    else if (codePoint < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-    else if (codePoint < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
     }
 }
 
@@ -254,28 +181,7 @@ std::wstring utf8ToUtf16Lenient(const std::string& text)
 {
     std::wstring out;
     out.reserve(text.size());
-    auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    auto* stop = p + text.size();
-    while (p < stop)
-    {
-        std::uint32_t codePoint;
-        const std::size_t used = decodeUtf8(p, stop, codePoint);
-        if (used == 0)
-        {
-            out += wchar_t(0xFFFD);
-            ++p;
-            continue;
-        }
-        if (codePoint > 0xFFFF)
-        {
-            codePoint -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (codePoint >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
-        }
-        else
-            out += static_cast<wchar_t>(codePoint);
-        p += used;
-    }
+    utf::decodeUtf8Into(text, out, [](unsigned char, std::wstring& units) { units += wchar_t(0xFFFD); });
     return out;
 }
 
@@ -286,49 +192,6 @@ std::string utf16ToUtf8Lenient(const std::wstring& text)
     walkUtf16(
         text.data(), text.data() + text.size(), [&out](std::uint32_t codePoint) { appendUtf8(codePoint, out); },
         [&out](std::uint32_t) { appendUtf8(0xFFFD, out); });
-    return out;
-}
-
-std::wstring fileNameToUtf16(const std::string& bytes)
-{
-    std::wstring out;
-    out.reserve(bytes.size());
-    auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    auto* stop = p + bytes.size();
-    while (p < stop)
-    {
-        std::uint32_t codePoint;
-        const std::size_t used = decodeUtf8(p, stop, codePoint);
-        if (used == 0)
-        {
-            out += static_cast<wchar_t>(0xDC00 + *p); // *p >= 0x80: ASCII always decodes
-            ++p;
-            continue;
-        }
-        if (codePoint > 0xFFFF)
-        {
-            codePoint -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (codePoint >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
-        }
-        else
-            out += static_cast<wchar_t>(codePoint);
-        p += used;
-    }
-    return out;
-}
-
-std::string utf16ToFileName(const std::wstring& name)
-{
-    std::string out;
-    out.reserve(name.size());
-    walkUtf16(
-        name.data(), name.data() + name.size(), [&out](std::uint32_t codePoint) { appendUtf8(codePoint, out); },
-        [&out](std::uint32_t unit) {
-            if (unit < 0xDC80 || unit > 0xDCFF)
-                throw invalid_utf_sequence();
-            out += static_cast<char>(unit - 0xDC00);
-        });
     return out;
 }
 
@@ -388,7 +251,7 @@ void writeEscaped(std::wostream& stream, const EscapedNarrow& request)
     auto* stop = p + request.text.size();
     while (p < stop)
     {
-        std::uint32_t codePoint;
+        char32_t codePoint;
         const std::size_t used = decodeUtf8(p, stop, codePoint);
         if (used == 0)
         {

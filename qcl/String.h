@@ -57,11 +57,6 @@ std::wstring toWString(basic_span<char> utf8);
 std::wstring utf8ToUtf16Lenient(const std::string& text);
 std::string utf16ToUtf8Lenient(const std::wstring& text);
 
-// Lossless conversions for names from the file system, which are bytes and not always UTF-8: a byte
-// 0x80-0xFF that is not part of a valid sequence becomes the lone unit U+DC80-U+DCFF, and back.
-std::wstring fileNameToUtf16(const std::string& bytes);
-std::string utf16ToFileName(const std::wstring& name); // throws invalid_utf_sequence for other lone surrogates
-
 // Writes UTF-8 text into a wide stream as UTF-16 (strict).
 std::wostream& operator<<(std::wostream& stream, const std::string& utf8);
 

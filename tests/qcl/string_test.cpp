@@ -84,16 +84,6 @@ TEST(Utf16ToUtf8, RejectsUnpairedSurrogates)
     EXPECT_EQ(utf8ToUtf16Lenient(bytes({'a', 0xC3, 0x28})), std::wstring(L"a\xFFFD("));
 }
 
-TEST(FileNameText, RoundTripsBytesThatAreNotUtf8)
-{
-    const std::string names[] = {bytes({'a', 0xFF, 'b'}), bytes({0xED, 0xB2, 0x80}), bytes({0xC3, 0xA9}),
-                                 bytes({0xC3}), "plain"};
-    for (const auto& name : names)
-        EXPECT_EQ(utf16ToFileName(fileNameToUtf16(name)), name);
-    EXPECT_EQ(fileNameToUtf16(bytes({'a', 0xFF})), std::wstring(L"a\xDCFF"));
-    EXPECT_THROW(utf16ToFileName(std::wstring(L"\xD800")), invalid_utf_sequence);
-}
-
 TEST(Escaped, WritesPrintableAsciiAndMarksEverythingElse)
 {
     EXPECT_EQ(escape(std::wstring(L"a\xE9"
