@@ -1,0 +1,51 @@
+#pragma once
+// The worker thread "Folder Monitor": watches the Wayfold folder and everything below it and calls its callback for
+// every read of change records. The scanner's callback only asks for a rescan; the records are not parsed.
+
+#include "compat/DirectoryChanges.h"
+#include "qcl/Thread.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace dwl
+{
+class FolderMonitor : public qcl::NamedThread
+{
+public:
+    // The records of one read and their size in bytes; 0 bytes when records were lost (anything may have changed).
+    using Callback = std::function<void(const void* records, unsigned long bytes)>;
+
+    FolderMonitor();
+    ~FolderMonitor() override;
+
+    void setFolder(const std::wstring& folder) { mFolder = folder; }
+    void setCallback(Callback callback) { mCallback = std::move(callback); }
+
+    // Starts the thread and returns once the watches are armed, so that a change made right after is seen. Throws
+    // what ended the thread when the folder could not be watched.
+    void start();
+    // Ends the thread, when it runs, and joins it.
+    void stop();
+
+private:
+    void run() override;
+    void signalArmed(bool armed);
+    void warnOnceAboutWatchLimit();
+
+    std::wstring mFolder;
+    Callback mCallback;
+    compat::DirectoryChangeWatcher mWatcher;
+
+    std::mutex mStartMutex;
+    std::condition_variable mStartCondition;
+    enum class StartState
+    {
+        Starting,
+        Armed,
+        Ended
+    } mStartState = StartState::Starting;
+};
+} // namespace dwl

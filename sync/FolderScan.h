@@ -1,0 +1,36 @@
+#pragma once
+// One scan of a folder into a snapshot tree: what the scanner thread runs each time the folder was quiet.
+//
+// Hidden, system and temporary items, links, mount points and special files are left out with a log line, and so
+// are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in the tree.
+
+#include "sync/Tree.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace dwl
+{
+class FolderScan
+{
+public:
+    // Called before each entry; may throw to abandon the scan.
+    using Checkpoint = std::function<void()>;
+
+    explicit FolderScan(Checkpoint checkpoint = {}) : mCheckpoint(std::move(checkpoint)) {}
+
+    // Adds below the empty `root` what lies in the folder at `path`, in the order of the enumeration. Throws
+    // qcl::SystemError when a folder cannot be enumerated or an item's local id cannot be read.
+    void run(Tree::Directory& root, const std::wstring& path);
+
+private:
+    void scan(Tree::Directory& directory, const std::wstring& path);
+    void addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> file);
+
+    Checkpoint mCheckpoint;
+    // Every node of the scan by local id, those of subtrees not yet attached included.
+    std::unordered_map<std::uint64_t, Tree::Node*> mNodesByLocalId;
+};
+} // namespace dwl

@@ -1,0 +1,195 @@
+#include "sync/Scanner.h"
+
+#include "compat/FileApi.h"
+#include "compat/LastError.h"
+#include "qcl/Error.h"
+#include "qcl/File.h"
+#include "qcl/Format.h"
+#include "qcl/Log.h"
+#include "qcl/qcl_scope.h"
+#include "sync/FolderScan.h"
+
+namespace dwl
+{
+namespace
+{
+// Thrown when the folder at the scanned path is not the folder that was given.
+class FolderReplacedError : public qcl::basic_runtime_error<wchar_t>
+{
+public:
+    using basic_runtime_error::basic_runtime_error;
+};
+
+struct FolderIdentity
+{
+    DWORD volume = 0;
+    std::uint64_t localId = 0;
+};
+
+FolderIdentity folderIdentity(const std::wstring& folder)
+{
+    const qcl::Handle handle = qcl::file::open(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle.get(), &information))
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", folder), GetLastError());
+    return {information.dwVolumeSerialNumber,
+            (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
+} // namespace
+
+Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
+{
+    mFolderMonitor.setCallback([this](const void*, unsigned long) { requestRescan(); });
+}
+
+Scanner::~Scanner()
+{
+    stop();
+}
+
+void Scanner::setFolder(const std::wstring& folder)
+{
+    const FolderIdentity identity = folderIdentity(folder);
+    mFolder = folder;
+    mFolderMonitor.setFolder(folder);
+    mFolderVolume = identity.volume;
+    mFolderLocalId = identity.localId;
+    mFolderErrorReported = false;
+    mRoot = std::make_unique<Tree::Directory>(identity.localId, folder);
+}
+
+void Scanner::requestRescan()
+{
+    {
+        std::lock_guard lock(mMutex);
+        mRescanRequested = true;
+    }
+    mCondition.notify_all();
+}
+
+void Scanner::run()
+{
+    mFolderMonitor.start();
+    qcl::scope::Guard stopMonitor([this] { mFolderMonitor.stop(); });
+    requestRescan();
+
+    for (;;)
+    {
+        bool requested;
+        {
+            std::unique_lock lock(mMutex);
+            const auto requestArrived = [this] {
+                checkInterruption();
+                return mRescanRequested.load();
+            };
+            if (mRescanInterval > 0)
+                mCondition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(mRescanInterval),
+                                       requestArrived);
+            else
+                mCondition.wait(lock, requestArrived);
+            requested = mRescanRequested.exchange(false);
+        }
+        if (requested)
+        {
+            QCL_LOG_TRACE(L"Received a full rescan request");
+            waitForQuietTime();
+        }
+        else
+            QCL_LOG_TRACE(L"It is time for a regular full rescan");
+        rescanTree();
+        sendSnapshot();
+    }
+}
+
+bool Scanner::waitForQuietTime()
+{
+    QCL_LOG_TRACE(L"Waiting for the file system to quiet down...");
+    bool anyRequest = false;
+    {
+        std::unique_lock lock(mMutex);
+        const auto requestArrived = [this] {
+            checkInterruption();
+            return mRescanRequested.load();
+        };
+        while (mCondition.wait_until(lock, std::chrono::steady_clock::now() + mQuietTime, requestArrived))
+        {
+            QCL_LOG_TRACE(L"A rescan request has been received. Waiting for longer...");
+            mRescanRequested = false;
+            anyRequest = true;
+        }
+    }
+    QCL_LOG_TRACE(L"File system has been quiet for long enough");
+    return anyRequest;
+}
+
+void Scanner::rescanTree()
+{
+    for (;;)
+    {
+        try
+        {
+            const std::wstring path = mRoot->name();
+            QCL_LOG_DEBUG(L"Scanning " << qcl::string::escaped(path, L'\'') << L"...");
+            mRoot->removeAllChildren();
+            checkFolderIdentity();
+            FolderScan([this] {
+                checkInterruption();
+                if (mRescanRequested)
+                    throw InterruptedScanException();
+            }).run(*mRoot, path);
+            // A folder swapped during the scan would mix two folders in one snapshot.
+            checkFolderIdentity();
+            mFolderErrorReported = false;
+
+            if (!waitForQuietTime())
+                return;
+            QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");
+        }
+        catch (const InterruptedScanException&)
+        {
+            QCL_LOG_DEBUG(L"Scan interrupted by a rescan request");
+            waitForQuietTime();
+        }
+        catch (const FolderReplacedError& error)
+        {
+            QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
+            mRoot->removeAllChildren();
+            if (!mFolderErrorReported && mFolderErrorCallback)
+                mFolderErrorCallback(error.message());
+            mFolderErrorReported = true;
+            waitForQuietTime();
+        }
+        catch (const qcl::basic_runtime_error<wchar_t>& error)
+        {
+            QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
+            waitForQuietTime();
+        }
+    }
+}
+
+void Scanner::checkFolderIdentity() const
+{
+    FolderIdentity identity;
+    try
+    {
+        identity = folderIdentity(mFolder);
+    }
+    catch (const qcl::SystemError& error)
+    {
+        throw FolderReplacedError(L"The Wayfold folder is gone: " + error.message());
+    }
+    if (identity.volume != mFolderVolume || identity.localId != mFolderLocalId)
+        throw FolderReplacedError(qcl::format(L"The folder at '%1%' is no longer the Wayfold folder (local ID %2% "
+                                              L"instead of %3%)",
+                                              mFolder, Tree::formatLocalId(identity.localId),
+                                              Tree::formatLocalId(mFolderLocalId)));
+}
+
+void Scanner::sendSnapshot()
+{
+    QCL_LOG_DEBUG(L"Sending snapshot of the Wayfold folder:\n" << *mRoot);
+    mSnapshotCallback(mRoot.get());
+}
+} // namespace dwl

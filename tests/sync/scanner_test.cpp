@@ -1,0 +1,238 @@
+#include "compat/FileApi.h"
+#include "qcl/String.h"
+#include "sync/Scanner.h"
+#include "tests/support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+using namespace std::chrono_literals;
+using dwl::Tree;
+
+// Relative path (with "/") to size; directories have the size -1.
+using Listing = std::map<std::string, long long>;
+
+void list(const Tree::Directory& directory, const std::string& prefix, Listing& listing)
+{
+    for (const Tree::Node& child : directory.children())
+    {
+        const std::string path = prefix + qcl::string::utf16ToFileName(child.name());
+        if (const Tree::Directory* subdirectory = child.asDirectory())
+        {
+            listing[path] = -1;
+            list(*subdirectory, path + "/", listing);
+        }
+        else
+            listing[path] = static_cast<long long>(child.asFile()->size());
+    }
+}
+
+// Keeps what the scanner hands over, as the receiver in the program does: a copy of every snapshot.
+class Receiver
+{
+public:
+    void snapshot(Tree::Directory* root)
+    {
+        Listing listing;
+        list(*root, "", listing);
+        std::lock_guard lock(mMutex);
+        mRootNames.push_back(root->name());
+        mSnapshots.push_back(std::move(listing));
+        mChanged.notify_all();
+    }
+    void folderError(const std::wstring& message)
+    {
+        std::lock_guard lock(mMutex);
+        mErrors.push_back(message);
+        mChanged.notify_all();
+    }
+
+    // Waits (bounded, for a failing test) until the predicate holds for the snapshots and errors so far.
+    template <class Predicate>
+    bool waitUntil(Predicate predicate)
+    {
+        std::unique_lock lock(mMutex);
+        return mChanged.wait_for(lock, 120s, [&] { return predicate(mSnapshots, mErrors); });
+    }
+    std::size_t snapshotCount()
+    {
+        std::lock_guard lock(mMutex);
+        return mSnapshots.size();
+    }
+    Listing last()
+    {
+        std::lock_guard lock(mMutex);
+        return mSnapshots.back();
+    }
+    std::wstring lastRootName()
+    {
+        std::lock_guard lock(mMutex);
+        return mRootNames.back();
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    std::vector<Listing> mSnapshots;
+    std::vector<std::wstring> mRootNames;
+    std::vector<std::wstring> mErrors;
+};
+
+class ScannerTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        root = folder.makeDirectory("root");
+        scanner.setQuietTime(200ms);
+        scanner.setSnapshotCallback([this](Tree::Directory* snapshot) { receiver.snapshot(snapshot); });
+        scanner.setFolderErrorCallback([this](const std::wstring& message) { receiver.folderError(message); });
+    }
+    void TearDown() override { scanner.stop(); }
+
+    void start()
+    {
+        scanner.setFolder(qcl::string::fileNameToUtf16(root));
+        scanner.start();
+    }
+    Listing waitForSnapshot(std::size_t count)
+    {
+        EXPECT_TRUE(receiver.waitUntil([&](const auto& snapshots, const auto&) { return snapshots.size() >= count; }));
+        return receiver.last();
+    }
+    void setAttribute(const std::string& relative, DWORD attribute)
+    {
+        const std::wstring path = qcl::string::fileNameToUtf16(folder / relative);
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), GetFileAttributesW(path.c_str()) | attribute));
+    }
+
+    test::ScratchFolder folder;
+    std::string root;
+    Receiver receiver;
+    dwl::Scanner scanner;
+};
+
+TEST_F(ScannerTest, EmptyFolderGivesTheRootAlone)
+{
+    start();
+    EXPECT_TRUE(waitForSnapshot(1).empty());
+    EXPECT_EQ(receiver.lastRootName(), qcl::string::fileNameToUtf16(root));
+}
+
+TEST_F(ScannerTest, SkipsHiddenSystemTemporaryLinksMountsSpecialFilesAndBadNames)
+{
+    folder.writeFile("root/plain.txt", "hello");
+    folder.writeFile("root/.dotfile", "");
+    folder.makeDirectory("root/dir");
+    folder.writeFile("root/dir/inner.txt", "abc");
+    folder.writeFile("root/hidden.txt");
+    setAttribute("root/hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+    folder.makeDirectory("root/hiddenDir");
+    folder.writeFile("root/hiddenDir/below");
+    setAttribute("root/hiddenDir", FILE_ATTRIBUTE_HIDDEN);
+    folder.writeFile("root/system.txt");
+    setAttribute("root/system.txt", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    folder.writeFile("root/temporary.txt");
+    setAttribute("root/temporary.txt", FILE_ATTRIBUTE_TEMPORARY);
+    folder.makeDirectory("outside");
+    folder.writeFile("outside/behind-link");
+    ASSERT_EQ(::symlink((folder / "outside").c_str(), (folder / "root/dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink("plain.txt", (folder / "root/filelink").c_str()), 0);
+    ASSERT_EQ(::mkfifo((folder / "root/fifo").c_str(), 0600), 0);
+    const int unixSocket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = folder / "root/socket";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(unixSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    folder.writeFile("root/bad\xff name");
+    const bool mounted = folder.mountTmpfs("root/mounted");
+    if (mounted)
+        folder.writeFile("root/mounted/on-tmpfs");
+
+    start();
+    const Listing expected{{".dotfile", 0}, {"dir", -1}, {"dir/inner.txt", 3}, {"plain.txt", 5}};
+    EXPECT_EQ(waitForSnapshot(1), expected);
+    ::close(unixSocket);
+    if (!mounted)
+        GTEST_SKIP() << "the mount point case needs permission to mount a tmpfs";
+}
+
+TEST_F(ScannerTest, SecondHardLinkWinsInsteadOfFailingTheScan)
+{
+    folder.makeDirectory("root/a");
+    folder.makeDirectory("root/b");
+    folder.writeFile("root/a/one", "linked");
+    ASSERT_EQ(::link((folder / "root/a/one").c_str(), (folder / "root/b/two").c_str()), 0);
+
+    start();
+    const Listing expected{{"a", -1}, {"b", -1}, {"b/two", 6}};
+    EXPECT_EQ(waitForSnapshot(1), expected);
+}
+
+TEST_F(ScannerTest, ChangesKeepPostponingTheScanUntilQuiet)
+{
+    scanner.setQuietTime(1s);
+    start();
+    waitForSnapshot(1);
+
+    // One change every 100 ms: the folder never stays quiet for the quiet time until the writer is done.
+    for (int i = 0; i < 10; ++i)
+    {
+        folder.writeFile("root/step" + std::to_string(i));
+        std::this_thread::sleep_for(100ms);
+    }
+    const Listing after = waitForSnapshot(2);
+    EXPECT_EQ(after.size(), 10u);
+    EXPECT_EQ(receiver.snapshotCount(), 2u);
+}
+
+TEST_F(ScannerTest, BurstOfTenThousandFilesGivesOneRescan)
+{
+    scanner.setQuietTime(1s);
+    start();
+    waitForSnapshot(1);
+
+    for (int i = 0; i < 10000; ++i)
+        folder.writeFile("root/file" + std::to_string(i));
+    const Listing after = waitForSnapshot(2);
+    EXPECT_EQ(after.size(), 10000u);
+    EXPECT_EQ(receiver.snapshotCount(), 2u);
+}
+
+TEST_F(ScannerTest, ReplacedFolderGivesNoSnapshotUntilItIsBack)
+{
+    folder.writeFile("root/share-content");
+    start();
+    EXPECT_EQ(waitForSnapshot(1).size(), 1u);
+
+    ASSERT_EQ(std::rename(root.c_str(), (folder / "moved-away").c_str()), 0);
+    folder.makeDirectory("root");
+    EXPECT_TRUE(receiver.waitUntil([](const auto&, const auto& errors) { return !errors.empty(); }));
+    EXPECT_EQ(receiver.snapshotCount(), 1u);
+
+    ASSERT_EQ(::rmdir(root.c_str()), 0);
+    ASSERT_EQ(std::rename((folder / "moved-away").c_str(), root.c_str()), 0);
+    const Listing back = waitForSnapshot(2);
+    EXPECT_EQ(back.size(), 1u);
+}
+
+TEST_F(ScannerTest, RegularRescanWithoutChanges)
+{
+    scanner.setRescanInterval(1);
+    start();
+    waitForSnapshot(3);
+}
+} // namespace
