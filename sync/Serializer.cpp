@@ -1,6 +1,7 @@
 #include "sync/Serializer.h"
 
 #include "qcl/Log.h"
+#include "qcl/qcl_scope.h"
 
 #include <array>
 #include <deque>
@@ -135,6 +136,7 @@ void Serializer::open(const std::wstring& path)
     {
         close();
         mDatabase = Database::Connection::open(path);
+        auto closer = qcl::scope::makeGuard([this] { close(); });
         try
         {
             const int format = getConfigurationValue<int>(kFormatKey);
@@ -152,16 +154,11 @@ void Serializer::open(const std::wstring& path)
         // costs tens of microseconds instead of the milliseconds of a synchronised rollback journal; a
         // power failure may lose the last changes but never corrupts the file.
         mDatabase.execute("PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;");
+        closer.dismiss();
     }
     catch (const qcl::basic_runtime_error<wchar_t>&)
     {
-        close();
         rethrowWithContext(L"Cannot load database '" + path + L"'");
-    }
-    catch (...)
-    {
-        close();
-        throw;
     }
 }
 
@@ -203,39 +200,34 @@ std::unique_ptr<Tree::Directory> Serializer::loadTree()
 {
     stopListening(); // the tree listened to so far loses its records now
     mRecordIds.clear();
-    try
-    {
-        Database::Statement rootQuery(mDatabase, kSelectRoot);
-        if (!rootQuery.step())
-            return nullptr;
-        if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
-            throw Error(L"Record containing the root node doesn't have the expected type");
-        std::unique_ptr<Tree::Directory> root(readNode(rootQuery).release()->asDirectory());
-        if (rootQuery.step())
-            throw Error(L"There is more than one record containing a potential root node");
+    // The records of nodes that a failed load destroys must not stay behind.
+    auto forget = qcl::scope::makeGuard([this] { mRecordIds.clear(); });
+    Database::Statement rootQuery(mDatabase, kSelectRoot);
+    if (!rootQuery.step())
+        return nullptr;
+    if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
+        throw Error(L"Record containing the root node doesn't have the expected type");
+    std::unique_ptr<Tree::Directory> root(readNode(rootQuery).release()->asDirectory());
+    if (rootQuery.step())
+        throw Error(L"There is more than one record containing a potential root node");
 
-        Database::Statement childrenQuery(mDatabase, kSelectChildren);
-        std::deque<Tree::Directory*> pending{root.get()};
-        while (!pending.empty())
-        {
-            Tree::Directory* directory = pending.front();
-            pending.pop_front();
-            childrenQuery.bindInt64(1, mRecordIds.at(directory));
-            while (childrenQuery.step())
-            {
-                Tree::Node& child = directory->addChild(readNode(childrenQuery));
-                if (Tree::Directory* childDirectory = child.asDirectory())
-                    pending.push_back(childDirectory);
-            }
-        }
-        listenTo(*root);
-        return root;
-    }
-    catch (...)
+    Database::Statement childrenQuery(mDatabase, kSelectChildren);
+    std::deque<Tree::Directory*> pending{root.get()};
+    while (!pending.empty())
     {
-        mRecordIds.clear();
-        throw;
+        Tree::Directory* directory = pending.front();
+        pending.pop_front();
+        childrenQuery.bindInt64(1, mRecordIds.at(directory));
+        while (childrenQuery.step())
+        {
+            Tree::Node& child = directory->addChild(readNode(childrenQuery));
+            if (Tree::Directory* childDirectory = child.asDirectory())
+                pending.push_back(childDirectory);
+        }
     }
+    listenTo(*root);
+    forget.dismiss();
+    return root;
 }
 
 std::unique_ptr<Tree::Node> Serializer::readNode(Database::Statement& row)
@@ -278,19 +270,13 @@ std::unique_ptr<Tree::Node> Serializer::readNode(Database::Statement& row)
 void Serializer::saveTree(Tree::Directory& root)
 {
     auto formerRecordIds = mRecordIds;
-    try
-    {
-        inSavepoint([&] {
-            mDeleteAll.execute();
-            mRecordIds.clear();
-            addSubtree(root);
-        });
-    }
-    catch (...)
-    {
-        mRecordIds = std::move(formerRecordIds);
-        throw;
-    }
+    auto restore = qcl::scope::makeGuard([&] { mRecordIds = std::move(formerRecordIds); });
+    inSavepoint([&] {
+        mDeleteAll.execute();
+        mRecordIds.clear();
+        addSubtree(root);
+    });
+    restore.dismiss();
     listenTo(root);
 }
 
@@ -345,34 +331,21 @@ void Serializer::inSavepoint(Writes&& writes)
 {
     MapJournal journal;
     mJournal = &journal;
-    try
-    {
-        mDatabase.execute("SAVEPOINT tree_change");
-        writes();
-        mDatabase.execute("RELEASE tree_change");
+    auto rollBack = qcl::scope::makeGuard([&] {
         mJournal = nullptr;
-    }
-    catch (...)
-    {
-        mJournal = nullptr;
-        if (mDatabase && !sqlite3_get_autocommit(mDatabase.get()))
-        {
-            try
-            {
-                mDatabase.execute("ROLLBACK TO tree_change");
-                mDatabase.execute("RELEASE tree_change");
-            }
-            catch (...)
-            {
-                QCL_LOG_ERROR(L"Cannot roll back a failed change: " << qcl::currentExceptionMessage());
-            }
-        }
         for (const Tree::Node* node : journal.added)
             mRecordIds.erase(node);
         for (const auto& [node, recordId] : journal.removed)
             mRecordIds[node] = recordId;
-        throw;
-    }
+        // A failed commit may have ended the transaction already.
+        if (mDatabase && !sqlite3_get_autocommit(mDatabase.get()))
+            mDatabase.execute("ROLLBACK TO tree_change;RELEASE tree_change;");
+    });
+    mDatabase.execute("SAVEPOINT tree_change");
+    writes();
+    mDatabase.execute("RELEASE tree_change");
+    mJournal = nullptr;
+    rollBack.dismiss();
 }
 
 void Serializer::bindNode(Database::Statement& statement, const Tree::Node& node)
@@ -466,24 +439,14 @@ template <class T>
 T Serializer::getConfigurationValue(const std::wstring& key)
 {
     Database::Statement& select = configurationSelect();
-    try
-    {
-        select.bindText(1, qcl::string::utf16ToUtf8(key));
-        if (!select.step())
-            throw Error(L"Cannot get '" + key + L"'");
-        T value;
-        if constexpr (std::is_same_v<T, int>)
-            value = select.columnInt(0);
-        else
-            value = select.columnInt64(0);
-        select.reset();
-        return value;
-    }
-    catch (...)
-    {
-        select.reset();
-        throw;
-    }
+    auto reset = qcl::scope::makeGuard([&] { select.reset(); });
+    select.bindText(1, qcl::string::utf16ToUtf8(key));
+    if (!select.step())
+        throw Error(L"Cannot get '" + key + L"'");
+    if constexpr (std::is_same_v<T, int>)
+        return select.columnInt(0);
+    else
+        return select.columnInt64(0);
 }
 
 template int Serializer::getConfigurationValue<int>(const std::wstring& key);

@@ -8,6 +8,7 @@
 
 #include "qcl/Error.h"
 #include "qcl/Uint128.h"
+#include "qcl/qcl_scope.h"
 
 #include <boost/intrusive/list.hpp>
 #include <boost/intrusive/set.hpp>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 namespace dwl
 {
@@ -278,16 +280,9 @@ void Tree::Node::changeField(T& field, const T& value)
 {
     if (field == value)
         return;
-    T former = field;
-    field = value;
-    try
-    {
-        notifyModification({TreeModificationEvent::Changed, this});
-    }
-    catch (...)
-    {
-        field = std::move(former);
-        throw;
-    }
+    T former = std::exchange(field, value);
+    auto undo = qcl::scope::makeGuard([&] { field = std::move(former); });
+    notifyModification({TreeModificationEvent::Changed, this});
+    undo.dismiss();
 }
 } // namespace dwl

@@ -58,16 +58,12 @@ Tree::Node& Tree::Directory::addChild(std::unique_ptr<Node> node)
         throw std::logic_error("addChild of a node that has a parent");
     Node& child = *node;
     linkChild(*node.release());
-    try
-    {
-        notifyModification({Event::Added, &child});
-    }
-    catch (...)
-    {
+    auto undo = qcl::scope::makeGuard([&] {
         unlinkChild(child);
         delete &child;
-        throw;
-    }
+    });
+    notifyModification({Event::Added, &child});
+    undo.dismiss();
     return child;
 }
 
@@ -140,32 +136,20 @@ void Tree::Directory::notifyAdded(const TreeModificationEvent& event)
     if (mLocalIdIndex)
         mLocalIdIndex->insertSubtree(*event.node);
     bool observed = false;
-    try
-    {
-        if (mObserver)
-        {
-            mObserver(event);
-            observed = true;
-        }
-        Node::notifyModification(event);
-    }
-    catch (...)
-    {
+    auto undo = qcl::scope::makeGuard([&] {
         if (mLocalIdIndex)
             mLocalIdIndex->eraseSubtree(*event.node);
         // The observer took the addition; tell it the node goes away again.
         if (observed)
-        {
-            try
-            {
-                mObserver({Event::Removed, event.node});
-            }
-            catch (...)
-            {
-            }
-        }
-        throw;
+            mObserver({Event::Removed, event.node});
+    });
+    if (mObserver)
+    {
+        mObserver(event);
+        observed = true;
     }
+    Node::notifyModification(event);
+    undo.dismiss();
     if (mAssetIdIndex)
         mAssetIdIndex->insertSubtree(*event.node);
 }
@@ -176,16 +160,12 @@ void Tree::Directory::notifyRemoved(const TreeModificationEvent& event)
         mObserver(event);
     if (mLocalIdIndex)
         mLocalIdIndex->eraseSubtree(*event.node);
-    try
-    {
-        Node::notifyModification(event);
-    }
-    catch (...)
-    {
+    auto undo = qcl::scope::makeGuard([&] {
         if (mLocalIdIndex)
             mLocalIdIndex->insertSubtree(*event.node);
-        throw;
-    }
+    });
+    Node::notifyModification(event);
+    undo.dismiss();
     if (mAssetIdIndex)
         mAssetIdIndex->eraseSubtree(*event.node);
 }

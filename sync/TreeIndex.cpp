@@ -25,21 +25,17 @@ void Tree::LocalIdIndex::erase(Node& node)
 void Tree::LocalIdIndex::insertSubtree(Node& top)
 {
     std::vector<Node*> inserted;
-    try
-    {
-        details::forEachInSubtree(top, [&](Node& node) {
-            if (Directory* directory = node.asDirectory())
-                directory->mLocalIdIndex.reset();
-            insert(node);
-            inserted.push_back(&node);
-        });
-    }
-    catch (...)
-    {
+    auto undo = qcl::scope::makeGuard([&] {
         for (Node* node : inserted)
             erase(*node);
-        throw;
-    }
+    });
+    details::forEachInSubtree(top, [&](Node& node) {
+        if (Directory* directory = node.asDirectory())
+            directory->mLocalIdIndex.reset();
+        insert(node);
+        inserted.push_back(&node);
+    });
+    undo.dismiss();
 }
 
 void Tree::LocalIdIndex::eraseSubtree(Node& top)

@@ -70,15 +70,9 @@ void Tree::Node::setName(const std::wstring& name)
     };
     std::wstring former = mName;
     rename(name);
-    try
-    {
-        notifyModification({Event::Changed, this});
-    }
-    catch (...)
-    {
-        rename(std::move(former));
-        throw;
-    }
+    auto undo = qcl::scope::makeGuard([&] { rename(std::move(former)); });
+    notifyModification({Event::Changed, this});
+    undo.dismiss();
 }
 
 void Tree::Node::setShareId(const qcl::uint128& shareId) { changeField(mShareId, shareId); }
@@ -93,28 +87,18 @@ void Tree::Node::setLocalId(std::uint64_t localId)
     const std::uint64_t former = mLocalId;
     mLocalId = localId;
     bool indexedUnderNewId = false;
-    try
-    {
-        notifyModification({Event::LocalIdChanged, this});
-        indexedUnderNewId = true;
-        notifyModification({Event::Changed, this});
-    }
-    catch (...)
-    {
-        // Leave the index under the new key before the old one is back, then return under the old key.
+    auto undo = qcl::scope::makeGuard([&] {
+        // Leave the index under the new key before the old one is back, then return under the old key
+        // (free a moment ago, so nothing can hold it now).
         if (indexedUnderNewId)
             notifyModification({Event::LocalIdChanging, this});
         mLocalId = former;
-        try
-        {
-            notifyModification({Event::LocalIdChanged, this});
-        }
-        catch (...)
-        {
-            // The old key was free a moment ago; nothing can hold it now.
-        }
-        throw;
-    }
+        notifyModification({Event::LocalIdChanged, this});
+    });
+    notifyModification({Event::LocalIdChanged, this});
+    indexedUnderNewId = true;
+    notifyModification({Event::Changed, this});
+    undo.dismiss();
 }
 
 std::unique_ptr<Tree::Node> Tree::Node::detach()
@@ -154,22 +138,7 @@ void Tree::Node::moveTo(Directory& newParent)
     newParent.linkChild(*this);
     bool leftOldIndex = false;
     bool enteredNewIndex = false;
-    try
-    {
-        if (changesLocalIdIndex && oldHolder)
-        {
-            oldHolder->mLocalIdIndex->eraseSubtree(*this);
-            leftOldIndex = true;
-        }
-        if (changesLocalIdIndex && newHolder)
-        {
-            newHolder->mLocalIdIndex->insertSubtree(*this);
-            enteredNewIndex = true;
-        }
-        notifyModification({Event::Moved, this});
-    }
-    catch (...)
-    {
+    auto undo = qcl::scope::makeGuard([&] {
         if (enteredNewIndex)
             newHolder->mLocalIdIndex->eraseSubtree(*this);
         if (leftOldIndex)
@@ -177,8 +146,19 @@ void Tree::Node::moveTo(Directory& newParent)
         newParent.unlinkChild(*this);
         if (oldParent)
             oldParent->linkChild(*this, oldNext);
-        throw;
+    });
+    if (changesLocalIdIndex && oldHolder)
+    {
+        oldHolder->mLocalIdIndex->eraseSubtree(*this);
+        leftOldIndex = true;
     }
+    if (changesLocalIdIndex && newHolder)
+    {
+        newHolder->mLocalIdIndex->insertSubtree(*this);
+        enteredNewIndex = true;
+    }
+    notifyModification({Event::Moved, this});
+    undo.dismiss();
     if (changesAssetIdIndex)
     {
         if (oldRoot && oldRoot->mAssetIdIndex)
