@@ -60,7 +60,8 @@ public:
     }
 
     // A number, a quoted string, a bare word, an array or an object, tried in this order. A bare word other
-    // than null, true or false is consumed but gives no value.
+    // than null, true or false is no value and is left in place, so that inside an array it fails on the
+    // missing "]" instead of silently dropping the element or cutting a number short ("[1e3]").
     bool readValue(Value& out)
     {
         if (readNumber(out))
@@ -71,6 +72,7 @@ public:
             out = Value(std::move(text));
             return true;
         }
+        const auto wordStart = mNext;
         std::string_view word;
         if (readWord(word))
         {
@@ -81,7 +83,10 @@ public:
             else if (word == "false")
                 out = Value(false);
             else
+            {
+                mNext = wordStart;
                 return false;
+            }
             return true;
         }
         return readArray(out) || readObject(out);
