@@ -1,0 +1,241 @@
+// Scan speed of the folder scan against a plain getdents64 + statx walk of the same tree (the practical limit of
+// any scan), the time to arm the change watches of a tree of folders against a plain walk of those folders, and the
+// memory a snapshot takes per entry.
+//
+// The trees are made once under $WAYFOLD_BENCH_DIR (default /tmp/wayfold-bench-scanner) and kept for later runs;
+// every folder holds 10 folders and 90 empty files until the entry count is reached.
+
+#include "compat/DirectoryChanges.h"
+#include "qcl/String.h"
+#include "sync/FolderScan.h"
+#include "sync/Tree.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <malloc.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace
+{
+std::string benchDirectory()
+{
+    const char* configured = std::getenv("WAYFOLD_BENCH_DIR");
+    std::string base = configured != nullptr && configured[0] == '/' ? configured : "/tmp/wayfold-bench-scanner";
+    ::mkdir(base.c_str(), 0755);
+    return base;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+// A tree of `entries` entries (files and folders); `filesPerFolder` 0 gives folders only.
+std::string ensureTree(long entries, int foldersPerFolder, int filesPerFolder)
+{
+    const std::string root = benchDirectory() + "/tree-" + std::to_string(entries) + "-" +
+                             std::to_string(foldersPerFolder) + "-" + std::to_string(filesPerFolder);
+    const std::string marker = root + ".complete";
+    if (exists(marker))
+        return root;
+    if (exists(root))
+        throw std::runtime_error("Incomplete benchmark tree " + root + ": remove it and run again");
+    ::mkdir(root.c_str(), 0755);
+    std::deque<std::string> folders{root};
+    long made = 0;
+    while (made < entries && !folders.empty())
+    {
+        const std::string folder = folders.front();
+        folders.pop_front();
+        for (int i = 0; i < foldersPerFolder && made < entries; ++i, ++made)
+        {
+            const std::string child = folder + "/folder " + std::to_string(i);
+            ::mkdir(child.c_str(), 0755);
+            folders.push_back(child);
+        }
+        for (int i = 0; i < filesPerFolder && made < entries; ++i, ++made)
+            ::close(::open((folder + "/document " + std::to_string(i) + ".txt").c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    std::ofstream(marker) << made << "\n";
+    return root;
+}
+
+struct LinuxDirent64
+{
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+// The practical limit: one getdents64 stream and one statx per entry, nothing else.
+long rawWalk(int parentFd, const char* name)
+{
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return 0;
+    long entries = 0;
+    alignas(8) char buffer[65536];
+    for (;;)
+    {
+        const long bytes = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (bytes <= 0)
+            break;
+        for (long offset = 0; offset < bytes;)
+        {
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            if (entry->d_name[0] == '.' &&
+                (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+                continue;
+            struct statx status;
+            if (::statx(fd, entry->d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0)
+                continue;
+            benchmark::DoNotOptimize(status.stx_ino);
+            ++entries;
+            if (S_ISDIR(status.stx_mode))
+                entries += rawWalk(fd, entry->d_name);
+        }
+    }
+    ::close(fd);
+    return entries;
+}
+
+// Folders only: open and list, the part of arming that any watcher must do.
+long plainFolderWalk(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    long folders = 1;
+    alignas(8) char buffer[65536];
+    for (;;)
+    {
+        const long bytes = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (bytes <= 0)
+            break;
+        for (long offset = 0; offset < bytes;)
+        {
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            if (entry->d_type == DT_DIR && entry->d_name[0] != '.')
+                folders += plainFolderWalk(path + "/" + entry->d_name);
+        }
+    }
+    ::close(fd);
+    return folders;
+}
+
+long countNodes(const dwl::Tree::Directory& directory)
+{
+    long count = 0;
+    for (const dwl::Tree::Node& child : directory.children())
+    {
+        ++count;
+        if (const auto* folder = child.asDirectory())
+            count += countNodes(*folder);
+    }
+    return count;
+}
+
+long residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+void BM_RawWalk(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 10, 90);
+    long entries = 0;
+    for (auto _ : state)
+        entries = rawWalk(AT_FDCWD, root.c_str());
+    state.SetItemsProcessed(state.iterations() * entries);
+    state.counters["entries"] = static_cast<double>(entries);
+}
+
+void BM_Scan(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 10, 90);
+    const std::wstring path = qcl::string::fileNameToUtf16(root);
+    long entries = 0;
+    for (auto _ : state)
+    {
+        auto snapshot = std::make_unique<dwl::Tree::Directory>(0, path);
+        dwl::FolderScan().run(*snapshot, path);
+        state.PauseTiming();
+        entries = countNodes(*snapshot);
+        snapshot.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * entries);
+    state.counters["entries"] = static_cast<double>(entries);
+}
+
+void BM_SnapshotMemory(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 10, 90);
+    const std::wstring path = qcl::string::fileNameToUtf16(root);
+    double heapPerEntry = 0, residentPerEntry = 0;
+    for (auto _ : state)
+    {
+        ::malloc_trim(0);
+        const auto heapBefore = ::mallinfo2().uordblks;
+        const long residentBefore = residentBytes();
+        auto snapshot = std::make_unique<dwl::Tree::Directory>(0, path);
+        dwl::FolderScan().run(*snapshot, path);
+        const long entries = countNodes(*snapshot);
+        heapPerEntry = static_cast<double>(::mallinfo2().uordblks - heapBefore) / static_cast<double>(entries);
+        residentPerEntry = static_cast<double>(residentBytes() - residentBefore) / static_cast<double>(entries);
+    }
+    state.counters["heap_bytes_per_entry"] = heapPerEntry;
+    state.counters["rss_bytes_per_entry"] = residentPerEntry;
+}
+
+void BM_PlainFolderWalk(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 100, 0);
+    long folders = 0;
+    for (auto _ : state)
+        folders = plainFolderWalk(root);
+    state.counters["folders"] = static_cast<double>(folders);
+}
+
+void BM_ArmWatches(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 100, 0);
+    std::size_t watches = 0;
+    for (auto _ : state)
+    {
+        compat::DirectoryChangeWatcher watcher;
+        if (!watcher.open(root))
+            state.SkipWithError("cannot watch the tree");
+        watches = watcher.watchCount();
+        state.PauseTiming();
+        watcher.close();
+        state.ResumeTiming();
+    }
+    state.counters["watches"] = static_cast<double>(watches);
+}
+} // namespace
+
+BENCHMARK(BM_RawWalk)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnapshotMemory)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainFolderWalk)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArmWatches)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
