@@ -1,5 +1,7 @@
 #include "sync/Database.h"
 
+#include "compat/FileNameText.h"
+
 namespace dwl
 {
 Database::Error::Error(int resultCode)
@@ -25,8 +27,11 @@ Database::Connection& Database::Connection::operator=(Connection&& other) noexce
 
 Database::Connection Database::Connection::open(const std::wstring& path)
 {
+    std::string systemPath;
+    if (!compat::toSystemPath(path.c_str(), systemPath))
+        throw Error(SQLITE_CANTOPEN);
     sqlite3* handle = nullptr;
-    const int result = sqlite3_open(qcl::string::utf16ToFileName(path).c_str(), &handle);
+    const int result = sqlite3_open(systemPath.c_str(), &handle);
     Connection connection(handle); // closes a half-opened handle on failure
     check(result);
     return connection;

@@ -1,3 +1,4 @@
+#include "compat/FileNameText.h"
 #include "qcl/LocalFileNames.h"
 #include "qcl/String.h"
 
@@ -11,7 +12,12 @@ namespace
 {
 using Split = std::pair<std::wstring, std::wstring>;
 
-std::size_t utf8Bytes(const std::wstring& text) { return qcl::string::utf16ToFileName(text).size(); }
+std::size_t utf8Bytes(const std::wstring& text)
+{
+    std::string bytes;
+    EXPECT_TRUE(compat::utf16ToFileName(text.data(), text.data() + text.size(), bytes));
+    return bytes.size();
+}
 } // namespace
 
 TEST(SanitizeFileName, RemovesForbiddenUnitsAndTrailingDotsAndSpaces)
