@@ -78,6 +78,9 @@ FakeWayfoldServer::FakeWayfoldServer(ServerOptions options) : mOptions(std::move
         mServer = std::make_unique<httplib::Server>();
     // A client keeps its connection for the whole session; the library's default closes it after 5 requests.
     mServer->set_keep_alive_max_count(1000000);
+    // Headers and body go out in separate writes: without this, Nagle's algorithm and the client's delayed
+    // acknowledgement hold every answer for 40 ms.
+    mServer->set_tcp_nodelay(true);
     installRoutes();
 }
 
