@@ -117,7 +117,6 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     // Opened without O_TRUNC: an existing file is truncated only after the sharing check, so that a
     // refused open leaves another process's file as it was.
     const int access = mayWrite ? O_RDWR : O_RDONLY;
-    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
     const bool mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
                            creationDisposition == OPEN_ALWAYS;
     bool created = false;
@@ -126,7 +125,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     {
         if (mayCreate)
         {
-            fd = openDescriptor(path, access | O_CREAT | O_EXCL, mode);
+            fd = openDescriptor(path, access | O_CREAT | O_EXCL, 0666);
             if (fd != -1)
             {
                 created = true;
@@ -187,6 +186,10 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
         if (const int error = compat::writeStoredAttributes(path, true, status, stored); error != 0)
             return failOpenWithErrno(error, path);
     }
+    // Made read-only last: a read-only file refuses a change of its extended attributes.
+    if (created && (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        ::fchmod(fd, status.stx_mode & 07555) != 0)
+        return failOpenWithErrno(errno, path);
     const HANDLE handle = compat::insertHandle(std::move(file));
     const bool existed = !created && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);

@@ -6,7 +6,6 @@
 #include "qcl/Format.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <vector>
 
 namespace qcl

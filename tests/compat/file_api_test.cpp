@@ -285,6 +285,9 @@ TEST(FileApi, CreatedFilesStoreTheirHiddenAttribute)
     ASSERT_TRUE(GetFileInformationByHandle(handle, &information));
     EXPECT_EQ(information.dwFileAttributes, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
     CloseHandle(handle);
+    CloseHandle(open(scratch / "kept", GENERIC_WRITE, 7, CREATE_NEW, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesW(wide(scratch / "kept").c_str()),
+              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     // Replacing a hidden file must name the attribute; then the given attributes replace the old.
     EXPECT_EQ(open(scratch / "download", GENERIC_WRITE, 7, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL),
               INVALID_HANDLE_VALUE);
