@@ -9,6 +9,8 @@
 
 #include <boost/locale/encoding_errors.hpp>
 
+#include "qcl/Utf.h"
+
 namespace json_spirit::unicode
 {
 
@@ -38,45 +40,12 @@ inline char32_t combineSurrogates(char32_t leading, char32_t trailing)
 // Decodes the code point at `next` and moves `next` past it; `next` must be before `end`.
 inline char32_t decodeUtf8(const char*& next, const char* end)
 {
-    const auto lead = static_cast<unsigned char>(*next++);
-    if (lead < 0x80)
-        return lead;
-    int continuationCount;
     char32_t codePoint;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF)
-    {
-        continuationCount = 1;
-        codePoint = lead & 0x1F;
-        minimum = 0x80;
-    }
-    else if (lead >= 0xE0 && lead <= 0xEF)
-    {
-        continuationCount = 2;
-        codePoint = lead & 0x0F;
-        minimum = 0x800;
-    }
-    else if (lead >= 0xF0 && lead <= 0xF4)
-    {
-        continuationCount = 3;
-        codePoint = lead & 0x07;
-        minimum = 0x10000;
-    }
-    else
-    {
+    const std::size_t used = qcl::utf::decodeUtf8(reinterpret_cast<const unsigned char*>(next),
+                                                  reinterpret_cast<const unsigned char*>(end), codePoint);
+    if (used == 0)
         fail();
-    }
-    if (end - next < continuationCount)
-        fail();
-    for (int i = 0; i < continuationCount; ++i)
-    {
-        const auto byte = static_cast<unsigned char>(*next++);
-        if ((byte & 0xC0) != 0x80)
-            fail();
-        codePoint = (codePoint << 6) | (byte & 0x3F);
-    }
-    if (codePoint < minimum || codePoint > 0x10FFFF || isSurrogate(codePoint))
-        fail();
+    next += used;
     return codePoint;
 }
 
