@@ -298,3 +298,43 @@ TEST(FileApi, CreatedFilesStoreTheirHiddenAttribute)
               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_ARCHIVE);
 }
 } // namespace
+
+namespace
+{
+// Root may change anything; the owner of a read-only file may not change its extended attributes
+// directly. Runs as an ordinary user in a child process when the test runs as root.
+TEST(FileApi, ReadOnlyFilesTakeStoredAttributesForTheirOwner)
+{
+    test::ScratchFolder scratch;
+    ASSERT_EQ(::chmod(scratch.path().c_str(), 0777), 0);
+    const auto body = [&] {
+        const std::string path = scratch / "readonly";
+        const HANDLE created =
+            open(path, GENERIC_WRITE, 7, CREATE_NEW, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        if (created == INVALID_HANDLE_VALUE)
+            return 1;
+        CloseHandle(created);
+        if (GetFileAttributesW(wide(path).c_str()) !=
+            (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE))
+            return 2;
+        if (!SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM))
+            return 3;
+        return GetFileAttributesW(wide(path).c_str()) ==
+                       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE)
+                   ? 0
+                   : 4;
+    };
+    if (::geteuid() != 0)
+    {
+        EXPECT_EQ(body(), 0);
+        return;
+    }
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 10);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+} // namespace
