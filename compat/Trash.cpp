@@ -2,6 +2,7 @@
 
 #include "compat/FileNameText.h"
 #include "compat/LastError.h"
+#include "compat/VolumeApi.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -51,9 +52,19 @@ bool deviceOfNearestExisting(std::string path, dev_t& device)
     }
 }
 
-// The mount point of the file system that holds `directory`.
+// The mount point that holds `directory` (which must exist): from the mount table, which also knows bind mounts;
+// else the highest ancestor on the same device.
 std::string topDirectoryOf(std::string directory, dev_t device)
 {
+    wchar_t mountPoint[4096];
+    std::string found;
+    if (GetVolumePathNameW(compat::fileNameToUtf16(directory).c_str(), mountPoint, 4096) &&
+        compat::toSystemPath(mountPoint, found) && !found.empty())
+    {
+        while (found.size() > 1 && found.back() == '/')
+            found.pop_back();
+        return found;
+    }
     while (directory != "/")
     {
         const std::string parent = parentOf(directory);
@@ -199,50 +210,18 @@ std::string trashInfoText(const std::string& recordedPath, const std::string& de
     return "[Trash Info]\nPath=" + percentEncoded(recordedPath) + "\nDeletionDate=" + deletionDate + "\n";
 }
 
-std::string trashFolderFor(const std::string& path)
+namespace
 {
-    struct stat item;
-    if (::lstat(path.c_str(), &item) != 0)
-    {
-        setLastErrorFromErrno(errno, path.c_str());
-        return {};
-    }
-    const std::string home = homeTrash();
-    dev_t homeDevice = 0;
-    if (!home.empty() && deviceOfNearestExisting(home, homeDevice) && homeDevice == item.st_dev)
-    {
-        if (makeDirectories(home) && isOwnDirectory(home))
-            return home;
-        setLastErrorFromErrno(errno, home.c_str());
-        return {};
-    }
-    const std::string trash = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
-    if (trash.empty())
-        setLastErrorFromErrno(errno);
-    return trash;
-}
-
-bool moveToTrash(const std::string& path)
+// Moves the item into the trash folder under a free name, with its record. 0 or the errno value.
+int moveInto(const std::string& trash, const std::string& path)
 {
-    if (path.empty() || path[0] != '/' || path.back() == '/')
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    const std::string trash = trashFolderFor(path);
-    if (trash.empty())
-        return false;
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
     for (const std::string& folder : {files, info})
     {
         if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        {
-            setLastErrorFromErrno(errno, folder.c_str());
-            return false;
-        }
+            return errno;
     }
-
     const std::string name = baseNameOf(path);
     const std::string record = trashInfoText(path, localTimestamp());
     int lastError = EEXIST;
@@ -254,10 +233,9 @@ bool moveToTrash(const std::string& path)
         const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0)
         {
-            lastError = errno;
             if (errno == EEXIST)
                 continue;
-            break;
+            return errno;
         }
         const bool written = writeAll(fd, record);
         const int writeError = errno;
@@ -265,19 +243,83 @@ bool moveToTrash(const std::string& path)
         if (!written)
         {
             ::unlink(infoPath.c_str());
-            lastError = writeError;
-            break;
+            return writeError;
         }
         const std::string target = files + "/" + candidate;
         if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-            return true;
+            return 0;
         lastError = errno;
         ::unlink(infoPath.c_str());
         if (lastError != EEXIST)
-            break;
+            return lastError;
     }
-    setLastErrorFromErrno(lastError, path.c_str());
-    return false;
+    return lastError;
+}
+
+// The home trash when the item lives on the home trash's file system; created when missing. Empty otherwise, or
+// with `error` set when it cannot be used.
+std::string homeTrashFor(const struct stat& item, int& error)
+{
+    const std::string home = homeTrash();
+    dev_t homeDevice = 0;
+    if (home.empty() || !deviceOfNearestExisting(home, homeDevice) || homeDevice != item.st_dev)
+        return {};
+    if (makeDirectories(home) && isOwnDirectory(home))
+        return home;
+    error = errno;
+    return {};
+}
+} // namespace
+
+std::string trashFolderFor(const std::string& path)
+{
+    struct stat item;
+    if (::lstat(path.c_str(), &item) != 0)
+    {
+        setLastErrorFromErrno(errno, path.c_str());
+        return {};
+    }
+    int error = 0;
+    std::string trash = homeTrashFor(item, error);
+    if (trash.empty() && error == 0)
+    {
+        trash = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
+        error = errno;
+    }
+    if (trash.empty())
+        setLastErrorFromErrno(error);
+    return trash;
+}
+
+bool moveToTrash(const std::string& path)
+{
+    if (path.empty() || path[0] != '/' || path.back() == '/')
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    struct stat item;
+    if (::lstat(path.c_str(), &item) != 0)
+    {
+        setLastErrorFromErrno(errno, path.c_str());
+        return false;
+    }
+    const std::string trash = trashFolderFor(path);
+    if (trash.empty())
+        return false;
+    int error = moveInto(trash, path);
+    // One file system seen through two mounts (a bind mount): the trash at the top of the item's own mount.
+    if (error == EXDEV)
+    {
+        const std::string own = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
+        error = own.empty() ? errno : moveInto(own, path);
+    }
+    if (error != 0)
+    {
+        setLastErrorFromErrno(error, path.c_str());
+        return false;
+    }
+    return true;
 }
 } // namespace compat::trash
 

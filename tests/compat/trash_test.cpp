@@ -158,6 +158,18 @@ TEST_F(TrashTest, StickySharedTrashIsPreferredAndAPlainOneIsNot)
     EXPECT_TRUE(exists(folder / ("mnt/.Trash/" + uid + "/files/sticky")));
 }
 
+TEST_F(TrashTest, BindMountOfTheHomeFileSystemUsesTheTrashAtItsTop)
+{
+    // Same device as the home trash, yet a rename out of the bind mount fails: the mount's own trash takes it.
+    folder.makeDirectory("source");
+    if (!folder.bindMount("source", "bound"))
+        GTEST_SKIP() << "needs permission to bind-mount";
+    const std::string item = folder.writeFile("bound/file", "bound");
+
+    ASSERT_TRUE(compat::trash::moveToTrash(item));
+    EXPECT_EQ(contentOf(folder / ("bound/.Trash-" + uid + "/files/file")), "bound");
+}
+
 TEST_F(TrashTest, NoUsableTrashFailsAndKeepsTheItem)
 {
     if (!folder.mountTmpfs("mnt"))

@@ -69,6 +69,17 @@ public:
         return true;
     }
 
+    // Makes the relative folder `source` visible at the relative folder `target` too (a bind mount); false when this
+    // process may not mount.
+    bool bindMount(const std::string& source, const std::string& target)
+    {
+        const std::string full = makeDirectory(target);
+        if (::mount((*this / source).c_str(), full.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return false;
+        mMounts.push_back(full);
+        return true;
+    }
+
 private:
     std::string mPath;
     std::vector<std::string> mMounts;
