@@ -347,6 +347,11 @@ std::vector<std::string> FakeWayfoldServer::violations() const {
     return mViolations;
 }
 
+void FakeWayfoldServer::clearViolations() {
+    std::lock_guard lock(mMutex);
+    mViolations.clear();
+}
+
 void FakeWayfoldServer::addViolation(std::string text) {
     std::lock_guard lock(mMutex);
     mViolations.push_back(std::move(text));

@@ -93,6 +93,8 @@ public:
     std::vector<RecordedRequest> requests(const std::string& pathPrefix) const;
     void clearRequests();
     std::vector<std::string> violations() const;
+    // For tests that break the contract on purpose.
+    void clearViolations();
 
 private:
     void installRoutes();
