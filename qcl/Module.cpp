@@ -6,6 +6,9 @@
 #include "qcl/Format.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <iomanip>
+#include <sstream>
 #include <vector>
 
 namespace qcl
@@ -27,6 +30,18 @@ std::wstring getModuleFileName()
     }
 }
 
+namespace
+{
+// A module handle is an address: all of it in upper-case hexadecimal, at least 8 digits.
+std::wstring moduleText(HINSTANCE module)
+{
+    std::wostringstream text;
+    text << std::hex << std::uppercase << std::setw(8) << std::setfill(L'0')
+         << reinterpret_cast<std::uintptr_t>(module);
+    return text.str();
+}
+} // namespace
+
 std::wstring loadString(HINSTANCE module, UINT id)
 {
     std::vector<wchar_t> buffer(256);
@@ -36,7 +51,8 @@ std::wstring loadString(HINSTANCE module, UINT id)
         if (length == 0)
         {
             const DWORD code = GetLastError();
-            throw SystemError(format(L"Cannot load string with ID %1% from module 0x%2%", id, module), code);
+            throw SystemError(format(L"Cannot load string with ID %1% from module 0x%2%", id, moduleText(module)),
+                              code);
         }
         if (static_cast<std::size_t>(length) + 1 < buffer.size())
             return std::wstring(buffer.data(), static_cast<std::size_t>(length));

@@ -30,6 +30,16 @@ TEST(LoadString, MissingIdThrowsWithTheModule)
         EXPECT_EQ(error.message().rfind(L"Cannot load string with ID 77 from module 0x00000010: ", 0), 0u)
             << error.what();
     }
+    try
+    {
+        qcl::loadString(reinterpret_cast<HINSTANCE>(0x7F12345678AB), 78);
+        FAIL() << "no exception";
+    }
+    catch (const qcl::SystemError& error)
+    {
+        EXPECT_EQ(error.message().rfind(L"Cannot load string with ID 78 from module 0x7F12345678AB: ", 0), 0u)
+            << error.what() << " (a module handle is an address, written whole)";
+    }
 }
 
 TEST(ModuleFileName, IsAnAbsolutePath)
