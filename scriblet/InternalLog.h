@@ -2,8 +2,6 @@
 // The library's own diagnostic log: a private hierarchy writing "Logging/scriblet.log" below the
 // application-data folder, at WARN and above. Made on first use.
 
-#include <log4cplus/configurator.h>
-
 #include <string>
 
 namespace qcl::logging
