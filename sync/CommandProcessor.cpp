@@ -1,0 +1,228 @@
+#include "sync/CommandProcessor.h"
+
+#include "qcl/Log.h"
+#include "qcl/qcl_scope.h"
+
+#include <mutex>
+
+namespace dwl
+{
+namespace
+{
+long long wholeSeconds(std::chrono::steady_clock::duration duration)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+}
+
+std::optional<std::wregex> compileBlacklist(const std::wstring& pattern)
+{
+    if (pattern.empty())
+        return std::nullopt;
+    return std::wregex(pattern, std::regex::ECMAScript | std::regex::optimize);
+}
+} // namespace
+
+std::wstring localPathOf(const Tree::Node& node)
+{
+    if (node.parent() == nullptr)
+        return node.name();
+    std::wstring path = localPathOf(*node.parent());
+    if (!path.empty() && path.back() != L'/')
+        path += L'/';
+    return path + node.name();
+}
+
+CommandProcessor::CommandProcessor(IWayfoldApi& api, Callback& callback)
+    : qcl::InterruptibleThread(L"Command Processor"), mApi(api), mCallback(callback)
+{
+}
+
+CommandProcessor::~CommandProcessor() = default;
+
+void CommandProcessor::setDocumentBlacklist(const std::wstring& pattern)
+{
+    mDocumentBlacklist = compileBlacklist(pattern);
+}
+
+void CommandProcessor::setFolderBlacklist(const std::wstring& pattern)
+{
+    mFolderBlacklist = compileBlacklist(pattern);
+}
+
+void CommandProcessor::postSnapshot(std::unique_ptr<Tree::Directory> snapshot)
+{
+    std::unique_ptr<Tree::Directory> older;
+    {
+        std::lock_guard lock(mMutex);
+        older = std::move(mPendingSnapshot);
+        mPendingSnapshot = std::move(snapshot);
+    }
+    mCondition.notify_all();
+    // The older snapshot is destroyed outside the lock.
+}
+
+void CommandProcessor::run()
+{
+    auto scannerStopper = qcl::scope::makeGuard([this] {
+        if (mScannerStarted)
+        {
+            mScannerStarted = false;
+            mCallback.stopScanner();
+        }
+    });
+
+    Clock::time_point deadline = Clock::now();
+    for (;;)
+    {
+        setSynchronising(false);
+        checkInterruption();
+
+        if (!mScannerStarted)
+        {
+            // A pending snapshot may hold changes that this thread made itself while the scanner ran.
+            std::unique_ptr<Tree::Directory> stale;
+            {
+                std::lock_guard lock(mMutex);
+                stale = std::move(mPendingSnapshot);
+            }
+            mCallback.startScanner();
+            mScannerStarted = true;
+        }
+
+        const bool polling = mPollingInterval.count() != 0;
+        const bool serverCheckAllowed = polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited);
+        waitForWork(deadline, serverCheckAllowed);
+
+        std::unique_ptr<Tree::Directory> snapshot;
+        {
+            std::lock_guard lock(mMutex);
+            snapshot = std::move(mPendingSnapshot);
+        }
+        if (snapshot)
+        {
+            processNewSnapShot(std::move(snapshot));
+            mFirstSnapshotProcessed = true;
+            snapshot.reset();
+        }
+        const bool serverCheckDue = Clock::now() >= deadline;
+        if (serverCheckAllowed && serverCheckDue)
+        {
+            if (registerDeviceIfNecessary() && synchroniseCloudData())
+                retrieveAndProcessNextServerMessages();
+            deadline = Clock::now() + mPollingInterval;
+        }
+    }
+}
+
+void CommandProcessor::waitForWork(Clock::time_point deadline, bool serverCheckAllowed)
+{
+    const auto start = Clock::now();
+    std::unique_lock lock(mMutex);
+    if (!serverCheckAllowed)
+    {
+        QCL_LOG_TRACE(L">>> Waiting for something to do...");
+        while (!mPendingSnapshot)
+        {
+            checkInterruption();
+            mCondition.wait(lock);
+        }
+        checkInterruption();
+    }
+    else
+    {
+        QCL_LOG_TRACE(L">>> Waiting for " << std::max(0LL, wholeSeconds(deadline - start))
+                                          << L" seconds before checking for server messages...");
+        while (!mPendingSnapshot && Clock::now() < deadline)
+        {
+            checkInterruption();
+            mCondition.wait_until(lock, deadline);
+        }
+        checkInterruption();
+    }
+    QCL_LOG_TRACE(L"<<< Woke up after " << wholeSeconds(Clock::now() - start) << L" seconds because "
+                                        << (mPendingSnapshot ? L"there is a snapshot to process"
+                                                             : L"it's time to check for server messages"));
+}
+
+void CommandProcessor::setSynchronising(bool synchronising)
+{
+    if (mSynchronising == synchronising)
+        return;
+    mSynchronising = synchronising;
+    mCallback.setSynchronising(synchronising);
+}
+
+void CommandProcessor::setCloudDataSynchronised(bool synchronised)
+{
+    // The setter raises the modification event through which the tree database stores the flag.
+    tree().setSynchronised(synchronised);
+}
+
+bool CommandProcessor::registerDeviceIfNecessary()
+{
+    if (!mDeviceId.isNil())
+        return true;
+    try
+    {
+        setSynchronising(true);
+        mDeviceId = mApi.registerDevice();
+        onServerAvailable();
+    }
+    catch (const url::Error& error)
+    {
+        onServerUnavailable(error);
+        return false;
+    }
+    if (mNextServerMessageNumber != 0)
+    {
+        mNextServerMessageNumber = 0;
+        mCallback.setNextServerMessageNumber(0);
+    }
+    // A new Device has seen nothing: every Share must really be brought down again, not just the root.
+    setCloudDataSynchronised(false);
+    for (Tree::Node& child : tree().children())
+        if (Tree::Directory* share = child.asDirectory())
+            share->setSynchronised(false);
+    QCL_LOG_INFO(L"Registered new Device " << mDeviceId);
+    mCallback.onDeviceRegistered(mDeviceId);
+    return true;
+}
+
+void CommandProcessor::onServerAvailable()
+{
+    if (!mServerUnavailable)
+        return;
+    mServerUnavailable = false;
+    QCL_LOG_INFO(L"Network connection reestablished.");
+    mCallback.onServerAvailable();
+}
+
+void CommandProcessor::onServerUnavailable(const url::Error& error)
+{
+    if (!dynamic_cast<const url::NetworkError*>(&error) && !dynamic_cast<const url::ServerSideError*>(&error) &&
+        !dynamic_cast<const url::ConflictError*>(&error))
+        throw;
+    setSynchronising(false);
+    if (mServerUnavailable)
+        return;
+    mServerUnavailable = true;
+    QCL_LOG_WARN(error.message());
+    mCallback.onServerUnavailable(error);
+}
+
+void CommandProcessor::stopScannerBeforeLocalChange()
+{
+    if (!mScannerStarted)
+        return;
+    mScannerStarted = false;
+    mCallback.stopScanner();
+}
+
+void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
+{
+    QCL_LOG_INFO(L"Forcing the re-synchronisation of the Wayfold Share " << qcl::string::escaped(share.name(), L'"')
+                                                                        << L" (" << share.shareId() << L")");
+    setCloudDataSynchronised(false);
+    share.setSynchronised(false);
+}
+} // namespace dwl

@@ -1,0 +1,204 @@
+#pragma once
+// The command processor thread: the only thread that changes the tree, the tree database and the server once
+// the engine runs. Each cycle applies the pending local snapshot (CommandProcessorOutbound.cpp), then, when
+// the polling interval has passed, registers the Device if needed, brings every Share down once and applies
+// the server messages (CommandProcessorInbound.cpp).
+
+#include "api/IWayfoldApi.h"
+#include "qcl/Thread.h"
+#include "qcl/Uint128.h"
+#include "sync/Tree.h"
+#include "sync/TreeDelta.h"
+#include "api/ServerError.h"
+#include "url/Error.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace dwl
+{
+class CommandProcessor : private qcl::InterruptibleThread, private TreeDeltaCallbacks
+{
+public:
+    // How the engine reports to its owner. Called on the command processor thread, never under its mutex.
+    class Callback
+    {
+    public:
+        virtual void onDeviceRegistered(const qcl::uint128& deviceId) = 0;
+        virtual void onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize) = 0;
+        virtual void onServerUnavailable(const url::Error& error) = 0;
+        virtual void onServerAvailable() = 0;
+        virtual void setSynchronising(bool synchronising) = 0;
+        virtual void setNextServerMessageNumber(std::uint64_t number) = 0;
+        virtual void onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share) = 0;
+        // The document's name, the local folder it was to go to, and why it failed.
+        virtual void onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
+                                              const std::wstring& reason) = 0;
+        virtual void onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
+                                            const std::wstring& reason) = 0;
+        virtual void onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
+                                          const std::wstring& reason) = 0;
+        virtual void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
+                                          const std::wstring& reason) = 0;
+        // The new item's name, the name of the folder it was made in, and the server's refusal.
+        virtual void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                              const std::wstring& reason) = 0;
+        virtual void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                            const std::wstring& reason) = 0;
+        virtual void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) = 0;
+        virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
+                                            const std::wstring& reason) = 0;
+        virtual void startScanner() = 0;
+        virtual void stopScanner() = 0;
+
+    protected:
+        ~Callback() = default;
+    };
+
+    // Ends a tree delta because a newer snapshot is waiting.
+    struct StoppedTreeDelta
+    {
+    };
+    // Ends the down-synchronisation of one Share that cannot be brought in line now.
+    struct StoppedSynchronisation
+    {
+    };
+
+    CommandProcessor(IWayfoldApi& api, Callback& callback);
+    ~CommandProcessor();
+
+    // Settings; all are in place before the thread starts.
+    void setDeviceId(const qcl::uint128& deviceId) { mDeviceId = deviceId; }
+    const qcl::uint128& deviceId() const { return mDeviceId; }
+    void setTree(Tree::Directory& root) { mTree = &root; }
+    void setMaxUploadSize(std::uint64_t bytes) { mMaxUploadSize = bytes; }
+    // 0 turns the polling of server messages off.
+    void setPollingInterval(std::chrono::milliseconds interval) { mPollingInterval = interval; }
+    void setSnapshotRetryInterval(std::chrono::milliseconds interval) { mSnapshotRetryInterval = interval; }
+    void setNextServerMessageNumber(std::uint64_t number) { mNextServerMessageNumber = number; }
+    std::uint64_t nextServerMessageNumber() const { return mNextServerMessageNumber; }
+    // Names matched whole; an empty pattern matches nothing.
+    void setDocumentBlacklist(const std::wstring& pattern);
+    void setFolderBlacklist(const std::wstring& pattern);
+    // When set (the default), the first server check waits for the first snapshot, so that edits made while
+    // the program was stopped are known before any server message is applied. Owners that run no scanner
+    // clear it.
+    void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
+
+    // Scanner thread: hands a snapshot over, replacing one not yet processed.
+    void postSnapshot(std::unique_ptr<Tree::Directory> snapshot);
+
+    using qcl::InterruptibleThread::interrupt;
+    using qcl::InterruptibleThread::stop;
+    using qcl::NamedThread::exception;
+    using qcl::NamedThread::isRunning;
+    using qcl::NamedThread::join;
+    using qcl::NamedThread::name;
+    using qcl::NamedThread::setErrorCallback;
+    using qcl::NamedThread::start;
+    // For owners that hand the thread object to an error callback.
+    qcl::NamedThread& thread() { return *this; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // What straightening a server item's place reached: the local directory and, for documents, the file.
+    struct Straightened
+    {
+        bool retry = false;
+        Tree::Directory* directory = nullptr;
+        Tree::File* file = nullptr;
+    };
+    using Ancestors = std::vector<IWayfoldApi::AssetProperties::Ancestor>;
+
+    // CommandProcessor.cpp: the cycle and the state shared by both directions.
+    void run() override;
+    void waitForWork(Clock::time_point deadline, bool serverCheckDue);
+    void setSynchronising(bool synchronising);
+    void setCloudDataSynchronised(bool synchronised);
+    bool registerDeviceIfNecessary();
+    void onServerAvailable();
+    // Inside a catch block only: what is not a loss of the server is thrown on.
+    void onServerUnavailable(const url::Error& error);
+    void stopScannerBeforeLocalChange();
+    void forceShareResynchronisation(Tree::Directory& share);
+    Tree::Directory& tree() { return *mTree; }
+
+    // CommandProcessorInbound.cpp: server messages and down-synchronisation.
+    void retrieveAndProcessNextServerMessages();
+    bool processServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processShareCreatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processShareUpdatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processShareDeletedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processFolderCreatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processFolderUpdatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processDocumentUpdatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processVersionCreatedServerMessage(const IWayfoldApi::ServerMessage& message);
+    bool processDocumentOrFolderDeleted(const IWayfoldApi::ServerMessage& message);
+    bool processOtherServerMessage(const IWayfoldApi::ServerMessage& message);
+    std::optional<IWayfoldApi::Share> getShareProperties(const qcl::uint128& shareId);
+    std::optional<IWayfoldApi::AssetProperties> getAssetProperties(const qcl::uint128& shareId,
+                                                                  const qcl::uint128& assetId);
+    bool synchroniseCloudData();
+    void synchroniseShare(const IWayfoldApi::Share& share);
+    void synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors);
+    bool synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
+    Straightened straightenAncestors(const IWayfoldApi::Share& share, const Ancestors& ancestors);
+    Straightened straightenDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
+    Tree::Directory* createLocalShare(const IWayfoldApi::Share& share);
+    bool deleteLocalShare(Tree::Directory& share);
+    bool removeLocalItem(Tree::Node& node, Tree::Directory& share);
+    bool downloadFile(Tree::Directory& directory, const IWayfoldApi::Asset& asset, const std::wstring& name,
+                      std::uint64_t versionNumber, Tree::File* existing);
+    // Adds a node made from server data; a stale node holding the same local id is dropped first.
+    Tree::Node& addLocalNode(Tree::Directory& parent, std::unique_ptr<Tree::Node> node);
+
+    // CommandProcessorOutbound.cpp: local changes and uploads.
+    void processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot);
+    bool runTreeDelta(Tree::Directory& snapshot);
+    void waitBeforeRetryingSnapshot();
+    void checkIfMustStopTreeDelta();
+    void onShareRenamed(Tree::Directory* oldShare, Tree::Directory* newShare) override;
+    Tree::Directory* onShareAdded(Tree::Directory* newShare) override;
+    void onShareRemoved(Tree::Directory* oldShare) override;
+    void onNodeRenamed(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode) override;
+    void onNodeMoved(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode,
+                     Tree::Directory* oldDestination) override;
+    Tree::Directory* onDirectoryAdded(Tree::Directory* oldShare, Tree::Directory* newDirectory,
+                                      Tree::Directory* oldDestination) override;
+    void onFileAdded(Tree::Directory* oldShare, Tree::File* newFile, Tree::Directory* oldDestination) override;
+    void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
+    void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
+    bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
+
+    // Upload (CommandProcessorOutbound.cpp).
+    HANDLE openFileForUpload(const Tree::File& file);
+    bool canBeUploaded(const Tree::File& file);
+    void uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile);
+
+    IWayfoldApi& mApi;
+    Callback& mCallback;
+    qcl::uint128 mDeviceId;
+    Tree::Directory* mTree = nullptr;
+    std::uint64_t mMaxUploadSize = 0;
+    std::unique_ptr<Tree::Directory> mPendingSnapshot; // guarded by the thread's mutex
+    std::chrono::milliseconds mPollingInterval{0};
+    std::chrono::milliseconds mSnapshotRetryInterval{std::chrono::seconds(60)};
+    std::uint64_t mNextServerMessageNumber = 0;
+    std::optional<std::wregex> mDocumentBlacklist;
+    std::optional<std::wregex> mFolderBlacklist;
+    bool mServerUnavailable = false;
+    bool mScannerStarted = false;
+    bool mSynchronising = false;
+    bool mFirstSnapshotAwaited = true;
+    bool mFirstSnapshotProcessed = false;
+};
+
+// The disk path of a node: the root's name (the folder's full path), then the names joined by "/".
+std::wstring localPathOf(const Tree::Node& node);
+} // namespace dwl

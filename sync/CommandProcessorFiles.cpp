@@ -1,0 +1,74 @@
+#include "sync/CommandProcessorFiles.h"
+
+#include "compat/LastError.h"
+#include "qcl/File.h"
+#include "qcl/Format.h"
+#include "url/Error.h"
+
+namespace dwl::commandprocessor
+{
+qcl::Handle openExisting(const std::wstring& path, DWORD access, DWORD shareMode)
+{
+    return qcl::file::open(path, access, shareMode, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+FileFacts readFileFacts(HANDLE file, const std::wstring& path)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information))
+        throw qcl::SystemError(qcl::format(L"Cannot get information about '%1%'", path), GetLastError());
+    FileFacts facts;
+    facts.localId = (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    facts.size = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    facts.lastModificationTime = (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 information.ftLastWriteTime.dwLowDateTime;
+    return facts;
+}
+
+FileFacts readFileFacts(const std::wstring& path)
+{
+    // No access asked: the handle only describes the item, so nobody else is hindered.
+    const qcl::Handle file = openExisting(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    return readFileFacts(file.get(), path);
+}
+
+std::wstring joinPath(const std::wstring& parent, const std::wstring& name)
+{
+    if (parent.empty() || parent.back() == L'/')
+        return parent + name;
+    return parent + L'/' + name;
+}
+
+Tree::Directory& shareOf(Tree::Node& node)
+{
+    Tree::Node* share = &node;
+    while (share->parent() != nullptr && share->parent()->parent() != nullptr)
+        share = share->parent();
+    return *share->asDirectory();
+}
+
+void rethrowWithContext(const std::wstring& context)
+{
+    try
+    {
+        throw;
+    }
+    catch (url::Error& error)
+    {
+        error.prependMessage(context);
+        throw;
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        throw qcl::basic_runtime_error<wchar_t>(context + L": " + error.message());
+    }
+}
+
+std::wstring reasonOf(const std::exception& error)
+{
+    if (const auto* wide = dynamic_cast<const qcl::basic_runtime_error<wchar_t>*>(&error))
+        return wide->message();
+    return qcl::string::utf8ToUtf16(error.what());
+}
+} // namespace dwl::commandprocessor

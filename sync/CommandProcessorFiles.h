@@ -1,0 +1,39 @@
+#pragma once
+// Small file and error helpers shared by the two halves of the command processor.
+
+#include "compat/FileApi.h"
+#include "qcl/Error.h"
+#include "qcl/Handle.h"
+#include "sync/Tree.h"
+
+#include <cstdint>
+#include <string>
+
+namespace dwl::commandprocessor
+{
+// What the tree records of a file on disk.
+struct FileFacts
+{
+    std::uint64_t localId = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastModificationTime = 0;
+};
+
+// Throw qcl::SystemError with the path in the message.
+qcl::Handle openExisting(const std::wstring& path, DWORD access, DWORD shareMode);
+FileFacts readFileFacts(HANDLE file, const std::wstring& path);
+FileFacts readFileFacts(const std::wstring& path);
+
+std::wstring joinPath(const std::wstring& parent, const std::wstring& name);
+
+// The Share directory (a child of the root) that holds the node; the node itself for a Share.
+Tree::Directory& shareOf(Tree::Node& node);
+
+// Inside a catch block: puts "context: " in front of the message of the exception being handled and throws it
+// on. A url::Error keeps its class (the caller tells a lost server from a refusal by it); any other error of the
+// program becomes a qcl::basic_runtime_error<wchar_t>; anything else passes unchanged.
+[[noreturn]] void rethrowWithContext(const std::wstring& context);
+
+// The text of the exception being handled, for notifications.
+std::wstring reasonOf(const std::exception& error);
+} // namespace dwl::commandprocessor
