@@ -19,13 +19,22 @@ constexpr char attributeName[] = "user.wayfold.attributes";
 
 std::atomic<bool> extendedAttributesDisabled{false};
 
-// Files whose file system has no user extended attributes, by device, inode and birth time so that a
+// Where an item is: an open descriptor, or else a path, followed or not.
+struct Location
+{
+    int fd;
+    const std::string& path;
+    bool followLinks;
+};
+
+// Files whose file system has no user extended attributes, by device, inode and reuse tag so that a
 // new file that reuses the inode does not inherit the bits.
-using FileKey = std::tuple<unsigned, unsigned, unsigned long long, long long, unsigned>;
+using FileKey = std::tuple<unsigned, unsigned, unsigned long long, std::uint32_t>;
 struct FallbackTable
 {
     std::mutex mutex;
     std::map<FileKey, DWORD> bits;
+    std::atomic<bool> inUse{false}; // spares every listing the key while the table was never needed
 };
 
 FallbackTable& fallbackTable()
@@ -34,11 +43,12 @@ FallbackTable& fallbackTable()
     return instance;
 }
 
-FileKey keyOf(const struct statx& status)
+FileKey keyOf(const Location& at, const struct statx& status)
 {
-    const bool hasBirth = (status.stx_mask & STATX_BTIME) != 0;
-    return {status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
-            hasBirth ? status.stx_btime.tv_sec : 0, hasBirth ? status.stx_btime.tv_nsec : 0u};
+    const std::uint32_t tag = at.fd != -1 ? reuseTag(at.fd, "", AT_EMPTY_PATH, status)
+                                          : reuseTag(AT_FDCWD, at.path.c_str(),
+                                                     at.followLinks ? AT_SYMLINK_FOLLOW : 0, status);
+    return {status.stx_dev_major, status.stx_dev_minor, status.stx_ino, tag};
 }
 
 bool usesFallback(int error)
@@ -46,22 +56,31 @@ bool usesFallback(int error)
     return error == ENOTSUP || error == EPERM;
 }
 
-DWORD readFallback(const struct statx& status)
+DWORD readFallback(const Location& at, const struct statx& status)
 {
     FallbackTable& table = fallbackTable();
+    if (!table.inUse)
+        return 0;
+    const FileKey key = keyOf(at, status);
     std::lock_guard lock(table.mutex);
-    const auto found = table.bits.find(keyOf(status));
+    const auto found = table.bits.find(key);
     return found == table.bits.end() ? 0 : found->second;
 }
 
-void writeFallback(const struct statx& status, DWORD bits)
+void writeFallback(const Location& at, const struct statx& status, DWORD bits)
 {
     FallbackTable& table = fallbackTable();
+    if (bits == 0 && !table.inUse)
+        return;
+    const FileKey key = keyOf(at, status);
     std::lock_guard lock(table.mutex);
     if (bits == 0)
-        table.bits.erase(keyOf(status));
+        table.bits.erase(key);
     else
-        table.bits[keyOf(status)] = bits;
+    {
+        table.bits[key] = bits;
+        table.inUse = true;
+    }
 }
 
 std::uint32_t mix32(std::uint64_t value)
@@ -195,8 +214,9 @@ DWORD attributesOf(const struct statx& status, DWORD stored, bool isDirectoryLin
 
 DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status)
 {
+    const Location at{fd, path, followLinks};
     if (extendedAttributesDisabled)
-        return readFallback(status);
+        return readFallback(at, status);
     char text[16];
     ssize_t length;
     if (fd != -1)
@@ -206,7 +226,7 @@ DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, co
     else
         length = ::lgetxattr(path.c_str(), attributeName, text, sizeof text - 1);
     if (length < 0)
-        return usesFallback(errno) || errno == ENODATA ? readFallback(status) : 0;
+        return usesFallback(errno) || errno == ENODATA ? readFallback(at, status) : 0;
     text[length] = '\0';
     unsigned bits = 0;
     return std::sscanf(text, "%x", &bits) == 1 ? (bits & storedAttributeMask) : 0;
@@ -215,9 +235,10 @@ DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, co
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)
 {
     bits &= storedAttributeMask;
+    const Location at{-1, path, followLinks};
     if (extendedAttributesDisabled || S_ISLNK(status.stx_mode))
     {
-        writeFallback(status, bits);
+        writeFallback(at, status, bits);
         return 0;
     }
     int result;
@@ -237,12 +258,12 @@ int writeStoredAttributes(const std::string& path, bool followLinks, const struc
     }
     if (result == 0)
     {
-        writeFallback(status, 0);
+        writeFallback(at, status, 0);
         return 0;
     }
     if (!usesFallback(errno))
         return errno;
-    writeFallback(status, bits);
+    writeFallback(at, status, bits);
     return 0;
 }
 } // namespace compat

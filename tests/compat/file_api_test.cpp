@@ -275,6 +275,20 @@ TEST(FileApi, AttributesComeFromTheItemAndTheStoredBits)
     compat::setExtendedAttributesDisabledForTesting(false);
 }
 
+TEST(FileApi, ProcessTableDoesNotPassAttributesToAReusedInode)
+{
+    test::ScratchFolder scratch;
+    compat::setExtendedAttributesDisabledForTesting(true);
+    for (int i = 0; i < 50; ++i)
+    {
+        const std::string path = scratch.writeFile("f" + std::to_string(i));
+        EXPECT_EQ(GetFileAttributesW(wide(path).c_str()), FILE_ATTRIBUTE_ARCHIVE) << "file " << i;
+        ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+    }
+    compat::setExtendedAttributesDisabledForTesting(false);
+}
+
 TEST(FileApi, CreatedFilesStoreTheirHiddenAttribute)
 {
     test::ScratchFolder scratch;
