@@ -113,19 +113,35 @@ TEST(NamedThread, AThrowingCallbackIsLoggedAndTheRunningFlagStillCleared)
         << log;
 }
 
+namespace
+{
+// A plain named thread whose owner never joins it.
+class Counter : public qcl::NamedThread
+{
+public:
+    explicit Counter(std::atomic<int>& runs) : NamedThread(L"Counter"), mRuns(runs) {}
+
+protected:
+    void run() override { ++mRuns; }
+
+private:
+    std::atomic<int>& mRuns;
+};
+} // namespace
+
 TEST(NamedThread, AThreadThatEndedOnItsOwnIsJoinedBeforeItStartsAgainOrGoes)
 {
     std::atomic<int> runs = 0;
     {
-        Body body;
-        body.action = [&](Body&) { ++runs; };
-        body.start();
-        while (body.isRunning())
+        Counter counter(runs);
+        counter.start();
+        while (counter.isRunning())
             std::this_thread::yield();
-        body.start(); // no join in between: the ended thread is joined here
-        while (body.isRunning())
+        counter.start(); // no join in between: the ended thread is joined here
+        while (counter.isRunning())
             std::this_thread::yield();
-    } // destroyed with a joinable thread
+        EXPECT_TRUE(counter.joinable());
+    } // destroyed with a joinable thread: joined, not terminated
     EXPECT_EQ(runs, 2);
 }
 
