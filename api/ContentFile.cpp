@@ -9,8 +9,10 @@ namespace dwl
 {
 std::size_t FileReader::read(char* buffer, std::size_t size)
 {
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
-    const DWORD n = qcl::File::read(mFile, buffer, chunk);
+    const auto chunk = static_cast<DWORD>(
+        std::min<std::uint64_t>({size, mRemaining, std::numeric_limits<DWORD>::max()}));
+    const DWORD n = chunk == 0 ? 0 : qcl::File::read(mFile, buffer, chunk);
+    mRemaining -= n;
     if (mBytesRead)
         *mBytesRead += n;
     return n;

@@ -8,15 +8,20 @@
 
 namespace dwl
 {
-// Reads the file from its current position, counting the bytes read.
+// Reads at most size bytes of the file from its current position, counting the bytes read. The limit keeps a
+// file that grows during the upload from sending more than the length announced to the server.
 class FileReader : public url::Session::IReader
 {
 public:
-    FileReader(HANDLE file, std::uint64_t* bytesRead) : mFile(file), mBytesRead(bytesRead) {}
+    FileReader(HANDLE file, std::uint64_t size, std::uint64_t* bytesRead)
+        : mFile(file), mRemaining(size), mBytesRead(bytesRead)
+    {
+    }
     std::size_t read(char* buffer, std::size_t size) override;
 
 private:
     HANDLE mFile;
+    std::uint64_t mRemaining;
     std::uint64_t* mBytesRead;
 };
 

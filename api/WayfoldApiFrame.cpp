@@ -168,7 +168,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, HANDLE file, 
     const std::uint64_t size = rewindFile(file);
     std::uint64_t bytes = 0;
     // First, so that a refused size leaves nothing of this request in the session.
-    mSession.addFileToUploadWithMultiPartPost(size, std::make_unique<FileReader>(file, &bytes));
+    mSession.addFileToUploadWithMultiPartPost(size, std::make_unique<FileReader>(file, size, &bytes));
     std::string answer;
     mSession.setUrl(url);
     mSession.setOption(CURLOPT_MAX_SEND_SPEED_LARGE, bytesPerSecond(limitKiBPerSecond));

@@ -112,15 +112,17 @@ TEST_F(TransferTest, AStalledDownloadIsAbortedFromAnotherThread)
 
 TEST_F(TransferTest, TheServersSpeedLimitThrottlesDownloads)
 {
-    server.putContent(document.second.str(), std::string(300 * 1024, 'x'));
-    server.setSetting("client.throttle-suggestion.download-rate", "100");
-    EXPECT_EQ(api.getDownloadSpeedLimit(), 100u);
+    constexpr std::size_t size = 3 * 1024 * 1024;
+    server.putContent(document.second.str(), std::string(size, 'x'));
+    server.setSetting("client.throttle-suggestion.download-rate", "1024");
+    EXPECT_EQ(api.getDownloadSpeedLimit(), 1024u);
     const TemporaryFile file;
     const auto start = std::chrono::steady_clock::now();
     api.downloadContent(document, file.handle());
-    // 300 KiB at 100 KiB/s: well over a second however the library spreads it; unthrottled it takes milliseconds.
+    // 3 MiB at 1 MiB/s takes about 3 s. The library reads whatever already waits in the socket (up to 100 reads,
+    // about 1.6 MB) before it checks the rate, so only 1 s is certain; unthrottled it takes milliseconds.
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(file.content().size(), 300u * 1024);
+    EXPECT_EQ(file.content().size(), size);
 }
 
 TEST_F(TransferTest, FilesOfTwoGibibytesAreRefusedBeforeTheUpload)
