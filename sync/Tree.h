@@ -114,10 +114,11 @@ public:
     Directory* parent() const { return mParent; }
     const std::wstring& name() const { return mName; }
 
-    // Joins the names of a node's ancestors: with the root named by the folder's path, the node's path.
-    static constexpr wchar_t kPathSeparator = L'/'; // native paths: "/" separates
+    // What getPath puts between names; local paths are native paths.
+    static constexpr wchar_t kPathSeparator = L'/';
 
-    // The parent's path, the separator unless that path is empty or already ends with one, then the name.
+    // The parent's path, the separator unless that path is empty or already ends with one, then the name:
+    // with the root named by the folder's path, the full path of the node.
     std::wstring getPath() const;
 
     // Each setter does nothing when the value is already held; otherwise it stores the value and raises
