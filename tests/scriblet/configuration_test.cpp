@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace
 {
 namespace fs = std::filesystem;
@@ -89,14 +91,17 @@ TEST(Configuration, FindsTheTemplateThroughTheRegistryAndExpandsItsFolders)
 
 TEST(Configuration, WithoutSourceFolderTheTargetValueIsIgnoredAndDefaultsHold)
 {
-    // No CfgSourceDir: the template is read from the library's folder.
-    const std::string libraryTemplate = scriblet::libraryFolder() + "/scriblet.DefaultsTest.cfg";
+    // No CfgSourceDir: the template is read from the library's folder, which test programs running at
+    // the same time share; the subsystem name keeps this one's template apart.
+    const std::string subsystem = "DefaultsTest" + std::to_string(::getpid());
+    const std::string libraryTemplate = scriblet::libraryFolder() + "/scriblet." + subsystem + ".cfg";
     std::ofstream(libraryTemplate) << templateText(scratch.path("defaults.log"));
-    scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging\\DefaultsTest]\nCfgTargetDir=" + scratch.path("ignored") + "\n");
+    scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging\\" + subsystem + "]\nCfgTargetDir=" + scratch.path("ignored") +
+                            "\n");
 
-    EXPECT_EQ(LoggingSystem::Configuration::generate_cfg_file(L"DefaultsTest"),
-              scratch.applicationData() + "/DefaultsTest/scriblet.cfg");
-    EXPECT_TRUE(fs::exists(scratch.applicationData() + "/DefaultsTest/scriblet.cfg"));
+    EXPECT_EQ(LoggingSystem::Configuration::generate_cfg_file(std::wstring(subsystem.begin(), subsystem.end())),
+              scratch.applicationData() + "/" + subsystem + "/scriblet.cfg");
+    EXPECT_TRUE(fs::exists(scratch.applicationData() + "/" + subsystem + "/scriblet.cfg"));
     EXPECT_FALSE(fs::exists(scratch.path("ignored")));
     fs::remove(libraryTemplate);
     scratch.setUserRegistry("");
