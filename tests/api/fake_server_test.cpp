@@ -55,6 +55,7 @@ TEST_F(FakeServerTest, RequestsBreakingTheContractAreListed)
     EXPECT_NE(violations[0].find("Accept"), std::string::npos);
     EXPECT_NE(violations[1].find("39-character"), std::string::npos);
     EXPECT_NE(violations[2].find("authentication"), std::string::npos);
+    EXPECT_EQ(server.requests().back().status, 401);
     server.clearViolations();
 }
 

@@ -12,6 +12,7 @@ struct CaseInsensitiveLess {
 
 // One request as the server received it.
 struct RecordedRequest {
+    std::uint64_t serial = 0;  // order of arrival, from 1
     std::string method;
     std::string path;    // without the query
     std::string target;  // path and query as sent
@@ -20,6 +21,7 @@ struct RecordedRequest {
     std::uint64_t uploadedBytes = 0;
     std::string uploadedFileName;     // the "filename" of the multipart part
     std::string uploadedContentType;  // the Content-Type of the multipart part
+    int status = 0;                   // the answer's status; 0 while the request is being served
 
     // The first value of the header, or "" when missing.
     std::string header(const std::string& name) const;

@@ -172,14 +172,28 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     }
     {
         std::lock_guard lock(mMutex);
+        record.serial = mNextSerial++;
         mRequests.push_back(record);
     }
+    // Notes the status the answer goes out with, when the request is still in the log.
+    struct StatusNote {
+        FakeWayfoldServer& server;
+        std::uint64_t serial;
+        const httplib::Response& response;
+        ~StatusNote() {
+            std::lock_guard lock(server.mMutex);
+            for (auto& logged : server.mRequests)
+                if (logged.serial == serial) logged.status = response.status;
+        }
+    } statusNote{*this, record.serial, response};
 
     if (request.path == "/upgrade/info") {
+        response.status = 200;
         response.set_content(mStore->upgradeInfo(baseUrl()), "application/json");
         return;
     }
     if (request.path == "/upgrade/installer") {
+        response.status = 200;
         response.set_content(mStore->installer(), "application/octet-stream");
         return;
     }

@@ -120,6 +120,7 @@ private:
     bool mStopping = false;
     std::vector<FaultRule> mFaults;
     std::vector<RecordedRequest> mRequests;
+    std::uint64_t mNextSerial = 1;
     std::vector<std::string> mViolations;
     std::vector<std::string> mCsrfTokens;
 };
