@@ -152,6 +152,35 @@ TEST_F(SessionTest, ACallbacksExceptionIsRethrownAsItIs) {
     EXPECT_EQ(get(session, server.url("/status/200")), "body of 200");
 }
 
+TEST_F(SessionTest, ReaderAndProgressExceptionsAreRethrownToo)
+{
+    class FailingReader : public url::Session::IReader {
+    public:
+        std::size_t read(char*, std::size_t) override { throw std::length_error("unreadable"); }
+    };
+    session.addFileToUploadWithMultiPartPost(10, std::make_unique<FailingReader>());
+    session.setUrl(server.url("/upload"));
+    EXPECT_THROW(session.perform(), std::length_error);
+
+    session.setProgressCallback([](double, double, double, double) { throw std::domain_error("stop"); });
+    session.setUrl(server.url("/status/200"));
+    EXPECT_THROW(session.perform(), std::domain_error);
+    session.setProgressCallback(nullptr);
+    EXPECT_EQ(get(session, server.url("/status/200")), "body of 200");
+}
+
+TEST(SessionOptions, ARefusedOptionNamesItsNumber)
+{
+    url::Session session;
+    try {
+        session.setOption(static_cast<CURLoption>(99999), 0L);
+        FAIL() << "an unknown option was taken";
+    } catch (const url::Error& e) {
+        EXPECT_EQ(e.code, std::error_code(CURLE_UNKNOWN_OPTION, url::curlCategory()));
+        EXPECT_EQ(e.message().rfind(L"Cannot set LibCurl option 99999: CURLE_UNKNOWN_OPTION: ", 0), 0u);
+    }
+}
+
 TEST_F(SessionTest, HeaderValuesAreTrimmedAndNamesKeptAsSent) {
     std::vector<std::pair<std::string, std::string>> headers;
     session.setUrl(server.url("/headers"));
