@@ -6,6 +6,7 @@
 // every folder holds 10 folders and 90 empty files until the entry count is reached.
 
 #include "compat/DirectoryChanges.h"
+#include "compat/FileNameText.h"
 #include "qcl/String.h"
 #include "sync/FolderScan.h"
 #include "sync/Tree.h"
@@ -170,7 +171,7 @@ void BM_RawWalk(benchmark::State& state)
 void BM_Scan(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 10, 90);
-    const std::wstring path = qcl::string::fileNameToUtf16(root);
+    const std::wstring path = compat::fileNameToUtf16(root);
     long entries = 0;
     for (auto _ : state)
     {
@@ -188,7 +189,7 @@ void BM_Scan(benchmark::State& state)
 void BM_SnapshotMemory(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 10, 90);
-    const std::wstring path = qcl::string::fileNameToUtf16(root);
+    const std::wstring path = compat::fileNameToUtf16(root);
     double heapPerEntry = 0, residentPerEntry = 0;
     for (auto _ : state)
     {

@@ -1,3 +1,4 @@
+#include "compat/FileNameText.h"
 #include "qcl/Error.h"
 #include "qcl/File.h"
 #include "qcl/LocalFileOperations.h"
@@ -47,7 +48,7 @@ protected:
             ::unsetenv("XDG_DATA_HOME");
     }
 
-    static std::wstring wide(const std::string& path) { return qcl::string::fileNameToUtf16(path); }
+    static std::wstring wide(const std::string& path) { return compat::fileNameToUtf16(path); }
 
     test::ScratchFolder folder;
     std::wstring work;

@@ -1,3 +1,4 @@
+#include "compat/FileNameText.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
 #include "qtl/win32/win32FileFunctions.h"
@@ -12,6 +13,13 @@
 
 namespace
 {
+std::string native(const std::wstring& path)
+{
+    std::string bytes;
+    compat::utf16ToFileName(path.data(), path.data() + path.size(), bytes);
+    return bytes;
+}
+
 bool exists(const std::string& path)
 {
     struct stat status;
@@ -20,7 +28,7 @@ bool exists(const std::string& path)
 
 std::wstring wide(const std::string& path)
 {
-    return qcl::string::fileNameToUtf16(path);
+    return compat::fileNameToUtf16(path);
 }
 
 TEST(RemoveDirectoryTest, TreeWithReadOnlyItemsGoesWhole)
@@ -81,12 +89,12 @@ TEST(ScopedDirectoryTest, RemovesItsDirectoryUnlessReleased)
     {
         win32::scoped_directory<std::wstring> first(removed);
         win32::scoped_directory<std::wstring> second(kept);
-        const std::string inside = qcl::string::utf16ToFileName(removed) + "installer";
+        const std::string inside = native(removed) + "installer";
         ASSERT_TRUE(::close(::creat(inside.c_str(), 0600)) == 0);
         second.release();
     }
-    EXPECT_FALSE(exists(qcl::string::utf16ToFileName(removed)));
-    EXPECT_TRUE(exists(qcl::string::utf16ToFileName(kept)));
+    EXPECT_FALSE(exists(native(removed)));
+    EXPECT_TRUE(exists(native(kept)));
     win32::removeDirectory(kept);
 }
 

@@ -1,4 +1,5 @@
 #include "compat/FileApi.h"
+#include "compat/FileNameText.h"
 #include "qcl/File.h"
 #include "qcl/String.h"
 #include "sync/Consistency.h"
@@ -28,7 +29,7 @@ protected:
         report = &docs->addChild(std::make_unique<Tree::File>(idOf("root/share/docs/report.txt"), L"report.txt", 2, 0));
     }
 
-    static std::wstring wide(const std::string& path) { return qcl::string::fileNameToUtf16(path); }
+    static std::wstring wide(const std::string& path) { return compat::fileNameToUtf16(path); }
     std::uint64_t idOf(const std::string& relative) { return qcl::file::getFileId(wide(folder / relative)); }
 
     test::ScratchFolder folder;

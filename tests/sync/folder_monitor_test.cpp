@@ -1,3 +1,4 @@
+#include "compat/FileNameText.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
 #include "sync/FolderMonitor.h"
@@ -56,7 +57,7 @@ protected:
     void SetUp() override
     {
         folder.makeDirectory("root/sub");
-        monitor.setFolder(qcl::string::fileNameToUtf16(folder / "root"));
+        monitor.setFolder(compat::fileNameToUtf16(folder / "root"));
         monitor.setCallback([this](const void* records, unsigned long bytes) { log(records, bytes); });
     }
     void TearDown() override { monitor.stop(); }
@@ -101,7 +102,7 @@ TEST_F(FolderMonitorTest, StopsWithoutChangesAndStartsAgain)
 
 TEST_F(FolderMonitorTest, MissingFolderFailsTheStart)
 {
-    monitor.setFolder(qcl::string::fileNameToUtf16(folder / "absent"));
+    monitor.setFolder(compat::fileNameToUtf16(folder / "absent"));
     try
     {
         monitor.start();

@@ -1,4 +1,5 @@
 #include "compat/FileApi.h"
+#include "compat/FileNameText.h"
 #include "qcl/String.h"
 #include "sync/Scanner.h"
 #include "tests/support/ScratchFolder.h"
@@ -17,6 +18,13 @@
 
 namespace
 {
+std::string native(const std::wstring& path)
+{
+    std::string bytes;
+    compat::utf16ToFileName(path.data(), path.data() + path.size(), bytes);
+    return bytes;
+}
+
 using namespace std::chrono_literals;
 using dwl::Tree;
 
@@ -27,7 +35,7 @@ void list(const Tree::Directory& directory, const std::string& prefix, Listing& 
 {
     for (const Tree::Node& child : directory.children())
     {
-        const std::string path = prefix + qcl::string::utf16ToFileName(child.name());
+        const std::string path = prefix + native(child.name());
         if (const Tree::Directory* subdirectory = child.asDirectory())
         {
             listing[path] = -1;
@@ -103,7 +111,7 @@ protected:
 
     void start()
     {
-        scanner.setFolder(qcl::string::fileNameToUtf16(root));
+        scanner.setFolder(compat::fileNameToUtf16(root));
         scanner.start();
     }
     Listing waitForSnapshot(std::size_t count)
@@ -113,7 +121,7 @@ protected:
     }
     void setAttribute(const std::string& relative, DWORD attribute)
     {
-        const std::wstring path = qcl::string::fileNameToUtf16(folder / relative);
+        const std::wstring path = compat::fileNameToUtf16(folder / relative);
         ASSERT_TRUE(SetFileAttributesW(path.c_str(), GetFileAttributesW(path.c_str()) | attribute));
     }
 
@@ -127,7 +135,7 @@ TEST_F(ScannerTest, EmptyFolderGivesTheRootAlone)
 {
     start();
     EXPECT_TRUE(waitForSnapshot(1).empty());
-    EXPECT_EQ(receiver.lastRootName(), qcl::string::fileNameToUtf16(root));
+    EXPECT_EQ(receiver.lastRootName(), compat::fileNameToUtf16(root));
 }
 
 TEST_F(ScannerTest, SkipsHiddenSystemTemporaryLinksMountsSpecialFilesAndBadNames)
