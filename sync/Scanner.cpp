@@ -9,6 +9,8 @@
 #include "qcl/qcl_scope.h"
 #include "sync/FolderScan.h"
 
+#include <algorithm>
+
 namespace dwl
 {
 namespace
@@ -19,6 +21,8 @@ class FolderReplacedError : public qcl::basic_runtime_error<wchar_t>
 public:
     using basic_runtime_error::basic_runtime_error;
 };
+
+constexpr std::int64_t maxRescanInterval = 10LL * 365 * 24 * 3600;
 
 struct FolderIdentity
 {
@@ -85,8 +89,12 @@ void Scanner::run()
                 return mRescanRequested.load();
             };
             if (mRescanInterval > 0)
-                mCondition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(mRescanInterval),
-                                       requestArrived);
+            {
+                // A configured interval of centuries must not overflow the clock into an immediate deadline.
+                const std::int64_t seconds = std::min<std::int64_t>(mRescanInterval, maxRescanInterval);
+                mCondition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(seconds),
+                                      requestArrived);
+            }
             else
                 mCondition.wait(lock, requestArrived);
             requested = mRescanRequested.exchange(false);
