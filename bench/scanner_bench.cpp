@@ -161,7 +161,7 @@ long residentBytes()
 void BM_RawWalk(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 10, 90);
-    long entries = 0;
+    long entries = rawWalk(AT_FDCWD, root.c_str()); // warms the cache
     for (auto _ : state)
         entries = rawWalk(AT_FDCWD, root.c_str());
     state.SetItemsProcessed(state.iterations() * entries);
@@ -172,7 +172,7 @@ void BM_Scan(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 10, 90);
     const std::wstring path = compat::fileNameToUtf16(root);
-    long entries = 0;
+    long entries = rawWalk(AT_FDCWD, root.c_str()); // warms the cache
     for (auto _ : state)
     {
         auto snapshot = std::make_unique<dwl::Tree::Directory>(0, path);
@@ -209,7 +209,7 @@ void BM_SnapshotMemory(benchmark::State& state)
 void BM_PlainFolderWalk(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 100, 0);
-    long folders = 0;
+    long folders = plainFolderWalk(root); // warms the cache
     for (auto _ : state)
         folders = plainFolderWalk(root);
     state.counters["folders"] = static_cast<double>(folders);
@@ -218,6 +218,7 @@ void BM_PlainFolderWalk(benchmark::State& state)
 void BM_ArmWatches(benchmark::State& state)
 {
     const std::string root = ensureTree(state.range(0), 100, 0);
+    plainFolderWalk(root); // warms the cache
     std::size_t watches = 0;
     for (auto _ : state)
     {
