@@ -11,8 +11,7 @@ namespace
 {
 using utf::appendUtf8;
 using utf::decodeUtf8;
-using utf::isHighSurrogate;
-using utf::isLowSurrogate;
+using utf::walkUtf16;
 
 constexpr std::size_t kBufferUnits = 256;
 
@@ -94,28 +93,6 @@ void decodeInto(const char* begin, const char* end, UnitBuffer<Sink>& buffer)
     }
 }
 
-// Walks UTF-16 units; calls onCodePoint for each well-formed code point and onBadUnit for each
-// unpaired surrogate.
-template <class OnCodePoint, class OnBadUnit>
-void walkUtf16(const wchar_t* begin, const wchar_t* end, OnCodePoint onCodePoint, OnBadUnit onBadUnit)
-{
-    for (const wchar_t* p = begin; p < end; ++p)
-    {
-        const auto unit = static_cast<std::uint32_t>(*p) & 0xFFFF;
-        if (static_cast<std::uint32_t>(*p) > 0xFFFF)
-            onBadUnit(static_cast<std::uint32_t>(*p));
-        else if (isHighSurrogate(unit) && p + 1 < end && isLowSurrogate(static_cast<std::uint32_t>(p[1])))
-        {
-            const auto low = static_cast<std::uint32_t>(p[1]);
-            onCodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            ++p;
-        }
-        else if (isHighSurrogate(unit) || isLowSurrogate(unit))
-            onBadUnit(unit);
-        else
-            onCodePoint(unit);
-    }
-}
 } // namespace
 
 void appendUtf8ToUtf16(const char* begin, const char* end, std::wstring& out)
@@ -179,20 +156,12 @@ std::wstring toWString(basic_span<char> utf8)
 
 std::wstring utf8ToUtf16Lenient(const std::string& text)
 {
-    std::wstring out;
-    out.reserve(text.size());
-    utf::decodeUtf8Into(text, out, [](unsigned char, std::wstring& units) { units += wchar_t(0xFFFD); });
-    return out;
+    return utf::utf8ToUtf16Lenient(text);
 }
 
 std::string utf16ToUtf8Lenient(const std::wstring& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    walkUtf16(
-        text.data(), text.data() + text.size(), [&out](std::uint32_t codePoint) { appendUtf8(codePoint, out); },
-        [&out](std::uint32_t) { appendUtf8(0xFFFD, out); });
-    return out;
+    return utf::utf16ToUtf8Lenient(text);
 }
 
 std::wostream& operator<<(std::wostream& stream, const std::string& utf8)

@@ -129,4 +129,46 @@ void decodeUtf8Into(const std::string& bytes, std::wstring& out, OnBadByte onBad
         at += used;
     }
 }
+
+// Walks UTF-16 units (one per wchar_t): `onCodePoint(cp)` for each well-formed code point and
+// `onBadUnit(unit)` for each unpaired surrogate or value above 0xFFFF.
+template <class OnCodePoint, class OnBadUnit>
+void walkUtf16(const wchar_t* begin, const wchar_t* end, OnCodePoint onCodePoint, OnBadUnit onBadUnit)
+{
+    for (const wchar_t* p = begin; p < end; ++p)
+    {
+        const auto unit = static_cast<char32_t>(static_cast<std::uint32_t>(*p));
+        if (unit > 0xFFFF)
+            onBadUnit(unit);
+        else if (isHighSurrogate(unit) && p + 1 < end && isLowSurrogate(static_cast<std::uint32_t>(p[1])))
+        {
+            onCodePoint(combineSurrogates(unit, static_cast<std::uint32_t>(p[1])));
+            ++p;
+        }
+        else if (isHighSurrogate(unit) || isLowSurrogate(unit))
+            onBadUnit(unit);
+        else
+            onCodePoint(unit);
+    }
+}
+
+// Lenient conversions for texts that must never make the program throw (log lines, error texts,
+// settings from the environment): every malformed sequence or unit becomes U+FFFD.
+inline std::wstring utf8ToUtf16Lenient(const std::string& text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    decodeUtf8Into(text, out, [](unsigned char, std::wstring& units) { units += wchar_t(0xFFFD); });
+    return out;
+}
+
+inline std::string utf16ToUtf8Lenient(const std::wstring& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    walkUtf16(
+        text.data(), text.data() + text.size(), [&out](char32_t codePoint) { appendUtf8(codePoint, out); },
+        [&out](char32_t) { appendUtf8(0xFFFD, out); });
+    return out;
+}
 } // namespace qcl::utf
