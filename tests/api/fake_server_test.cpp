@@ -107,3 +107,27 @@ TEST_F(FakeServerTest, UpgradeInformationNeedsNoCredentials)
     EXPECT_EQ(installer, "installer bytes");
 }
 } // namespace
+
+namespace
+{
+TEST(FakeServerState, AServerWithADataFolderKnowsItsStateAfterARestart)
+{
+    const apitest::TemporaryFile place;
+    const auto folder = place.path().parent_path() / "data";
+    std::string userId;
+    dwl::IdPair share;
+    {
+        fake::FakeWayfoldServer server({folder, {}, {}});
+        server.start();
+        userId = server.addUser(apitest::kEmail, apitest::kPassword);
+        dwl::WayfoldApi api;
+        api.setServerUrl(server.baseUrl() + "/rest");
+        api.setCredentials(qcl::string::utf8ToUtf16(apitest::kEmail), qcl::string::utf8ToUtf16(apitest::kPassword));
+        share = api.createShare(L"Kept", true);
+    }
+    fake::FakeWayfoldServer server({folder, {}, {}});
+    server.start();
+    EXPECT_EQ(server.addUser(apitest::kEmail, apitest::kPassword), userId);
+    EXPECT_EQ(server.asset(share.second.str())->name, "Kept");
+}
+} // namespace

@@ -97,8 +97,50 @@ const std::vector<FakeStore::Route>& FakeStore::routes() {
     return table;
 }
 
-FakeStore::FakeStore(std::filesystem::path dataFolder) : mDataFolder(std::move(dataFolder)) {
+FakeStore::FakeStore(std::filesystem::path dataFolder, bool persistent) : mDataFolder(std::move(dataFolder)) {
     std::filesystem::create_directories(mDataFolder);
+    if (persistent) {
+        mStateFile = mDataFolder / "state.json";
+        load();
+    }
+}
+
+void FakeStore::load() {
+    std::ifstream file(mStateFile);
+    if (!file) return;
+    const auto state = nlohmann::json::parse(file);
+    for (const auto& [id, user] : state.at("users").items()) mUsers[id] = User{user.at("email"), user.at("password")};
+    for (const auto& [id, device] : state.at("devices").items())
+        mDevices[id] = Device{device.at("userId"), device.at("messages").get<std::vector<nlohmann::json>>()};
+    for (const auto& [id, p] : state.at("participants").items())
+        mParticipants[id] = Participant{p.at("shareId"), p.at("userId"), p.at("accepted"), p.at("isOwner")};
+    for (const auto& [id, share] : state.at("shares").items()) mShares[id] = Share{share.at("rootId")};
+    for (const auto& [id, a] : state.at("assets").items())
+        mAssets[id] = Asset{a.at("shareId"), a.at("parentId"), a.at("folder"), a.at("name"), a.at("extension"),
+                            a.at("contentVersion")};
+    mSettings = state.at("settings");
+    mNextMessageId = state.at("nextMessageId");
+}
+
+void FakeStore::save() const {
+    if (mStateFile.empty()) return;
+    nlohmann::json state{{"users", nlohmann::json::object()},        {"devices", nlohmann::json::object()},
+                         {"participants", nlohmann::json::object()}, {"shares", nlohmann::json::object()},
+                         {"assets", nlohmann::json::object()},       {"settings", mSettings},
+                         {"nextMessageId", mNextMessageId}};
+    for (const auto& [id, user] : mUsers) state["users"][id] = {{"email", user.email}, {"password", user.password}};
+    for (const auto& [id, device] : mDevices)
+        state["devices"][id] = {{"userId", device.userId}, {"messages", device.messages}};
+    for (const auto& [id, p] : mParticipants)
+        state["participants"][id] = {
+            {"shareId", p.shareId}, {"userId", p.userId}, {"accepted", p.accepted}, {"isOwner", p.isOwner}};
+    for (const auto& [id, share] : mShares) state["shares"][id] = {{"rootId", share.rootId}};
+    for (const auto& [id, a] : mAssets)
+        state["assets"][id] = {{"shareId", a.shareId}, {"parentId", a.parentId},   {"folder", a.folder},
+                               {"name", a.name},       {"extension", a.extension}, {"contentVersion", a.contentVersion}};
+    const auto temporary = mStateFile.string() + ".new";
+    std::ofstream(temporary) << state.dump(1);
+    std::filesystem::rename(temporary, mStateFile);
 }
 
 RestAnswer FakeStore::handle(const RestCall& call, std::vector<std::string>& violations) {
@@ -117,7 +159,9 @@ RestAnswer FakeStore::handle(const RestCall& call, std::vector<std::string>& vio
                                  route.mediaType + "\"");
         std::lock_guard lock(mMutex);
         try {
-            return (this->*route.handler)(context);
+            auto answer = (this->*route.handler)(context);
+            if (call.method != "GET") save();
+            return answer;
         } catch (const std::exception& e) {
             violations.push_back(where + ": malformed request: " + e.what());
             return badRequest(e.what());
@@ -478,8 +522,9 @@ std::optional<std::string> FakeStore::authenticate(const std::string& email, con
 
 std::string FakeStore::addUser(const std::string& email, const std::string& password) {
     std::lock_guard lock(mMutex);
-    const auto id = newId();
+    const auto id = findUser(email).value_or(newId());
     mUsers[id] = User{email, password};
+    save();
     return formatId(id);
 }
 
@@ -501,6 +546,7 @@ std::string FakeStore::addParticipant(const std::string& shareId, const std::str
     if (!mShares.count(share) || !user) throw std::invalid_argument("addParticipant: no such Share or user");
     const auto id = newId();
     mParticipants[id] = Participant{share, *user, false, false};
+    save();
     return formatId(id);
 }
 
@@ -513,6 +559,7 @@ void FakeStore::accept(const std::string& shareId, const std::string& email) {
             participant.accepted = true;
             emit(share, {{"type", "SHARE_CREATED"}, {"uuid", formatId(share)}, {"rootUuid", formatId(mShares[share].rootId)}},
                  *user);
+            save();
             return;
         }
     throw std::invalid_argument("accept: not a participant");
@@ -522,7 +569,9 @@ IdPairText FakeStore::createShare(const std::string& ownerEmail, const std::stri
     std::lock_guard lock(mMutex);
     const auto owner = findUser(ownerEmail);
     if (!owner) throw std::invalid_argument("createShare: no such user");
-    return createShareLocked(*owner, name);
+    const auto ids = createShareLocked(*owner, name);
+    save();
+    return ids;
 }
 
 std::optional<AssetView> FakeStore::asset(const std::string& assetId) const {
@@ -560,6 +609,7 @@ std::uint64_t FakeStore::putContent(const std::string& assetId, const std::strin
     std::ofstream(contentPath(id, asset.contentVersion + 1), std::ios::binary) << bytes;
     ++asset.contentVersion;
     emitAssetEvent(id, asset, "VERSION_CREATED", "VERSION_CREATED");
+    save();
     return asset.contentVersion;
 }
 
@@ -575,6 +625,7 @@ std::vector<std::string> FakeStore::devices(const std::string& email) const {
 void FakeStore::setSetting(const std::string& key, nlohmann::json value) {
     std::lock_guard lock(mMutex);
     mSettings[key] = std::move(value);
+    save();
 }
 
 void FakeStore::setUpgrade(std::vector<std::uint32_t> version, std::string installer) {

@@ -36,13 +36,16 @@ struct RestAnswer {
 
 class FakeStore {
 public:
-    explicit FakeStore(std::filesystem::path dataFolder);
+    // persistent: the state is kept in "state.json" of the data folder, read at construction and written after
+    // every change, so a restarted server knows its users, Devices, Shares and assets again.
+    FakeStore(std::filesystem::path dataFolder, bool persistent);
 
     // The user id (normalised) when the e-mail address and password match an account.
     std::optional<std::string> authenticate(const std::string& email, const std::string& password) const;
     // Serves one REST request; contract violations found on the way are appended to violations.
     RestAnswer handle(const RestCall& call, std::vector<std::string>& violations);
 
+    // A known e-mail address keeps its id and takes the new password.
     std::string addUser(const std::string& email, const std::string& password);
     std::optional<std::string> userIdOf(const std::string& email) const;
     std::string addParticipant(const std::string& shareId, const std::string& email);
@@ -124,7 +127,11 @@ private:
     bool isDescendantOrSelf(const std::string& candidate, const std::string& ancestor) const;
     void removeAssetTree(const std::string& assetId);
 
+    void load();
+    void save() const;
+
     std::filesystem::path mDataFolder;
+    std::filesystem::path mStateFile;  // empty: nothing persists
     mutable std::mutex mMutex;
     std::map<std::string, User> mUsers;
     std::map<std::string, Device> mDevices;

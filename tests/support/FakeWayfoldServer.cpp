@@ -67,11 +67,12 @@ void serveFile(httplib::Response& response, const std::filesystem::path& file, c
 }  // namespace
 
 FakeWayfoldServer::FakeWayfoldServer(ServerOptions options) : mOptions(std::move(options)) {
-    if (mOptions.dataFolder.empty()) {
+    const bool persistent = !mOptions.dataFolder.empty();
+    if (!persistent) {
         mOptions.dataFolder = makeTemporaryFolder();
         mOwnsDataFolder = true;
     }
-    mStore = std::make_unique<FakeStore>(mOptions.dataFolder);
+    mStore = std::make_unique<FakeStore>(mOptions.dataFolder, persistent);
     if (!mOptions.certificateFile.empty())
         mServer = std::make_unique<httplib::SSLServer>(mOptions.certificateFile.c_str(), mOptions.privateKeyFile.c_str());
     else

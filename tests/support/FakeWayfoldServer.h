@@ -34,7 +34,8 @@ namespace fake {
 class FakeStore;
 
 struct ServerOptions {
-    // Where the contents go; empty: a temporary folder removed with the server.
+    // Where the contents and the state go, kept across restarts; empty: a temporary folder removed with the
+    // server, and no state kept.
     std::filesystem::path dataFolder;
     // Both set: the server speaks TLS with this certificate.
     std::filesystem::path certificateFile;
