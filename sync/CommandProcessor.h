@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -175,6 +176,10 @@ private:
     void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
     void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
     bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
+    // After a start or a failed attempt, a creation that the server carried out may not have reached the tree;
+    // the folder's server asset of that name and kind that no node describes is then taken instead of a new one.
+    std::optional<qcl::uint128> findUnrecordedAsset(const qcl::uint128& shareId, const qcl::uint128& folderId,
+                                                    const std::wstring& name, IWayfoldApi::Asset::Type type);
 
     // Upload (CommandProcessorOutbound.cpp).
     HANDLE openFileForUpload(const Tree::File& file);
@@ -197,6 +202,8 @@ private:
     bool mSynchronising = false;
     bool mFirstSnapshotAwaited = true;
     bool mFirstSnapshotProcessed = false;
+    bool mLookForUnrecordedAssets = true;
+    std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>> mServerChildren; // by folder, for one delta attempt
 };
 
 // The disk path of a node: the root's name (the folder's full path), then the names joined by "/".

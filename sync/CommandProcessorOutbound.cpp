@@ -82,13 +82,17 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
     // round drops such nodes, so a few rounds settle it.
     for (int round = 0; round < 8; ++round)
     {
+        mServerChildren.clear();
         try
         {
             determineTreeDelta(*this, tree(), snapshot);
+            mLookForUnrecordedAssets = false;
             return true;
         }
         catch (const url::Error& error)
         {
+            // The failed request may have been carried out without its answer reaching us.
+            mLookForUnrecordedAssets = true;
             onServerUnavailable(error);
             return false;
         }
@@ -163,6 +167,37 @@ void CommandProcessor::checkIfMustStopTreeDelta()
     std::lock_guard lock(mMutex);
     if (mPendingSnapshot)
         throw StoppedTreeDelta();
+}
+
+std::optional<qcl::uint128> CommandProcessor::findUnrecordedAsset(const qcl::uint128& shareId,
+                                                                  const qcl::uint128& folderId,
+                                                                  const std::wstring& name,
+                                                                  IWayfoldApi::Asset::Type type)
+{
+    if (!mLookForUnrecordedAssets)
+        return std::nullopt;
+    auto children = mServerChildren.find(folderId);
+    if (children == mServerChildren.end())
+    {
+        std::vector<IWayfoldApi::Asset> assets;
+        try
+        {
+            assets = mApi.getChildren({shareId, folderId});
+        }
+        catch (const url::NotFoundOrForbiddenError&)
+        {
+        }
+        onServerAvailable();
+        children = mServerChildren.emplace(folderId, std::move(assets)).first;
+    }
+    for (const IWayfoldApi::Asset& asset : children->second)
+        if (asset.type == type && asset.name == name && !Tree::findNodeById(&tree(), asset.assetId))
+        {
+            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(name, L'\'') << L" (" << shareId << L"/"
+                                                     << asset.assetId << L") that no local item described yet");
+            return asset.assetId;
+        }
+    return std::nullopt;
 }
 
 bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const
@@ -333,8 +368,11 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
     setSynchronising(true);
     try
     {
+        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(), newDirectory.name(),
+                                                    IWayfoldApi::Asset::Folder);
         const qcl::uint128 folderId =
-            mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
+            unrecorded ? *unrecorded
+                       : mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
         onServerAvailable();
         auto directory = std::make_unique<Tree::Directory>(newDirectory.localId(), newDirectory.name());
         directory->setShareId(oldShare.shareId());
@@ -372,8 +410,11 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     Tree::File* file = nullptr;
     try
     {
+        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(), newFile.name(),
+                                                    IWayfoldApi::Asset::Document);
         const qcl::uint128 documentId =
-            mApi.createDocument(newFile.name(), {oldShare.shareId(), oldDestination.assetId()});
+            unrecorded ? *unrecorded
+                       : mApi.createDocument(newFile.name(), {oldShare.shareId(), oldDestination.assetId()});
         onServerAvailable();
         // Size and time stay 0 until the content is on the server, so that a failed upload is tried again by
         // the next snapshot.
