@@ -369,6 +369,7 @@ void Session::setMustCloseSocket(bool mustClose)
         return;
     // shutdown wakes a transfer blocked on the socket at once; the descriptor stays open until libcurl closes it
     // on its own thread, so its number cannot be reused by another file while libcurl still uses it.
+    // A socket still connecting is disconnected by shutdown too; ENOTCONN only comes from one just opened.
     for (const curl_socket_t socket : mSockets)
         if (::shutdown(socket, SHUT_RDWR) != 0 && errno != ENOTCONN)
             QCL_LOG_ERROR(L"Cannot shut down socket " << socket);

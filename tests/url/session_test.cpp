@@ -6,6 +6,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <memory>
@@ -234,6 +240,63 @@ TEST_F(SessionTest, MustCloseSocketAbortsAStalledTransferFromAnotherThread) {
     server.release();
     session.setMustCloseSocket(false);
     EXPECT_EQ(get(session, server.url("/status/200")), "body of 200");
+}
+
+// A listener whose accept queue is full: a new connection to it stays in the connecting state.
+class SwampedListener {
+public:
+    SwampedListener() {
+        mListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(mListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(mListener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &length);
+        mPort = ntohs(address.sin_port);
+        for (int& filler : mFillers) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~SwampedListener() {
+        for (const int filler : mFillers) ::close(filler);
+        ::close(mListener);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(mPort) + "/"; }
+
+private:
+    int mListener;
+    int mFillers[4];
+    int mPort;
+};
+
+int noteSocketReady(void* ready, curl_socket_t, curlsocktype) {
+    static_cast<std::atomic<bool>*>(ready)->store(true);
+    return CURL_SOCKOPT_OK;
+}
+
+TEST(SessionAbort, ATransferStillConnectingIsAbortedToo) {
+    const SwampedListener listener;
+    url::Session session;
+    std::atomic<bool> socketReady{false};
+    std::promise<void> connecting;
+    bool announced = false;
+    session.setOption(CURLOPT_SOCKOPTFUNCTION, reinterpret_cast<void*>(&noteSocketReady));
+    session.setOption(CURLOPT_SOCKOPTDATA, static_cast<void*>(&socketReady));
+    // Progress is reported while the connection is pending, so after connect() was issued.
+    session.setProgressCallback([&](double, double, double, double) {
+        if (socketReady && !announced) {
+            announced = true;
+            connecting.set_value();
+        }
+    });
+    session.setUrl(listener.url());
+    auto transfer = std::async(std::launch::async, [&] { session.perform(); });
+    connecting.get_future().wait();
+    session.setMustCloseSocket(true);
+    EXPECT_THROW(transfer.get(), url::NetworkError);  // at once, not after the connect time-out
 }
 
 class CountingReader : public url::Session::IReader {
