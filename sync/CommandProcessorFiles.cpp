@@ -5,6 +5,8 @@
 #include "qcl/Format.h"
 #include "url/Error.h"
 
+#include <sstream>
+
 namespace dwl::commandprocessor
 {
 qcl::Handle openExisting(const std::wstring& path, DWORD access, DWORD shareMode)
@@ -31,6 +33,25 @@ FileFacts readFileFacts(const std::wstring& path)
     // No access asked: the handle only describes the item, so nobody else is hindered.
     const qcl::Handle file = openExisting(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     return readFileFacts(file.get(), path);
+}
+
+namespace
+{
+const std::wstring kDownloadPrefix = L".wayfold-";
+const std::wstring kDownloadSuffix = L".download";
+} // namespace
+
+std::wstring downloadFileName(const qcl::uint128& assetId)
+{
+    std::wostringstream name;
+    name << kDownloadPrefix << assetId << kDownloadSuffix;
+    return name.str();
+}
+
+bool isDownloadFileName(const std::wstring& name)
+{
+    return name.size() == kDownloadPrefix.size() + 39 + kDownloadSuffix.size() &&
+           name.starts_with(kDownloadPrefix) && name.ends_with(kDownloadSuffix);
 }
 
 std::wstring joinPath(const std::wstring& parent, const std::wstring& name)

@@ -4,6 +4,7 @@
 #include "compat/FileApi.h"
 #include "qcl/Error.h"
 #include "qcl/Handle.h"
+#include "qcl/Uint128.h"
 #include "sync/Tree.h"
 
 #include <cstdint>
@@ -23,6 +24,10 @@ struct FileFacts
 qcl::Handle openExisting(const std::wstring& path, DWORD access, DWORD shareMode);
 FileFacts readFileFacts(HANDLE file, const std::wstring& path);
 FileFacts readFileFacts(const std::wstring& path);
+
+// The hidden file that a download of the document is written to, beside its target.
+std::wstring downloadFileName(const qcl::uint128& assetId);
+bool isDownloadFileName(const std::wstring& name);
 
 std::wstring joinPath(const std::wstring& parent, const std::wstring& name);
 

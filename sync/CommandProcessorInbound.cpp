@@ -691,11 +691,14 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             }
         }
 
+        // The download has a name of its own, so that one left behind by a killed program is found and
+        // replaced, and is never taken for a user's file (see isDownloadFileName).
+        const std::wstring downloadPath = joinPath(directoryPath, downloadFileName(asset.assetId));
+        std::error_code noRemnant;
+        win32::deleteFile(downloadPath, noRemnant);
         qcl::Handle download;
-        const std::wstring downloadName =
-            createUniqueFile(download, directoryPath, name, GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_ATTRIBUTE_HIDDEN);
-        const std::wstring downloadPath = joinPath(directoryPath, downloadName);
+        createUniqueFile(download, directoryPath, downloadFileName(asset.assetId), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_ATTRIBUTE_HIDDEN);
         bool placed = false;
         auto remover = qcl::scope::makeGuard([&] {
             download.close();
@@ -712,7 +715,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         const FileFacts facts = readFileFacts(download.get(), downloadPath);
         download.close();
 
-        // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner.
+        // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner,
+        // while a visible download file is never uploaded.
         win32::setFileAttributes(downloadPath, FILE_ATTRIBUTE_NORMAL);
         Tree::File* file = nullptr;
         if (existing)
@@ -730,9 +734,10 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         else
         {
+            const std::wstring localName = moveFile(downloadPath, directoryPath, name);
             placed = true;
             auto created =
-                std::make_unique<Tree::File>(facts.localId, downloadName, facts.size, facts.lastModificationTime);
+                std::make_unique<Tree::File>(facts.localId, localName, facts.size, facts.lastModificationTime);
             created->setShareId(asset.shareId);
             created->setAssetId(asset.assetId);
             created->setVersionNumber(versionNumber);

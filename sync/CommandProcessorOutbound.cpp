@@ -404,6 +404,11 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         QCL_LOG_INFO(qcl::format(L"Ignored blacklisted file '%1%'", localPathOf(newFile)));
         return;
     }
+    if (isDownloadFileName(newFile.name()))
+    {
+        QCL_LOG_DEBUG(qcl::format(L"Ignored the download left by an interrupted run '%1%'", localPathOf(newFile)));
+        return;
+    }
     if (!canBeUploaded(newFile))
         return;
     setSynchronising(true);
