@@ -294,7 +294,7 @@ TEST(SessionAbort, ATransferStillConnectingIsAbortedToo) {
     });
     session.setUrl(listener.url());
     auto transfer = std::async(std::launch::async, [&] { session.perform(); });
-    connecting.get_future().wait();
+    ASSERT_EQ(connecting.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     session.setMustCloseSocket(true);
     EXPECT_THROW(transfer.get(), url::NetworkError);  // at once, not after the connect time-out
 }
