@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -77,8 +78,8 @@ qcl::Handle openFile(const std::filesystem::path& path)
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
-// A plain libcurl handle with the client's credentials and headers. Its cookie engine stays off: it would send
-// the CSRF cookie back without the matching header, which the server refuses on POST.
+// A plain libcurl handle doing what the client does: credentials, cookies, the same headers, and the CSRF token
+// sent back as a header once the server has set it.
 class PlainCurl
 {
 public:
@@ -86,18 +87,27 @@ public:
     {
         curl_easy_setopt(mCurl, CURLOPT_USERNAME, kEmail.c_str());
         curl_easy_setopt(mCurl, CURLOPT_PASSWORD, kPassword.c_str());
+        curl_easy_setopt(mCurl, CURLOPT_COOKIEFILE, "");
         curl_easy_setopt(mCurl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(mCurl, CURLOPT_HEADERFUNCTION, &PlainCurl::onHeader);
+        curl_easy_setopt(mCurl, CURLOPT_HEADERDATA, this);
     }
     ~PlainCurl()
     {
-        curl_slist_free_all(mHeaders);
+        curl_slist_free_all(mList);
         curl_easy_cleanup(mCurl);
     }
-    void header(const char* line) { mHeaders = curl_slist_append(mHeaders, line); }
+    void header(const std::string& line) { mHeaders.push_back(line); }
     CURL* handle() { return mCurl; }
     void perform()
     {
-        curl_easy_setopt(mCurl, CURLOPT_HTTPHEADER, mHeaders);
+        curl_slist_free_all(mList);
+        mList = nullptr;
+        for (const auto& line : mHeaders)
+            mList = curl_slist_append(mList, line.c_str());
+        if (!mToken.empty())
+            mList = curl_slist_append(mList, ("CSRFToken: " + mToken).c_str());
+        curl_easy_setopt(mCurl, CURLOPT_HTTPHEADER, mList);
         if (curl_easy_perform(mCurl) != CURLE_OK)
             throw std::runtime_error("curl failed");
         long status = 0;
@@ -107,8 +117,19 @@ public:
     }
 
 private:
+    static size_t onHeader(char* line, size_t size, size_t count, void* self)
+    {
+        const std::string text(line, size * count);
+        const std::string prefix = "Set-Cookie: CSRFToken=";
+        if (text.rfind(prefix, 0) == 0)
+            static_cast<PlainCurl*>(self)->mToken = text.substr(prefix.size(), text.find(';') - prefix.size());
+        return size * count;
+    }
+
     CURL* mCurl;
-    curl_slist* mHeaders = nullptr;
+    std::vector<std::string> mHeaders;
+    curl_slist* mList = nullptr;
+    std::string mToken;
 };
 
 size_t appendToString(char* data, size_t size, size_t count, void* target)

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     int port = 8080;
     fake::ServerOptions options;
+    options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];

@@ -175,6 +175,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         std::lock_guard lock(mMutex);
         record.serial = mNextSerial++;
         mRequests.push_back(record);
+        if (mOptions.requestLogLimit != 0 && mRequests.size() > mOptions.requestLogLimit) mRequests.pop_front();
     }
     // Notes the status the answer goes out with, when the request is still in the log.
     struct StatusNote {
@@ -183,8 +184,11 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         const httplib::Response& response;
         ~StatusNote() {
             std::lock_guard lock(server.mMutex);
-            for (auto& logged : server.mRequests)
-                if (logged.serial == serial) logged.status = response.status;
+            for (auto logged = server.mRequests.rbegin(); logged != server.mRequests.rend(); ++logged)
+                if (logged->serial == serial) {
+                    logged->status = response.status;
+                    break;
+                }
         }
     } statusNote{*this, record.serial, response};
 
@@ -219,7 +223,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     bool csrfIssued;
     {
         std::lock_guard lock(mMutex);
-        csrfIssued = std::find(mCsrfTokens.begin(), mCsrfTokens.end(), csrfCookie) != mCsrfTokens.end();
+        csrfIssued = mCsrfTokens.count(csrfCookie) != 0;
     }
 
     if (rule && rule->kind == FaultKind::Status) {
@@ -253,7 +257,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         const auto token = newId();
         {
             std::lock_guard lock(mMutex);
-            mCsrfTokens.push_back(token);
+            mCsrfTokens.insert(token);
         }
         response.set_header("Set-Cookie", "CSRFToken=" + token + "; Path=/");
     }
@@ -342,7 +346,7 @@ void FakeWayfoldServer::clearFaults() {
 
 std::vector<RecordedRequest> FakeWayfoldServer::requests() const {
     std::lock_guard lock(mMutex);
-    return mRequests;
+    return {mRequests.begin(), mRequests.end()};
 }
 
 std::vector<RecordedRequest> FakeWayfoldServer::requests(const std::string& pathPrefix) const {

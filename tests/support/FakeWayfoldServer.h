@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "support/FakeTypes.h"
@@ -40,6 +42,8 @@ struct ServerOptions {
     // Both set: the server speaks TLS with this certificate.
     std::filesystem::path certificateFile;
     std::filesystem::path privateKeyFile;
+    // The request log keeps at most this many requests, dropping the oldest; 0: all of them.
+    std::size_t requestLogLimit = 0;
 };
 
 class FakeWayfoldServer {
@@ -120,10 +124,10 @@ private:
     std::size_t mStalled = 0;
     bool mStopping = false;
     std::vector<FaultRule> mFaults;
-    std::vector<RecordedRequest> mRequests;
+    std::deque<RecordedRequest> mRequests;
     std::uint64_t mNextSerial = 1;
     std::vector<std::string> mViolations;
-    std::vector<std::string> mCsrfTokens;
+    std::unordered_set<std::string> mCsrfTokens;
 };
 
 }  // namespace fake
