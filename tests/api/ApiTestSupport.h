@@ -33,10 +33,7 @@ protected:
     fake::FakeWayfoldServer server;
     dwl::WayfoldApi api;
 };
-} // namespace apitest
 
-namespace apitest
-{
 // A file in a temporary folder that goes with the object, and an open read-write handle on it.
 class TemporaryFile
 {
