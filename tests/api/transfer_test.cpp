@@ -87,6 +87,27 @@ TEST_F(TransferTest, ACutDownloadIsANetworkError)
     EXPECT_LT(file.content().size(), 100000u);
 }
 
+TEST_F(TransferTest, AFileThatCannotBeWrittenFailsTheDownloadWithItsOwnError)
+{
+    server.putContent(document.second.str(), "content");
+    const TemporaryFile file;
+    const qcl::Handle readOnly = qcl::file::open(qcl::string::utf8ToUtf16(file.path().string()), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL);
+    EXPECT_THROW(api.downloadContent(document, readOnly.get()), qcl::SystemError);
+    EXPECT_EQ(api.getUploadSpeedLimit(), 0u);  // the session is ready for the next request
+}
+
+TEST_F(TransferTest, AFailedSettingRequestStopsTheTransferBeforeItStarts)
+{
+    server.addFault(FaultRule::status_("GET", "/rest/setting", 500));
+    const TemporaryFile file("data");
+    EXPECT_THROW(api.uploadContent(document, file.handle()), url::ServerSideError);
+    const auto requests = takeRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/rest/setting");
+}
+
 TEST_F(TransferTest, AStalledDownloadIsAbortedFromAnotherThread)
 {
     server.putContent(document.second.str(), "content");
