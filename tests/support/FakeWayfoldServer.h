@@ -106,7 +106,6 @@ private:
     void handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
     std::optional<FaultRule> takeFault(const std::string& method, const std::string& path);
     void holdStall();
-    void applyCsrf(const httplib::Request& request, httplib::Response& response, RecordedRequest& record);
     void applyResponseFault(const FaultRule& rule, httplib::Response& response);
     void addViolation(std::string text);
 
