@@ -2,6 +2,7 @@
 
 #include "compat/FileApi.h"
 #include "compat/FileNameText.h"
+#include "compat/FileObject.h"
 #include "compat/FileStatus.h"
 #include "compat/HandleTable.h"
 #include "compat/LastError.h"
@@ -14,27 +15,7 @@
 
 namespace
 {
-struct FileObject : compat::KernelObject
-{
-    int fd = -1;              // -1 for a handle opened for attributes only
-    bool mayRead = false;
-    bool mayWrite = false;
-    bool isDirectory = false;
-    std::string path;         // native path as opened
-    struct statx status = {}; // the metadata of a handle opened for attributes only
-    std::uint32_t reuseTag = 0; // likewise
-
-    ~FileObject() override { close(); }
-
-    int close() override
-    {
-        if (fd == -1)
-            return 0;
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0 ? 0 : errno;
-    }
-};
+using compat::FileObject;
 
 BOOL fail(DWORD code)
 {

@@ -139,6 +139,43 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
 BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);
 
+enum FILE_INFO_BY_HANDLE_CLASS
+{
+    FileIdBothDirectoryInfo = 10,
+    FileIdBothDirectoryRestartInfo = 11,
+};
+
+// One entry of a folder enumerated by GetFileInformationByHandleEx. Times count 100-nanosecond intervals since
+// 1601 as FILETIME does. The name is not terminated; FileNameLength counts its bytes (units times
+// sizeof(wchar_t)). EaSize holds the reparse tag when FILE_ATTRIBUTE_REPARSE_POINT is set. FileId is the file
+// index that GetFileInformationByHandle reports. NextEntryOffset is 0 on the last entry of a buffer.
+struct FILE_ID_BOTH_DIR_INFO
+{
+    DWORD NextEntryOffset;
+    DWORD FileIndex;
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    LARGE_INTEGER EndOfFile;
+    LARGE_INTEGER AllocationSize;
+    DWORD FileAttributes;
+    DWORD FileNameLength;
+    DWORD EaSize;
+    BYTE ShortNameLength;
+    wchar_t ShortName[12];
+    LARGE_INTEGER FileId;
+    wchar_t FileName[1];
+};
+
+// Enumerates a folder opened by CreateFileW (FILE_FLAG_BACKUP_SEMANTICS) with its entries' file ids, in the
+// order of FindFirstFileW ("." and ".." first). Each call fills `information` with as many entries as fit;
+// FileIdBothDirectoryRestartInfo starts again from the first entry. ERROR_NO_MORE_FILES at the end,
+// ERROR_INSUFFICIENT_BUFFER when not even one entry fits, ERROR_INVALID_PARAMETER for a handle that is not an
+// open folder or for another class. `information` must be aligned for the record (8 bytes).
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, void* information,
+                                  DWORD bufferSize);
+
 namespace compat
 {
 // Test hook: store HIDDEN, SYSTEM and TEMPORARY in the process-wide table instead of an extended

@@ -7,8 +7,10 @@
 #include <map>
 #include <mutex>
 #include <sys/sysmacros.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace compat
 {
@@ -83,6 +85,48 @@ void writeFallback(const Location& at, const struct statx& status, DWORD bits)
     }
 }
 
+// getxattrat (Linux 6.13) names the item relative to an open folder, so the path is not walked again for
+// every entry of a listing. New system calls have one number on every architecture.
+#ifdef SYS_getxattrat
+constexpr long getxattratCall = SYS_getxattrat;
+#else
+constexpr long getxattratCall = 464;
+#endif
+std::atomic<bool> getxattratMissing{false};
+
+struct XattrArguments
+{
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+// As lgetxattr; ENOSYS when the kernel (or a filter in front of it) does not offer the call.
+ssize_t getAttributeAt(int directory, const char* name, char* value, std::size_t size)
+{
+    if (getxattratMissing)
+    {
+        errno = ENOSYS;
+        return -1;
+    }
+    XattrArguments arguments{reinterpret_cast<std::uintptr_t>(value), static_cast<std::uint32_t>(size), 0};
+    const long length =
+        ::syscall(getxattratCall, directory, name, AT_SYMLINK_NOFOLLOW, attributeName, &arguments, sizeof arguments);
+    if (length < 0 && errno == ENOSYS)
+        getxattratMissing = true;
+    return length;
+}
+
+// The stored bits from the text of the extended attribute, or from the fallback when it is missing or refused.
+DWORD storedBitsFrom(ssize_t length, char (&text)[16], const Location& at, const struct statx& status)
+{
+    if (length < 0)
+        return usesFallback(errno) || errno == ENODATA ? readFallback(at, status) : 0;
+    text[length] = '\0';
+    unsigned bits = 0;
+    return std::sscanf(text, "%x", &bits) == 1 ? (bits & storedAttributeMask) : 0;
+}
+
 std::uint32_t mix32(std::uint64_t value)
 {
     value ^= value >> 33;
@@ -130,7 +174,7 @@ FILETIME creationTime(const struct statx& status)
     return toFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime : status.stx_ctime);
 }
 
-std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status)
+std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status, int* handleError)
 {
     std::uint64_t hash = 0xCBF29CE484222325ull; // FNV-1a
     const auto add = [&hash](const void* data, std::size_t size) {
@@ -148,6 +192,8 @@ std::uint32_t reuseTag(int directory, const char* path, int flags, const struct 
     handle.header.handle_bytes = MAX_HANDLE_SZ;
     int mountId = 0;
     const bool hasHandle = ::name_to_handle_at(directory, path, &handle.header, &mountId, flags) == 0;
+    if (handleError != nullptr)
+        *handleError = hasHandle ? 0 : errno;
     if (hasHandle)
     {
         add(&handle.header.handle_type, sizeof handle.header.handle_type);
@@ -215,7 +261,8 @@ DWORD attributesOf(const struct statx& status, DWORD stored, bool isDirectoryLin
 DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status)
 {
     const Location at{fd, path, followLinks};
-    if (extendedAttributesDisabled)
+    // User extended attributes exist only on files and folders.
+    if (extendedAttributesDisabled || (!S_ISREG(status.stx_mode) && !S_ISDIR(status.stx_mode)))
         return readFallback(at, status);
     char text[16];
     ssize_t length;
@@ -225,11 +272,18 @@ DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, co
         length = ::getxattr(path.c_str(), attributeName, text, sizeof text - 1);
     else
         length = ::lgetxattr(path.c_str(), attributeName, text, sizeof text - 1);
-    if (length < 0)
-        return usesFallback(errno) || errno == ENODATA ? readFallback(at, status) : 0;
-    text[length] = '\0';
-    unsigned bits = 0;
-    return std::sscanf(text, "%x", &bits) == 1 ? (bits & storedAttributeMask) : 0;
+    return storedBitsFrom(length, text, at, status);
+}
+
+DWORD readStoredAttributesAt(int directory, const char* name, const std::string& path, const struct statx& status)
+{
+    if (extendedAttributesDisabled || (!S_ISREG(status.stx_mode) && !S_ISDIR(status.stx_mode)))
+        return readStoredAttributes(-1, path, false, status);
+    char text[16];
+    const ssize_t length = getAttributeAt(directory, name, text, sizeof text - 1);
+    if (length < 0 && (errno == ENOSYS || errno == EPERM))
+        return readStoredAttributes(-1, path, false, status); // EPERM may come from a filter: ask by path
+    return storedBitsFrom(length, text, Location{-1, path, false}, status);
 }
 
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)

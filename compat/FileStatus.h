@@ -19,8 +19,10 @@ FILETIME toFileTime(const struct statx_timestamp& time);
 FILETIME creationTime(const struct statx& status); // the birth time, or the last change when unknown
 // A tag that changes when a deleted file's inode number is handed to a new file: a hash of the file
 // handle (which carries the inode's generation on ext4, XFS, Btrfs and tmpfs) and the birth time; the
-// birth time alone is too coarse, since it counts in clock ticks. `flags` as for name_to_handle_at.
-std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status);
+// birth time alone is too coarse, since it counts in clock ticks. `flags` as for name_to_handle_at;
+// `handleError`, when given, receives 0 or the errno value of reading the file handle.
+std::uint32_t reuseTag(int directory, const char* path, int flags, const struct statx& status,
+                       int* handleError = nullptr);
 // The inode number with the reuse tag mixed into the upper 32 bits.
 ULONGLONG fileIndex(const struct statx& status, std::uint32_t reuseTag);
 DWORD volumeSerialNumber(const struct statx& status);
@@ -37,6 +39,9 @@ inline constexpr DWORD storedAttributeMask =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY;
 // Reads through `fd` when it is not -1, else through `path` (following links or not).
 DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status);
+// The same for `name` in the open folder `directory` (links not followed), read relative to the folder where the
+// system can; `path` is the item's full path.
+DWORD readStoredAttributesAt(int directory, const char* name, const std::string& path, const struct statx& status);
 // 0 or the errno value.
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits);
 } // namespace compat

@@ -1,6 +1,7 @@
 // Directory enumeration in a fixed order: "." and "..", then by upper-cased UTF-16 units.
 
 #include "compat/FileApi.h"
+#include "compat/DirectoryListing.h"
 #include "compat/FileNameText.h"
 #include "compat/FileStatus.h"
 #include "compat/HandleTable.h"
@@ -9,84 +10,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <cwctype>
-#include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
-wchar_t upperCase(wchar_t unit)
-{
-    // The case table of the C.UTF-8 locale, in a locale object of its own so that the program's locale
-    // is not touched. Units of surrogates are kept as they are.
-    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    const auto value = static_cast<std::uint32_t>(unit);
-    if (value >= 0xD800 && value <= 0xDFFF)
-        return unit;
-    if (utf8 == static_cast<locale_t>(nullptr))
-        return value < 0x80 ? static_cast<wchar_t>(std::towupper(static_cast<wint_t>(value))) : unit;
-    const auto upper = static_cast<std::uint32_t>(::towupper_l(static_cast<wint_t>(value), utf8));
-    return upper <= 0xFFFF && (upper < 0xD800 || upper > 0xDFFF) ? static_cast<wchar_t>(upper) : unit;
-}
-
-std::wstring upperCase(const std::wstring& text)
-{
-    std::wstring upper(text);
-    for (wchar_t& unit : upper)
-        unit = upperCase(unit);
-    return upper;
-}
-
 bool hasWildcard(const std::wstring& pattern)
 {
     return pattern.find_first_of(L"*?") != std::wstring::npos;
 }
 
-// Both texts upper-cased; "*" matches any run of units, "?" one unit.
-bool matches(const wchar_t* pattern, const wchar_t* name)
-{
-    const wchar_t* star = nullptr;
-    const wchar_t* resume = nullptr;
-    while (*name != 0)
-    {
-        if (*pattern == L'*')
-        {
-            star = pattern++;
-            resume = name;
-        }
-        else if (*pattern == L'?' || *pattern == *name)
-        {
-            ++pattern;
-            ++name;
-        }
-        else if (star != nullptr)
-        {
-            pattern = star + 1;
-            name = ++resume;
-        }
-        else
-            return false;
-    }
-    while (*pattern == L'*')
-        ++pattern;
-    return *pattern == 0;
-}
-
-struct Entry
-{
-    std::string bytes;
-    std::wstring name;
-    std::wstring sortKey;
-};
-
 struct FindObject : compat::KernelObject
 {
     int directoryFd = -1;
     std::string directory; // native path, ends with "/" unless empty
-    std::vector<Entry> entries;
+    std::vector<compat::ListedName> entries;
     std::size_t next = 0;
 
     ~FindObject() override { close(); }
@@ -100,41 +39,23 @@ struct FindObject : compat::KernelObject
     }
 };
 
-void sortEntries(std::vector<Entry>& entries)
-{
-    const auto rank = [](const Entry& entry) { return entry.bytes == "." ? 0 : entry.bytes == ".." ? 1 : 2; };
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
-        if (a.sortKey != b.sortKey)
-            return a.sortKey < b.sortKey;
-        return a.name < b.name;
-    });
-}
-
 // Fills `data` for the next entry that still exists. 0 when done, ERROR_NO_MORE_FILES at the end, else
 // the code of the failure.
 DWORD fillNext(FindObject& find, WIN32_FIND_DATAW& data)
 {
     while (find.next < find.entries.size())
     {
-        const Entry& entry = find.entries[find.next++];
-        struct statx status;
-        const int error = compat::statAt(find.directoryFd, entry.bytes.c_str(), status);
+        const compat::ListedName& entry = find.entries[find.next++];
+        compat::EntryStatus described;
+        const int error = compat::describeEntry(find.directoryFd, find.directory, entry.bytes, described);
         if (error == ENOENT)
             continue; // removed since the listing was read
         if (error != 0)
             return compat::windowsErrorFromErrno(error);
-        const std::string path = find.directory + entry.bytes;
-        bool isDirectoryLink = false;
-        if (S_ISLNK(status.stx_mode))
-        {
-            struct statx target;
-            isDirectoryLink = compat::statPath(path, true, target) == 0 && S_ISDIR(target.stx_mode);
-        }
-        const DWORD stored = compat::readStoredAttributes(-1, path, false, status);
+        const struct statx& status = described.status;
         std::memset(&data, 0, sizeof data);
-        data.dwFileAttributes = compat::attributesOf(status, stored, isDirectoryLink, &data.dwReserved0);
+        data.dwFileAttributes = described.attributes;
+        data.dwReserved0 = described.reparseTag;
         data.ftCreationTime = compat::creationTime(status);
         data.ftLastAccessTime = compat::toFileTime(status.stx_atime);
         data.ftLastWriteTime = compat::toFileTime(status.stx_mtime);
@@ -152,32 +73,17 @@ DWORD fillNext(FindObject& find, WIN32_FIND_DATAW& data)
 bool readEntries(FindObject& find, const std::wstring& namePattern, const std::string& directoryPath,
                  const std::string& patternPath)
 {
-    const bool all = namePattern == L"*" || namePattern == L"*.*";
-    const std::wstring upperPattern = upperCase(namePattern);
-    DIR* directory = ::opendir(directoryPath.c_str());
-    if (directory == nullptr)
+    find.directoryFd = ::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (find.directoryFd == -1)
     {
         compat::setLastErrorFromErrno(errno, patternPath.c_str());
         return false;
     }
-    find.directoryFd = ::fcntl(::dirfd(directory), F_DUPFD_CLOEXEC, 0);
-    errno = 0;
-    while (const dirent* item = ::readdir(directory))
+    if (const int error = compat::readSortedNames(find.directoryFd, namePattern, find.entries); error != 0)
     {
-        Entry entry{item->d_name, compat::fileNameToUtf16(item->d_name), {}};
-        entry.sortKey = upperCase(entry.name);
-        if (all || matches(upperPattern.c_str(), entry.sortKey.c_str()))
-            find.entries.push_back(std::move(entry));
-        errno = 0;
-    }
-    const int error = errno;
-    ::closedir(directory);
-    if (error != 0 || find.directoryFd == -1)
-    {
-        compat::setLastErrorFromErrno(error != 0 ? error : EMFILE);
+        compat::setLastErrorFromErrno(error);
         return false;
     }
-    sortEntries(find.entries);
     return true;
 }
 } // namespace

@@ -1,10 +1,14 @@
 #include "sync/FolderScan.h"
 
 #include "compat/FileApi.h"
-#include "qcl/File.h"
-#include "qcl/FileFinder.h"
+#include "compat/LastError.h"
+#include "qcl/Error.h"
+#include "qcl/Format.h"
+#include "qcl/Handle.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
+
+#include <vector>
 
 namespace dwl
 {
@@ -37,28 +41,89 @@ bool hasLoneSurrogate(const std::wstring& name)
 }
 
 // Logs why an entry with one of the skipped attributes is left out; the first rule that matches wins.
-void logSkippedEntry(const WIN32_FIND_DATAW& entry, const std::wstring& path)
+void logSkippedEntry(const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& path)
 {
     const auto quoted = qcl::string::escaped(path, L'\'');
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)
+    if (entry.FileAttributes & FILE_ATTRIBUTE_SYSTEM)
         QCL_LOG_DEBUG(L"Ignored system file or directory " << quoted);
-    else if (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)
+    else if (entry.FileAttributes & FILE_ATTRIBUTE_HIDDEN)
         QCL_LOG_INFO(L"Ignored hidden file or directory " << quoted);
-    else if (entry.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY)
+    else if (entry.FileAttributes & FILE_ATTRIBUTE_TEMPORARY)
         QCL_LOG_INFO(L"Ignored temporary file " << quoted);
-    else if (entry.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT)
+    else if (entry.EaSize == IO_REPARSE_TAG_MOUNT_POINT)
         QCL_LOG_INFO(L"Ignored mounted volume or junction " << quoted);
-    else if (entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK)
+    else if (entry.EaSize == IO_REPARSE_TAG_SYMLINK)
         QCL_LOG_INFO(L"Ignored symbolic link " << quoted);
     else
-        QCL_LOG_INFO(L"Ignored reparse point " << quoted << L" with reparse tag " << std::hex << entry.dwReserved0
+        QCL_LOG_INFO(L"Ignored reparse point " << quoted << L" with reparse tag " << std::hex << entry.EaSize
                                                << std::dec);
 }
 
-std::uint64_t fileTimeValue(const FILETIME& time)
+// The entries of a folder with their local ids, read with the listing instead of one by one by path. Failures are
+// reported as the enumeration by pattern reports them.
+class FolderEntries
 {
-    return (std::uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+public:
+    // Reads the first entries. Throws SystemError "Cannot find '%1%'" (the folder's path joined with "*") when the
+    // folder cannot be listed.
+    explicit FolderEntries(const std::wstring& path)
+        : mFolder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+    {
+        DWORD code = mFolder ? readNext() : GetLastError();
+        if (code == ERROR_SUCCESS || code == ERROR_NO_MORE_FILES)
+            return;
+        // The folder itself, not an entry in it, is missing or is no folder.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_INVALID_PARAMETER)
+            code = ERROR_PATH_NOT_FOUND;
+        throw qcl::SystemError(qcl::format(L"Cannot find '%1%'", joinPath(path, L"*")), code);
+    }
+
+    // The next entry, "." and ".." included; null at the end. Throws SystemError
+    // "Cannot enumerate files using handle %1%".
+    const FILE_ID_BOTH_DIR_INFO* next()
+    {
+        if (mEntry == nullptr)
+            return nullptr;
+        if (!mStarted)
+        {
+            mStarted = true;
+            return mEntry;
+        }
+        if (mEntry->NextEntryOffset != 0)
+        {
+            mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<const unsigned char*>(mEntry) +
+                                                                    mEntry->NextEntryOffset);
+            return mEntry;
+        }
+        const HANDLE folder = mFolder.get();
+        const DWORD code = readNext();
+        if (code != ERROR_SUCCESS && code != ERROR_NO_MORE_FILES)
+            throw qcl::SystemError(qcl::format(L"Cannot enumerate files using handle %1%", folder), code);
+        return mEntry;
+    }
+
+private:
+    // Fills the buffer; at the end the entry becomes null and the folder is closed.
+    DWORD readNext()
+    {
+        mEntry = nullptr;
+        if (!::GetFileInformationByHandleEx(mFolder.get(), FileIdBothDirectoryInfo, mBuffer.data(),
+                                            static_cast<DWORD>(mBuffer.size() * sizeof(mBuffer[0]))))
+        {
+            const DWORD code = GetLastError();
+            mFolder.close();
+            return code;
+        }
+        mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(mBuffer.data());
+        return ERROR_SUCCESS;
+    }
+
+    qcl::Handle mFolder;
+    std::vector<std::uint64_t> mBuffer = std::vector<std::uint64_t>(8192); // 64 KiB, aligned for the records
+    const FILE_ID_BOTH_DIR_INFO* mEntry = nullptr;
+    bool mStarted = false;
+};
 } // namespace
 
 void FolderScan::run(Tree::Directory& root, const std::wstring& path)
@@ -71,19 +136,19 @@ void FolderScan::run(Tree::Directory& root, const std::wstring& path)
 
 void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
 {
-    for (qcl::FileFinder finder(joinPath(path, L"*")); finder; finder.next())
+    FolderEntries entries(path);
+    while (const FILE_ID_BOTH_DIR_INFO* entry = entries.next())
     {
         if (mCheckpoint)
             mCheckpoint();
 
-        const WIN32_FIND_DATAW& entry = finder.data();
-        const std::wstring name = entry.cFileName;
+        const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
         if (name == L"." || name == L"..")
             continue;
         const std::wstring fullPath = joinPath(path, name);
-        if (entry.dwFileAttributes & skippedAttributes)
+        if (entry->FileAttributes & skippedAttributes)
         {
-            logSkippedEntry(entry, fullPath);
+            logSkippedEntry(*entry, fullPath);
             continue;
         }
         if (hasLoneSurrogate(name))
@@ -93,10 +158,10 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
             continue;
         }
 
-        const std::uint64_t localId = qcl::file::getFileId(fullPath);
+        const auto localId = static_cast<std::uint64_t>(entry->FileId.QuadPart);
         QCL_LOG_TRACE(L"File or directory " << qcl::string::escaped(fullPath, L'\'')
                                             << L", object ID = " << Tree::formatLocalId(localId));
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         {
             if (mNodesByLocalId.count(localId) != 0)
             {
@@ -113,9 +178,9 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
         }
         else
         {
-            const std::uint64_t size = (std::uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-            addFile(directory,
-                    std::make_unique<Tree::File>(localId, name, size, fileTimeValue(entry.ftLastWriteTime)));
+            const auto size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
+            const auto lastWrite = static_cast<std::uint64_t>(entry->LastWriteTime.QuadPart);
+            addFile(directory, std::make_unique<Tree::File>(localId, name, size, lastWrite));
         }
     }
 }

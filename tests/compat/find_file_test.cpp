@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -100,5 +103,165 @@ TEST(FindFile, NamesThatAreNotUtf8SurviveTheRoundTrip)
     EXPECT_EQ(names[0], L"bad\xDCFF\xDCC3name");
     const std::wstring full = wide(scratch.path()) + L"/" + names[0];
     EXPECT_EQ(GetFileAttributesW(full.c_str()), FILE_ATTRIBUTE_ARCHIVE);
+}
+
+// What GetFileInformationByHandleEx tells of one entry.
+struct IdEntry
+{
+    std::wstring name;
+    DWORD attributes;
+    DWORD reparseTag;
+    ULONGLONG size;
+    ULONGLONG lastWrite;
+    ULONGLONG fileId;
+};
+
+HANDLE openFolder(const std::string& path)
+{
+    return CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Every entry of the folder, read `bufferSize` bytes at a time.
+std::vector<IdEntry> listWithIds(HANDLE folder, DWORD bufferSize,
+                                 FILE_INFO_BY_HANDLE_CLASS first = FileIdBothDirectoryInfo)
+{
+    std::vector<IdEntry> entries;
+    std::vector<std::uint64_t> buffer(bufferSize / 8 + 1);
+    for (FILE_INFO_BY_HANDLE_CLASS kind = first;
+         GetFileInformationByHandleEx(folder, kind, buffer.data(), bufferSize); kind = FileIdBothDirectoryInfo)
+    {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (DWORD offset = 0;;)
+        {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
+            entries.push_back({std::wstring(record->FileName, record->FileNameLength / sizeof(wchar_t)),
+                               record->FileAttributes, record->EaSize,
+                               static_cast<ULONGLONG>(record->EndOfFile.QuadPart),
+                               static_cast<ULONGLONG>(record->LastWriteTime.QuadPart),
+                               static_cast<ULONGLONG>(record->FileId.QuadPart)});
+            if (record->NextEntryOffset == 0)
+                break;
+            offset += record->NextEntryOffset;
+        }
+    }
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    return entries;
+}
+
+// The file index as an attributes-only handle reports it, the way file ids are read one by one by path.
+ULONGLONG fileIdByPath(const std::string& path)
+{
+    const HANDLE file = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+    BY_HANDLE_FILE_INFORMATION information{};
+    EXPECT_TRUE(GetFileInformationByHandle(file, &information));
+    CloseHandle(file);
+    return (ULONGLONG(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+}
+
+// A folder with one item of every kind the listing tells apart.
+void fillVariedFolder(const test::ScratchFolder& scratch)
+{
+    scratch.writeFile("plain", std::string(70000, 'p'));
+    scratch.writeFile("hidden");
+    scratch.writeFile("system");
+    scratch.writeFile("temporary");
+    scratch.writeFile("read-only");
+    scratch.makeDirectory("folder");
+    scratch.makeDirectory("hidden folder");
+    ASSERT_EQ(::symlink("plain", (scratch / "file link").c_str()), 0);
+    ASSERT_EQ(::symlink("folder", (scratch / "folder link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((scratch / "read-only").c_str(), 0444), 0);
+    for (const auto& [name, bits] : {std::pair{"hidden", FILE_ATTRIBUTE_HIDDEN},
+                                     {"system", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN},
+                                     {"temporary", FILE_ATTRIBUTE_TEMPORARY},
+                                     {"hidden folder", FILE_ATTRIBUTE_HIDDEN}})
+        ASSERT_TRUE(SetFileAttributesW(wide(scratch / name).c_str(), bits));
+    // An item whose stored bits are in the process-wide table because links take no extended attribute.
+    ASSERT_TRUE(SetFileAttributesW(wide(scratch / "file link").c_str(), FILE_ATTRIBUTE_HIDDEN));
+}
+
+// The enumeration with ids must agree with FindFirstFileW on order, attributes, tags, sizes and times, and
+// with the file index read by path on every id: the scan relies on both.
+void expectListingsAgree(const test::ScratchFolder& scratch, DWORD bufferSize)
+{
+    const HANDLE folder = openFolder(scratch.path());
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    const std::vector<IdEntry> withIds = listWithIds(folder, bufferSize);
+    CloseHandle(folder);
+
+    std::vector<WIN32_FIND_DATAW> found;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(wide(scratch / "*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do
+        found.push_back(data);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+
+    ASSERT_EQ(withIds.size(), found.size());
+    for (std::size_t i = 0; i < found.size(); ++i)
+    {
+        const IdEntry& entry = withIds[i];
+        SCOPED_TRACE(testing::Message() << "entry " << i);
+        EXPECT_EQ(entry.name, found[i].cFileName);
+        EXPECT_EQ(entry.attributes, found[i].dwFileAttributes);
+        EXPECT_EQ(entry.reparseTag, found[i].dwReserved0);
+        EXPECT_EQ(entry.size, (ULONGLONG(found[i].nFileSizeHigh) << 32) | found[i].nFileSizeLow);
+        EXPECT_EQ(entry.lastWrite,
+                  (ULONGLONG(found[i].ftLastWriteTime.dwHighDateTime) << 32) | found[i].ftLastWriteTime.dwLowDateTime);
+        std::string native;
+        compat::utf16ToFileName(entry.name.data(), entry.name.data() + entry.name.size(), native);
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) // by path, a link would be followed
+        {
+            EXPECT_EQ(entry.fileId, fileIdByPath(scratch / native));
+        }
+    }
+    EXPECT_EQ(withIds[0].name, L".");
+    EXPECT_EQ(withIds[0].fileId, fileIdByPath(scratch.path()));
+}
+
+TEST(FolderEnumerationWithIds, AgreesWithFindFileAndTheFileIndexByPath)
+{
+    test::ScratchFolder scratch;
+    fillVariedFolder(scratch);
+    expectListingsAgree(scratch, 64 * 1024);
+    expectListingsAgree(scratch, 200); // one or two entries per call
+}
+
+TEST(FolderEnumerationWithIds, AgreesWhereAttributesCannotBeStoredWithTheFile)
+{
+    test::ScratchFolder scratch;
+    compat::setExtendedAttributesDisabledForTesting(true);
+    fillVariedFolder(scratch);
+    expectListingsAgree(scratch, 4096);
+    compat::setExtendedAttributesDisabledForTesting(false);
+}
+
+TEST(FolderEnumerationWithIds, RestartsEndsAndRefusesWhatItCannotDo)
+{
+    test::ScratchFolder scratch;
+    scratch.writeFile("a");
+    scratch.writeFile("b");
+    const HANDLE folder = openFolder(scratch.path());
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    std::vector<std::uint64_t> buffer(16);
+    EXPECT_FALSE(GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer.data(), 8));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(listWithIds(folder, 4096).size(), 4u);
+    EXPECT_EQ(listWithIds(folder, 4096).size(), 0u); // at the end until restarted
+    scratch.writeFile("c");
+    EXPECT_EQ(listWithIds(folder, 4096, FileIdBothDirectoryRestartInfo).size(), 5u);
+    CloseHandle(folder);
+
+    const HANDLE file = CreateFileW(wide(scratch / "a").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(GetFileInformationByHandleEx(file, FileIdBothDirectoryInfo, buffer.data(), 128));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(file);
 }
 } // namespace

@@ -1,6 +1,8 @@
 #include "compat/FileApi.h"
 #include "compat/FileNameText.h"
+#include "qcl/File.h"
 #include "qcl/String.h"
+#include "sync/FolderScan.h"
 #include "sync/Scanner.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -188,6 +190,80 @@ TEST_F(ScannerTest, SecondHardLinkWinsInsteadOfFailingTheScan)
     start();
     const Listing expected{{"a", -1}, {"b", -1}, {"b/two", 6}};
     EXPECT_EQ(waitForSnapshot(1), expected);
+}
+
+// The scan reads ids, sizes and times with the listing; they must be what the file's own handle reports, since
+// the ids are stored in the tree database and compared with ids read by path elsewhere.
+void expectNodesMatchTheDisk(const Tree::Directory& directory, const std::wstring& path)
+{
+    for (const Tree::Node& child : directory.children())
+    {
+        const std::wstring childPath = path + L"/" + child.name();
+        SCOPED_TRACE(native(childPath));
+        EXPECT_EQ(child.localId(), qcl::file::getFileId(childPath));
+        if (const Tree::Directory* subdirectory = child.asDirectory())
+            expectNodesMatchTheDisk(*subdirectory, childPath);
+        else
+        {
+            const qcl::Handle file = qcl::file::open(childPath, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0);
+            const FILETIME lastWrite = qcl::File::getLastWriteTime(file.get());
+            EXPECT_EQ(child.asFile()->size(), static_cast<std::uint64_t>(qcl::File::getSize(file.get())));
+            EXPECT_EQ(child.asFile()->lastModificationTime(),
+                      (std::uint64_t(lastWrite.dwHighDateTime) << 32) | lastWrite.dwLowDateTime);
+        }
+    }
+}
+
+TEST_F(ScannerTest, SnapshotIdsSizesAndTimesAreThoseReadByPath)
+{
+    folder.writeFile("root/a.txt", std::string(100000, 'a'));
+    folder.makeDirectory("root/dir/deeper");
+    folder.writeFile("root/dir/b.txt", "bb");
+    folder.writeFile("root/dir/deeper/c.txt", "");
+    folder.writeFile("root/dir/hidden.txt");
+    setAttribute("root/dir/hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+    // A new file that takes over a deleted file's inode must not keep the old id.
+    const std::wstring rootPath = compat::fileNameToUtf16(root);
+    folder.writeFile("root/replaced");
+    const std::uint64_t before = qcl::file::getFileId(rootPath + L"/replaced");
+    ASSERT_EQ(::unlink((folder / "root/replaced").c_str()), 0);
+    folder.writeFile("root/replaced");
+
+    Tree::Directory snapshot(qcl::file::getFileId(rootPath), rootPath);
+    dwl::FolderScan().run(snapshot, rootPath);
+    Listing listing;
+    list(snapshot, "", listing);
+    const Listing expected{{"a.txt", 100000}, {"dir", -1},       {"dir/b.txt", 2},
+                           {"dir/deeper", -1}, {"dir/deeper/c.txt", 0}, {"replaced", 1}};
+    EXPECT_EQ(listing, expected);
+    expectNodesMatchTheDisk(snapshot, rootPath);
+    for (const Tree::Node& child : snapshot.children())
+    {
+        if (child.name() == L"replaced")
+        {
+            EXPECT_NE(child.localId(), before);
+        }
+    }
+}
+
+TEST_F(ScannerTest, FolderThatIsMissingOrNoFolderIsReportedByItsPattern)
+{
+    folder.writeFile("root/file");
+    for (const std::string relative : {"root/missing", "root/file"})
+    {
+        const std::wstring path = compat::fileNameToUtf16(folder / relative);
+        Tree::Directory snapshot(0, path);
+        try
+        {
+            dwl::FolderScan().run(snapshot, path);
+            ADD_FAILURE() << relative << " was scanned";
+        }
+        catch (const qcl::SystemError& error)
+        {
+            EXPECT_EQ(error.message().rfind(L"Cannot find '" + path + L"/*': ", 0), 0u) << error.what();
+            EXPECT_EQ(error.code().value(), static_cast<int>(ERROR_PATH_NOT_FOUND));
+        }
+    }
 }
 
 TEST_F(ScannerTest, ChangesKeepPostponingTheScanUntilQuiet)

@@ -1,0 +1,129 @@
+#include "compat/DirectoryListing.h"
+
+#include "compat/FileNameText.h"
+#include "compat/FileStatus.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cwctype>
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <unistd.h>
+
+namespace compat
+{
+namespace
+{
+wchar_t upperCase(wchar_t unit)
+{
+    // The case table of the C.UTF-8 locale, in a locale object of its own so that the program's locale
+    // is not touched. Units of surrogates are kept as they are.
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const auto value = static_cast<std::uint32_t>(unit);
+    if (value >= 0xD800 && value <= 0xDFFF)
+        return unit;
+    if (utf8 == static_cast<locale_t>(nullptr))
+        return value < 0x80 ? static_cast<wchar_t>(std::towupper(static_cast<wint_t>(value))) : unit;
+    const auto upper = static_cast<std::uint32_t>(::towupper_l(static_cast<wint_t>(value), utf8));
+    return upper <= 0xFFFF && (upper < 0xD800 || upper > 0xDFFF) ? static_cast<wchar_t>(upper) : unit;
+}
+
+std::wstring upperCase(const std::wstring& text)
+{
+    std::wstring upper(text);
+    for (wchar_t& unit : upper)
+        unit = upperCase(unit);
+    return upper;
+}
+
+// Both texts upper-cased; "*" matches any run of units, "?" one unit.
+bool matches(const wchar_t* pattern, const wchar_t* name)
+{
+    const wchar_t* star = nullptr;
+    const wchar_t* resume = nullptr;
+    while (*name != 0)
+    {
+        if (*pattern == L'*')
+        {
+            star = pattern++;
+            resume = name;
+        }
+        else if (*pattern == L'?' || *pattern == *name)
+        {
+            ++pattern;
+            ++name;
+        }
+        else if (star != nullptr)
+        {
+            pattern = star + 1;
+            name = ++resume;
+        }
+        else
+            return false;
+    }
+    while (*pattern == L'*')
+        ++pattern;
+    return *pattern == 0;
+}
+
+void sortNames(std::vector<ListedName>& names)
+{
+    const auto rank = [](const ListedName& entry) { return entry.bytes == "." ? 0 : entry.bytes == ".." ? 1 : 2; };
+    std::sort(names.begin(), names.end(), [&](const ListedName& a, const ListedName& b) {
+        if (rank(a) != rank(b))
+            return rank(a) < rank(b);
+        if (a.sortKey != b.sortKey)
+            return a.sortKey < b.sortKey;
+        return a.name < b.name;
+    });
+}
+} // namespace
+
+int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vector<ListedName>& names)
+{
+    const bool all = namePattern == L"*" || namePattern == L"*.*";
+    const std::wstring upperPattern = upperCase(namePattern);
+    const int listingFd = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listingFd == -1)
+        return errno;
+    DIR* directory = ::fdopendir(listingFd);
+    if (directory == nullptr)
+    {
+        const int error = errno;
+        ::close(listingFd);
+        return error;
+    }
+    names.clear();
+    errno = 0;
+    while (const dirent* item = ::readdir(directory))
+    {
+        ListedName entry{item->d_name, fileNameToUtf16(item->d_name), {}};
+        entry.sortKey = upperCase(entry.name);
+        if (all || matches(upperPattern.c_str(), entry.sortKey.c_str()))
+            names.push_back(std::move(entry));
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(directory);
+    if (error != 0)
+        return error;
+    sortNames(names);
+    return 0;
+}
+
+int describeEntry(int directoryFd, const std::string& directoryPath, const std::string& name, EntryStatus& entry)
+{
+    if (const int error = statAt(directoryFd, name.c_str(), entry.status); error != 0)
+        return error;
+    bool isDirectoryLink = false;
+    if (S_ISLNK(entry.status.stx_mode))
+    {
+        struct statx target;
+        isDirectoryLink = ::statx(directoryFd, name.c_str(), 0, STATX_TYPE, &target) == 0 && S_ISDIR(target.stx_mode);
+    }
+    const DWORD stored = readStoredAttributesAt(directoryFd, name.c_str(), directoryPath + name, entry.status);
+    entry.attributes = attributesOf(entry.status, stored, isDirectoryLink, &entry.reparseTag);
+    return 0;
+}
+} // namespace compat
