@@ -1,5 +1,5 @@
 // Scan speed of the folder scan against a plain getdents64 + statx walk of the same tree (the practical limit of
-// any scan), the time to arm the change watches of a tree of folders against a plain walk of those folders, and the
+// any scan) and against a scan that reads every entry's file id by path after the pattern listing, the time to arm the change watches of a tree of folders against a plain walk of those folders, and the
 // memory a snapshot takes per entry.
 //
 // The trees are made once under $WAYFOLD_BENCH_DIR (default /tmp/wayfold-bench-scanner) and kept for later runs;
@@ -7,6 +7,8 @@
 
 #include "compat/DirectoryChanges.h"
 #include "compat/FileNameText.h"
+#include "qcl/File.h"
+#include "qcl/FileFinder.h"
 #include "qcl/String.h"
 #include "sync/FolderScan.h"
 #include "sync/Tree.h"
@@ -150,6 +152,36 @@ long countNodes(const dwl::Tree::Directory& directory)
     return count;
 }
 
+// The scan as it would be with the pattern listing and a file id read by path for every entry: the same tree
+// built the same way, the per-entry calls of the listing plus those of qcl::file::getFileId.
+void scanByPath(dwl::Tree::Directory& directory, const std::wstring& path)
+{
+    constexpr DWORD skipped =
+        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_REPARSE_POINT;
+    for (qcl::FileFinder finder(path + L"/*"); finder; finder.next())
+    {
+        const WIN32_FIND_DATAW& entry = finder.data();
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L".." || (entry.dwFileAttributes & skipped) != 0)
+            continue;
+        const std::wstring fullPath = path + L"/" + name;
+        const std::uint64_t localId = qcl::file::getFileId(fullPath);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            auto node = std::make_unique<dwl::Tree::Directory>(localId, name);
+            scanByPath(*node, fullPath);
+            directory.addChild(std::move(node));
+        }
+        else
+        {
+            const std::uint64_t size = (std::uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            const std::uint64_t lastWrite =
+                (std::uint64_t(entry.ftLastWriteTime.dwHighDateTime) << 32) | entry.ftLastWriteTime.dwLowDateTime;
+            directory.addChild(std::make_unique<dwl::Tree::File>(localId, name, size, lastWrite));
+        }
+    }
+}
+
 long residentBytes()
 {
     std::ifstream statm("/proc/self/statm");
@@ -177,6 +209,24 @@ void BM_Scan(benchmark::State& state)
     {
         auto snapshot = std::make_unique<dwl::Tree::Directory>(0, path);
         dwl::FolderScan().run(*snapshot, path);
+        state.PauseTiming();
+        entries = countNodes(*snapshot);
+        snapshot.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * entries);
+    state.counters["entries"] = static_cast<double>(entries);
+}
+
+void BM_ScanByPath(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 10, 90);
+    const std::wstring path = compat::fileNameToUtf16(root);
+    long entries = rawWalk(AT_FDCWD, root.c_str()); // warms the cache
+    for (auto _ : state)
+    {
+        auto snapshot = std::make_unique<dwl::Tree::Directory>(0, path);
+        scanByPath(*snapshot, path);
         state.PauseTiming();
         entries = countNodes(*snapshot);
         snapshot.reset();
@@ -237,6 +287,7 @@ void BM_ArmWatches(benchmark::State& state)
 // Wall time: a scan's cost is mostly system calls, and the kernel's time counts as much as ours.
 BENCHMARK(BM_RawWalk)->Arg(10000)->Arg(100000)->Arg(1000000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scan)->Arg(10000)->Arg(100000)->Arg(1000000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanByPath)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnapshotMemory)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainFolderWalk)->Arg(10000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArmWatches)->Arg(10000)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -122,7 +122,7 @@ int describeEntry(int directoryFd, const std::string& directoryPath, const std::
         struct statx target;
         isDirectoryLink = ::statx(directoryFd, name.c_str(), 0, STATX_TYPE, &target) == 0 && S_ISDIR(target.stx_mode);
     }
-    const DWORD stored = readStoredAttributesAt(directoryFd, name.c_str(), directoryPath + name, entry.status);
+    const DWORD stored = readStoredAttributesAt(directoryFd, directoryPath, name.c_str(), entry.status);
     entry.attributes = attributesOf(entry.status, stored, isDirectoryLink, &entry.reparseTag);
     return 0;
 }

@@ -117,11 +117,12 @@ ssize_t getAttributeAt(int directory, const char* name, char* value, std::size_t
     return length;
 }
 
-// The stored bits from the text of the extended attribute, or from the fallback when it is missing or refused.
-DWORD storedBitsFrom(ssize_t length, char (&text)[16], const Location& at, const struct statx& status)
+// The stored bits from the text of the extended attribute, or from `fallback()` when it is missing or refused.
+template <class Fallback>
+DWORD storedBitsFrom(ssize_t length, char (&text)[16], const Fallback& fallback)
 {
     if (length < 0)
-        return usesFallback(errno) || errno == ENODATA ? readFallback(at, status) : 0;
+        return usesFallback(errno) || errno == ENODATA ? fallback() : 0;
     text[length] = '\0';
     unsigned bits = 0;
     return std::sscanf(text, "%x", &bits) == 1 ? (bits & storedAttributeMask) : 0;
@@ -272,18 +273,22 @@ DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, co
         length = ::getxattr(path.c_str(), attributeName, text, sizeof text - 1);
     else
         length = ::lgetxattr(path.c_str(), attributeName, text, sizeof text - 1);
-    return storedBitsFrom(length, text, at, status);
+    return storedBitsFrom(length, text, [&] { return readFallback(at, status); });
 }
 
-DWORD readStoredAttributesAt(int directory, const char* name, const std::string& path, const struct statx& status)
+DWORD readStoredAttributesAt(int directory, const std::string& directoryPath, const char* name,
+                             const struct statx& status)
 {
+    // The full path only where it is needed: a listing reads this for every entry.
+    const auto byPath = [&] { return readStoredAttributes(-1, directoryPath + name, false, status); };
+    const auto fallback = [&] { return fallbackTable().inUse ? byPath() : 0; };
     if (extendedAttributesDisabled || (!S_ISREG(status.stx_mode) && !S_ISDIR(status.stx_mode)))
-        return readStoredAttributes(-1, path, false, status);
+        return fallback();
     char text[16];
     const ssize_t length = getAttributeAt(directory, name, text, sizeof text - 1);
     if (length < 0 && (errno == ENOSYS || errno == EPERM))
-        return readStoredAttributes(-1, path, false, status); // EPERM may come from a filter: ask by path
-    return storedBitsFrom(length, text, Location{-1, path, false}, status);
+        return byPath(); // EPERM may come from a filter in front of the call: ask by path
+    return storedBitsFrom(length, text, fallback);
 }
 
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)

@@ -40,8 +40,9 @@ inline constexpr DWORD storedAttributeMask =
 // Reads through `fd` when it is not -1, else through `path` (following links or not).
 DWORD readStoredAttributes(int fd, const std::string& path, bool followLinks, const struct statx& status);
 // The same for `name` in the open folder `directory` (links not followed), read relative to the folder where the
-// system can; `path` is the item's full path.
-DWORD readStoredAttributesAt(int directory, const char* name, const std::string& path, const struct statx& status);
+// system can; `directoryPath` is the folder's path, empty or ending with "/".
+DWORD readStoredAttributesAt(int directory, const std::string& directoryPath, const char* name,
+                             const struct statx& status);
 // 0 or the errno value.
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits);
 } // namespace compat

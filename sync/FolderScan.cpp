@@ -142,45 +142,45 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
         if (mCheckpoint)
             mCheckpoint();
 
-        const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+        std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
         if (name == L"." || name == L"..")
             continue;
-        const std::wstring fullPath = joinPath(path, name);
+        // Built only where a log line or a subfolder needs it.
+        const auto fullPath = [&path, &name] { return joinPath(path, name); };
         if (entry->FileAttributes & skippedAttributes)
         {
-            logSkippedEntry(*entry, fullPath);
+            logSkippedEntry(*entry, fullPath());
             continue;
         }
         if (hasLoneSurrogate(name))
         {
             QCL_LOG_INFO(L"Ignored file or directory whose name is not valid UTF-8 "
-                         << qcl::string::escaped(fullPath, L'\''));
+                         << qcl::string::escaped(fullPath(), L'\''));
             continue;
         }
 
         const auto localId = static_cast<std::uint64_t>(entry->FileId.QuadPart);
-        QCL_LOG_TRACE(L"File or directory " << qcl::string::escaped(fullPath, L'\'')
+        QCL_LOG_TRACE(L"File or directory " << qcl::string::escaped(fullPath(), L'\'')
                                             << L", object ID = " << Tree::formatLocalId(localId));
         if (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         {
-            if (mNodesByLocalId.count(localId) != 0)
+            std::wstring subdirectoryPath = fullPath();
+            auto node = std::make_unique<Tree::Directory>(localId, std::move(name));
+            if (!mNodesByLocalId.try_emplace(localId, node.get()).second)
             {
                 // Only a folder mounted twice can do this; entering it again could loop for ever.
-                QCL_LOG_INFO(L"Ignored directory " << qcl::string::escaped(fullPath, L'\'')
+                QCL_LOG_INFO(L"Ignored directory " << qcl::string::escaped(subdirectoryPath, L'\'')
                                                    << L" that was met before under another path");
                 continue;
             }
-            auto node = std::make_unique<Tree::Directory>(localId, name);
-            Tree::Directory& subdirectory = *node;
-            mNodesByLocalId.emplace(localId, node.get());
-            scan(subdirectory, fullPath);
+            scan(*node, subdirectoryPath);
             directory.addChild(std::move(node));
         }
         else
         {
             const auto size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
             const auto lastWrite = static_cast<std::uint64_t>(entry->LastWriteTime.QuadPart);
-            addFile(directory, std::make_unique<Tree::File>(localId, name, size, lastWrite));
+            addFile(directory, std::make_unique<Tree::File>(localId, std::move(name), size, lastWrite));
         }
     }
 }
@@ -188,8 +188,8 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
 // The entry met later wins over an earlier file with the same local id (a second hard link).
 void FolderScan::addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> node)
 {
-    const auto known = mNodesByLocalId.find(node->localId());
-    if (known != mNodesByLocalId.end())
+    const auto [known, isNew] = mNodesByLocalId.try_emplace(node->localId(), node.get());
+    if (!isNew)
     {
         Tree::Node* earlier = known->second;
         if (earlier->asFile() == nullptr)
@@ -201,8 +201,6 @@ void FolderScan::addFile(Tree::Directory& directory, std::unique_ptr<Tree::File>
         earlier->detach();
         known->second = node.get();
     }
-    else
-        mNodesByLocalId.emplace(node->localId(), node.get());
     directory.addChild(std::move(node));
 }
 } // namespace dwl
