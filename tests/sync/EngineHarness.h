@@ -25,7 +25,8 @@ namespace enginetest
 {
 // Polls the condition until it holds or the time is up; true when it holds.
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(30))
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                      std::chrono::milliseconds period = std::chrono::milliseconds(10))
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;)
@@ -34,7 +35,7 @@ inline bool waitUntil(const std::function<bool()>& condition,
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(period);
     }
 }
 
