@@ -101,7 +101,9 @@ struct XattrArguments
     std::uint32_t flags;
 };
 
-// As lgetxattr; ENOSYS when the kernel (or a filter in front of it) does not offer the call.
+// As lgetxattr; ENOSYS when the kernel does not offer the call. A filter in front of the kernel may refuse it with
+// EPERM instead, which a file system may also answer: either way the call is not used again, since asking by path
+// gives the same answer, only more slowly.
 ssize_t getAttributeAt(int directory, const char* name, char* value, std::size_t size)
 {
     if (getxattratMissing)
@@ -112,7 +114,7 @@ ssize_t getAttributeAt(int directory, const char* name, char* value, std::size_t
     XattrArguments arguments{reinterpret_cast<std::uintptr_t>(value), static_cast<std::uint32_t>(size), 0};
     const long length =
         ::syscall(getxattratCall, directory, name, AT_SYMLINK_NOFOLLOW, attributeName, &arguments, sizeof arguments);
-    if (length < 0 && errno == ENOSYS)
+    if (length < 0 && (errno == ENOSYS || errno == EPERM))
         getxattratMissing = true;
     return length;
 }
@@ -287,7 +289,7 @@ DWORD readStoredAttributesAt(int directory, const std::string& directoryPath, co
     char text[16];
     const ssize_t length = getAttributeAt(directory, name, text, sizeof text - 1);
     if (length < 0 && (errno == ENOSYS || errno == EPERM))
-        return byPath(); // EPERM may come from a filter in front of the call: ask by path
+        return byPath();
     return storedBitsFrom(length, text, fallback);
 }
 

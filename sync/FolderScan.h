@@ -22,7 +22,7 @@ public:
     explicit FolderScan(Checkpoint checkpoint = {}) : mCheckpoint(std::move(checkpoint)) {}
 
     // Adds below the empty `root` what lies in the folder at `path`, in the order of the enumeration. Throws
-    // qcl::SystemError when a folder cannot be enumerated or an item's local id cannot be read.
+    // qcl::SystemError when a folder cannot be enumerated; the local ids come with the enumeration.
     void run(Tree::Directory& root, const std::wstring& path);
 
 private:
