@@ -148,7 +148,8 @@ enum FILE_INFO_BY_HANDLE_CLASS
 // One entry of a folder enumerated by GetFileInformationByHandleEx. Times count 100-nanosecond intervals since
 // 1601 as FILETIME does. The name is not terminated; FileNameLength counts its bytes (units times
 // sizeof(wchar_t)). EaSize holds the reparse tag when FILE_ATTRIBUTE_REPARSE_POINT is set. FileId is the file
-// index that GetFileInformationByHandle reports. NextEntryOffset is 0 on the last entry of a buffer.
+// index that GetFileInformationByHandle reports for the entry itself (a link is not followed). NextEntryOffset is 0
+// on the last entry of a buffer.
 struct FILE_ID_BOTH_DIR_INFO
 {
     DWORD NextEntryOffset;
