@@ -134,7 +134,11 @@ public:
     }
 
     bool isRunning() const { return mProcessor.isRunning(); }
-    const qcl::uint128& deviceId() const { return mDeviceId; }
+    qcl::uint128 deviceId() const
+    {
+        std::lock_guard lock(mDeviceMutex);
+        return mDeviceId;
+    }
     std::uint64_t nextServerMessageNumber() const { return mNextServerMessageNumber; }
     std::size_t snapshots() const { return mSnapshots; }
     bool synchronising() const { return mSynchronising; }
@@ -146,7 +150,10 @@ public:
 private:
     void onDeviceRegistered(const qcl::uint128& deviceId) override
     {
-        mDeviceId = deviceId;
+        {
+            std::lock_guard lock(mDeviceMutex);
+            mDeviceId = deviceId;
+        }
         if (auto* rest = dynamic_cast<dwl::WayfoldApi*>(&mApi))
             rest->setDeviceId(deviceId);
         reports.add("onDeviceRegistered");
@@ -217,7 +224,8 @@ private:
     std::unique_ptr<dwl::Tree::Directory> mTree;
     dwl::Scanner mScanner;
     dwl::CommandProcessor mProcessor;
-    qcl::uint128 mDeviceId;
+    mutable std::mutex mDeviceMutex;
+    qcl::uint128 mDeviceId; // guarded by mDeviceMutex
     std::atomic<std::size_t> mSnapshots{0};
     std::atomic<bool> mSynchronising{false};
     std::atomic<std::uint64_t> mNextServerMessageNumber{0};
