@@ -1,8 +1,10 @@
 #include "sync/CommandProcessor.h"
 
+#include "qcl/File.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
+#include <functional>
 #include <mutex>
 
 namespace dwl
@@ -224,5 +226,43 @@ void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
                                                                         << L" (" << share.shareId() << L")");
     setCloudDataSynchronised(false);
     share.setSynchronised(false);
+}
+bool CommandProcessor::dropStaleNodesOfLocalId(std::uint64_t localId)
+{
+    std::vector<Tree::Node*> claimants;
+    std::function<void(Tree::Node&)> collect = [&](Tree::Node& node) {
+        if (node.localId() == localId && node.parent())
+            claimants.push_back(&node);
+        if (Tree::Directory* directory = node.asDirectory())
+            for (Tree::Node& child : directory->children())
+                collect(child);
+    };
+    collect(tree());
+
+    bool dropped = false;
+    for (Tree::Node* node : claimants)
+    {
+        const std::wstring path = localPathOf(*node);
+        try
+        {
+            if (qcl::file::getFileId(path) == localId)
+                continue;
+        }
+        catch (const qcl::SystemError&)
+        {
+        }
+        QCL_LOG_WARN(L"Dropped the node of '" << qcl::string::escaped(path) << L"' whose local ID "
+                                              << Tree::formatLocalId(localId) << L" belongs to another item");
+        Tree::Node* share = node;
+        while (share->parent() != &tree())
+            share = share->parent();
+        if (share != node)
+            forceShareResynchronisation(*share->asDirectory());
+        else
+            setCloudDataSynchronised(false);
+        node->detach();
+        dropped = true;
+    }
+    return dropped;
 }
 } // namespace dwl

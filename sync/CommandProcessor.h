@@ -128,6 +128,9 @@ private:
     void onServerUnavailable(const url::Error& error);
     void stopScannerBeforeLocalChange();
     void forceShareResynchronisation(Tree::Directory& share);
+    // Detaches every node that claims the local id while the item at its path carries another one (an item that
+    // is gone and whose id was reused), and lets its Share be brought down again. Whether any was dropped.
+    bool dropStaleNodesOfLocalId(std::uint64_t localId);
     Tree::Directory& tree() { return *mTree; }
 
     // CommandProcessorInbound.cpp: server messages and down-synchronisation.

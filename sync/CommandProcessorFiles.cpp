@@ -69,6 +69,24 @@ Tree::Directory& shareOf(Tree::Node& node)
     return *share->asDirectory();
 }
 
+std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error)
+{
+    const std::wstring message = error.message();
+    if (message.size() < 19)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t unit : message.substr(message.size() - 19))
+    {
+        if (unit == L'-')
+            continue;
+        const int digit = unit >= L'0' && unit <= L'9' ? unit - L'0' : unit >= L'a' && unit <= L'f' ? unit - L'a' + 10 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value << 4 | static_cast<std::uint64_t>(digit);
+    }
+    return value;
+}
+
 void rethrowWithContext(const std::wstring& context)
 {
     try

@@ -8,6 +8,7 @@
 #include "sync/Tree.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dwl::commandprocessor
@@ -33,6 +34,9 @@ std::wstring joinPath(const std::wstring& parent, const std::wstring& name);
 
 // The Share directory (a child of the root) that holds the node; the node itself for a Share.
 Tree::Directory& shareOf(Tree::Node& node);
+
+// The local id named by the error's message ("Duplicated local ID: 0000-0000-0000-0001").
+std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error);
 
 // Inside a catch block: puts "context: " in front of the message of the exception being handled and throws it
 // on. A url::Error keeps its class (the caller tells a lost server from a refusal by it); any other error of the

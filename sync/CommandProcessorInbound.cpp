@@ -31,16 +31,6 @@ IWayfoldApi::Share shareOfAncestors(const qcl::uint128& shareId, const IWayfoldA
     return IWayfoldApi::Share{shareId, asset.ancestors.front().id, asset.ancestors.front().name};
 }
 
-// Every node of the subtree, but `except`, whose local id is `localId`.
-void collectByLocalId(Tree::Node& node, std::uint64_t localId, const Tree::Node* except,
-                      std::vector<Tree::Node*>& found)
-{
-    if (&node != except && node.localId() == localId)
-        found.push_back(&node);
-    if (Tree::Directory* directory = node.asDirectory())
-        for (Tree::Node& child : directory->children())
-            collectByLocalId(child, localId, except, found);
-}
 } // namespace
 
 // ---- Server messages ----------------------------------------------------------------------------------------
@@ -441,7 +431,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
         result.retry = true;
         return result;
     }
-    Tree::Directory& share_ = *directory;
+    Tree::Directory& shareDirectory = *directory;
     Tree::Directory* current = directory;
     std::wstring currentPath = *path;
     try
@@ -464,7 +454,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
         for (std::size_t i = 1; i < ancestors.size(); ++i)
         {
             const auto& ancestor = ancestors[i];
-            Tree::Node* node = Tree::findNodeById(&share_, ancestor.id);
+            Tree::Node* node = Tree::findNodeById(&shareDirectory, ancestor.id);
             if (!node)
             {
                 stopScannerBeforeLocalChange();
@@ -485,11 +475,23 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 auto created = std::make_unique<Tree::Directory>(readFileFacts(newPath).localId, name);
                 created->setShareId(share.shareId);
                 created->setAssetId(ancestor.id);
-                Tree::Node& added = addLocalNode(*current, std::move(created));
+                Tree::Node* added = nullptr;
+                try
+                {
+                    added = &addLocalNode(*current, std::move(created));
+                }
+                catch (const Tree::DuplicatedLocalIdError& error)
+                {
+                    QCL_LOG_ERROR(L"The newly created directory '" << qcl::string::escaped(newPath)
+                                                                   << L"' which maps to Asset " << ancestor.id
+                                                                   << L" cannot join the tree: " << error.message());
+                    result.retry = true;
+                    return result;
+                }
                 remover.dismiss();
                 QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(newPath) << L"' to match Folder "
                                                     << ancestor.id);
-                current = added.asDirectory();
+                current = added->asDirectory();
                 currentPath = newPath;
                 continue;
             }
@@ -519,7 +521,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 catch (const qcl::SystemError& error)
                 {
                     QCL_LOG_INFO(error.message());
-                    mCallback.onLocalUpdateBlocked(*existing, share_, error.message());
+                    mCallback.onLocalUpdateBlocked(*existing, shareDirectory, error.message());
                     result.retry = true;
                     return result;
                 }
@@ -537,7 +539,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
-        mCallback.onLocalUpdateBlocked(*current, share_, error.message());
+        mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message());
         result.retry = true;
         return result;
     }
@@ -644,22 +646,10 @@ Tree::Node& CommandProcessor::addLocalNode(Tree::Directory& parent, std::unique_
     catch (const Tree::DuplicatedLocalIdError&)
     {
     }
-    // The item just made on disk carries this id, so a node that claims it elsewhere describes an item that is
-    // gone (its id was reused): drop it and let its Share be brought down again.
-    std::vector<Tree::Node*> stale;
-    collectByLocalId(tree(), localId, nullptr, stale);
-    for (Tree::Node* old : stale)
-    {
-        QCL_LOG_WARN(L"Dropped the node of '" << qcl::string::escaped(localPathOf(*old))
-                                              << L"' whose local ID " << Tree::formatLocalId(localId)
-                                              << L" now belongs to a new item");
-        Tree::Directory& share = shareOf(*old);
-        if (&share != old)
-            forceShareResynchronisation(share);
-        else
-            setCloudDataSynchronised(false);
-        old->detach();
-    }
+    // The item just made on disk carries this id, so another node that claims it describes an item that is gone
+    // (its id was reused).
+    if (!dropStaleNodesOfLocalId(localId))
+        throw Tree::DuplicatedLocalIdError(spare.get());
     return parent.addChild(std::move(spare));
 }
 
@@ -754,6 +744,13 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         onServerAvailable();
         QCL_LOG_INFO(L"Document " << asset.assetId << L" cannot be accessed: " << error.message());
         return true;
+    }
+    catch (const Tree::DuplicatedLocalIdError& error)
+    {
+        QCL_LOG_ERROR(L"The newly created file '" << qcl::string::escaped(joinPath(directoryPath, name))
+                                                  << L"' which maps to Asset " << asset.assetId
+                                                  << L" cannot join the tree: " << error.message());
+        return false;
     }
     catch (const qcl::SystemError& error)
     {

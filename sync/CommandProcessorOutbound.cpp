@@ -99,37 +99,9 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
         catch (const Tree::DuplicatedLocalIdError& error)
         {
             QCL_LOG_WARN(error.message());
-            const std::uint64_t localId = error.node() ? error.node()->localId() : 0;
-            std::vector<Tree::Node*> claimants;
-            std::function<void(Tree::Node&)> collect = [&](Tree::Node& node) {
-                if (node.localId() == localId && node.parent())
-                    claimants.push_back(&node);
-                if (Tree::Directory* directory = node.asDirectory())
-                    for (Tree::Node& child : directory->children())
-                        collect(child);
-            };
-            collect(tree());
-            bool dropped = false;
-            for (Tree::Node* node : claimants)
-            {
-                std::uint64_t actual = 0;
-                try
-                {
-                    actual = readFileFacts(localPathOf(*node)).localId;
-                }
-                catch (const qcl::SystemError&)
-                {
-                }
-                if (actual == localId)
-                    continue;
-                QCL_LOG_WARN(L"Dropped the node of '" << qcl::string::escaped(localPathOf(*node))
-                                                      << L"' whose local ID is found elsewhere");
-                Tree::Directory& share = shareOf(*node);
-                if (&share != node)
-                    forceShareResynchronisation(share);
-                node->detach();
-                dropped = true;
-            }
+            // The node of the error may be gone with an addition that was undone: the id is read from the text.
+            const auto localId = localIdOf(error);
+            const bool dropped = localId && dropStaleNodesOfLocalId(*localId);
             if (!dropped)
             {
                 QCL_LOG_ERROR(L"Cannot process snapshot: " << error.message());
