@@ -2,11 +2,11 @@
 // - the first synchronisation of 10,000 documents of 1 KB in 100 folders into an empty folder,
 // - the upload of the same tree from a full folder into an empty account,
 // - the throughput of server messages (document renames applied to the folder).
-// Each figure comes with a baseline of the same run: the same transfers (or message reads) made directly through
-// the REST client, without the engine; compare engine/baseline, not absolute times.
+// Each figure comes with a baseline of the same run: the same transfers (or message reads) made directly
+// through the REST client, without the engine; compare engine/baseline, not absolute times.
 
-#include "sync/EngineHarness.h"
 #include "support/FakeWayfoldServer.h"
+#include "sync/EngineHarness.h"
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -72,8 +72,8 @@ enginetest::EngineSettings settings()
     return settings;
 }
 
-void reportCounters(benchmark::State& state, double engineSeconds, double baselineSeconds, std::size_t requests,
-                    std::size_t items)
+void reportCounters(benchmark::State& state, double engineSeconds, double baselineSeconds,
+                    std::size_t requests, std::size_t items)
 {
     state.SetIterationTime(engineSeconds);
     state.counters["total_s"] = engineSeconds;
@@ -97,7 +97,8 @@ void BM_FirstSynchronisation(benchmark::State& state)
         const qcl::uint128 folderId = api.createFolder(L"folder " + std::to_wstring(f), share);
         for (int d = 0; d < kDocumentsPerFolder; ++d)
         {
-            const qcl::uint128 id = api.createDocument(L"doc " + std::to_wstring(d) + L".txt", {share.first, folderId});
+            const qcl::uint128 id =
+                api.createDocument(L"doc " + std::to_wstring(d) + L".txt", {share.first, folderId});
             b.server.putContent(id.str(), kContent);
             documents.push_back({share.first, id});
         }
@@ -110,8 +111,8 @@ void BM_FirstSynchronisation(benchmark::State& state)
         const auto baselineStart = Clock::now();
         for (const auto& document : documents)
         {
-            qcl::Handle file = qcl::file::open(compat::fileNameToUtf16(target.string()), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+            qcl::Handle file = qcl::file::open(compat::fileNameToUtf16(target.string()), GENERIC_WRITE, 0,
+                                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
             api.downloadContent(document, file.get());
         }
         const double baseline = seconds(Clock::now() - baselineStart);
@@ -144,7 +145,8 @@ void BM_UploadIntoAnEmptyAccount(benchmark::State& state)
     {
         fs::create_directories(local / "Wayfold/Bench" / ("folder " + std::to_string(f)));
         for (int d = 0; d < kDocumentsPerFolder; ++d)
-            std::ofstream(local / "Wayfold/Bench" / ("folder " + std::to_string(f)) / ("doc " + std::to_string(d) + ".txt"))
+            std::ofstream(local / "Wayfold/Bench" / ("folder " + std::to_string(f)) /
+                          ("doc " + std::to_string(d) + ".txt"))
                 << kContent;
     }
 
@@ -164,8 +166,9 @@ void BM_UploadIntoAnEmptyAccount(benchmark::State& state)
             {
                 const qcl::uint128 id =
                     api.createDocument(L"doc " + std::to_wstring(d) + L".txt", {share.first, folderId});
-                qcl::Handle file = qcl::file::open(compat::fileNameToUtf16(source.string()), GENERIC_READ,
-                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+                qcl::Handle file =
+                    qcl::file::open(compat::fileNameToUtf16(source.string()), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
                 api.uploadContent({share.first, id}, file.get());
             }
         }
@@ -178,7 +181,8 @@ void BM_UploadIntoAnEmptyAccount(benchmark::State& state)
         enginetest::Engine engine(engineApi, local / "Wayfold", local / "Data", settings());
         engine.start();
         enginetest::waitUntil(
-            [&] {
+            [&]
+            {
                 std::size_t uploads = 0;
                 for (const auto& request : b.server.requests("/rest/shares/"))
                     uploads += request.method == "POST" && request.path.ends_with("/contents");
@@ -214,7 +218,8 @@ void BM_ServerMessages(benchmark::State& state)
         fs::create_directories(local / "Wayfold");
         dwl::WayfoldApi engineApi;
         b.signIn(engineApi, email);
-        auto engine = std::make_unique<enginetest::Engine>(engineApi, local / "Wayfold", local / "Data", settings());
+        auto engine =
+            std::make_unique<enginetest::Engine>(engineApi, local / "Wayfold", local / "Data", settings());
         engine->start();
         enginetest::waitUntil([&] { return engine->reports.count("onDocumentDownloaded") == kMessages; },
                               std::chrono::hours(1));
@@ -242,12 +247,13 @@ void BM_ServerMessages(benchmark::State& state)
             api.renameDocument({share.first, documents[m]}, L"renamed " + std::to_wstring(m) + L".txt");
         b.server.clearRequests();
         const auto start = Clock::now();
-        engine = std::make_unique<enginetest::Engine>(engineApi, local / "Wayfold", local / "Data", settings(),
-                                                      deviceId);
+        engine = std::make_unique<enginetest::Engine>(engineApi, local / "Wayfold", local / "Data",
+                                                      settings(), deviceId);
         engine->start();
         const fs::path shareFolder = local / "Wayfold/Bench";
         enginetest::waitUntil(
-            [&] {
+            [&]
+            {
                 int renamed = 0;
                 for (const auto& entry : fs::directory_iterator(shareFolder))
                     renamed += entry.path().filename().string().starts_with("renamed ");

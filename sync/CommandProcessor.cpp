@@ -65,13 +65,15 @@ void CommandProcessor::postSnapshot(std::unique_ptr<Tree::Directory> snapshot)
 
 void CommandProcessor::run()
 {
-    auto scannerStopper = qcl::scope::makeGuard([this] {
-        if (mScannerStarted)
+    auto scannerStopper = qcl::scope::makeGuard(
+        [this]
         {
-            mScannerStarted = false;
-            mCallback.stopScanner();
-        }
-    });
+            if (mScannerStarted)
+            {
+                mScannerStarted = false;
+                mCallback.stopScanner();
+            }
+        });
 
     Clock::time_point deadline = Clock::now();
     for (;;)
@@ -201,7 +203,8 @@ void CommandProcessor::onServerAvailable()
 
 void CommandProcessor::onServerUnavailable(const url::Error& error)
 {
-    if (!dynamic_cast<const url::NetworkError*>(&error) && !dynamic_cast<const url::ServerSideError*>(&error) &&
+    if (!dynamic_cast<const url::NetworkError*>(&error) &&
+        !dynamic_cast<const url::ServerSideError*>(&error) &&
         !dynamic_cast<const url::ConflictError*>(&error))
         throw;
     setSynchronising(false);
@@ -222,15 +225,16 @@ void CommandProcessor::stopScannerBeforeLocalChange()
 
 void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
 {
-    QCL_LOG_INFO(L"Forcing the re-synchronisation of the Wayfold Share " << qcl::string::escaped(share.name(), L'"')
-                                                                        << L" (" << share.shareId() << L")");
+    QCL_LOG_INFO(L"Forcing the re-synchronisation of the Wayfold Share "
+                 << qcl::string::escaped(share.name(), L'"') << L" (" << share.shareId() << L")");
     setCloudDataSynchronised(false);
     share.setSynchronised(false);
 }
 bool CommandProcessor::dropStaleNodesOfLocalId(std::uint64_t localId)
 {
     std::vector<Tree::Node*> claimants;
-    std::function<void(Tree::Node&)> collect = [&](Tree::Node& node) {
+    std::function<void(Tree::Node&)> collect = [&](Tree::Node& node)
+    {
         if (node.localId() == localId && node.parent())
             claimants.push_back(&node);
         if (Tree::Directory* directory = node.asDirectory())

@@ -5,11 +5,11 @@
 // the server messages (CommandProcessorInbound.cpp).
 
 #include "api/IWayfoldApi.h"
+#include "api/ServerError.h"
 #include "qcl/Thread.h"
 #include "qcl/Uint128.h"
 #include "sync/Tree.h"
 #include "sync/TreeDelta.h"
-#include "api/ServerError.h"
 #include "url/Error.h"
 
 #include <chrono>
@@ -31,7 +31,8 @@ public:
     {
     public:
         virtual void onDeviceRegistered(const qcl::uint128& deviceId) = 0;
-        virtual void onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize) = 0;
+        virtual void onFileTooBig(const std::wstring& path, std::uint64_t size,
+                                  std::uint64_t maximumSize) = 0;
         virtual void onServerUnavailable(const url::Error& error) = 0;
         virtual void onServerAvailable() = 0;
         virtual void setSynchronising(bool synchronising) = 0;
@@ -128,8 +129,9 @@ private:
     void onServerUnavailable(const url::Error& error);
     void stopScannerBeforeLocalChange();
     void forceShareResynchronisation(Tree::Directory& share);
-    // Detaches every node that claims the local id while the item at its path carries another one (an item that
-    // is gone and whose id was reused), and lets its Share be brought down again. Whether any was dropped.
+    // Detaches every node that claims the local id while the item at its path carries another one (an item
+    // that is gone and whose id was reused), and lets its Share be brought down again. Whether any was
+    // dropped.
     bool dropStaleNodesOfLocalId(std::uint64_t localId);
     Tree::Directory& tree() { return *mTree; }
 
@@ -147,13 +149,14 @@ private:
     bool processOtherServerMessage(const IWayfoldApi::ServerMessage& message);
     std::optional<IWayfoldApi::Share> getShareProperties(const qcl::uint128& shareId);
     std::optional<IWayfoldApi::AssetProperties> getAssetProperties(const qcl::uint128& shareId,
-                                                                  const qcl::uint128& assetId);
+                                                                   const qcl::uint128& assetId);
     bool synchroniseCloudData();
     void synchroniseShare(const IWayfoldApi::Share& share);
     void synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors);
     bool synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
     Straightened straightenAncestors(const IWayfoldApi::Share& share, const Ancestors& ancestors);
-    Straightened straightenDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
+    Straightened straightenDocument(const IWayfoldApi::Share& share,
+                                    const IWayfoldApi::AssetProperties& asset);
     Tree::Directory* createLocalShare(const IWayfoldApi::Share& share);
     bool deleteLocalShare(Tree::Directory& share);
     bool removeLocalItem(Tree::Node& node, Tree::Directory& share);
@@ -175,12 +178,14 @@ private:
                      Tree::Directory* oldDestination) override;
     Tree::Directory* onDirectoryAdded(Tree::Directory* oldShare, Tree::Directory* newDirectory,
                                       Tree::Directory* oldDestination) override;
-    void onFileAdded(Tree::Directory* oldShare, Tree::File* newFile, Tree::Directory* oldDestination) override;
+    void onFileAdded(Tree::Directory* oldShare, Tree::File* newFile,
+                     Tree::Directory* oldDestination) override;
     void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
     void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
     bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
-    // After a start or a failed attempt, a creation that the server carried out may not have reached the tree;
-    // the folder's server asset of that name and kind that no node describes is then taken instead of a new one.
+    // After a start or a failed attempt, a creation that the server carried out may not have reached the
+    // tree; the folder's server asset of that name and kind that no node describes is then taken instead of a
+    // new one.
     std::optional<qcl::uint128> findUnrecordedAsset(const qcl::uint128& shareId, const qcl::uint128& folderId,
                                                     const std::wstring& name, IWayfoldApi::Asset::Type type);
 
@@ -206,7 +211,8 @@ private:
     bool mFirstSnapshotAwaited = true;
     bool mFirstSnapshotProcessed = false;
     bool mLookForUnrecordedAssets = true;
-    std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>> mServerChildren; // by folder, for one delta attempt
+    std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
+        mServerChildren; // by folder, for one delta attempt
 };
 
 // The disk path of a node: the root's name (the folder's full path), then the names joined by "/".

@@ -79,7 +79,9 @@ std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error
     {
         if (unit == L'-')
             continue;
-        const int digit = unit >= L'0' && unit <= L'9' ? unit - L'0' : unit >= L'a' && unit <= L'f' ? unit - L'a' + 10 : -1;
+        const int digit = unit >= L'0' && unit <= L'9'   ? unit - L'0'
+                          : unit >= L'a' && unit <= L'f' ? unit - L'a' + 10
+                                                         : -1;
         if (digit < 0)
             return std::nullopt;
         value = value << 4 | static_cast<std::uint64_t>(digit);

@@ -39,8 +39,8 @@ Tree::Directory& shareOf(Tree::Node& node);
 std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error);
 
 // Inside a catch block: puts "context: " in front of the message of the exception being handled and throws it
-// on. A url::Error keeps its class (the caller tells a lost server from a refusal by it); any other error of the
-// program becomes a qcl::basic_runtime_error<wchar_t>; anything else passes unchanged.
+// on. A url::Error keeps its class (the caller tells a lost server from a refusal by it); any other error of
+// the program becomes a qcl::basic_runtime_error<wchar_t>; anything else passes unchanged.
 [[noreturn]] void rethrowWithContext(const std::wstring& context);
 
 // The text of the exception being handled, for notifications.

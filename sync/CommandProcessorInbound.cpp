@@ -26,14 +26,15 @@ namespace
 IWayfoldApi::Share shareOfAncestors(const qcl::uint128& shareId, const IWayfoldApi::AssetProperties& asset)
 {
     if (asset.ancestors.empty())
-        throw InconsistentServerResponse(
-            qcl::format(L"Empty ancestors list when straightening ancestors of an Asset in Share %1%", shareId));
+        throw InconsistentServerResponse(qcl::format(
+            L"Empty ancestors list when straightening ancestors of an Asset in Share %1%", shareId));
     return IWayfoldApi::Share{shareId, asset.ancestors.front().id, asset.ancestors.front().name};
 }
 
 } // namespace
 
-// ---- Server messages ----------------------------------------------------------------------------------------
+// ---- Server messages
+// ----------------------------------------------------------------------------------------
 
 void CommandProcessor::retrieveAndProcessNextServerMessages()
 {
@@ -62,8 +63,7 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
                 QCL_LOG_TRACE(L"There is no server message to process");
                 return;
             }
-            QCL_LOG_TRACE(L"Processing server message #" << message->number << L" of type "
-                                                         << message->type);
+            QCL_LOG_TRACE(L"Processing server message #" << message->number << L" of type " << message->type);
             setSynchronising(true);
             if (!processServerMessage(*message))
             {
@@ -119,8 +119,8 @@ bool CommandProcessor::processShareCreatedServerMessage(const IWayfoldApi::Serve
         return true;
     if (!createLocalShare(*share))
         return false;
-    // A Share that the user just joined may already hold folders and documents; no message brings them, so the
-    // next cycle brings this Share down (the others keep their flags and are only straightened).
+    // A Share that the user just joined may already hold folders and documents; no message brings them, so
+    // the next cycle brings this Share down (the others keep their flags and are only straightened).
     setCloudDataSynchronised(false);
     return true;
 }
@@ -160,7 +160,8 @@ bool CommandProcessor::processFolderCreatedServerMessage(const IWayfoldApi::Serv
 {
     if (const Tree::Node* known = Tree::findNodeById(&tree(), message.assetId))
     {
-        QCL_LOG_DEBUG(L"Ignored server message: Folder " << message.assetId << L" is already known locally as "
+        QCL_LOG_DEBUG(L"Ignored server message: Folder " << message.assetId
+                                                         << L" is already known locally as "
                                                          << qcl::string::escaped(known->name(), L'"'));
         return true;
     }
@@ -234,7 +235,7 @@ std::optional<IWayfoldApi::Share> CommandProcessor::getShareProperties(const qcl
 }
 
 std::optional<IWayfoldApi::AssetProperties> CommandProcessor::getAssetProperties(const qcl::uint128& shareId,
-                                                                                const qcl::uint128& assetId)
+                                                                                 const qcl::uint128& assetId)
 {
     try
     {
@@ -245,7 +246,8 @@ std::optional<IWayfoldApi::AssetProperties> CommandProcessor::getAssetProperties
     catch (const url::NotFoundOrForbiddenError& error)
     {
         onServerAvailable();
-        QCL_LOG_INFO(L"Asset (" << shareId << L"/" << assetId << L") cannot be accessed: " << error.message());
+        QCL_LOG_INFO(L"Asset (" << shareId << L"/" << assetId << L") cannot be accessed: "
+                                << error.message());
         return std::nullopt;
     }
 }
@@ -270,7 +272,8 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
     return true;
 }
 
-// ---- Down-synchronisation -----------------------------------------------------------------------------------
+// ---- Down-synchronisation
+// -----------------------------------------------------------------------------------
 
 bool CommandProcessor::synchroniseCloudData()
 {
@@ -287,9 +290,9 @@ bool CommandProcessor::synchroniseCloudData()
         for (Tree::Node& child : tree().children())
         {
             Tree::Directory* directory = child.asDirectory();
-            if (directory && std::none_of(shares.begin(), shares.end(), [&](const IWayfoldApi::Share& share) {
-                    return share.shareId == directory->shareId();
-                }))
+            if (directory && std::none_of(shares.begin(), shares.end(),
+                                          [&](const IWayfoldApi::Share& share)
+                                          { return share.shareId == directory->shareId(); }))
                 directory->setSynchronised(true);
         }
 
@@ -320,8 +323,8 @@ void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
 {
     checkInterruption();
     setSynchronising(true);
-    QCL_LOG_DEBUG(L">>> Synchronising Share " << qcl::string::escaped(share.name, L'"') << L" (" << share.shareId
-                                              << L"/" << share.rootId << L")");
+    QCL_LOG_DEBUG(L">>> Synchronising Share " << qcl::string::escaped(share.name, L'"') << L" ("
+                                              << share.shareId << L"/" << share.rootId << L")");
     Ancestors ancestors{{share.rootId, share.name}};
     if (straightenAncestors(share, ancestors).retry)
         throw StoppedSynchronisation();
@@ -332,8 +335,8 @@ void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
         if (Tree::Directory* synchronised = tree().findChildById(share.shareId))
             synchronised->setSynchronised(true);
     }
-    QCL_LOG_DEBUG(L"<<< Synchronised Share " << qcl::string::escaped(share.name, L'"') << L" (" << share.shareId
-                                             << L"/" << share.rootId << L")");
+    QCL_LOG_DEBUG(L"<<< Synchronised Share " << qcl::string::escaped(share.name, L'"') << L" ("
+                                             << share.shareId << L"/" << share.rootId << L")");
 }
 
 void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors)
@@ -345,8 +348,8 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {
-        QCL_LOG_INFO(L"Folder (" << share.shareId << L"/" << ancestors.back().id
-                                 << L") cannot be accessed: " << error.message());
+        QCL_LOG_INFO(L"Folder (" << share.shareId << L"/" << ancestors.back().id << L") cannot be accessed: "
+                                 << error.message());
     }
     onServerAvailable();
 
@@ -355,7 +358,8 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
         checkInterruption();
         if (child.type == IWayfoldApi::Asset::Folder)
         {
-            if (std::any_of(ancestors.begin(), ancestors.end(), [&](const auto& a) { return a.id == child.assetId; }))
+            if (std::any_of(ancestors.begin(), ancestors.end(),
+                            [&](const auto& a) { return a.id == child.assetId; }))
             {
                 QCL_LOG_ERROR(L"Folder (" << share.shareId << L"/" << child.assetId
                                           << L") is listed among its own ancestors");
@@ -371,10 +375,10 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
         }
         else if (child.type == IWayfoldApi::Asset::Document)
         {
-            QCL_LOG_DEBUG(L"Synchronising Document " << qcl::string::escaped(child.name, L'"') << L" ("
-                                                     << share.shareId << L"/" << child.assetId << L")"
-                                                     << L", Status = " << static_cast<int>(child.status)
-                                                     << L", Content Version Number = " << child.contentVersion);
+            QCL_LOG_DEBUG(L"Synchronising Document "
+                          << qcl::string::escaped(child.name, L'"') << L" (" << share.shareId << L"/"
+                          << child.assetId << L")" << L", Status = " << static_cast<int>(child.status)
+                          << L", Content Version Number = " << child.contentVersion);
             IWayfoldApi::AssetProperties document;
             static_cast<IWayfoldApi::Asset&>(document) = child;
             document.ancestors = ancestors;
@@ -385,7 +389,8 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
     }
 }
 
-bool CommandProcessor::synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset)
+bool CommandProcessor::synchroniseDocument(const IWayfoldApi::Share& share,
+                                           const IWayfoldApi::AssetProperties& asset)
 {
     const Straightened place = straightenDocument(share, asset);
     if (place.retry)
@@ -393,12 +398,12 @@ bool CommandProcessor::synchroniseDocument(const IWayfoldApi::Share& share, cons
     if (place.file && place.file->versionNumber() >= asset.contentVersion)
     {
         QCL_LOG_DEBUG(L"Local Document version number " << place.file->versionNumber()
-                                                        << L" is the same as version number " << asset.contentVersion
-                                                        << L" on server");
+                                                        << L" is the same as version number "
+                                                        << asset.contentVersion << L" on server");
         return true;
     }
-    return downloadFile(*place.directory, asset, place.file ? place.file->name() : asset.name, asset.contentVersion,
-                        place.file);
+    return downloadFile(*place.directory, asset, place.file ? place.file->name() : asset.name,
+                        asset.contentVersion, place.file);
 }
 
 CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayfoldApi::Share& share,
@@ -420,9 +425,9 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
         }
     }
     if (directory->assetId() != ancestors.front().id)
-        throw InconsistentServerResponse(
-            qcl::format(L"Root Folder ID %3% returned by server doesn't match root Folder ID %2% of Share %1%",
-                        share.shareId, directory->assetId(), ancestors.front().id));
+        throw InconsistentServerResponse(qcl::format(
+            L"Root Folder ID %3% returned by server doesn't match root Folder ID %2% of Share %1%",
+            share.shareId, directory->assetId(), ancestors.front().id));
 
     CheckedPaths checked{{&tree(), tree().name()}};
     auto path = checkIfDatabaseMatchesFileSystem(*directory, checked);
@@ -482,9 +487,9 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 }
                 catch (const Tree::DuplicatedLocalIdError& error)
                 {
-                    QCL_LOG_ERROR(L"The newly created directory '" << qcl::string::escaped(newPath)
-                                                                   << L"' which maps to Asset " << ancestor.id
-                                                                   << L" cannot join the tree: " << error.message());
+                    QCL_LOG_ERROR(L"The newly created directory '"
+                                  << qcl::string::escaped(newPath) << L"' which maps to Asset " << ancestor.id
+                                  << L" cannot join the tree: " << error.message());
                     result.retry = true;
                     return result;
                 }
@@ -497,8 +502,8 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             }
             Tree::Directory* existing = node->asDirectory();
             if (!existing)
-                throw InconsistentServerResponse(qcl::format(L"In Share %1%, the Asset %2% is not a Folder",
-                                                             share.shareId, ancestor.id));
+                throw InconsistentServerResponse(
+                    qcl::format(L"In Share %1%, the Asset %2% is not a Folder", share.shareId, ancestor.id));
             const auto existingPath = checkIfDatabaseMatchesFileSystem(*existing, checked);
             if (!existingPath)
             {
@@ -527,8 +532,9 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 }
                 if (newPath != *existingPath)
                     QCL_LOG_DEBUG((moved ? L"Moved Directory '" : L"Renamed Directory '")
-                                  << qcl::string::escaped(*existingPath) << L"' to '" << qcl::string::escaped(newPath)
-                                  << L"' in order to match Folder " << ancestor.id);
+                                  << qcl::string::escaped(*existingPath) << L"' to '"
+                                  << qcl::string::escaped(newPath) << L"' in order to match Folder "
+                                  << ancestor.id);
                 checked.clear();
                 checked.emplace(&tree(), tree().name());
             }
@@ -614,14 +620,15 @@ Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& sh
         auto& added = static_cast<Tree::Directory&>(addLocalNode(tree(), std::move(directory)));
         remover.dismiss();
         QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(path) << L"' to match Share "
-                                            << qcl::string::escaped(share.name, L'"') << L" (" << share.shareId
-                                            << L")");
+                                            << qcl::string::escaped(share.name, L'"') << L" ("
+                                            << share.shareId << L")");
         return &added;
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
-        QCL_LOG_ERROR(L"Cannot create Wayfold duplicate Share " << qcl::string::escaped(share.name, L'"') << L" ("
-                                                               << share.shareId << L"): " << error.message());
+        QCL_LOG_ERROR(L"Cannot create Wayfold duplicate Share " << qcl::string::escaped(share.name, L'"')
+                                                                << L" (" << share.shareId << L"): "
+                                                                << error.message());
     }
     catch (const qcl::SystemError& error)
     {
@@ -646,15 +653,16 @@ Tree::Node& CommandProcessor::addLocalNode(Tree::Directory& parent, std::unique_
     catch (const Tree::DuplicatedLocalIdError&)
     {
     }
-    // The item just made on disk carries this id, so another node that claims it describes an item that is gone
-    // (its id was reused).
+    // The item just made on disk carries this id, so another node that claims it describes an item that is
+    // gone (its id was reused).
     if (!dropStaleNodesOfLocalId(localId))
         throw Tree::DuplicatedLocalIdError(spare.get());
     return parent.addChild(std::move(spare));
 }
 
 bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldApi::Asset& asset,
-                                    const std::wstring& name, std::uint64_t versionNumber, Tree::File* existing)
+                                    const std::wstring& name, std::uint64_t versionNumber,
+                                    Tree::File* existing)
 {
     stopScannerBeforeLocalChange();
     Tree::Directory& share = shareOf(directory);
@@ -671,11 +679,13 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             if (facts.localId != existing->localId() || facts.size != existing->size() ||
                 facts.lastModificationTime != existing->lastModificationTime())
             {
-                // The local file holds an edit that the next snapshot sends; the server keeps its own version.
+                // The local file holds an edit that the next snapshot sends; the server keeps its own
+                // version.
                 const std::wstring reason = L"The local file has changes that are not sent yet";
-                QCL_LOG_INFO(L"Did not download Document " << qcl::string::escaped(name, L'"') << L" ("
-                                                           << asset.shareId << L"/" << asset.assetId << L") over '"
-                                                           << qcl::string::escaped(oldPath) << L"': " << reason);
+                QCL_LOG_INFO(L"Did not download Document "
+                             << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
+                             << asset.assetId << L") over '" << qcl::string::escaped(oldPath) << L"': "
+                             << reason);
                 mCallback.onLocalUpdateBlocked(*existing, share, reason);
                 return false;
             }
@@ -690,14 +700,16 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         createUniqueFile(download, directoryPath, downloadFileName(asset.assetId), GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_ATTRIBUTE_HIDDEN);
         bool placed = false;
-        auto remover = qcl::scope::makeGuard([&] {
-            download.close();
-            if (!placed)
-                win32::deleteFile(downloadPath);
-        });
+        auto remover = qcl::scope::makeGuard(
+            [&]
+            {
+                download.close();
+                if (!placed)
+                    win32::deleteFile(downloadPath);
+            });
 
-        QCL_LOG_DEBUG(L"Downloading Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
-                                               << asset.assetId << L")");
+        QCL_LOG_DEBUG(L"Downloading Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
+                                               << L"/" << asset.assetId << L")");
         mApi.downloadContent({asset.shareId, asset.assetId}, download.get());
         onServerAvailable();
         qcl::File::flush(download.get());
@@ -705,8 +717,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         const FileFacts facts = readFileFacts(download.get(), downloadPath);
         download.close();
 
-        // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner,
-        // while a visible download file is never uploaded.
+        // Visible first, then in place: a hidden file at the document's path would look deleted to the
+        // scanner, while a visible download file is never uploaded.
         win32::setFileAttributes(downloadPath, FILE_ATTRIBUTE_NORMAL);
         Tree::File* file = nullptr;
         if (existing)
@@ -726,16 +738,16 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         {
             const std::wstring localName = moveFile(downloadPath, directoryPath, name);
             placed = true;
-            auto created =
-                std::make_unique<Tree::File>(facts.localId, localName, facts.size, facts.lastModificationTime);
+            auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
+                                                        facts.lastModificationTime);
             created->setShareId(asset.shareId);
             created->setAssetId(asset.assetId);
             created->setVersionNumber(versionNumber);
             file = addLocalNode(directory, std::move(created)).asFile();
         }
-        QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
-                                             << asset.assetId << L") as '" << qcl::string::escaped(localPathOf(*file))
-                                             << L"'");
+        QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
+                                             << L"/" << asset.assetId << L") as '"
+                                             << qcl::string::escaped(localPathOf(*file)) << L"'");
         mCallback.onDocumentDownloaded(*file, share);
         return true;
     }

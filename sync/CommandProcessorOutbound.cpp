@@ -52,11 +52,11 @@ void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {
-        // An unmounted or replaced folder looks like this; removing every Share on the server would be the worst
-        // possible answer to it.
-        QCL_LOG_ERROR(L"Ignored a snapshot of '" << qcl::string::escaped(snapshot->name())
-                                                 << L"' that holds no Share while " << knownShares
-                                                 << L" Shares are known: the folder may be missing or replaced");
+        // An unmounted or replaced folder looks like this; removing every Share on the server would be the
+        // worst possible answer to it.
+        QCL_LOG_ERROR(L"Ignored a snapshot of '"
+                      << qcl::string::escaped(snapshot->name()) << L"' that holds no Share while "
+                      << knownShares << L" Shares are known: the folder may be missing or replaced");
         return;
     }
     try
@@ -99,7 +99,8 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
         catch (const Tree::DuplicatedLocalIdError& error)
         {
             QCL_LOG_WARN(error.message());
-            // The node of the error may be gone with an addition that was undone: the id is read from the text.
+            // The node of the error may be gone with an addition that was undone: the id is read from the
+            // text.
             const auto localId = localIdOf(error);
             const bool dropped = localId && dropStaleNodesOfLocalId(*localId);
             if (!dropped)
@@ -165,14 +166,16 @@ std::optional<qcl::uint128> CommandProcessor::findUnrecordedAsset(const qcl::uin
     for (const IWayfoldApi::Asset& asset : children->second)
         if (asset.type == type && asset.name == name && !Tree::findNodeById(&tree(), asset.assetId))
         {
-            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(name, L'\'') << L" (" << shareId << L"/"
-                                                     << asset.assetId << L") that no local item described yet");
+            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(name, L'\'') << L" (" << shareId
+                                                     << L"/" << asset.assetId
+                                                     << L") that no local item described yet");
             return asset.assetId;
         }
     return std::nullopt;
 }
 
-bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const
+bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist,
+                                     const std::wstring& name) const
 {
     return blacklist && std::regex_match(name, *blacklist);
 }
@@ -252,17 +255,19 @@ void CommandProcessor::onShareRemoved(Tree::Directory* oldSharePointer)
     catch (const url::NotFoundOrForbiddenError& error)
     {
         onServerAvailable();
-        QCL_LOG_ERROR(L"Cannot delete Wayfold Share " << quoted(oldShare.name()) << L" (" << oldShare.shareId()
-                                                      << L"): " << error.message());
+        QCL_LOG_ERROR(L"Cannot delete Wayfold Share " << quoted(oldShare.name()) << L" ("
+                                                      << oldShare.shareId() << L"): " << error.message());
     }
     catch (...)
     {
-        rethrowWithContext(qcl::format(L"Cannot delete Share '%1%' (%2%)", oldShare.name(), oldShare.shareId()));
+        rethrowWithContext(
+            qcl::format(L"Cannot delete Share '%1%' (%2%)", oldShare.name(), oldShare.shareId()));
     }
     oldShare.detach();
 }
 
-void CommandProcessor::onNodeRenamed(Tree::Directory* oldSharePointer, Tree::Node* oldNodePointer, Tree::Node* newNodePointer)
+void CommandProcessor::onNodeRenamed(Tree::Directory* oldSharePointer, Tree::Node* oldNodePointer,
+                                     Tree::Node* newNodePointer)
 {
     Tree::Directory& oldShare = *oldSharePointer;
     Tree::Node& oldNode = *oldNodePointer;
@@ -293,7 +298,8 @@ void CommandProcessor::onNodeRenamed(Tree::Directory* oldSharePointer, Tree::Nod
     }
 }
 
-void CommandProcessor::onNodeMoved(Tree::Directory* oldSharePointer, Tree::Node* oldNodePointer, Tree::Node* /*newNode*/, Tree::Directory* oldDestinationPointer)
+void CommandProcessor::onNodeMoved(Tree::Directory* oldSharePointer, Tree::Node* oldNodePointer,
+                                   Tree::Node* /*newNode*/, Tree::Directory* oldDestinationPointer)
 {
     Tree::Directory& oldShare = *oldSharePointer;
     Tree::Node& oldNode = *oldNodePointer;
@@ -308,10 +314,10 @@ void CommandProcessor::onNodeMoved(Tree::Directory* oldSharePointer, Tree::Node*
     }
     catch (url::Error& error)
     {
-        error.prependMessage(qcl::format(L"Cannot move Asset '%1%' %2% from Folder '%3%' (%4%) to Folder '%5%' (%6%)",
-                                         oldNode.name(), idsOf(oldNode), oldNode.parent()->name(),
-                                         oldNode.parent()->assetId(), oldDestination.name(),
-                                         oldDestination.assetId()));
+        error.prependMessage(
+            qcl::format(L"Cannot move Asset '%1%' %2% from Folder '%3%' (%4%) to Folder '%5%' (%6%)",
+                        oldNode.name(), idsOf(oldNode), oldNode.parent()->name(), oldNode.parent()->assetId(),
+                        oldDestination.name(), oldDestination.assetId()));
         QCL_LOG_INFO(error.message());
         if (!isRefusal(error))
             throw;
@@ -326,7 +332,9 @@ void CommandProcessor::onNodeMoved(Tree::Directory* oldSharePointer, Tree::Node*
     }
 }
 
-Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePointer, Tree::Directory* newDirectoryPointer, Tree::Directory* oldDestinationPointer)
+Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePointer,
+                                                    Tree::Directory* newDirectoryPointer,
+                                                    Tree::Directory* oldDestinationPointer)
 {
     Tree::Directory& oldShare = *oldSharePointer;
     Tree::Directory& newDirectory = *newDirectoryPointer;
@@ -340,11 +348,12 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
     setSynchronising(true);
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(), newDirectory.name(),
-                                                    IWayfoldApi::Asset::Folder);
+        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
+                                                    newDirectory.name(), IWayfoldApi::Asset::Folder);
         const qcl::uint128 folderId =
-            unrecorded ? *unrecorded
-                       : mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
+            unrecorded
+                ? *unrecorded
+                : mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
         onServerAvailable();
         auto directory = std::make_unique<Tree::Directory>(newDirectory.localId(), newDirectory.name());
         directory->setShareId(oldShare.shareId());
@@ -354,18 +363,21 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
     }
     catch (const url::Error& error)
     {
-        QCL_LOG_ERROR(qcl::format(L"Cannot create Folder %1% in Folder %2% %3%: %4%", quoted(newDirectory.name()),
-                                  quoted(oldDestination.name()), idsOf(oldDestination), error.message()));
+        QCL_LOG_ERROR(qcl::format(L"Cannot create Folder %1% in Folder %2% %3%: %4%",
+                                  quoted(newDirectory.name()), quoted(oldDestination.name()),
+                                  idsOf(oldDestination), error.message()));
         if (!isRefusal(error))
-            rethrowWithContext(qcl::format(L"Cannot create Folder '%1%' in Folder '%2%' %3%", newDirectory.name(),
-                                           oldDestination.name(), idsOf(oldDestination)));
+            rethrowWithContext(qcl::format(L"Cannot create Folder '%1%' in Folder '%2%' %3%",
+                                           newDirectory.name(), oldDestination.name(),
+                                           idsOf(oldDestination)));
         onServerAvailable();
         mCallback.onFolderCreationFailed(newDirectory.name(), oldDestination.name(), error.message());
         return nullptr;
     }
 }
 
-void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File* newFilePointer, Tree::Directory* oldDestinationPointer)
+void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File* newFilePointer,
+                                   Tree::Directory* oldDestinationPointer)
 {
     Tree::Directory& oldShare = *oldSharePointer;
     Tree::File& newFile = *newFilePointer;
@@ -378,7 +390,8 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     }
     if (isDownloadFileName(newFile.name()))
     {
-        QCL_LOG_DEBUG(qcl::format(L"Ignored the download left by an interrupted run '%1%'", localPathOf(newFile)));
+        QCL_LOG_DEBUG(
+            qcl::format(L"Ignored the download left by an interrupted run '%1%'", localPathOf(newFile)));
         return;
     }
     if (!canBeUploaded(newFile))
@@ -387,8 +400,8 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     Tree::File* file = nullptr;
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(), newFile.name(),
-                                                    IWayfoldApi::Asset::Document);
+        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
+                                                    newFile.name(), IWayfoldApi::Asset::Document);
         const qcl::uint128 documentId =
             unrecorded ? *unrecorded
                        : mApi.createDocument(newFile.name(), {oldShare.shareId(), oldDestination.assetId()});
@@ -402,11 +415,12 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     }
     catch (const url::Error& error)
     {
-        QCL_LOG_ERROR(qcl::format(L"Cannot create Document %1% in Folder %2% %3%: %4%", quoted(newFile.name()),
-                                  quoted(oldDestination.name()), idsOf(oldDestination), error.message()));
+        QCL_LOG_ERROR(qcl::format(L"Cannot create Document %1% in Folder %2% %3%: %4%",
+                                  quoted(newFile.name()), quoted(oldDestination.name()),
+                                  idsOf(oldDestination), error.message()));
         if (!isRefusal(error))
-            rethrowWithContext(qcl::format(L"Cannot create Document '%1%' in Folder '%2%' %3%", newFile.name(),
-                                           oldDestination.name(), idsOf(oldDestination)));
+            rethrowWithContext(qcl::format(L"Cannot create Document '%1%' in Folder '%2%' %3%",
+                                           newFile.name(), oldDestination.name(), idsOf(oldDestination)));
         onServerAvailable();
         mCallback.onDocumentCreationFailed(newFile.name(), oldDestination.name(), error.message());
         return;
@@ -417,12 +431,13 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     }
     catch (...)
     {
-        rethrowWithContext(qcl::format(L"Cannot upload contents to Document '%1%' (%2%)", file->name(),
-                                       file->assetId()));
+        rethrowWithContext(
+            qcl::format(L"Cannot upload contents to Document '%1%' (%2%)", file->name(), file->assetId()));
     }
 }
 
-void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::File* oldFilePointer, Tree::File* newFilePointer)
+void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::File* oldFilePointer,
+                                      Tree::File* newFilePointer)
 {
     Tree::Directory& oldShare = *oldSharePointer;
     Tree::File& oldFile = *oldFilePointer;
@@ -466,7 +481,8 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
     oldNode.detach();
 }
 
-// ---- Upload ------------------------------------------------------------------------------------------------
+// ---- Upload
+// ------------------------------------------------------------------------------------------------
 
 HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
 {
@@ -477,15 +493,17 @@ HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
         const FileFacts facts = readFileFacts(handle.get(), path);
         if (facts.localId != file.localId())
         {
-            QCL_LOG_DEBUG(L"File '" << qcl::string::escaped(path) << L"' has ID " << Tree::formatLocalId(facts.localId)
-                                    << L" instead of expected ID " << Tree::formatLocalId(file.localId()));
+            QCL_LOG_DEBUG(L"File '" << qcl::string::escaped(path) << L"' has ID "
+                                    << Tree::formatLocalId(facts.localId) << L" instead of expected ID "
+                                    << Tree::formatLocalId(file.localId()));
             return INVALID_HANDLE_VALUE;
         }
         if (mMaxUploadSize != 0 && facts.size > mMaxUploadSize)
         {
-            QCL_LOG_TRACE(L"File '" << qcl::string::escaped(path) << L"' is too big to be uploaded: its size ("
-                                    << facts.size << L" bytes) exceeds the maximum uploadable size ("
-                                    << mMaxUploadSize << L" bytes)");
+            QCL_LOG_TRACE(L"File '" << qcl::string::escaped(path)
+                                    << L"' is too big to be uploaded: its size (" << facts.size
+                                    << L" bytes) exceeds the maximum uploadable size (" << mMaxUploadSize
+                                    << L" bytes)");
             mCallback.onFileTooBig(path, facts.size, mMaxUploadSize);
             return INVALID_HANDLE_VALUE;
         }
@@ -510,9 +528,10 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
     if (!handle)
         return;
     const std::wstring path = localPathOf(snapshotFile);
-    auto report = [&](const std::exception& error) {
-        return qcl::format(L"Cannot upload Document %1% %2% in Share %3%: %4%", quoted(file.name()), idsOf(file),
-                           quoted(share.name()), reasonOf(error));
+    auto report = [&](const std::exception& error)
+    {
+        return qcl::format(L"Cannot upload Document %1% %2% in Share %3%: %4%", quoted(file.name()),
+                           idsOf(file), quoted(share.name()), reasonOf(error));
     };
     try
     {

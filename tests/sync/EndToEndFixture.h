@@ -1,6 +1,6 @@
 #pragma once
-// Two Devices of one user, each an engine with its own folder and "Data" file, against one fake Wayfold server
-// over HTTP on loopback. A third REST client (the probe) looks at the server as the user sees it.
+// Two Devices of one user, each an engine with its own folder and "Data" file, against one fake Wayfold
+// server over HTTP on loopback. A third REST client (the probe) looks at the server as the user sees it.
 
 #include "EngineHarness.h"
 #include "support/FakeWayfoldServer.h"
@@ -177,7 +177,8 @@ protected:
     }
 
     // The asset at a "/"-separated path below a Share's root folder.
-    std::optional<dwl::IWayfoldApi::Asset> serverAsset(const std::wstring& shareName, const std::wstring& path)
+    std::optional<dwl::IWayfoldApi::Asset> serverAsset(const std::wstring& shareName,
+                                                       const std::wstring& path)
     {
         const auto share = serverShare(shareName);
         if (!share)

@@ -1,7 +1,8 @@
 #pragma once
 // One synchronisation engine as the application wires it, for tests: a Wayfold folder, its "Data" file, the
-// tree, the scanner with its folder monitor, and the command processor, talking to a Wayfold server through the
-// REST client (or any IWayfoldApi). The callback records what the engine reports, so tests can wait on it.
+// tree, the scanner with its folder monitor, and the command processor, talking to a Wayfold server through
+// the REST client (or any IWayfoldApi). The callback records what the engine reports, so tests can wait on
+// it.
 
 #include "api/WayfoldApi.h"
 #include "compat/FileNameText.h"
@@ -92,7 +93,8 @@ public:
     // The folder must exist. `deviceId` is the one a previous run registered (nil: none yet).
     Engine(dwl::IWayfoldApi& api, const std::filesystem::path& folder, const std::filesystem::path& dataFile,
            const EngineSettings& settings, const qcl::uint128& deviceId = {})
-        : mApi(api), mFolder(compat::fileNameToUtf16(folder.string())), mProcessor(api, *this), mDeviceId(deviceId)
+        : mApi(api), mFolder(compat::fileNameToUtf16(folder.string())), mProcessor(api, *this),
+          mDeviceId(deviceId)
     {
         mSerializer.open(compat::fileNameToUtf16(dataFile.string()));
         mTree = mSerializer.loadTree();
@@ -113,14 +115,17 @@ public:
         mProcessor.setMaxUploadSize(settings.maxUploadSize);
         mProcessor.setDocumentBlacklist(settings.documentBlacklist);
         mProcessor.setFolderBlacklist(settings.folderBlacklist);
-        mProcessor.setErrorCallback([this](qcl::NamedThread*) { reports.add("threadError", qcl::currentExceptionMessage()); });
+        mProcessor.setErrorCallback([this](qcl::NamedThread*)
+                                    { reports.add("threadError", qcl::currentExceptionMessage()); });
 
         mScanner.setQuietTime(settings.quietTime);
-        mScanner.setSnapshotCallback([this](dwl::Tree::Directory* root) {
-            std::unique_ptr<dwl::Tree::Node> copy = root->clone();
-            mProcessor.postSnapshot(std::unique_ptr<dwl::Tree::Directory>(copy.release()->asDirectory()));
-            ++mSnapshots;
-        });
+        mScanner.setSnapshotCallback(
+            [this](dwl::Tree::Directory* root)
+            {
+                std::unique_ptr<dwl::Tree::Node> copy = root->clone();
+                mProcessor.postSnapshot(std::unique_ptr<dwl::Tree::Directory>(copy.release()->asDirectory()));
+                ++mSnapshots;
+            });
     }
 
     ~Engine() { stop(); }
@@ -162,7 +167,10 @@ private:
     {
         reports.add("onFileTooBig", path);
     }
-    void onServerUnavailable(const url::Error& error) override { reports.add("onServerUnavailable", error.message()); }
+    void onServerUnavailable(const url::Error& error) override
+    {
+        reports.add("onServerUnavailable", error.message());
+    }
     void onServerAvailable() override { reports.add("onServerAvailable"); }
     void setSynchronising(bool synchronising) override { mSynchronising = synchronising; }
     void setNextServerMessageNumber(std::uint64_t number) override
@@ -182,11 +190,13 @@ private:
     {
         reports.add("onFolderDownloadFailed", name);
     }
-    void onLocalRemovalFailed(const dwl::Tree::Node& node, const dwl::Tree::Directory&, const std::wstring&) override
+    void onLocalRemovalFailed(const dwl::Tree::Node& node, const dwl::Tree::Directory&,
+                              const std::wstring&) override
     {
         reports.add("onLocalRemovalFailed", node.name());
     }
-    void onLocalUpdateBlocked(const dwl::Tree::Node& node, const dwl::Tree::Directory&, const std::wstring&) override
+    void onLocalUpdateBlocked(const dwl::Tree::Node& node, const dwl::Tree::Directory&,
+                              const std::wstring&) override
     {
         reports.add("onLocalUpdateBlocked", node.name());
     }
@@ -202,7 +212,8 @@ private:
     {
         reports.add("onShareCreationFailed", name);
     }
-    void onDocumentUploadFailed(const dwl::Tree::File& file, const dwl::Tree::Directory&, const std::wstring&) override
+    void onDocumentUploadFailed(const dwl::Tree::File& file, const dwl::Tree::Directory&,
+                                const std::wstring&) override
     {
         reports.add("onDocumentUploadFailed", file.name());
     }

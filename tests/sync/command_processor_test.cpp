@@ -34,9 +34,8 @@ public:
     }
 
     std::function<qcl::uint128()> onRegisterDevice = [] { return qcl::uint128::fromHalves(0, 7); };
-    std::function<std::optional<ServerMessage>(std::uint64_t)> onGetServerMessage = [](std::uint64_t) {
-        return std::optional<ServerMessage>();
-    };
+    std::function<std::optional<ServerMessage>(std::uint64_t)> onGetServerMessage = [](std::uint64_t)
+    { return std::optional<ServerMessage>(); };
     std::vector<Share> shares;
 
     void setMustCloseSocket(bool) override {}
@@ -50,8 +49,14 @@ public:
         return {qcl::uint128::fromHalves(1, mNextId), qcl::uint128::fromHalves(2, mNextId)};
     }
     void removeShare(const qcl::uint128&) override { unexpected("removeShare"); }
-    qcl::uint128 createFolder(const std::wstring&, const dwl::IdPair&) override { unexpected("createFolder"); }
-    qcl::uint128 createDocument(const std::wstring&, const dwl::IdPair&) override { unexpected("createDocument"); }
+    qcl::uint128 createFolder(const std::wstring&, const dwl::IdPair&) override
+    {
+        unexpected("createFolder");
+    }
+    qcl::uint128 createDocument(const std::wstring&, const dwl::IdPair&) override
+    {
+        unexpected("createDocument");
+    }
     std::uint64_t uploadContent(const dwl::IdPair&, HANDLE) override { unexpected("uploadContent"); }
     void downloadContent(const dwl::IdPair&, HANDLE) override { unexpected("downloadContent"); }
     void renameDocument(const dwl::IdPair&, const std::wstring&) override { unexpected("renameDocument"); }
@@ -66,7 +71,10 @@ public:
     AssetProperties getAssetProperties(const dwl::IdPair&) override { unexpected("getAssetProperties"); }
     Share getShareProperties(const qcl::uint128&) override { unexpected("getShareProperties"); }
     std::vector<Share> getShares() override { return record("getShares"), shares; }
-    std::vector<Asset> getChildren(const dwl::IdPair&) override { return record("getChildren"), std::vector<Asset>(); }
+    std::vector<Asset> getChildren(const dwl::IdPair&) override
+    {
+        return record("getChildren"), std::vector<Asset>();
+    }
 
 private:
     void record(const std::string& call)
@@ -93,7 +101,10 @@ public:
     std::function<void()> onStartScanner = [] {};
 
     void onDeviceRegistered(const qcl::uint128&) override { reports.add("onDeviceRegistered"); }
-    void onFileTooBig(const std::wstring& path, std::uint64_t, std::uint64_t) override { reports.add("onFileTooBig", path); }
+    void onFileTooBig(const std::wstring& path, std::uint64_t, std::uint64_t) override
+    {
+        reports.add("onFileTooBig", path);
+    }
     void onServerUnavailable(const url::Error&) override { reports.add("onServerUnavailable"); }
     void onServerAvailable() override { reports.add("onServerAvailable"); }
     void setSynchronising(bool) override {}
@@ -104,12 +115,21 @@ public:
     void onDocumentDownloaded(const dwl::Tree::File&, const dwl::Tree::Directory&) override {}
     void onDocumentDownloadFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
     void onFolderDownloadFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
-    void onLocalRemovalFailed(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override {}
-    void onLocalUpdateBlocked(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override {}
+    void onLocalRemovalFailed(const dwl::Tree::Node&, const dwl::Tree::Directory&,
+                              const std::wstring&) override
+    {
+    }
+    void onLocalUpdateBlocked(const dwl::Tree::Node&, const dwl::Tree::Directory&,
+                              const std::wstring&) override
+    {
+    }
     void onDocumentCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
     void onFolderCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
     void onShareCreationFailed(const std::wstring&, const std::wstring&) override {}
-    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override {}
+    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&,
+                                const std::wstring&) override
+    {
+    }
     void startScanner() override
     {
         reports.add("startScanner");
@@ -126,8 +146,8 @@ protected:
         folder = compat::fileNameToUtf16(scratch.path());
         tree = std::make_unique<dwl::Tree::Directory>(qcl::file::getFileId(folder), folder);
         processor.setTree(*tree);
-        processor.setErrorCallback(
-            [this](qcl::NamedThread*) { callback.reports.add("threadError", qcl::currentExceptionMessage()); });
+        processor.setErrorCallback([this](qcl::NamedThread*)
+                                   { callback.reports.add("threadError", qcl::currentExceptionMessage()); });
     }
 
     ~CommandProcessorTest() override { processor.stop(); }
@@ -162,7 +182,8 @@ private:
 TEST_F(CommandProcessorTest, OfTwoWaitingSnapshotsOnlyTheNewerIsProcessed)
 {
     // Both arrive while the thread starts the scanner, before it waits.
-    callback.onStartScanner = [&] {
+    callback.onStartScanner = [&]
+    {
         processor.postSnapshot(snapshotWith({L"Older"}));
         processor.postSnapshot(snapshotWith({L"Newer"}));
     };
@@ -189,7 +210,8 @@ TEST_F(CommandProcessorTest, ANewDeviceStartsFromMessageZeroAndBringsEveryShareD
 {
     const std::wstring sharePath = folder + L"/Docs";
     std::filesystem::create_directories(scratch / "Docs");
-    auto& share = tree->addChild(std::make_unique<dwl::Tree::Directory>(qcl::file::getFileId(sharePath), L"Docs"));
+    auto& share =
+        tree->addChild(std::make_unique<dwl::Tree::Directory>(qcl::file::getFileId(sharePath), L"Docs"));
     share.setShareId(qcl::uint128::fromHalves(1, 1));
     share.setAssetId(qcl::uint128::fromHalves(2, 1));
     share.setSynchronised(true);
@@ -217,7 +239,8 @@ TEST_F(CommandProcessorTest, AServerOutageIsReportedOnceAndItsEndOnce)
     processor.setFirstSnapshotAwaited(false);
     processor.setPollingInterval(5ms);
     std::atomic<int> failures{0};
-    api.onGetServerMessage = [&](std::uint64_t) -> std::optional<dwl::IWayfoldApi::ServerMessage> {
+    api.onGetServerMessage = [&](std::uint64_t) -> std::optional<dwl::IWayfoldApi::ServerMessage>
+    {
         if (++failures <= 5)
             throw url::NetworkError(7, L"Cannot GET messages");
         return std::nullopt;
@@ -242,7 +265,8 @@ TEST_F(CommandProcessorTest, ADuplicatedLocalIdDropsTheNodeWhoseItemIsGoneAndKee
     share.addChild(std::make_unique<dwl::Tree::File>(realId, L"ghost.txt", 1, 1));
     share.addChild(std::make_unique<dwl::Tree::File>(realId, L"real.txt", 4, 1));
 
-    auto snapshotOfDisk = [&] {
+    auto snapshotOfDisk = [&]
+    {
         auto root = std::make_unique<dwl::Tree::Directory>(tree->localId(), folder);
         auto& docs = root->addChild(std::make_unique<dwl::Tree::Directory>(share.localId(), L"Docs"));
         docs.addChild(std::make_unique<dwl::Tree::File>(realId, L"real.txt", 4, 1));

@@ -71,8 +71,8 @@ protected:
     void startChild()
     {
         ASSERT_EQ(mChild, 0);
-        const std::string spec = server.baseUrl() + "\n" + one.folder.string() + "\n" + one.dataFile.string() +
-                                 "\n" + (scratch / "device-id");
+        const std::string spec = server.baseUrl() + "\n" + one.folder.string() + "\n" +
+                                 one.dataFile.string() + "\n" + (scratch / "device-id");
         std::vector<std::string> variables{"WAYFOLD_CRASH_CHILD=" + spec};
         for (char** variable = environ; *variable; ++variable)
             if (std::string(*variable).rfind("WAYFOLD_CRASH_CHILD=", 0) != 0)
@@ -122,10 +122,17 @@ protected:
     // Every visible file below the folder, by relative path, with its content.
     std::map<std::string, std::string> localFiles()
     {
+        // The child may change the folder meanwhile: what vanishes is skipped, the next poll sees the rest.
         std::map<std::string, std::string> files;
-        for (const auto& entry : fs::recursive_directory_iterator(one.folder))
-            if (entry.is_regular_file() && !(win32Attributes(entry.path()) & FILE_ATTRIBUTE_HIDDEN))
-                files[fs::relative(entry.path(), one.folder).string()] = *readFile(entry.path());
+        std::error_code error;
+        for (fs::recursive_directory_iterator entry(one.folder, error), end; !error && entry != end;
+             entry.increment(error))
+        {
+            const auto content = readFile(entry->path());
+            if (entry->is_regular_file(error) && content &&
+                !(win32Attributes(entry->path()) & FILE_ATTRIBUTE_HIDDEN))
+                files[entry->path().lexically_relative(one.folder).string()] = *content;
+        }
         return files;
     }
 
@@ -139,16 +146,18 @@ protected:
     {
         std::map<std::string, std::string> files;
         std::function<void(const dwl::IWayfoldApi::Share&, const qcl::uint128&, const std::string&)> walk =
-            [&](const auto& share, const qcl::uint128& folder, const std::string& prefix) {
-                for (const auto& child : probe.getChildren({share.shareId, folder}))
-                {
-                    const std::string path = prefix + "/" + qcl::string::utf16ToUtf8(child.name);
-                    if (child.type == dwl::IWayfoldApi::Asset::Folder)
-                        walk(share, child.assetId, path);
-                    else
-                        files[path] = server.content(idText(child.assetId), child.contentVersion).value_or("<none>");
-                }
-            };
+            [&](const auto& share, const qcl::uint128& folder, const std::string& prefix)
+        {
+            for (const auto& child : probe.getChildren({share.shareId, folder}))
+            {
+                const std::string path = prefix + "/" + qcl::string::utf16ToUtf8(child.name);
+                if (child.type == dwl::IWayfoldApi::Asset::Folder)
+                    walk(share, child.assetId, path);
+                else
+                    files[path] =
+                        server.content(idText(child.assetId), child.contentVersion).value_or("<none>");
+            }
+        };
         for (const auto& share : probe.getShares())
             walk(share, share.rootId, qcl::string::utf16ToUtf8(share.name));
         return files;
@@ -158,8 +167,8 @@ protected:
     void convergeOn(const std::map<std::string, std::string>& expected)
     {
         startChild();
-        const bool converged = waitUntil([&] { return localFiles() == expected && serverFiles() == expected; },
-                                         std::chrono::seconds(90));
+        const bool converged = waitUntil(
+            [&] { return localFiles() == expected && serverFiles() == expected; }, std::chrono::seconds(90));
         kill();
         EXPECT_TRUE(converged);
         EXPECT_EQ(localFiles(), expected);
@@ -207,8 +216,9 @@ private:
 
 TEST_F(CrashTest, KillsDuringDownloadsAndBetweenADownloadAndItsRecordLoseNothing)
 {
-    const auto expected = makeServerTree(3, 8);
+    const auto expected = makeServerTree(4, 15);
     const std::size_t documents = expected.size();
+    server.clearRequests();
 
     killDuring("GET", ".*/contents/latest");
     for (std::size_t count : {1, 2, 3, 5, 8})
@@ -216,16 +226,18 @@ TEST_F(CrashTest, KillsDuringDownloadsAndBetweenADownloadAndItsRecordLoseNothing
     convergeOn(expected);
 
     EXPECT_EQ(requestCount("DELETE", ".*"), 0u);
-    EXPECT_EQ(requestCount("POST", ".*/contents"), 0u);
+    // A download killed after it was put in place and before it was recorded is taken for a local file at the
+    // next start: it is matched with its document (its content may be sent again), never created anew.
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
     EXPECT_EQ(serverFiles().size(), documents);
 }
 
 TEST_F(CrashTest, KillsDuringUploadsAndDeltasCreateNothingTwice)
 {
-    const auto expected = makeLocalTree(3, 8);
+    const auto expected = makeLocalTree(4, 15);
 
     killDuring("POST", "/rest/shares/[^/]+/assets"); // a creation in the middle of a delta
-    killDuring("POST", ".*/contents");                // an upload
+    killDuring("POST", ".*/contents");               // an upload
     for (std::size_t count : {1, 2, 4, 6})
         killAfter("POST", "/rest/shares/[^/]+/assets", count);
     for (std::size_t count : {1, 3, 5})

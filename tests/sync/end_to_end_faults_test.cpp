@@ -65,7 +65,8 @@ TEST_F(EndToEndTest, RefusedCreationsAreReportedAndNotKept)
     EXPECT_FALSE(serverShare(L"Refused").has_value());
 
     writeFile(one / "Team/t2.txt", "2");
-    ASSERT_TRUE(waitUntil([&] { return exists(two / "Refused") && hasContent(two / "Team/denied.txt", "x"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return exists(two / "Refused") && hasContent(two / "Team/denied.txt", "x"); }));
 }
 
 TEST_F(EndToEndTest, ARefusedShareRenameBringsTheServerNameBack)
@@ -90,7 +91,8 @@ TEST_F(EndToEndTest, ARefusedMoveIsUndoneByBringingTheShareDown)
 
     server.addFault(fake::FaultRule::status_("POST", kChangeAsset, 400));
     fs::rename(one / "Team/a.txt", one / "Team/Sub/a.txt");
-    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/a.txt", "a") && !exists(one / "Team/Sub/a.txt"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return hasContent(one / "Team/a.txt", "a") && !exists(one / "Team/Sub/a.txt"); }));
     EXPECT_TRUE(serverAsset(L"Team", L"a.txt").has_value());
     // Later messages still get through.
     writeFile(two / "Team/b.txt", "b");
@@ -104,9 +106,13 @@ TEST_F(EndToEndTest, AnUnknownDeviceIsRegisteredAgainAndEverythingComesDownAgain
     ASSERT_TRUE(waitUntil([&] { return hasContent(two / "Team/a.txt", "a"); }));
 
     server.addFault(fake::FaultRule::status_("GET", ".*/messages", 404));
-    ASSERT_TRUE(waitUntil([&] {
-        return one.engine->reports.count("onDeviceRegistered") + two.engine->reports.count("onDeviceRegistered") == 3;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            return one.engine->reports.count("onDeviceRegistered") +
+                       two.engine->reports.count("onDeviceRegistered") ==
+                   3;
+        }));
     writeFile(two / "Team/b.txt", "b");
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/b.txt", "b"); }));
     EXPECT_EQ(listing(one / "Team"), (std::vector<std::string>{"a.txt", "b.txt"}));
@@ -118,7 +124,8 @@ TEST_F(EndToEndTest, AuthenticationAndVersionRefusalsEndTheThreadWithTheirError)
     for (const int status : {401, 406})
     {
         start(one);
-        ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDeviceRegistered") + !one.deviceId.isNil() > 0; }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return one.engine->reports.count("onDeviceRegistered") + !one.deviceId.isNil() > 0; }));
         server.addFault(fake::FaultRule::status_("GET", ".*/messages", status));
         ASSERT_TRUE(waitUntil([&] { return !one.engine->isRunning(); }));
         const auto errors = one.engine->reports.details("threadError");

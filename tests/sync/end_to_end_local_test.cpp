@@ -27,10 +27,12 @@ TEST_F(EndToEndTest, ServerNamesThatAreNotValidLocallyAreChangedOnlyLocally)
     ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") >= 3; }));
     stop(one);
 
-    EXPECT_EQ(listing(one / "Odd"), (std::vector<std::string>{"CON_.txt", "Same.txt", "ab.txt", "name", "same.txt"}));
+    EXPECT_EQ(listing(one / "Odd"),
+              (std::vector<std::string>{"CON_.txt", "Same.txt", "ab.txt", "name", "same.txt"}));
     EXPECT_TRUE(hasContent(one / "Odd/ab.txt", "a:b?.txt"));
     // The server keeps its names: nothing was sent back as a rename.
-    EXPECT_EQ(serverNames(L"Odd"), (std::vector<std::wstring>{L"CON.txt", L"Same.txt", L"a:b?.txt", L"name. .", L"same.txt"}));
+    EXPECT_EQ(serverNames(L"Odd"),
+              (std::vector<std::wstring>{L"CON.txt", L"Same.txt", L"a:b?.txt", L"name. .", L"same.txt"}));
     EXPECT_EQ(requestCount("POST", ".*"), 0u);
 }
 

@@ -37,10 +37,12 @@ TEST_F(RestartTest, EditsOnBothDevicesConvergeOnTheLastOneTheServerTook)
     // At about the same time: whichever the server took last wins on both.
     writeFile(one / "Team/a.txt", "race from one");
     writeFile(two / "Team/a.txt", "race from two");
-    ASSERT_TRUE(waitUntil([&] {
-        const auto server = serverContent(L"Team", L"a.txt");
-        return server && serverAsset(L"Team", L"a.txt")->contentVersion >= 5 && converged(*server);
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            const auto server = serverContent(L"Team", L"a.txt");
+            return server && serverAsset(L"Team", L"a.txt")->contentVersion >= 5 && converged(*server);
+        }));
     EXPECT_EQ(listing(one / "Team"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(listing(two / "Team"), std::vector<std::string>{"a.txt"});
 }
@@ -72,11 +74,14 @@ TEST_F(RestartTest, MessagesWaitingAtStartAreAppliedOnceAndAgainWithoutEffect)
     ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"a.txt") == "edited"; }));
 
     start(two);
-    ASSERT_TRUE(waitUntil([&] {
-        return hasContent(two / "Team/New/n.txt", "new") && hasContent(two / "Team/a.txt", "edited") &&
-               exists(two / "Team/Renamed") && !exists(two / "Team/Old");
-    }));
-    ASSERT_TRUE(waitUntil([&] { return two.engine->nextServerMessageNumber() == one.engine->nextServerMessageNumber(); }));
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            return hasContent(two / "Team/New/n.txt", "new") && hasContent(two / "Team/a.txt", "edited") &&
+                   exists(two / "Team/Renamed") && !exists(two / "Team/Old");
+        }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return two.engine->nextServerMessageNumber() == one.engine->nextServerMessageNumber(); }));
     const std::uint64_t applied = two.engine->nextServerMessageNumber();
     stop(two);
 

@@ -11,8 +11,8 @@ using namespace std::chrono_literals;
 TEST_F(EndToEndTest, FirstLinkBringsEveryShareDownBeforeAnyMessageAndSendsNothingBack)
 {
     const auto projects = server.createShare(kEmail, "Projects");
-    const auto specs = probe.createFolder(L"Specs", {qcl::uint128::parse(projects.shareId),
-                                                     qcl::uint128::parse(projects.rootId)});
+    const auto specs = probe.createFolder(
+        L"Specs", {qcl::uint128::parse(projects.shareId), qcl::uint128::parse(projects.rootId)});
     const auto deep = probe.createFolder(L"Deep", {qcl::uint128::parse(projects.shareId), specs});
     const auto plan = probe.createDocument(L"plan.txt", {qcl::uint128::parse(projects.shareId), deep});
     server.putContent(idText(plan), "the plan");
@@ -32,12 +32,14 @@ TEST_F(EndToEndTest, FirstLinkBringsEveryShareDownBeforeAnyMessageAndSendsNothin
     EXPECT_EQ(listing(one.folder), (std::vector<std::string>{"Empty", "Projects"}));
     // Shares were brought down before the first message was fetched.
     const auto requests = server.requests("/rest/");
-    const auto firstChildren = std::find_if(requests.begin(), requests.end(), [](const auto& r) {
-        return r.path.find("/children") != std::string::npos || r.path.find("/assets") != std::string::npos;
-    });
-    const auto firstMessage = std::find_if(requests.begin(), requests.end(), [](const auto& r) {
-        return r.path.find("/messages") != std::string::npos;
-    });
+    const auto firstChildren = std::find_if(requests.begin(), requests.end(),
+                                            [](const auto& r) {
+                                                return r.path.find("/children") != std::string::npos ||
+                                                       r.path.find("/assets") != std::string::npos;
+                                            });
+    const auto firstMessage =
+        std::find_if(requests.begin(), requests.end(),
+                     [](const auto& r) { return r.path.find("/messages") != std::string::npos; });
     EXPECT_LT(firstChildren - requests.begin(), firstMessage - requests.begin());
 }
 
