@@ -61,6 +61,27 @@ TEST_F(RestartTest, AnEditMadeWhileStoppedSurvivesTheOtherDevicesEditAndReachesT
     EXPECT_EQ(server.content(idText(document->assetId), document->contentVersion - 1), "from one");
 }
 
+TEST_F(RestartTest, ALocalRenameAndAServerRenameOfOneItemEndInTheSameNameEverywhere)
+{
+    stop(one);
+    fs::rename(one / "Team/a.txt", one / "Team/local.txt");
+    const auto document = serverAsset(L"Team", L"a.txt");
+    probe.renameDocument({document->shareId, document->assetId}, L"server.txt");
+    ASSERT_TRUE(waitUntil([&] { return exists(two / "Team/server.txt"); }));
+
+    start(one);
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            const auto names = serverNames(L"Team");
+            return names.size() == 1 &&
+                   listing(one / "Team") == std::vector<std::string>{qcl::string::utf16ToUtf8(names[0])} &&
+                   listing(two / "Team") == listing(one / "Team");
+        }));
+    EXPECT_EQ(serverAsset(L"Team", serverNames(L"Team")[0])->assetId, document->assetId);
+    EXPECT_TRUE(hasContent(two / "Team" / listing(two / "Team")[0], "start"));
+}
+
 TEST_F(RestartTest, MessagesWaitingAtStartAreAppliedOnceAndAgainWithoutEffect)
 {
     stop(two);
