@@ -74,6 +74,9 @@ void CommandProcessor::run()
                 mCallback.stopScanner();
             }
         });
+    // Every start (after a sleep too) sends the folder's changes before it applies the server's.
+    mFirstSnapshotProcessed = false;
+    mLookForUnrecordedAssets = true;
 
     Clock::time_point deadline = Clock::now();
     for (;;)
