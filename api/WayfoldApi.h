@@ -67,6 +67,9 @@ private:
     std::string performPostRequest(const std::string& url, HANDLE file, std::uint32_t limitKiBPerSecond,
                                    const char* mediaType);
     void performDeleteRequest(const std::string& url);
+    // Runs the prepared request; a url::Error gets "Cannot <method> <url>: " in front, and a 403 body in
+    // `errorBody` (when given) is read into it first.
+    void performRequest(const char* method, const std::string& url, const std::string* errorBody);
     void performRequestAndCheckServer();
     void throwNotGenuineServer(bool serviceHeaderSeen) const;
     // Reads a 403 body into the error's code, server message and message; never throws.

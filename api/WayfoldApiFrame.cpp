@@ -95,17 +95,7 @@ std::string WayfoldApi::performGetRequest(const std::string& url, const char* me
     mSession.setWriter(url::StringWriter(&answer));
     QCL_LOG_TRACE(L">>> HTTP GET " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
-    try
-    {
-        performRequestAndCheckServer();
-    }
-    catch (url::Error& e)
-    {
-        QCL_LOG_TRACE(L"!!! " << e.message());
-        parseServerErrorResponse(answer, e);
-        e.prependMessage(qcl::format(L"Cannot GET %1%", logText(url)));
-        throw;
-    }
+    performRequest("GET", url, &answer);
     QCL_LOG_TRACE(L"<<< Response = " << logText(answer));
     return answer;
 }
@@ -119,16 +109,7 @@ void WayfoldApi::performGetRequest(const std::string& url, HANDLE file, std::uin
     mSession.setWriter(FileWriter(file, &bytes));
     QCL_LOG_TRACE(L">>> Downloading document by HTTP GET " << logText(url));
     const Stopwatch stopwatch;
-    try
-    {
-        performRequestAndCheckServer();
-    }
-    catch (url::Error& e)
-    {
-        QCL_LOG_TRACE(L"!!! " << e.message());
-        e.prependMessage(qcl::format(L"Cannot GET %1%", logText(url)));
-        throw;
-    }
+    performRequest("GET", url, nullptr);
     QCL_LOG_TRACE(L"<<< Downloaded " << qcl::formatByteCount(bytes) << L" (" << bytes << L" bytes) in "
                                      << stopwatch.seconds() << L" seconds");
 }
@@ -147,17 +128,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, const std::st
     QCL_LOG_TRACE(L">>> HTTP POST " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
     QCL_LOG_TRACE(L">>> Request = " << logText(body));
-    try
-    {
-        performRequestAndCheckServer();
-    }
-    catch (url::Error& e)
-    {
-        QCL_LOG_TRACE(L"!!! " << e.message());
-        parseServerErrorResponse(answer, e);
-        e.prependMessage(qcl::format(L"Cannot POST %1%", logText(url)));
-        throw;
-    }
+    performRequest("POST", url, &answer);
     QCL_LOG_TRACE(L"<<< Response = " << logText(answer));
     return answer;
 }
@@ -178,17 +149,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, HANDLE file, 
     QCL_LOG_TRACE(L">>> Uploading document by HTTP POST " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
     const Stopwatch stopwatch;
-    try
-    {
-        performRequestAndCheckServer();
-    }
-    catch (url::Error& e)
-    {
-        QCL_LOG_TRACE(L"!!! " << e.message());
-        parseServerErrorResponse(answer, e);
-        e.prependMessage(qcl::format(L"Cannot POST %1%", logText(url)));
-        throw;
-    }
+    performRequest("POST", url, &answer);
     QCL_LOG_TRACE(L"<<< Uploaded " << qcl::formatByteCount(bytes) << L" (" << bytes << L" bytes) in "
                                    << stopwatch.seconds() << L" seconds");
     QCL_LOG_TRACE(L"<<< Response = " << logText(answer));
@@ -200,6 +161,12 @@ void WayfoldApi::performDeleteRequest(const std::string& url)
     mSession.setUrl(url);
     mSession.setOption(CURLOPT_CUSTOMREQUEST, "DELETE");
     QCL_LOG_TRACE(L">>> HTTP DELETE " << logText(url));
+    performRequest("DELETE", url, nullptr);
+    QCL_LOG_TRACE(L"<<< OK");
+}
+
+void WayfoldApi::performRequest(const char* method, const std::string& url, const std::string* errorBody)
+{
     try
     {
         performRequestAndCheckServer();
@@ -207,10 +174,11 @@ void WayfoldApi::performDeleteRequest(const std::string& url)
     catch (url::Error& e)
     {
         QCL_LOG_TRACE(L"!!! " << e.message());
-        e.prependMessage(qcl::format(L"Cannot DELETE %1%", logText(url)));
+        if (errorBody != nullptr)
+            parseServerErrorResponse(*errorBody, e);
+        e.prependMessage(qcl::format(L"Cannot %1% %2%", method, logText(url)));
         throw;
     }
-    QCL_LOG_TRACE(L"<<< OK");
 }
 
 void WayfoldApi::performRequestAndCheckServer()

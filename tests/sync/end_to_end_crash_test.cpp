@@ -19,9 +19,9 @@ namespace
 namespace fs = std::filesystem;
 
 // WAYFOLD_CRASH_CHILD = "<server base url>\n<folder>\n<data file>\n<device id file>"
-[[noreturn]] void runChildEngine(const std::string& spec)
+[[noreturn]] void runChildEngine(const std::string& setup)
 {
-    std::istringstream lines(spec);
+    std::istringstream lines(setup);
     std::string url, folder, dataFile, deviceFile;
     std::getline(lines, url);
     std::getline(lines, folder);
@@ -57,10 +57,10 @@ namespace fs = std::filesystem;
 // The child's body: a test of its own, so that it runs once the program is fully initialised.
 TEST(CrashChild, RunsAnEngineUntilKilled)
 {
-    const char* spec = std::getenv("WAYFOLD_CRASH_CHILD");
-    if (!spec)
+    const char* setup = std::getenv("WAYFOLD_CRASH_CHILD");
+    if (!setup)
         GTEST_SKIP() << "only run as the child of a crash test";
-    runChildEngine(spec);
+    runChildEngine(setup);
 }
 
 class CrashTest : public EndToEndTest
@@ -71,9 +71,9 @@ protected:
     void startChild()
     {
         ASSERT_EQ(mChild, 0);
-        const std::string spec = server.baseUrl() + "\n" + one.folder.string() + "\n" +
+        const std::string setup = server.baseUrl() + "\n" + one.folder.string() + "\n" +
                                  one.dataFile.string() + "\n" + (scratch / "device-id");
-        std::vector<std::string> variables{"WAYFOLD_CRASH_CHILD=" + spec};
+        std::vector<std::string> variables{"WAYFOLD_CRASH_CHILD=" + setup};
         for (char** variable = environ; *variable; ++variable)
             if (std::string(*variable).rfind("WAYFOLD_CRASH_CHILD=", 0) != 0)
                 variables.emplace_back(*variable);
