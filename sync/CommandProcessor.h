@@ -192,6 +192,7 @@ private:
     // Upload (CommandProcessorOutbound.cpp).
     HANDLE openFileForUpload(const Tree::File& file);
     bool canBeUploaded(const Tree::File& file);
+    bool isTooBigToUpload(std::uint64_t size) const;
     void uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile);
 
     IWayfoldApi& mApi;

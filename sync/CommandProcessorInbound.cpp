@@ -680,14 +680,18 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 facts.lastModificationTime != existing->lastModificationTime())
             {
                 // The local file holds an edit that the next snapshot sends; the server keeps its own
-                // version.
-                const std::wstring reason = L"The local file has changes that are not sent yet";
+                // version. An edit that can never be sent (the file is too big to upload) must not hold
+                // back every later message: the local file stays as it is and the message is passed.
+                const bool sendable = facts.localId != existing->localId() || !isTooBigToUpload(facts.size);
+                const std::wstring reason = sendable
+                                                ? L"The local file has changes that are not sent yet"
+                                                : L"The local file has changes that are too big to be sent";
                 QCL_LOG_INFO(L"Did not download Document "
                              << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
                              << asset.assetId << L") over '" << qcl::string::escaped(oldPath) << L"': "
                              << reason);
                 mCallback.onLocalUpdateBlocked(*existing, share, reason);
-                return false;
+                return !sendable;
             }
         }
 

@@ -498,7 +498,7 @@ HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
                                     << Tree::formatLocalId(file.localId()));
             return INVALID_HANDLE_VALUE;
         }
-        if (mMaxUploadSize != 0 && facts.size > mMaxUploadSize)
+        if (isTooBigToUpload(facts.size))
         {
             QCL_LOG_TRACE(L"File '" << qcl::string::escaped(path)
                                     << L"' is too big to be uploaded: its size (" << facts.size
@@ -514,6 +514,11 @@ HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
         QCL_LOG_WARN(error.message());
         return INVALID_HANDLE_VALUE;
     }
+}
+
+bool CommandProcessor::isTooBigToUpload(std::uint64_t size) const
+{
+    return mMaxUploadSize != 0 && size > mMaxUploadSize;
 }
 
 bool CommandProcessor::canBeUploaded(const Tree::File& file)

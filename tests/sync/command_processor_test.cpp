@@ -37,6 +37,7 @@ public:
     std::function<std::optional<ServerMessage>(std::uint64_t)> onGetServerMessage = [](std::uint64_t)
     { return std::optional<ServerMessage>(); };
     std::vector<Share> shares;
+    bool acceptRenames = false;
 
     void setMustCloseSocket(bool) override {}
     qcl::uint128 getUserId() override { return record("getUserId"), qcl::uint128::fromHalves(0, 1); }
@@ -59,7 +60,12 @@ public:
     }
     std::uint64_t uploadContent(const dwl::IdPair&, HANDLE) override { unexpected("uploadContent"); }
     void downloadContent(const dwl::IdPair&, HANDLE) override { unexpected("downloadContent"); }
-    void renameDocument(const dwl::IdPair&, const std::wstring&) override { unexpected("renameDocument"); }
+    void renameDocument(const dwl::IdPair&, const std::wstring& name) override
+    {
+        if (!acceptRenames)
+            unexpected("renameDocument");
+        record("renameDocument " + qcl::string::utf16ToUtf8(name));
+    }
     void renameFolder(const dwl::IdPair&, const std::wstring&) override { unexpected("renameFolder"); }
     void moveAsset(const dwl::IdPair&, const qcl::uint128&) override { unexpected("moveAsset"); }
     void removeAsset(const dwl::IdPair&) override { unexpected("removeAsset"); }
@@ -115,9 +121,10 @@ public:
     void onDocumentDownloaded(const dwl::Tree::File&, const dwl::Tree::Directory&) override {}
     void onDocumentDownloadFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
     void onFolderDownloadFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
-    void onLocalRemovalFailed(const dwl::Tree::Node&, const dwl::Tree::Directory&,
+    void onLocalRemovalFailed(const dwl::Tree::Node& node, const dwl::Tree::Directory&,
                               const std::wstring&) override
     {
+        reports.add("onLocalRemovalFailed", node.name());
     }
     void onLocalUpdateBlocked(const dwl::Tree::Node&, const dwl::Tree::Directory&,
                               const std::wstring&) override
@@ -288,5 +295,120 @@ TEST_F(CommandProcessorTest, ADuplicatedLocalIdDropsTheNodeWhoseItemIsGoneAndKee
     EXPECT_EQ(names, std::vector<std::wstring>{L"real.txt"});
     EXPECT_FALSE(share.isSynchronised());
     EXPECT_FALSE(tree->isSynchronised());
+}
+
+// A Share "Docs" holding a.txt on disk and in the tree, and a server whose message #0 deletes that document.
+class ServerDeletionTest : public CommandProcessorTest
+{
+protected:
+    ServerDeletionTest()
+    {
+        ::setenv("XDG_DATA_HOME", (scratch / "data").c_str(), 1);
+        std::filesystem::create_directories(scratch / "Docs");
+        fileId = qcl::file::getFileId(compat::fileNameToUtf16(scratch.writeFile("Docs/a.txt", "mine")));
+        share = &tree->addChild(
+            std::make_unique<dwl::Tree::Directory>(qcl::file::getFileId(folder + L"/Docs"), L"Docs"));
+        share->setShareId(shareId);
+        share->setAssetId(qcl::uint128::fromHalves(2, 1));
+        share->setSynchronised(true);
+        tree->setSynchronised(true);
+        auto& file = share->addChild(std::make_unique<dwl::Tree::File>(fileId, L"a.txt", 4, 1));
+        file.setShareId(shareId);
+        file.setAssetId(documentId);
+
+        api.onGetServerMessage = [this](std::uint64_t number)
+        {
+            if (number != 0)
+                return std::optional<dwl::IWayfoldApi::ServerMessage>();
+            ++deletionRequests;
+            return std::optional(
+                dwl::IWayfoldApi::ServerMessage{0, dwl::EventType::documentDeleted, shareId, documentId});
+        };
+        processor.setDeviceId(qcl::uint128::fromHalves(0, 7));
+        processor.setPollingInterval(20ms);
+    }
+
+    ~ServerDeletionTest() override { ::unsetenv("XDG_DATA_HOME"); }
+
+    // What a scan of the folder finds now; the files keep the size and time that the tree holds.
+    std::unique_ptr<dwl::Tree::Directory> snapshotOfDisk()
+    {
+        auto root = std::make_unique<dwl::Tree::Directory>(tree->localId(), folder);
+        auto& docs = root->addChild(std::make_unique<dwl::Tree::Directory>(share->localId(), L"Docs"));
+        for (const auto& entry : std::filesystem::directory_iterator(scratch / "Docs"))
+            docs.addChild(std::make_unique<dwl::Tree::File>(
+                qcl::file::getFileId(compat::fileNameToUtf16(entry.path().string())),
+                compat::fileNameToUtf16(entry.path().filename().string()), 4, 1));
+        return root;
+    }
+
+    // The scanner is stopped before each change of the disk, so it may have been stopped more than once.
+    void stopWithoutError()
+    {
+        processor.stop();
+        EXPECT_EQ(callback.reports.details("threadError"), std::vector<std::wstring>());
+    }
+
+    bool messageApplied() const
+    {
+        const auto numbers = callback.reports.details("setNextServerMessageNumber");
+        return std::find(numbers.begin(), numbers.end(), L"1") != numbers.end();
+    }
+
+    const qcl::uint128 shareId = qcl::uint128::fromHalves(1, 1);
+    const qcl::uint128 documentId = qcl::uint128::fromHalves(3, 1);
+    std::uint64_t fileId = 0;
+    dwl::Tree::Directory* share = nullptr;
+    std::atomic<int> deletionRequests{0};
+};
+
+TEST_F(ServerDeletionTest, ADeletionOfAnItemRenamedButNotScannedWaitsForTheSnapshotThatRecordsTheRename)
+{
+    // The first scan ran before the user renamed the file.
+    auto beforeRename = snapshotOfDisk();
+    std::filesystem::rename(scratch / "Docs/a.txt", scratch / "Docs/b.txt");
+    bool first = true;
+    callback.onStartScanner = [&]
+    {
+        processor.postSnapshot(first ? std::move(beforeRename) : snapshotOfDisk());
+        first = false;
+    };
+    api.acceptRenames = true;
+    processor.start();
+
+    ASSERT_TRUE(waitUntil([&] { return deletionRequests >= 3; }));
+    EXPECT_FALSE(messageApplied());
+    EXPECT_TRUE(std::filesystem::exists(scratch / "Docs/b.txt"));
+
+    processor.postSnapshot(snapshotOfDisk());
+    ASSERT_TRUE(waitUntil([&] { return messageApplied(); }));
+    stopWithoutError();
+    EXPECT_TRUE(api.called("renameDocument b.txt"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "Docs/b.txt"));
+    EXPECT_TRUE(std::filesystem::exists(scratch / "data/Trash/files/b.txt"));
+    EXPECT_TRUE(share->children().empty());
+    EXPECT_EQ(callback.reports.count("onLocalRemovalFailed"), 0u);
+}
+
+TEST_F(ServerDeletionTest, AFailedMoveToTheTrashIsReportedOncePerCycleAndKeepsTheFile)
+{
+    scratch.makeDirectory("data");
+    scratch.writeFile("data/Trash"); // a file where the trash folder belongs: no trash can be used
+    callback.onStartScanner = [&] { processor.postSnapshot(snapshotOfDisk()); };
+    processor.start();
+
+    ASSERT_TRUE(waitUntil([&] { return callback.reports.count("onLocalRemovalFailed") >= 3; }));
+    EXPECT_FALSE(messageApplied());
+    EXPECT_TRUE(std::filesystem::exists(scratch / "Docs/a.txt"));
+
+    std::filesystem::remove(scratch / "data/Trash");
+    ASSERT_TRUE(waitUntil([&] { return messageApplied(); }));
+    stopWithoutError();
+    // Every attempt but the last, which succeeded, was reported exactly once.
+    EXPECT_EQ(callback.reports.count("onLocalRemovalFailed"), static_cast<std::size_t>(deletionRequests - 1));
+    EXPECT_EQ(callback.reports.details("onLocalRemovalFailed").front(), L"a.txt");
+    EXPECT_FALSE(std::filesystem::exists(scratch / "Docs/a.txt"));
+    EXPECT_TRUE(std::filesystem::exists(scratch / "data/Trash/files/a.txt"));
+    EXPECT_TRUE(share->children().empty());
 }
 } // namespace
