@@ -144,11 +144,12 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     for (const auto& [name, value] : request.headers) record.headers.emplace(name, value);
 
     std::filesystem::path upload;
+    bool bodyComplete = true;
     if (reader && request.is_multipart_form_data()) {
         upload = mOptions.dataFolder / ("upload-" + newId());
         std::ofstream out;
         std::string part;
-        (*reader)(
+        bodyComplete = (*reader)(
             [&](const httplib::MultipartFormData& header) {
                 part = header.name;
                 if (part == "file") {
@@ -165,8 +166,9 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
                 }
                 return true;
             });
+        if (!out.is_open()) upload.clear();  // no "file" part arrived
     } else if (reader) {
-        (*reader)([&](const char* data, std::size_t length) {
+        bodyComplete = (*reader)([&](const char* data, std::size_t length) {
             record.body.append(data, length);
             return true;
         });
@@ -191,6 +193,14 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
                 }
         }
     } statusNote{*this, record.serial, response};
+
+    // A body cut short (the client went away mid-request) is never acted on, as a real server would not.
+    if (!bodyComplete) {
+        std::error_code ignored;
+        if (!upload.empty()) std::filesystem::remove(upload, ignored);
+        response.status = 400;
+        return;
+    }
 
     if (request.path == "/upgrade/info") {
         response.status = 200;
