@@ -52,6 +52,7 @@ TEST_F(EndToEndTest, LongServerNamesFitTheFileSystemAndKeepTheirLocalNames)
             }
             return files == 2 && !folder.empty() && listing(one / "Long").size() == 3 &&
                    listing(one / "Long" / folder).size() == 1 &&
+                   listing(one / "Long" / folder).front().ends_with(".txt") &&
                    hasContent(one / "Long" / folder / listing(one / "Long" / folder).front(), "v1");
         }));
     const std::vector<std::string> firstNames = listing(one / "Long");
