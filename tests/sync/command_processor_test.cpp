@@ -3,6 +3,7 @@
 #include "EngineHarness.h"
 #include "tests/support/ScratchFolder.h"
 
+#include "compat/FileApi.h"
 #include "compat/FileNameText.h"
 #include "qcl/File.h"
 #include "sync/CommandProcessor.h"
@@ -410,5 +411,25 @@ TEST_F(ServerDeletionTest, AFailedMoveToTheTrashIsReportedOncePerCycleAndKeepsTh
     EXPECT_FALSE(std::filesystem::exists(scratch / "Docs/a.txt"));
     EXPECT_TRUE(std::filesystem::exists(scratch / "data/Trash/files/a.txt"));
     EXPECT_TRUE(share->children().empty());
+}
+
+TEST_F(ServerDeletionTest, AHiddenItemIsNotDeleted)
+{
+    ASSERT_TRUE(
+        SetFileAttributesW(compat::fileNameToUtf16(scratch / "Docs/a.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    bool first = true;
+    callback.onStartScanner = [&]
+    {
+        if (first)
+            processor.postSnapshot(snapshotOfDisk());
+        first = false;
+    };
+    processor.start();
+
+    ASSERT_TRUE(waitUntil([&] { return deletionRequests >= 3; }));
+    stopWithoutError();
+    EXPECT_FALSE(messageApplied());
+    EXPECT_TRUE(std::filesystem::exists(scratch / "Docs/a.txt"));
+    EXPECT_EQ(callback.reports.count("onLocalRemovalFailed"), 0u);
 }
 } // namespace
