@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,7 @@ private:
     bool mFirstSnapshotAwaited = true;
     bool mFirstSnapshotProcessed = false;
     bool mLookForUnrecordedAssets = true;
+    std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
 };

@@ -680,12 +680,14 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 facts.lastModificationTime != existing->lastModificationTime())
             {
                 // The local file holds an edit that the next snapshot sends; the server keeps its own
-                // version. An edit that can never be sent (the file is too big to upload) must not hold
-                // back every later message: the local file stays as it is and the message is passed.
-                const bool sendable = facts.localId != existing->localId() || !isTooBigToUpload(facts.size);
-                const std::wstring reason = sendable
-                                                ? L"The local file has changes that are not sent yet"
-                                                : L"The local file has changes that are too big to be sent";
+                // version. An edit that cannot be sent (the file is too big to upload, or the server
+                // refused its upload) must not hold back every later message: the local file stays as it
+                // is and the message is passed.
+                const bool sendable =
+                    facts.localId != existing->localId() ||
+                    (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
+                const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
+                                                     : L"The local file has changes that cannot be sent";
                 QCL_LOG_INFO(L"Did not download Document "
                              << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
                              << asset.assetId << L") over '" << qcl::string::escaped(oldPath) << L"': "

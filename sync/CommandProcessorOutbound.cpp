@@ -548,16 +548,19 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         onServerAvailable();
         file.setSize(facts.size);
         file.setLastModificationTime(facts.lastModificationTime);
+        mRefusedUploads.erase(file.assetId());
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {
         onServerAvailable();
         QCL_LOG_WARN(report(error));
+        mRefusedUploads.insert(file.assetId());
         mCallback.onDocumentUploadFailed(file, share, error.message());
     }
     catch (const url::FileTooBig& error)
     {
         QCL_LOG_ERROR(report(error));
+        mRefusedUploads.insert(file.assetId());
     }
     catch (const qcl::SystemError& error)
     {

@@ -27,5 +27,31 @@ TEST_F(EndToEndTest, ALocalFileTooBigToSendKeepsItsContentAndLaterMessagesStillA
     EXPECT_GE(one.engine->reports.count("onLocalUpdateBlocked"), 1u);
     EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from two");
 }
+
+TEST_F(EndToEndTest, ALocalEditWhoseUploadTheServerRefusesKeepsItsContentAndLaterMessagesStillArrive)
+{
+    const auto share = server.createShare(kEmail, "Team");
+    const dwl::IdPair root{qcl::uint128::parse(share.shareId), qcl::uint128::parse(share.rootId)};
+    const std::string document = idText(probe.createDocument(L"doc.txt", root));
+    server.putContent(document, "first");
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "first"); }));
+
+    fake::FaultRule refusal =
+        fake::FaultRule::status_("POST", "/rest/shares/[^/]+/assets/[^/]+/contents", 403);
+    refusal.times = -1;
+    server.addFault(refusal);
+    writeFile(one / "Team/doc.txt", "local edit");
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDocumentUploadFailed") > 0; }));
+    server.putContent(document, "second, from the server");
+    server.putContent(idText(probe.createDocument(L"later.txt", root)), "later");
+
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/later.txt", "later"); }));
+    EXPECT_TRUE(hasContent(one / "Team/doc.txt", "local edit"));
+    EXPECT_EQ(listing(one / "Team"), (std::vector<std::string>{"doc.txt", "later.txt"}));
+    EXPECT_GE(one.engine->reports.count("onLocalUpdateBlocked"), 1u);
+    EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from the server");
+    server.clearFaults();
+}
 } // namespace
 } // namespace enginetest
