@@ -3,9 +3,11 @@
 #include <httplib.h>
 
 #include <cctype>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "support/FakeIds.h"
 #include "support/FakeStore.h"
@@ -110,6 +112,9 @@ void FakeWayfoldServer::start(const std::string& host, int port) {
     mPort = port == 0 ? mServer->bind_to_any_port(host) : (mServer->bind_to_port(host, port) ? port : -1);
     if (mPort <= 0) throw std::runtime_error("Cannot bind the fake server to " + host);
     mThread = std::thread([this] { mServer->listen_after_bind(); });
+    // stop() does nothing to a server whose accept loop has not started yet, and the join would then wait
+    // for ever: return only once the loop runs.
+    while (!mServer->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void FakeWayfoldServer::run(const std::string& host, int port) {
