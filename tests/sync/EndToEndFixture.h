@@ -166,6 +166,13 @@ protected:
         return names;
     }
 
+    // Whether the folder comes to hold exactly these names: a download still under way shows as a hidden
+    // file beside its target for a moment, and must go.
+    static bool settlesTo(const std::filesystem::path& folder, const std::vector<std::string>& names)
+    {
+        return waitUntil([&] { return listing(folder) == names; });
+    }
+
     // ---- server, as the user sees it ----
 
     std::optional<dwl::IWayfoldApi::Share> serverShare(const std::wstring& name)
