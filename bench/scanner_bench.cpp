@@ -82,13 +82,10 @@ struct LinuxDirent64
     char d_name[];
 };
 
-// The practical limit: one getdents64 stream and one statx per entry, nothing else.
-long rawWalk(int parentFd, const char* name)
+// Calls `onEntry` for each entry of the open folder but "." and "..", read with getdents64 alone.
+template <class OnEntry>
+void forEachEntry(int fd, OnEntry onEntry)
 {
-    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return 0;
-    long entries = 0;
     alignas(8) char buffer[65536];
     for (;;)
     {
@@ -102,15 +99,27 @@ long rawWalk(int parentFd, const char* name)
             if (entry->d_name[0] == '.' &&
                 (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
                 continue;
-            struct statx status;
-            if (::statx(fd, entry->d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0)
-                continue;
-            benchmark::DoNotOptimize(status.stx_ino);
-            ++entries;
-            if (S_ISDIR(status.stx_mode))
-                entries += rawWalk(fd, entry->d_name);
+            onEntry(*entry);
         }
     }
+}
+
+// The practical limit: one getdents64 stream and one statx per entry, nothing else.
+long rawWalk(int parentFd, const char* name)
+{
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return 0;
+    long entries = 0;
+    forEachEntry(fd, [&](const LinuxDirent64& entry) {
+        struct statx status;
+        if (::statx(fd, entry.d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0)
+            return;
+        benchmark::DoNotOptimize(status.stx_ino);
+        ++entries;
+        if (S_ISDIR(status.stx_mode))
+            entries += rawWalk(fd, entry.d_name);
+    });
     ::close(fd);
     return entries;
 }
@@ -122,20 +131,10 @@ long plainFolderWalk(const std::string& path)
     if (fd < 0)
         return 0;
     long folders = 1;
-    alignas(8) char buffer[65536];
-    for (;;)
-    {
-        const long bytes = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-        if (bytes <= 0)
-            break;
-        for (long offset = 0; offset < bytes;)
-        {
-            const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            if (entry->d_type == DT_DIR && entry->d_name[0] != '.')
-                folders += plainFolderWalk(path + "/" + entry->d_name);
-        }
-    }
+    forEachEntry(fd, [&](const LinuxDirent64& entry) {
+        if (entry.d_type == DT_DIR && entry.d_name[0] != '.')
+            folders += plainFolderWalk(path + "/" + entry.d_name);
+    });
     ::close(fd);
     return folders;
 }
