@@ -31,7 +31,10 @@ Database::Connection Database::Connection::open(const std::wstring& path)
     if (!compat::toSystemPath(path.c_str(), systemPath))
         throw Error(SQLITE_CANTOPEN);
     sqlite3* handle = nullptr;
-    const int result = sqlite3_open(systemPath.c_str(), &handle);
+    // One connection is used by one thread at a time (its owner keeps the threads apart), so the library's
+    // lock around every call on it, about a tenth of the time of a tree load, buys nothing.
+    const int result = sqlite3_open_v2(systemPath.c_str(), &handle,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     Connection connection(handle); // closes a half-opened handle on failure
     check(result);
     return connection;
