@@ -112,9 +112,7 @@ int main(int argc, char** argv)
             std::cout << usage;
             return 0;
         case ':':
-            return usageError("option '" +
-                              (optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1]) +
-                              "' needs a value");
+            return usageError(std::string("option '") + argv[optind - 1] + "' needs a value");
         default:
             return usageError("unknown option '" +
                               (optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1]) + "'");
