@@ -49,8 +49,18 @@ int frameworkLevel(std::int32_t level)
     return level == CLog::NotSetLevel ? log4cplus::NOT_SET_LOG_LEVEL : level;
 }
 
-// ${NAME} references replaced by the environment's values, as the framework does when it reads the
-// generated file (an unset variable gives nothing).
+// The subsystem's template read without writing anything; empty when it has none.
+Cfg parsedConfiguration(const std::wstring& subsystem)
+{
+    Cfg cfg;
+    const std::string templatePath = LoggingSystem::Configuration::cfg_locations(subsystem).templatePath;
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::path(templatePath), error))
+        cfg.Parse(templatePath);
+    return cfg;
+}
+} // namespace
+
 std::string substituteEnvironment(const std::string& text)
 {
     std::string result;
@@ -71,18 +81,6 @@ std::string substituteEnvironment(const std::string& text)
     result.append(text, position);
     return result;
 }
-
-// The subsystem's template read without writing anything; empty when it has none.
-Cfg parsedConfiguration(const std::wstring& subsystem)
-{
-    Cfg cfg;
-    const std::string templatePath = LoggingSystem::Configuration::cfg_locations(subsystem).templatePath;
-    std::error_code error;
-    if (std::filesystem::exists(std::filesystem::path(templatePath), error))
-        cfg.Parse(templatePath);
-    return cfg;
-}
-} // namespace
 
 CLog::CLog()
 {

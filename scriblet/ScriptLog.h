@@ -18,6 +18,10 @@ namespace scriblet
 {
 class CLoggerItems;
 
+// `text` with its ${NAME} references replaced by the environment's values, as the framework does when
+// it reads a generated configuration file (an unset variable gives nothing).
+std::string substituteEnvironment(const std::string& text);
+
 class CLog
 {
 public:

@@ -9,8 +9,8 @@
 
 #include <cstdio>
 #include <functional>
-#include <type_traits>
 #include <memory>
+#include <type_traits>
 
 namespace
 {
@@ -41,26 +41,25 @@ Logger newLogger()
     return Logger(logger);
 }
 
+// A file appender NAME that adds to `file` lines of level, logger and message.
+std::string fileAppender(const std::string& name, const std::string& file)
+{
+    const std::string key = "log4cplus.appender." + name;
+    return key + "=log4cplus::FileAppender\n" + key + ".Append=true\n" + key + ".File=" + file + "\n" + key +
+           ".layout=log4cplus::PatternLayout\n" + key + ".layout.ConversionPattern=%-5p %c %m%n\n";
+}
+
 // Templates of the subsystems "Script" and "Other" in the scratch folder, found through the registry;
 // `extraRegistry` adds lines to the "Script" section.
 void configureTemplates(const std::string& extraRegistry = "")
 {
-    scratch.write("templates/scriblet.Script.cfg",
-                  "log4cplus.rootLogger=TRACE, A\n"
-                  "log4cplus.logger.app=WARN, B\n"
-                  "log4cplus.logger.app.part=ERROR\n"
-                  "log4cplus.appender.A=log4cplus::FileAppender\n"
-                  "log4cplus.appender.A.File=" + scratch.path("script.log") + "\n"
-                  "log4cplus.appender.A.layout=log4cplus::PatternLayout\n"
-                  "log4cplus.appender.A.layout.ConversionPattern=%-5p %c %m%n\n"
-                  "log4cplus.appender.B=log4cplus::FileAppender\n"
-                  "log4cplus.appender.B.File=%SCRIPT_TEST_LOGS%/b.log\n");
-    scratch.write("templates/scriblet.Other.cfg", "log4cplus.rootLogger=INFO, A\n"
-                                                  "log4cplus.appender.A=log4cplus::FileAppender\n"
-                                                  "log4cplus.appender.A.Append=true\n"
-                                                  "log4cplus.appender.A.File=" + scratch.path("other.log") + "\n"
-                                                  "log4cplus.appender.A.layout=log4cplus::PatternLayout\n"
-                                                  "log4cplus.appender.A.layout.ConversionPattern=%-5p %c %m%n\n");
+    scratch.write("templates/scriblet.Script.cfg", "log4cplus.rootLogger=TRACE, A\n"
+                                                   "log4cplus.logger.app=WARN, B\n"
+                                                   "log4cplus.logger.app.part=ERROR\n" +
+                                                       fileAppender("A", scratch.path("script.log")) +
+                                                       fileAppender("B", "%SCRIPT_TEST_LOGS%/b.log"));
+    scratch.write("templates/scriblet.Other.cfg",
+                  "log4cplus.rootLogger=INFO, A\n" + fileAppender("A", scratch.path("other.log")));
     ::setenv("SCRIPT_TEST_LOGS", scratch.path("logs").c_str(), 1);
     const std::string source = "CfgSourceDir=" + scratch.path("templates") + "\n";
     scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging\\Script]\n" + source + extraRegistry +
@@ -68,10 +67,10 @@ void configureTemplates(const std::string& extraRegistry = "")
 }
 
 // A call of `function` whose out parameter starts as garbage and must come back cleared.
-template <class Out, class Function>
-std::function<scriblet_result()> outCleared(Function function)
+template <class Out, class Function> std::function<scriblet_result()> outCleared(Function function)
 {
-    return [function] {
+    return [function]
+    {
         Out out{};
         if constexpr (std::is_pointer_v<Out>)
             out = reinterpret_cast<Out>(std::uintptr_t(1));
@@ -114,32 +113,41 @@ TEST(ScriptInterface, NullArgumentsAreRefusedAndOutParametersAlwaysSet)
         scriblet_result expected;
     } cases[] = {
         {"create(null)", [] { return scriblet_logger_create(nullptr); }, SCRIBLET_E_POINTER},
-        {"get_name(no logger)", outCleared<char*>([&](auto out) { return scriblet_logger_get_name(noLogger, out); }),
+        {"get_name(no logger)",
+         outCleared<char*>([&](auto out) { return scriblet_logger_get_name(noLogger, out); }),
          SCRIBLET_E_POINTER},
-        {"get_name(null out)", [&] { return scriblet_logger_get_name(logger.get(), nullptr); }, SCRIBLET_E_POINTER},
-        {"put_name(null)", [&] { return scriblet_logger_put_name(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
-        {"put_name(bad UTF-8)", [&] { return scriblet_logger_put_name(logger.get(), "a\xFF"); }, SCRIBLET_E_INVALIDARG},
+        {"get_name(null out)", [&] { return scriblet_logger_get_name(logger.get(), nullptr); },
+         SCRIBLET_E_POINTER},
+        {"put_name(null)", [&] { return scriblet_logger_put_name(logger.get(), nullptr); },
+         SCRIBLET_E_INVALIDARG},
+        {"put_name(bad UTF-8)", [&] { return scriblet_logger_put_name(logger.get(), "a\xFF"); },
+         SCRIBLET_E_INVALIDARG},
         {"trace(null)", [&] { return scriblet_logger_trace(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
         {"debug(null)", [&] { return scriblet_logger_debug(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
-        {"information(null)", [&] { return scriblet_logger_information(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
-        {"warning(null)", [&] { return scriblet_logger_warning(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
+        {"information(null)", [&] { return scriblet_logger_information(logger.get(), nullptr); },
+         SCRIBLET_E_INVALIDARG},
+        {"warning(null)", [&] { return scriblet_logger_warning(logger.get(), nullptr); },
+         SCRIBLET_E_INVALIDARG},
         {"error(null)", [&] { return scriblet_logger_error(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
-        {"fatal_error(null)", [&] { return scriblet_logger_fatal_error(logger.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
+        {"fatal_error(null)", [&] { return scriblet_logger_fatal_error(logger.get(), nullptr); },
+         SCRIBLET_E_INVALIDARG},
         {"log_message(null)", [&] { return scriblet_logger_log_message(logger.get(), 0, nullptr); },
          SCRIBLET_E_INVALIDARG},
         {"warning(no logger)", [&] { return scriblet_logger_warning(noLogger, "x"); }, SCRIBLET_E_POINTER},
         {"can_write_log(null name)",
-         outCleared<int>([&](auto out) { return scriblet_logger_can_write_log(logger.get(), nullptr, 0, out); }),
+         outCleared<int>([&](auto out)
+                         { return scriblet_logger_can_write_log(logger.get(), nullptr, 0, out); }),
          SCRIBLET_E_INVALIDARG},
         {"can_write_log(no logger)",
          outCleared<int>([&](auto out) { return scriblet_logger_can_write_log(noLogger, "a", 0, out); }),
          SCRIBLET_E_POINTER},
-        {"can_write_log(null out)", [&] { return scriblet_logger_can_write_log(logger.get(), "a", 0, nullptr); },
-         SCRIBLET_E_POINTER},
-        {"get_all_log_path(null out)", [&] { return scriblet_logger_get_all_log_path(logger.get(), nullptr); },
-         SCRIBLET_E_POINTER},
+        {"can_write_log(null out)",
+         [&] { return scriblet_logger_can_write_log(logger.get(), "a", 0, nullptr); }, SCRIBLET_E_POINTER},
+        {"get_all_log_path(null out)",
+         [&] { return scriblet_logger_get_all_log_path(logger.get(), nullptr); }, SCRIBLET_E_POINTER},
         {"get_logger_info(no logger)",
-         outCleared<scriblet_items*>([&](auto out) { return scriblet_logger_get_logger_info(noLogger, out); }),
+         outCleared<scriblet_items*>([&](auto out)
+                                     { return scriblet_logger_get_logger_info(noLogger, out); }),
          SCRIBLET_E_POINTER},
         {"get_subsystem(null out)", [&] { return scriblet_logger_get_subsystem(logger.get(), nullptr); },
          SCRIBLET_E_POINTER},
@@ -147,13 +155,17 @@ TEST(ScriptInterface, NullArgumentsAreRefusedAndOutParametersAlwaysSet)
          SCRIBLET_E_INVALIDARG},
         {"put_subsystem(path)", [&] { return scriblet_logger_put_subsystem(logger.get(), "../x"); },
          SCRIBLET_E_INVALIDARG},
-        {"put_subsystem(..)", [&] { return scriblet_logger_put_subsystem(logger.get(), ".."); }, SCRIBLET_E_INVALIDARG},
+        {"put_subsystem(..)", [&] { return scriblet_logger_put_subsystem(logger.get(), ".."); },
+         SCRIBLET_E_INVALIDARG},
         {"initialise(no logger)", [&] { return scriblet_logger_initialise(noLogger); }, SCRIBLET_E_POINTER},
         {"items_create(null)", [] { return scriblet_items_create(nullptr); }, SCRIBLET_E_POINTER},
-        {"items_count(no items)", outCleared<int32_t>([&](auto out) { return scriblet_items_count(noItems, out); }),
+        {"items_count(no items)",
+         outCleared<int32_t>([&](auto out) { return scriblet_items_count(noItems, out); }),
          SCRIBLET_E_POINTER},
-        {"items_item(null out)", [&] { return scriblet_items_item(items.get(), 1, nullptr); }, SCRIBLET_E_POINTER},
-        {"items_item(empty)", outCleared<char*>([&](auto out) { return scriblet_items_item(items.get(), 1, out); }),
+        {"items_item(null out)", [&] { return scriblet_items_item(items.get(), 1, nullptr); },
+         SCRIBLET_E_POINTER},
+        {"items_item(empty)",
+         outCleared<char*>([&](auto out) { return scriblet_items_item(items.get(), 1, out); }),
          SCRIBLET_E_INVALIDARG},
         {"items_add(null)", [&] { return scriblet_items_add(items.get(), nullptr); }, SCRIBLET_E_INVALIDARG},
         {"items_remove(empty)", [&] { return scriblet_items_remove(items.get(), 1); }, SCRIBLET_E_INVALIDARG},
@@ -163,7 +175,8 @@ TEST(ScriptInterface, NullArgumentsAreRefusedAndOutParametersAlwaysSet)
         {"enum_next(no enum)", outCleared<char*>([&](auto out) { return scriblet_enum_next(noEnum, out); }),
          SCRIBLET_E_POINTER},
         {"enum_skip(no enum)", [&] { return scriblet_enum_skip(noEnum, 1); }, SCRIBLET_E_POINTER},
-        {"enum_clone(no enum)", outCleared<scriblet_enum*>([&](auto out) { return scriblet_enum_clone(noEnum, out); }),
+        {"enum_clone(no enum)",
+         outCleared<scriblet_enum*>([&](auto out) { return scriblet_enum_clone(noEnum, out); }),
          SCRIBLET_E_POINTER},
     };
     for (const auto& c : cases)
@@ -196,8 +209,9 @@ TEST(ScriptInterface, WritesTheConfiguredFilesAndAnswersFromTheSubsystemConfigur
     EXPECT_EQ(scriblet_logger_log_message(log, SCRIBLET_LEVEL_NOTSET, "not set"), SCRIBLET_S_OK);
     EXPECT_EQ(scriblet_logger_log_message(log, SCRIBLET_LEVEL_ERROR, "by number"), SCRIBLET_S_OK);
     EXPECT_EQ(test::readLines(scratch.path("script.log")),
-              (std::vector<std::string>{"INFO  root before a name", "WARN  app level \xC3\xA9", "ERROR app level \xC3\xA9",
-                                        "FATAL app level \xC3\xA9", "ERROR app by number"}));
+              (std::vector<std::string>{"INFO  root before a name", "WARN  app level \xC3\xA9",
+                                        "ERROR app level \xC3\xA9", "FATAL app level \xC3\xA9",
+                                        "ERROR app by number"}));
     EXPECT_EQ(test::readLines(scratch.path("logs/b.log")).size(), 4u);
 
     const struct
@@ -205,8 +219,8 @@ TEST(ScriptInterface, WritesTheConfiguredFilesAndAnswersFromTheSubsystemConfigur
         const char* logger;
         int32_t level;
         int enabled;
-    } levels[] = {{"", SCRIBLET_LEVEL_TRACE, 1},       {"", SCRIBLET_LEVEL_NOTSET, 0},
-                  {"app", SCRIBLET_LEVEL_WARN, 1},     {"app", SCRIBLET_LEVEL_INFO, 0},
+    } levels[] = {{"", SCRIBLET_LEVEL_TRACE, 1},        {"", SCRIBLET_LEVEL_NOTSET, 0},
+                  {"app", SCRIBLET_LEVEL_WARN, 1},      {"app", SCRIBLET_LEVEL_INFO, 0},
                   {"app.part", SCRIBLET_LEVEL_WARN, 0}, {"app.part", SCRIBLET_LEVEL_ERROR, 1}};
     for (const auto& l : levels)
     {
@@ -311,7 +325,8 @@ TEST(ScriptInterface, ScribletLogToolWritesArgumentsOrLinesAndExplainsUsageError
         {"printf 'first\\nsecond\\r\\n' | " + tool + " --subsystem Other --logger tool.stdin", 0, ""},
         {tool + " -s Other -l debug hidden", 0, ""},
         {tool + " -s Other -l 20000 numbered", 0, ""},
-        {tool + " -s NoSuchSubsystem lost", 0, "the logging configuration of subsystem 'NoSuchSubsystem' names no log file"},
+        {tool + " -s NoSuchSubsystem lost", 0,
+         "the logging configuration of subsystem 'NoSuchSubsystem' names no log file"},
         {tool + " -l loud x", 2, "unknown level 'loud'"},
         {tool + " -s", 2, "option '-s' needs a value"},
         {tool + " --colour x", 2, "unknown option '--colour'"},
@@ -336,6 +351,6 @@ TEST(ScriptInterface, ScribletLogToolWritesArgumentsOrLinesAndExplainsUsageError
     auto lines = test::readLines(scratch.path("other.log"));
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
-              (std::vector<std::string>{"WARN  tool.args -5 degrees", "INFO  tool.stdin first", "INFO  tool.stdin second",
-                                        "INFO  root numbered"}));
+              (std::vector<std::string>{"WARN  tool.args -5 degrees", "INFO  tool.stdin first",
+                                        "INFO  tool.stdin second", "INFO  root numbered"}));
 }
