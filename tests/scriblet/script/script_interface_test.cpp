@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <type_traits>
 
 namespace
@@ -353,4 +354,27 @@ TEST(ScriptInterface, ScribletLogToolWritesArgumentsOrLinesAndExplainsUsageError
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
               (std::vector<std::string>{"WARN  tool.args -5 degrees", "INFO  tool.stdin first",
                                         "INFO  tool.stdin second", "INFO  root numbered"}));
+}
+
+TEST(ScriptInterface, OneLoggerWritesFromManyThreadsWhileItsNameChanges)
+{
+    configureTemplates();
+    Logger logger = newLogger();
+    ASSERT_EQ(scriblet_logger_put_subsystem(logger.get(), "Other"), SCRIBLET_S_OK);
+    const std::size_t before = test::readLines(scratch.path("other.log")).size();
+    constexpr int writers = 4;
+    constexpr int perWriter = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < writers; ++t)
+        threads.emplace_back(
+            [&]
+            {
+                for (int i = 0; i < perWriter; ++i)
+                    EXPECT_EQ(scriblet_logger_information(logger.get(), "concurrent"), SCRIBLET_S_OK);
+            });
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(scriblet_logger_put_name(logger.get(), i % 2 ? "odd" : "even"), SCRIBLET_S_OK);
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(test::readLines(scratch.path("other.log")).size() - before, std::size_t(writers * perWriter));
 }
