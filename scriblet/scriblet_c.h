@@ -8,8 +8,7 @@
  *
  * Conventions of every function:
  * - The result is one of the codes below; SCRIBLET_FAILED tells a failure. A failed system call gives
- *   0x8007xxxx with the system's error code in the low 16 bits. No function lets an exception or
- *   signal of its own reach the caller.
+ *   0x8007xxxx with the system's error code in the low 16 bits. No exception leaves a function.
  * - A null handle or null out parameter gives SCRIBLET_E_POINTER; a null input string gives
  *   SCRIBLET_E_INVALIDARG. Message texts are UTF-8, malformed sequences are written as U+FFFD; names
  *   (logger, subsystem) that are not valid UTF-8 give SCRIBLET_E_INVALIDARG.
