@@ -31,10 +31,14 @@ TEST(VersionTest, ReadsThreeNumbersAndComparesMajorFirst)
     {
         const char* json;
         bool newer;
-    } offers[] = {{"[1,13,0]", false}, {"[1,13,1]", true}, {"[2,0,0]", true}, {"[1,12,99]", false},
+    } offers[] = {{"[1,13,0]", false},
+                  {"[1,13,1]", true},
+                  {"[2,0,0]", true},
+                  {"[1,12,99]", false},
                   {"[1,14,0,5]", true}};
     for (const auto& offer : offers)
-        EXPECT_EQ(running < dwl::Version::fromJson(json_spirit::parse(offer.json)), offer.newer) << offer.json;
+        EXPECT_EQ(running < dwl::Version::fromJson(json_spirit::parse(offer.json)), offer.newer)
+            << offer.json;
 
     EXPECT_EQ(dwl::Version::fromJson(json_spirit::parse("[1,14,0,5]")).toString(), "1.14.0");
     for (const char* malformed : {"[1,14]", "\"1.14.0\"", "[1,-1,0]", "[1,4294967296,0]", "[1,\"2\",3]"})
@@ -196,11 +200,13 @@ TEST_F(DownloaderTest, StoresTheInstallerInAPrivateFolderReportingEachWholePerce
 {
     const std::string bytes(3 << 20, 'i');
     server.setUpgrade({1, 14, 0}, bytes);
-    server.addFault([&] {
-        FaultRule redirect = FaultRule::status_("GET", "/upgrade/installer", 302);
-        redirect.location = installerUrl() + "?moved";
-        return redirect;
-    }());
+    server.addFault(
+        [&]
+        {
+            FaultRule redirect = FaultRule::status_("GET", "/upgrade/installer", 302);
+            redirect.location = installerUrl() + "?moved";
+            return redirect;
+        }());
     ASSERT_EQ(download(), "finished");
     EXPECT_EQ(requestCount("/upgrade/installer"), 2u);
 
