@@ -456,7 +456,7 @@ TEST_F(MediatorTest, AMissingFolderOrAnotherInstanceStopsInitialisation)
               "ProcessId: " + std::to_string(::getpid()) + "\r\n");
 }
 
-TEST_F(MediatorTest, AFolderRenamedWhileRunningIsReportedOnceAndNothingIsTouched)
+TEST_F(MediatorTest, AFolderRenamedWhileRunningOrAsleepIsReportedOnceARunAndNothingIsTouched)
 {
     const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
     const fs::path folder = scratch / "home/Wayfold";
@@ -467,13 +467,19 @@ TEST_F(MediatorTest, AFolderRenamedWhileRunningIsReportedOnceAndNothingIsTouched
     const std::size_t changing = changingRequests();
 
     fs::rename(folder, scratch / "home/Renamed");
-    ASSERT_TRUE(test::waitUntil([&] { return count("folderMissing") == 1; }));
     fs::create_directory(scratch / "home/Renamed/Projects/More");
+    ASSERT_TRUE(test::waitUntil([&] { return count("folderMissing") == 1; }));
     const std::size_t polls = server.requests("/rest/").size();
     ASSERT_TRUE(test::waitUntil([&] { return server.requests("/rest/").size() >= polls + 2; }));
     mediator->stop();
 
     EXPECT_EQ(details("folderMissing"), std::vector<std::string>{folder.string()});
+
+    // Gone while asleep: the scanner cannot even watch it on wake.
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil([&] { return count("folderMissing") == 2; }));
+    mediator->stop();
+    EXPECT_EQ(count("threadError"), 0u);
     EXPECT_EQ(changingRequests(), changing);
     EXPECT_EQ(serverNames(projects.rootId), std::vector<std::string>{"Plans"});
     EXPECT_TRUE(fs::is_directory(scratch / "home/Renamed/Projects/Plans"));
