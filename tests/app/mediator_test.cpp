@@ -484,4 +484,20 @@ TEST_F(MediatorTest, AFolderRenamedWhileRunningOrAsleepIsReportedOnceARunAndNoth
     EXPECT_EQ(serverNames(projects.rootId), std::vector<std::string>{"Plans"});
     EXPECT_TRUE(fs::is_directory(scratch / "home/Renamed/Projects/Plans"));
 }
+
+TEST_F(MediatorTest, WithoutFolderMonitoringSharesStillComeDownAndLocalChangesStayLocal)
+{
+    const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
+    ASSERT_TRUE(mediator->initialise());
+    mediator->configuration()->mustMonitorFolder = false;
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    const fs::path folder = scratch / "home/Wayfold";
+    ASSERT_TRUE(test::waitUntil([&] { return fs::is_directory(folder / "Projects/Plans"); }));
+    fs::create_directory(folder / "Projects/Mine");
+    const std::size_t polls = server.requests("/rest/").size();
+    ASSERT_TRUE(test::waitUntil([&] { return server.requests("/rest/").size() >= polls + 2; }));
+    mediator->stop();
+    EXPECT_EQ(serverNames(projects.rootId), std::vector<std::string>{"Plans"});
+}
 } // namespace
