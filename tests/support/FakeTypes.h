@@ -47,6 +47,7 @@ struct FaultRule {
     int status = 0;
     std::string body;
     std::string contentType = "application/json";
+    std::string location;  // a Location header for a Status answer (redirects)
     bool dropServiceHeader = false;  // also leave out the "Service" header, whatever the kind
 
     static FaultRule status_(std::string method, std::string pathPattern, int status, std::string body = "");

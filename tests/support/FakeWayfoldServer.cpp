@@ -207,14 +207,8 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         return;
     }
 
-    if (request.path == "/upgrade/info") {
-        response.status = 200;
-        response.set_content(mStore->upgradeInfo(baseUrl()), "application/json");
-        return;
-    }
-    if (request.path == "/upgrade/installer") {
-        response.status = 200;
-        response.set_content(mStore->installer(), "application/octet-stream");
+    if (request.path == "/upgrade/info" || request.path == "/upgrade/installer") {
+        serveUpgrade(request.path, takeFault(request.method, request.path), response);
         return;
     }
     if (request.path.rfind("/rest/", 0) != 0) {
@@ -285,6 +279,26 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         }
         if (rule->dropServiceHeader) response.headers.erase("Service");
     }
+}
+
+// The upgrade routes take the same faults as the REST routes; a Status fault may carry a Location (a redirect).
+void FakeWayfoldServer::serveUpgrade(const std::string& path, const std::optional<FaultRule>& rule,
+                                     httplib::Response& response) {
+    if (rule && rule->kind == FaultKind::Stall) holdStall();
+    if (rule && rule->kind == FaultKind::Status) {
+        response.status = rule->status;
+        if (!rule->location.empty()) response.set_header("Location", rule->location);
+        response.set_content(rule->body, rule->contentType);
+        return;
+    }
+    const bool info = path == "/upgrade/info";
+    const std::string body = info ? mStore->upgradeInfo(baseUrl()) : mStore->installer();
+    response.status = 200;
+    response.set_content(body, info ? "application/json" : "application/octet-stream");
+    if (rule && (rule->kind == FaultKind::ShortBody || rule->kind == FaultKind::DropConnection))
+        serveCut(response, body, {}, rule->kind == FaultKind::ShortBody ? body.size() / 2 : 0);
+    else if (rule)
+        applyResponseFault(*rule, response);
 }
 
 void FakeWayfoldServer::applyResponseFault(const FaultRule& rule, httplib::Response& response) {
