@@ -3,6 +3,7 @@
 #include "compat/Environment.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/String.h"
@@ -64,13 +65,18 @@ fs::file_time_type lastWriteTime(const std::string& path)
     return time;
 }
 
+// Creates the missing folders, each private to the user.
 void createFolder(const std::string& folder)
 {
-    std::error_code error;
-    fs::create_directories(fs::path(folder), error);
-    if (error)
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder),
-                               compat::windowsErrorFromErrno(error.value(), folder.c_str()));
+    if (!compat::createPrivateFolders(folder))
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), GetLastError());
+}
+
+// Makes the folder private to the user whoever made it first; one of another user is refused.
+void keepPrivate(const std::string& folder)
+{
+    if (!compat::keepFolderPrivate(folder))
+        qcl::throwPrivateFolderError(qcl::string::utf8ToUtf16Lenient(folder), GetLastError());
 }
 } // namespace
 
@@ -99,7 +105,13 @@ void LoggingSystem::Configuration::set_up_environment()
             setVariable(L"USERPROFILE", qcl::string::utf16ToUtf8Lenient(*profile));
     }
     const bool userProfile = profile && !isServiceProfile(*profile) && !applicationData.empty();
-    setVariable(L"LOG_PROFILE", userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder());
+    const std::string logFolder = userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder();
+    setVariable(L"LOG_PROFILE", logFolder);
+    // The user's own folders hold the logs, which may name files and accounts: they are the user's alone.
+    if (!applicationData.empty())
+        keepPrivate(applicationData);
+    if (userProfile)
+        keepPrivate(logFolder);
 }
 
 std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
@@ -116,9 +128,12 @@ std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& 
     }
     else
         sourceFolder = scriblet::libraryFolder();
-    if (targetText.empty())
+    const bool defaultTarget = targetText.empty();
+    if (defaultTarget)
         targetText = subsystem.empty() ? L"%QUILLMERE_APP_DATA%" : L"%QUILLMERE_APP_DATA%/" + subsystem;
     const std::string targetFolder = expandEnvironment(targetText);
+    if (defaultTarget && !scriblet::applicationDataFolder().empty())
+        keepPrivate(targetFolder);
 
     const std::string templatePath =
         fs::path(scriblet::joinPath(sourceFolder, "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
