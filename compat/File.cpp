@@ -121,7 +121,10 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
         }
         fd = openDescriptor(path, access, 0);
         if (fd == -1 && errno == EACCES && mayWrite && !mayRead)
-            fd = openDescriptor(path, O_WRONLY | (access & O_NOFOLLOW), 0); // write-only: no sharing marks then
+        {
+            // A write-only file: no sharing marks then.
+            fd = openDescriptor(path, O_WRONLY | (access & O_NOFOLLOW), 0);
+        }
         if (fd == -1 && errno == EISDIR && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0)
             fd = openDescriptor(path, O_RDONLY | O_DIRECTORY, 0);
         if (fd != -1 || errno != ENOENT || !mayCreate)

@@ -135,8 +135,8 @@ PrivateFile::~PrivateFile()
 BOOL PrivateFile::open(const std::string& path, Creation creation)
 {
     close();
-    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY |
-                      (creation == Creation::CreateNew ? O_EXCL : 0);
+    const int flags =
+        O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | (creation == Creation::CreateNew ? O_EXCL : 0);
     int descriptor;
     do
         descriptor = ::open(path.c_str(), flags, privateFileMode);

@@ -169,7 +169,8 @@ SystemError::SystemError(const std::wstring& message, std::error_code code)
 void throwPrivateFolderError(const std::wstring& folder, DWORD code)
 {
     if (code == ERROR_INVALID_OWNER)
-        throw basic_runtime_error<wchar_t>(format(L"Cannot use folder '%1%': it belongs to another user", folder));
+        throw basic_runtime_error<wchar_t>(
+            format(L"Cannot use folder '%1%': it belongs to another user", folder));
     throw SystemError(format(L"Cannot create directory '%1%'", folder), code);
 }
 

@@ -105,7 +105,8 @@ void LoggingSystem::Configuration::set_up_environment()
             setVariable(L"USERPROFILE", qcl::string::utf16ToUtf8Lenient(*profile));
     }
     const bool userProfile = profile && !isServiceProfile(*profile) && !applicationData.empty();
-    const std::string logFolder = userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder();
+    const std::string logFolder =
+        userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder();
     setVariable(L"LOG_PROFILE", logFolder);
     // The user's own folders hold the logs, which may name files and accounts: they are the user's alone.
     if (!applicationData.empty())

@@ -110,7 +110,8 @@ FileAppender::~FileAppender()
 }
 
 RollingFileAppender::RollingFileAppender(const log4cplus::helpers::Properties& properties)
-    : SharedLogFile(properties), log4cplus::RollingFileAppender(mAppenderProperties), mBackupCount(maxBackupIndex), mNextAttemptSize(0)
+    : SharedLogFile(properties), log4cplus::RollingFileAppender(mAppenderProperties),
+      mBackupCount(maxBackupIndex), mNextAttemptSize(0)
 {
     // The framework raises a MaxBackupIndex below 1 to 1; 0 means "keep no backup" here.
     int configured = 0;

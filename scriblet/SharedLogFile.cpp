@@ -20,8 +20,9 @@ std::string folderOf(const std::string& path)
 
 void reportFailure(const std::string& path)
 {
-    log4cplus::helpers::getLogLog().error("Cannot use log file " + path + ": " +
-                                          qcl::string::utf16ToUtf8Lenient(qcl::systemErrorText(GetLastError())));
+    log4cplus::helpers::getLogLog().error(
+        "Cannot use log file " + path + ": " +
+        qcl::string::utf16ToUtf8Lenient(qcl::systemErrorText(GetLastError())));
 }
 
 compat::PrivateFile openPrivately(const std::string& path)
@@ -36,7 +37,8 @@ compat::PrivateFile openPrivately(const std::string& path)
 }
 } // namespace
 
-SharedLogFile::SharedLogFile(const log4cplus::helpers::Properties& properties) : mAppenderProperties(properties)
+SharedLogFile::SharedLogFile(const log4cplus::helpers::Properties& properties)
+    : mAppenderProperties(properties)
 {
     const std::string path = properties.getProperty("File");
     if (path.empty())
@@ -51,7 +53,8 @@ bool SharedLogFile::prepare(const std::string& path)
     return openPrivately(path).isOpen();
 }
 
-SharedLogFile::Guard::Guard(SharedLogFile& file) : mFile(file.mLockFile), mLocked(mFile.isOpen() && mFile.lock())
+SharedLogFile::Guard::Guard(SharedLogFile& file)
+    : mFile(file.mLockFile), mLocked(mFile.isOpen() && mFile.lock())
 {
 }
 

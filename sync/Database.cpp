@@ -38,8 +38,8 @@ Database::Connection Database::Connection::open(const std::wstring& path)
         throw Error(SQLITE_CANTOPEN);
     file.close();
     sqlite3* handle = nullptr;
-    const int result = sqlite3_open_v2(systemPath.c_str(), &handle,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW;
+    const int result = sqlite3_open_v2(systemPath.c_str(), &handle, flags, nullptr);
     Connection connection(handle); // closes a half-opened handle on failure
     check(result);
     return connection;

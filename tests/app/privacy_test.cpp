@@ -60,7 +60,6 @@ protected:
     std::string mMaker = mData + "/quillmere";
 };
 
-
 TEST_F(PrivacyTest, StartUnderUmaskZeroLeavesEveryFolderAndFilePrivate)
 {
     const mode_t previous = ::umask(0);
@@ -82,12 +81,13 @@ TEST_F(PrivacyTest, StartUnderUmaskZeroLeavesEveryFolderAndFilePrivate)
         dwl::Configuration::save(record, dwl::Paths::configurationFile());
 
         const auto modes = modesBelowMakerFolder();
-        for (const char* expected : {"Wayfold/Configuration", "Wayfold/Data", "Wayfold/Data-wal", "Wayfold/Data-shm",
-                                     "Wayfold/Lock", "Wayfold/scriblet.cfg", "Logging/Wayfold.log",
-                                     "DataProtection/UserKey"})
+        for (const char* expected :
+             {"Wayfold/Configuration", "Wayfold/Data", "Wayfold/Data-wal", "Wayfold/Data-shm", "Wayfold/Lock",
+              "Wayfold/scriblet.cfg", "Logging/Wayfold.log", "DataProtection/UserKey"})
             EXPECT_EQ(modes.count(expected), 1u) << expected << " was not made";
         for (const auto& [path, mode] : modes)
-            EXPECT_EQ(mode, fs::is_directory(mMaker + "/" + path) ? 0700u : 0600u) << path << std::oct << " " << mode;
+            EXPECT_EQ(mode, fs::is_directory(mMaker + "/" + path) ? 0700u : 0600u)
+                << path << std::oct << " " << mode;
         EXPECT_EQ(modeOf(mMaker), 0700u);
         serializer.saveTree(*root); // keeps the database open until the modes were read
     }

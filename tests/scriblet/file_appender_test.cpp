@@ -167,7 +167,8 @@ TEST(RollingFileAppender, ProcessesSharingTheFileLoseDoubleAndTearNoLine)
     constexpr int threads = 2;
     constexpr int linesPerThread = 750;
     auto lineOf = [](int process, int thread, int number) {
-        std::string text = "p" + std::to_string(process) + " t" + std::to_string(thread) + " n" + std::to_string(number) + " ";
+        std::string text =
+            "p" + std::to_string(process) + " t" + std::to_string(thread) + " n" + std::to_string(number) + " ";
         return text + std::string(999 - text.size(), 'x');
     };
     std::vector<pid_t> children;
@@ -211,7 +212,10 @@ TEST(RollingFileAppender, ProcessesSharingTheFileLoseDoubleAndTearNoLine)
     for (int process = 0; process < processes; ++process)
         for (int thread = 0; thread < threads; ++thread)
             for (int number = 0; number < linesPerThread; ++number)
-                ASSERT_EQ(seen[lineOf(process, thread, number)], 1) << lineOf(process, thread, number).substr(0, 16);
+            {
+                const std::string line = lineOf(process, thread, number);
+                ASSERT_EQ(seen[line], 1) << line.substr(0, 16);
+            }
 }
 
 TEST(RollingFileAppender, FailedCopyKeepsTheLiveFile)
