@@ -132,13 +132,13 @@ void FileAppender::open(std::ios_base::openmode mode)
 
 void RollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
 {
-    // Under the lock, the end of the file is where every process's lines end.
+    // Under the lock, the end of the file is where every process's lines end: the size counts them all.
     Guard guard(*this);
     auto due = [this] {
-        out.seekp(0, std::ios_base::end);
         std::streamoff size = out.tellp();
         return size > maxFileSize && size > mNextAttemptSize;
     };
+    out.seekp(0, std::ios_base::end);
     if (due())
         rollOver();
     log4cplus::FileAppender::append(event);
