@@ -159,7 +159,7 @@ TEST(RollingFileAppender, TwoWritersOfOneFileLeaveNoHolesAndLoseNoLine)
 }
 
 // Programs started together share their log file: two processes with two threads each write one file with a
-// small maximum size. Every line ends up exactly once, whole, in the live file or a backup.
+// small maximum size. Every line ends up exactly once, whole, in the live file or a private backup.
 TEST(RollingFileAppender, ProcessesSharingTheFileLoseDoubleAndTearNoLine)
 {
     const std::string file = scratch.path("processes/app.log");
@@ -203,7 +203,11 @@ TEST(RollingFileAppender, ProcessesSharingTheFileLoseDoubleAndTearNoLine)
     for (int index = 0; index <= 40; ++index)
     {
         const std::string name = index == 0 ? file : file + "." + std::to_string(index);
-        backups += index > 0 && fs::exists(name);
+        if (!fs::exists(name))
+            continue;
+        backups += index > 0;
+        EXPECT_EQ(fs::status(name).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write)
+            << name << " is not private";
         for (const auto& line : test::readLines(name))
             ++seen[line];
     }
