@@ -72,6 +72,12 @@ void createFolder(const std::string& folder)
         throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), GetLastError());
 }
 
+bool isBelow(const std::string& folder, const std::string& base)
+{
+    return !base.empty() && folder.size() > base.size() + 1 && folder.compare(0, base.size(), base) == 0 &&
+           folder[base.size()] == '/';
+}
+
 // Makes the folder private to the user whoever made it first; one of another user is refused.
 void keepPrivate(const std::string& folder)
 {
@@ -115,13 +121,15 @@ void LoggingSystem::Configuration::set_up_environment()
         keepPrivate(logFolder);
 }
 
-std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
+LoggingSystem::Configuration::Locations
+LoggingSystem::Configuration::cfg_locations(const std::wstring& subsystem)
 {
     const bool librarySubsystem = subsystem == L"scriblet";
     std::wstring value;
     std::string sourceFolder;
     std::wstring targetText;
-    if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(), L"CfgSourceDir"))
+    if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(),
+                                  L"CfgSourceDir"))
     {
         sourceFolder = expandEnvironment(value);
         if (qcl::settings::get_string(value, L"Logging", subsystem.c_str(), L"CfgTargetDir"))
@@ -129,17 +137,23 @@ std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& 
     }
     else
         sourceFolder = scriblet::libraryFolder();
-    const bool defaultTarget = targetText.empty();
-    if (defaultTarget)
+    if (targetText.empty())
         targetText = subsystem.empty() ? L"%QUILLMERE_APP_DATA%" : L"%QUILLMERE_APP_DATA%/" + subsystem;
-    const std::string targetFolder = expandEnvironment(targetText);
-    if (defaultTarget && !scriblet::applicationDataFolder().empty())
-        keepPrivate(targetFolder);
 
     const std::string templatePath =
-        fs::path(scriblet::joinPath(sourceFolder, "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
+        fs::path(scriblet::joinPath(sourceFolder,
+                                    "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
             .lexically_normal()
             .string();
+    return {templatePath, expandEnvironment(targetText)};
+}
+
+std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
+{
+    const auto [templatePath, targetFolder] = cfg_locations(subsystem);
+    // A target among the user's application data (by default the program's own data folder) is private.
+    if (isBelow(targetFolder, scriblet::applicationDataFolder()))
+        keepPrivate(targetFolder);
     std::error_code error;
     if (!fs::exists(fs::path(templatePath), error))
     {
