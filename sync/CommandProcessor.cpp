@@ -99,6 +99,7 @@ void CommandProcessor::run()
         {
             processNewSnapShot(std::move(snapshot));
             mFirstSnapshotProcessed = true;
+            ++mSnapshotsProcessed;
             snapshot.reset();
         }
         const bool serverCheckDue = Clock::now() >= deadline;
@@ -256,6 +257,9 @@ bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)
         mFailingWork = work;
         mFailedCycles = 0;
     }
+    else if (mSnapshotsAtLastFailure == mSnapshotsProcessed)
+        return false; // the folder was not scanned since: the tree may just not know the user's change yet
+    mSnapshotsAtLastFailure = mSnapshotsProcessed;
     if (++mFailedCycles < kLocalFailureCycles)
         return false;
     clearLocalFailures(work);

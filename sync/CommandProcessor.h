@@ -230,13 +230,15 @@ private:
     bool mFirstSnapshotProcessed = false;
     bool mLookForUnrecordedAssets = true;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
-    // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, so that
-    // one item cannot hold back every later change.
+    // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each with
+    // a snapshot of the folder since the one before, so that one item cannot hold back every later change.
     static constexpr int kLocalFailureCycles = 3;
     static constexpr std::uint64_t kDownSynchronisation = UINT64_MAX; // the work key beside message numbers
     std::optional<std::uint64_t> mCurrentWork;
     std::optional<std::uint64_t> mFailingWork;
     int mFailedCycles = 0;
+    std::uint64_t mSnapshotsProcessed = 0;
+    std::uint64_t mSnapshotsAtLastFailure = 0;
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
 };
