@@ -687,7 +687,6 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                                     const std::wstring& name, std::uint64_t versionNumber,
                                     Tree::File* existing)
 {
-    stopScannerBeforeLocalChange();
     Tree::Directory& share = shareOf(directory);
     // The local file holds an edit that the next snapshot sends; the server keeps its own version. An edit
     // that cannot be sent (the file is too big to upload, or the server refused its upload) must not hold
@@ -714,6 +713,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 facts.lastModificationTime != existing->lastModificationTime())
                 return keepLocalEdit(facts);
         }
+        // Only now: a scanner stopped while nothing changes could never report the edit that holds this back.
+        stopScannerBeforeLocalChange();
 
         // The download has a name of its own, so that one left behind by a killed program is found and
         // replaced, and is never taken for a user's file (see isDownloadFileName).
