@@ -713,7 +713,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 facts.lastModificationTime != existing->lastModificationTime())
                 return keepLocalEdit(facts);
         }
-        // Only now: a scanner stopped while nothing changes could never report the edit that holds this back.
+        // Only now: a download put off for a local edit must leave the scanner running, or the snapshot
+        // that sends the edit (and so unblocks the download) never comes.
         stopScannerBeforeLocalChange();
 
         // The download has a name of its own, so that one left behind by a killed program is found and
