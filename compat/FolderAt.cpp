@@ -240,6 +240,7 @@ int syncFolder(int folder)
 bool isSameFolder(int first, int second)
 {
     struct stat a, b;
-    return ::fstat(first, &a) == 0 && ::fstat(second, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return ::fstat(first, &a) == 0 && ::fstat(second, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 } // namespace compat::at

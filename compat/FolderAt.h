@@ -1,8 +1,8 @@
 #pragma once
-// File operations relative to an open folder: each item is named by a folder descriptor and one entry name, so
-// that no symbolic link on the way is followed and no path can lead out of the folder that was opened. The engine
-// makes its changes inside the Wayfold folder through these. Calls return 0 or the errno value and set the
-// thread's last error to the Windows code.
+// File operations relative to an open folder: each item is named by a folder descriptor and one entry name,
+// so that no symbolic link on the way is followed and no path can lead out of the folder that was opened. The
+// engine makes its changes inside the Wayfold folder through these. Calls return 0 or the errno value and set
+// the thread's last error to the Windows code.
 
 #include "compat/Types.h"
 

@@ -14,8 +14,8 @@
 #include "url/Error.h"
 
 #include <chrono>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -165,12 +165,14 @@ private:
     bool deleteLocalShare(Tree::Directory& share);
     bool removeLocalItem(Tree::Node& node, Tree::Directory& share);
     // Moves or renames the item of the node on disk and in the tree; false when it is to be tried again.
-    bool moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name, Tree::Directory& share,
-                       const wchar_t* kind, const wchar_t* serverKind, const qcl::uint128& assetId);
+    bool moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name,
+                       Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
+                       const qcl::uint128& assetId);
     // A new local folder for a server folder; null when it is to be tried again.
     Tree::Directory* createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
                                           const std::wstring& name, const qcl::uint128& shareId);
-    // Tells the user of a local failure, unless the work that failed is being retried and was reported already.
+    // Tells the user of a local failure, unless the work that failed is being retried and was reported
+    // already.
     void reportLocalFailure(const std::function<void()>& report);
     // Counts the failure of the work (a server message, or the down-synchronisation); true when it has failed
     // for a local reason in enough cycles in a row to be passed.
@@ -230,8 +232,9 @@ private:
     bool mFirstSnapshotProcessed = false;
     bool mLookForUnrecordedAssets = true;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
-    // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each with
-    // a snapshot of the folder since the one before, so that one item cannot hold back every later change.
+    // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each
+    // with a snapshot of the folder since the one before, so that one item cannot hold back every later
+    // change.
     static constexpr int kLocalFailureCycles = 3;
     static constexpr std::uint64_t kDownSynchronisation = UINT64_MAX; // the work key beside message numbers
     std::optional<std::uint64_t> mCurrentWork;

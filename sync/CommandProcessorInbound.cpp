@@ -71,8 +71,9 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
             else
             {
                 // The item is tried again by the down-synchronisation of its Share, which holds nothing back.
-                QCL_LOG_WARN(L"Passed server message #" << message->number << L", which could not be applied in "
-                                                        << kLocalFailureCycles << L" cycles in a row");
+                QCL_LOG_WARN(L"Passed server message #"
+                             << message->number << L", which could not be applied in " << kLocalFailureCycles
+                             << L" cycles in a row");
                 if (Tree::Directory* share = tree().findChildById(message->shareId))
                     forceShareResynchronisation(*share);
             }
@@ -496,8 +497,8 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             if (existing->name() != ancestor.name || existing->parent() != current)
             {
                 stopScannerBeforeLocalChange();
-                if (!moveLocalNode(*existing, *current, ancestor.name, shareDirectory, L"Directory", L"Folder",
-                                   ancestor.id))
+                if (!moveLocalNode(*existing, *current, ancestor.name, shareDirectory, L"Directory",
+                                   L"Folder", ancestor.id))
                 {
                     result.retry = true;
                     return result;
@@ -515,7 +516,8 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
-        reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message()); });
+        reportLocalFailure([&]
+                           { mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message()); });
         result.retry = true;
         return result;
     }
@@ -576,9 +578,10 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
-        QCL_LOG_ERROR(L"The newly created directory '" << qcl::string::escaped(Tree::Node::joinPath(parent.getPath(), made))
-                                                       << L"' which maps to Asset " << assetId
-                                                       << L" cannot join the tree: " << error.message());
+        QCL_LOG_ERROR(L"The newly created directory '"
+                      << qcl::string::escaped(Tree::Node::joinPath(parent.getPath(), made))
+                      << L"' which maps to Asset " << assetId << L" cannot join the tree: "
+                      << error.message());
     }
     catch (const LocalFolder::Mismatch& error)
     {
@@ -587,7 +590,8 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
-        reportLocalFailure([&] { mCallback.onFolderDownloadFailed(name, parent.getPath(), error.message()); });
+        reportLocalFailure([&]
+                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), error.message()); });
     }
     return nullptr;
 }
@@ -693,13 +697,14 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     // back every later message: the local file stays as it is and the message is passed.
     const auto keepLocalEdit = [&](const FileFacts& facts)
     {
-        const bool sendable = facts.localId != existing->localId() ||
-                              (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
+        const bool sendable =
+            facts.localId != existing->localId() ||
+            (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
         const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
                                              : L"The local file has changes that cannot be sent";
-        QCL_LOG_INFO(L"Did not download Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
-                                                   << L"/" << asset.assetId << L") over '"
-                                                   << qcl::string::escaped(existing->getPath()) << L"': " << reason);
+        QCL_LOG_INFO(L"Did not download Document "
+                     << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/" << asset.assetId
+                     << L") over '" << qcl::string::escaped(existing->getPath()) << L"': " << reason);
         reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, reason); });
         return !sendable;
     };
@@ -707,7 +712,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     {
         if (existing)
         {
-            // Nothing to fetch while the local file holds an edit; the replacement checks again when it commits.
+            // Nothing to fetch while the local file holds an edit; the replacement checks again when it
+            // commits.
             const FileFacts facts = readFileFacts(existing->getPath());
             if (facts.localId != existing->localId() || facts.size != existing->size() ||
                 facts.lastModificationTime != existing->lastModificationTime())
@@ -762,8 +768,9 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     catch (const Tree::DuplicatedLocalIdError& error)
     {
         QCL_LOG_ERROR(L"The newly created file '"
-                      << qcl::string::escaped(Tree::Node::joinPath(directory.getPath(), name)) << L"' which maps to Asset "
-                      << asset.assetId << L" cannot join the tree: " << error.message());
+                      << qcl::string::escaped(Tree::Node::joinPath(directory.getPath(), name))
+                      << L"' which maps to Asset " << asset.assetId << L" cannot join the tree: "
+                      << error.message());
         return false;
     }
     catch (const LocalFolder::Mismatch& error)

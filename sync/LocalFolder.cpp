@@ -45,10 +45,10 @@ std::string fileName(const std::wstring& name)
 void checkIdentity(const ItemStatus& status, const Tree::Node& node, const std::string& path)
 {
     if (status.fileIndex != node.localId())
-        throw LocalFolder::Mismatch(qcl::format(L"Actual local ID %2% of file or folder '%1%' does not match the "
-                                                L"expected ID %3% stored in the database",
-                                                escapedPath(path), Tree::formatLocalId(status.fileIndex),
-                                                Tree::formatLocalId(node.localId())));
+        throw LocalFolder::Mismatch(qcl::format(
+            L"Actual local ID %2% of file or folder '%1%' does not match the "
+            L"expected ID %3% stored in the database",
+            escapedPath(path), Tree::formatLocalId(status.fileIndex), Tree::formatLocalId(node.localId())));
     if (status.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
         throw LocalFolder::Mismatch(qcl::format(L"File or folder '%1%' is hidden", escapedPath(path)));
     // The scanner never reports what lies behind a link or a mount point, so the tree cannot describe it.
@@ -64,11 +64,12 @@ bool isAsRecorded(const ItemStatus& status, const Tree::File& file)
            status.lastWriteTime == file.lastModificationTime();
 }
 
-// Tries the free forms of `name` (attempt 1, 2, ...) until `attempt` (0 or an errno value) succeeds; a failure
-// other than a taken name goes to `fail` with the candidate, which throws.
+// Tries the free forms of `name` (attempt 1, 2, ...) until `attempt` (0 or an errno value) succeeds; a
+// failure other than a taken name goes to `fail` with the candidate, which throws.
 template <class Attempt, class Fail>
-std::wstring underFreeName(const std::wstring& name, std::wstring (*candidate)(const std::wstring&, std::uint64_t),
-                           Attempt attempt, Fail fail)
+std::wstring underFreeName(const std::wstring& name,
+                           std::wstring (*candidate)(const std::wstring&, std::uint64_t), Attempt attempt,
+                           Fail fail)
 {
     std::string bytes;
     for (int n = 1; n <= maxCollisionAttempts; ++n)
@@ -106,7 +107,8 @@ void moveToTrash(int folder, const std::string& name, const std::string& path)
 }
 } // namespace
 
-// ---- Download ----------------------------------------------------------------------------------------------------
+// ---- Download
+// ----------------------------------------------------------------------------------------------------
 
 LocalFolder::Download::~Download()
 {
@@ -129,7 +131,8 @@ commandprocessor::FileFacts LocalFolder::Download::finish()
     return facts;
 }
 
-// ---- LocalFolder -------------------------------------------------------------------------------------------------
+// ---- LocalFolder
+// -------------------------------------------------------------------------------------------------
 
 void LocalFolder::open(const Tree::Directory& root)
 {
@@ -169,8 +172,8 @@ LocalFolder::Folder LocalFolder::resolve(const Tree::Directory& directory)
         {
             // A link, or anything but a folder, where the tree has a folder.
             if (error == ELOOP || error == ENOTDIR)
-                throw Mismatch(
-                    qcl::format(L"File or folder '%1%' is a symbolic link or mount point", escapedPath(path)));
+                throw Mismatch(qcl::format(L"File or folder '%1%' is a symbolic link or mount point",
+                                           escapedPath(path)));
             throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
         }
         next.path = path + '/';
@@ -227,13 +230,14 @@ std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::
         },
         [&](const std::string& candidate)
         {
-            throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", wide(folder.path + candidate)),
-                                   GetLastError());
+            throw qcl::SystemError(
+                qcl::format(L"Cannot create directory '%1%'", wide(folder.path + candidate)), GetLastError());
         });
     syncFolder(fd, folder.path);
     ItemStatus status;
     if (compat::at::statusAt(fd, folder.path, made, status) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder.path + made)), GetLastError());
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder.path + made)),
+                               GetLastError());
     return {free, status.fileIndex};
 }
 
@@ -250,7 +254,8 @@ void LocalFolder::removeEmptyDirectory(const Tree::Directory& parent, const std:
     }
 }
 
-std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& name)
+std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& parent,
+                               const std::wstring& name)
 {
     const Folder from = resolve(*node.parent());
     const Folder to = resolve(parent);
@@ -281,7 +286,8 @@ std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& pa
     return moved;
 }
 
-LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directory, const std::wstring& downloadName)
+LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directory,
+                                                  const std::wstring& downloadName)
 {
     Folder folder = resolve(directory);
     Download download;
@@ -291,8 +297,8 @@ LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directo
     // One left behind by a killed program carries the same name.
     compat::at::removeFileAt(folder.descriptor.get(), download.mName);
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (compat::at::createFileAt(folder.descriptor.get(), download.mName, folder.path + download.mName, true, file) !=
-        0)
+    if (compat::at::createFileAt(folder.descriptor.get(), download.mName, folder.path + download.mName, true,
+                                 file) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot create file '%1%'", wide(folder.path + download.mName)),
                                GetLastError());
     download.mFile.reset(file);
@@ -319,7 +325,8 @@ std::wstring LocalFolder::place(Download& download, const std::wstring& name)
         [&](const std::string& candidate) { return compat::at::renameAt(fd, download.mName, fd, candidate); },
         [&](const std::string& candidate)
         {
-            throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", wide(folder.path + download.mName),
+            throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
+                                               wide(folder.path + download.mName),
                                                wide(folder.path + candidate)),
                                    GetLastError());
         });
@@ -334,11 +341,11 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     const int fd = folder.descriptor.get();
     const std::string target = fileName(existing.name());
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", wide(folder.path + download.mName),
-                                           wide(folder.path + target)),
+        throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
+                                           wide(folder.path + download.mName), wide(folder.path + target)),
                                GetLastError());
-    // The file displaced now has the download's name: it must be the version that the tree records, or it holds
-    // a save made while the content arrived, and goes back.
+    // The file displaced now has the download's name: it must be the version that the tree records, or it
+    // holds a save made while the content arrived, and goes back.
     ItemStatus displaced;
     const bool known = compat::at::statusAt(fd, folder.path, download.mName, displaced) == 0;
     if (known && isAsRecorded(displaced, existing))
@@ -355,14 +362,16 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
         download.mPlaced = true;
         underFreeName(
             existing.name(), fileCandidateName,
-            [&](const std::string& candidate) { return compat::at::renameAt(fd, download.mName, fd, candidate); },
+            [&](const std::string& candidate)
+            { return compat::at::renameAt(fd, download.mName, fd, candidate); },
             [](const std::string&) {});
     }
     syncFolder(fd, folder.path);
     return false;
 }
 
-// ---- Trash -------------------------------------------------------------------------------------------------------
+// ---- Trash
+// -------------------------------------------------------------------------------------------------------
 
 bool LocalFolder::trash(const Tree::Node& node)
 {

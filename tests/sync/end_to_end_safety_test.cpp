@@ -1,5 +1,5 @@
-// What the user saves while the engine brings the server's changes in is never lost: a save made during a download
-// survives it, and a server deletion keeps what the server has not seen.
+// What the user saves while the engine brings the server's changes in is never lost: a save made during a
+// download survives it, and a server deletion keeps what the server has not seen.
 
 #include "EndToEndFixture.h"
 
@@ -35,7 +35,8 @@ TEST_F(EndToEndTest, ASaveMadeWhileADownloadRunsSurvivesAndReachesTheServerAsANe
             writeFile(one / ("Team/" + name), saved);
         server.releaseStalls();
 
-        ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", qcl::string::utf8ToUtf16(name)) == saved; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return serverContent(L"Team", qcl::string::utf8ToUtf16(name)) == saved; }));
         ASSERT_TRUE(waitUntil([&] { return hasContent(two / ("Team/" + name), saved); }));
         EXPECT_TRUE(hasContent(one / ("Team/" + name), saved));
         // The version that lost locally stays in the server's history.
@@ -58,8 +59,9 @@ TEST_F(EndToEndTest, AServerDeletionKeepsAnEditedDocumentAndFilesTheServerHasNot
 
     // One's next message request waits while the server deletes and one's user edits: the deletions meet
     // changes that no snapshot has reported.
-    server.addFault(fake::FaultRule::of(fake::FaultKind::Stall, "GET",
-                                        "/rest/users/[^/]+/devices/" + idText(one.engine->deviceId()) + "/messages"));
+    server.addFault(
+        fake::FaultRule::of(fake::FaultKind::Stall, "GET",
+                            "/rest/users/[^/]+/devices/" + idText(one.engine->deviceId()) + "/messages"));
     ASSERT_TRUE(server.waitForStalled(1, std::chrono::seconds(30)));
     const auto share = serverShare(L"Team");
     for (const wchar_t* path : {L"edited.txt", L"unchanged.txt", L"Folder"})

@@ -17,7 +17,8 @@ namespace
 {
 using dwl::Tree;
 
-// A tree that describes the scratch folder root/share/docs/report.txt as it is on disk, and the folder opened.
+// A tree that describes the scratch folder root/share/docs/report.txt as it is on disk, and the folder
+// opened.
 class LocalFolderTest : public testing::Test
 {
 protected:
@@ -38,13 +39,14 @@ protected:
     std::uint64_t idOf(const std::string& relative) { return qcl::file::getFileId(wide(folder / relative)); }
     std::unique_ptr<Tree::File> recordOf(const std::string& relative, const std::wstring& name)
     {
-        const qcl::Handle file = qcl::file::open(wide(folder / relative), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        const qcl::Handle file = qcl::file::open(wide(folder / relative), GENERIC_READ, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
         BY_HANDLE_FILE_INFORMATION information{};
         GetFileInformationByHandle(file.get(), &information);
         return std::make_unique<Tree::File>(
             qcl::File::getFileId(file.get()), name, information.nFileSizeLow,
-            (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) | information.ftLastWriteTime.dwLowDateTime);
+            (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                information.ftLastWriteTime.dwLowDateTime);
     }
     std::vector<std::string> trashed()
     {
@@ -87,13 +89,15 @@ TEST_F(LocalFolderTest, RenamedParentDoesNotMatch)
 TEST_F(LocalFolderTest, ReplacedItemDoesNotMatch)
 {
     // The new file must not reuse the old one's identity while the old one still exists.
-    ASSERT_EQ(std::rename((folder / "root/share/docs/report.txt").c_str(), (folder / "root/old.txt").c_str()), 0);
+    ASSERT_EQ(std::rename((folder / "root/share/docs/report.txt").c_str(), (folder / "root/old.txt").c_str()),
+              0);
     folder.writeFile("root/share/docs/report.txt", "v2");
     EXPECT_FALSE(local.matches(*report));
     EXPECT_TRUE(local.matches(*docs));
 
     // Swapped back: the tree matches again.
-    ASSERT_EQ(std::rename((folder / "root/old.txt").c_str(), (folder / "root/share/docs/report.txt").c_str()), 0);
+    ASSERT_EQ(std::rename((folder / "root/old.txt").c_str(), (folder / "root/share/docs/report.txt").c_str()),
+              0);
     EXPECT_TRUE(local.matches(*report));
 }
 
