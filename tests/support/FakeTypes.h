@@ -37,6 +37,7 @@ enum class FaultKind {
     Stall,               // hold the request until releaseStalls(), then serve it
     ShortBody,           // announce the whole length, send half the body, close the connection
     DropConnection,      // send the headers, then close the connection without a body
+    HoldMidBody,         // send half the body, hold the rest until releaseStalls() (counted as stalled)
 };
 
 struct FaultRule {
