@@ -206,36 +206,38 @@ std::unique_ptr<Tree::Directory> Serializer::loadTree()
     std::unique_ptr<Tree::Directory> root;
     // One read transaction for all the queries: one consistent picture of the file, read under one lock
     // instead of one a folder.
-    inSavepoint([&] {
-        // The map is sized once: growing it step by step rehashed every entry again and again.
-        Database::Statement countQuery(mDatabase, kCountNodes);
-        if (countQuery.step())
-            mRecordIds.reserve(static_cast<std::size_t>(countQuery.columnInt64(0)));
-        countQuery.reset();
-        Database::Statement rootQuery(mDatabase, kSelectRoot);
-        if (!rootQuery.step())
-            return;
-        if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
-            throw Error(L"Record containing the root node doesn't have the expected type");
-        root.reset(readNode(rootQuery).release()->asDirectory());
-        if (rootQuery.step())
-            throw Error(L"There is more than one record containing a potential root node");
-
-        Database::Statement childrenQuery(mDatabase, kSelectChildren);
-        std::deque<Tree::Directory*> pending{root.get()};
-        while (!pending.empty())
+    inSavepoint(
+        [&]
         {
-            Tree::Directory* directory = pending.front();
-            pending.pop_front();
-            childrenQuery.bindInt64(1, mRecordIds.at(directory));
-            while (childrenQuery.step())
+            // The map is sized once: growing it step by step rehashed every entry again and again.
+            Database::Statement countQuery(mDatabase, kCountNodes);
+            if (countQuery.step())
+                mRecordIds.reserve(static_cast<std::size_t>(countQuery.columnInt64(0)));
+            countQuery.reset();
+            Database::Statement rootQuery(mDatabase, kSelectRoot);
+            if (!rootQuery.step())
+                return;
+            if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
+                throw Error(L"Record containing the root node doesn't have the expected type");
+            root.reset(readNode(rootQuery).release()->asDirectory());
+            if (rootQuery.step())
+                throw Error(L"There is more than one record containing a potential root node");
+
+            Database::Statement childrenQuery(mDatabase, kSelectChildren);
+            std::deque<Tree::Directory*> pending{root.get()};
+            while (!pending.empty())
             {
-                Tree::Node& child = directory->addChild(readNode(childrenQuery));
-                if (Tree::Directory* childDirectory = child.asDirectory())
-                    pending.push_back(childDirectory);
+                Tree::Directory* directory = pending.front();
+                pending.pop_front();
+                childrenQuery.bindInt64(1, mRecordIds.at(directory));
+                while (childrenQuery.step())
+                {
+                    Tree::Node& child = directory->addChild(readNode(childrenQuery));
+                    if (Tree::Directory* childDirectory = child.asDirectory())
+                        pending.push_back(childDirectory);
+                }
             }
-        }
-    });
+        });
     if (!root)
         return nullptr;
     listenTo(*root);
