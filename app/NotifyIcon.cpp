@@ -48,14 +48,14 @@ std::wstring cutText(const std::wstring& text, std::size_t units)
     return text.substr(0, end);
 }
 
-NotifyIcon::NotifyIcon(ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep)) {}
+NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep)) {}
 
 NotifyIcon::~NotifyIcon()
 {
     Hide();
 }
 
-void NotifyIcon::setContextMenu(const ui::ContextMenu& menu)
+void NotifyIcon::setContextMenu(const dwl::ui::ContextMenu& menu)
 {
     mMenu = menu;
     mArea.setContextMenu(mMenu);
@@ -89,7 +89,7 @@ void NotifyIcon::SetToolTip(const std::wstring& text)
         QCL_LOG_ERROR(L"Cannot set tool tip to " << qcl::string::escaped(mToolTip));
 }
 
-void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, ui::BalloonLevel level)
+void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
 {
     const std::wstring shownText = cutText(text, maxBalloonText);
     const std::wstring shownTitle = cutText(title, maxBalloonTitle);

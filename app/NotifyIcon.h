@@ -36,7 +36,7 @@ public:
         Other,
     };
 
-    explicit NotifyIcon(ui::NotificationArea& area, Sleeper sleep = {});
+    explicit NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep = {});
     ~NotifyIcon();
     NotifyIcon(const NotifyIcon&) = delete;
     NotifyIcon& operator=(const NotifyIcon&) = delete;
@@ -47,12 +47,12 @@ public:
         mPostCommand = std::move(postCommand);
     }
     // The picture used by the next add or SetIcon.
-    void setPicture(ui::TrayPicture picture) { mPicture = picture; }
-    ui::TrayPicture picture() const { return mPicture; }
+    void setPicture(dwl::ui::TrayPicture picture) { mPicture = picture; }
+    dwl::ui::TrayPicture picture() const { return mPicture; }
     const std::wstring& toolTip() const { return mToolTip; }
 
-    void setContextMenu(const ui::ContextMenu& menu);
-    const ui::ContextMenu& contextMenu() const { return mMenu; }
+    void setContextMenu(const dwl::ui::ContextMenu& menu);
+    const dwl::ui::ContextMenu& contextMenu() const { return mMenu; }
 
     // Adds the icon, retrying for about five seconds. From then on the icon counts as added, even when the
     // tray host never took it, so that its restart brings the icon back.
@@ -60,7 +60,7 @@ public:
     bool isAdded() const { return mAdded; }
     void SetIcon();
     void SetToolTip(const std::wstring& text);
-    void ShowBalloon(const std::wstring& text, const std::wstring& title, ui::BalloonLevel level);
+    void ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
     void Hide();
 
     // Events from the tray host.
@@ -68,12 +68,12 @@ public:
     void onTrayHostRestarted();
 
 private:
-    ui::NotificationArea& mArea;
+    dwl::ui::NotificationArea& mArea;
     Sleeper mSleep;
     std::function<void(unsigned)> mPostCommand;
-    ui::TrayPicture mPicture = ui::TrayPicture::Offline;
+    dwl::ui::TrayPicture mPicture = dwl::ui::TrayPicture::Offline;
     std::wstring mToolTip;
-    ui::ContextMenu mMenu;
+    dwl::ui::ContextMenu mMenu;
     bool mAdded = false;
 };
 } // namespace win32

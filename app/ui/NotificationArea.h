@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ui
+namespace dwl::ui
 {
 // The pictures of the program's tray icon.
 enum class TrayPicture
@@ -61,4 +61,4 @@ public:
     // The menu shown on a right click, replaced whole.
     virtual void setContextMenu(const ContextMenu& menu) = 0;
 };
-} // namespace ui
+} // namespace dwl::ui

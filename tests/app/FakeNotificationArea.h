@@ -12,14 +12,14 @@ struct Balloon
 {
     std::wstring title;
     std::wstring text;
-    ui::BalloonLevel level;
+    dwl::ui::BalloonLevel level;
     friend bool operator==(const Balloon&, const Balloon&) = default;
 };
 
-class FakeNotificationArea : public ui::NotificationArea
+class FakeNotificationArea : public dwl::ui::NotificationArea
 {
 public:
-    bool add(ui::TrayPicture picture, const std::wstring& toolTip) override
+    bool add(dwl::ui::TrayPicture picture, const std::wstring& toolTip) override
     {
         ++addCalls;
         if (refusedAdds > 0)
@@ -32,7 +32,7 @@ public:
         this->toolTip = toolTip;
         return true;
     }
-    bool modify(ui::TrayPicture picture, const std::wstring& toolTip) override
+    bool modify(dwl::ui::TrayPicture picture, const std::wstring& toolTip) override
     {
         if (!shown)
             return false;
@@ -46,19 +46,19 @@ public:
         shown = false;
         return was;
     }
-    bool showBalloon(const std::wstring& title, const std::wstring& text, ui::BalloonLevel level) override
+    bool showBalloon(const std::wstring& title, const std::wstring& text, dwl::ui::BalloonLevel level) override
     {
         balloons.push_back({title, text, level});
         return true;
     }
-    void setContextMenu(const ui::ContextMenu& menu) override { this->menu = menu; }
+    void setContextMenu(const dwl::ui::ContextMenu& menu) override { this->menu = menu; }
 
     int refusedAdds = 0;
     int addCalls = 0;
     bool shown = false;
-    ui::TrayPicture picture = ui::TrayPicture::Offline;
+    dwl::ui::TrayPicture picture = dwl::ui::TrayPicture::Offline;
     std::wstring toolTip;
     std::vector<Balloon> balloons;
-    ui::ContextMenu menu;
+    dwl::ui::ContextMenu menu;
 };
 } // namespace test

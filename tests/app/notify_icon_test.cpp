@@ -61,11 +61,11 @@ TEST(NotifyIcon, TextsAreCutToTheirLimitsWithoutSplittingASurrogatePair)
     tray.icon.SetToolTip(std::wstring(126, L'x') + L"\xD83D\xDE00");
     EXPECT_EQ(tray.area.toolTip, std::wstring(126, L'x'));
 
-    tray.icon.ShowBalloon(std::wstring(300, L't'), std::wstring(70, L'T'), ui::BalloonLevel::Warning);
+    tray.icon.ShowBalloon(std::wstring(300, L't'), std::wstring(70, L'T'), dwl::ui::BalloonLevel::Warning);
     ASSERT_EQ(tray.area.balloons.size(), 1u);
     EXPECT_EQ(tray.area.balloons[0].text, std::wstring(255, L't'));
     EXPECT_EQ(tray.area.balloons[0].title, std::wstring(63, L'T'));
-    EXPECT_EQ(tray.area.balloons[0].level, ui::BalloonLevel::Warning);
+    EXPECT_EQ(tray.area.balloons[0].level, dwl::ui::BalloonLevel::Warning);
 }
 
 TEST(NotifyIcon, AClickOrDoubleClickRunsTheDefaultItemWhenThereIsOne)
