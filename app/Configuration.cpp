@@ -27,12 +27,6 @@ qcl::uint128 readId(const json_spirit::Value& value)
     return value.isNull() ? qcl::uint128() : qcl::uint128::parse(value.getString());
 }
 
-Version readVersion(const json_spirit::Value& value)
-{
-    value.getArray();
-    return {value[0].getUInt(), value[1].getUInt(), value[2].getUInt()};
-}
-
 // Starts the line of one setting: the key and the separator; the caller writes the value.
 std::ostream& key(std::ostream& out, const char* name)
 {
@@ -113,7 +107,7 @@ void Configuration::read(Configuration& record, const json_spirit::Value& member
 {
     members.getObject();
     if (const json_spirit::Value& version = members["Version"]; !version.isNull())
-        record.version = readVersion(version);
+        record.version = Version::fromJson(version);
     const json_spirit::Value& location = members["WayfoldFolderLocation"];
     record.wayfoldFolderLocation = location.isNull() ? Paths::defaultFolderLocation() : location.getWString();
     record.mustShowConfigurationDialog = members["MustShowConfigurationDialog"].getBoolOr(true);

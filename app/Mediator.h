@@ -1,12 +1,12 @@
 #pragma once
 // The hub of the desktop application: owns the engine (REST client, scanner, command processor, tree and its
-// database), the configuration, the server list and the upgrade workers; sets them up from the chosen server and
-// the configuration, starts and stops them, unlinks the Device, and passes the workers' reports on to the user
-// interface through Mediator::Callback, dropping most of them while it is not running.
+// database), the configuration, the server list and the upgrade workers; sets them up from the chosen server
+// and the configuration, starts and stops them, unlinks the Device, and passes the workers' reports on to the
+// user interface through Mediator::Callback, dropping most of them while it is not running.
 //
-// The owner calls everything but the worker slots on its main thread: initialise (or reenterPassword), then start;
-// stop before sleep or exit, start again on wake; stop, unlink, and on onUnlinkCompleted: onDeviceUnregistered,
-// clearDatabaseAndConfiguration, initialise and start.
+// The owner calls everything but the worker slots on its main thread: initialise (or reenterPassword), then
+// start; stop before sleep or exit, start again on wake; stop, unlink, and on onUnlinkCompleted:
+// onDeviceUnregistered, clearDatabaseAndConfiguration, initialise and start.
 
 #include "api/ServerList.h"
 #include "api/WayfoldApi.h"
@@ -37,17 +37,19 @@ namespace dwl
 class Mediator : public CommandProcessor::Callback, public UpgradeDownloader::Callback
 {
 public:
-    // What the user interface implements. Unless noted, a slot is called on a worker thread and must only copy
-    // what it shows (nodes and errors are gone after the call) and hand the work to the main thread.
+    // What the user interface implements. Unless noted, a slot is called on a worker thread and must only
+    // copy what it shows (nodes and errors are gone after the call) and hand the work to the main thread.
     class Callback
     {
     public:
         // Worker notifications, dropped while the Mediator is not running.
-        virtual void onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize) = 0;
+        virtual void onFileTooBig(const std::wstring& path, std::uint64_t size,
+                                  std::uint64_t maximumSize) = 0;
         virtual void onServerUnavailable(const url::Error& error) = 0;
         virtual void onServerAvailable() = 0;
         virtual void setSynchronising(bool synchronising) = 0;
-        // On the failing thread, inside its catch block: the slot may rethrow the current exception to see it.
+        // On the failing thread, inside its catch block: the slot may rethrow the current exception to see
+        // it.
         virtual void onThreadError(qcl::NamedThread& thread) = 0;
         virtual void onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share) = 0;
         virtual void onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
@@ -72,10 +74,12 @@ public:
         // On the unlink task's thread when the task ends, however it ends.
         virtual void onUnlinkCompleted() = 0;
 
-        // Synchronous, on the main thread, during initialise or reenterPassword: false when the user cancelled.
+        // Synchronous, on the main thread, during initialise or reenterPassword: false when the user
+        // cancelled.
         virtual bool editConfiguration(Configuration& configuration, WayfoldApi& api,
                                        const ServerList& servers) = 0;
-        virtual bool editPassword(Configuration& configuration, WayfoldApi& api, const ServerList& servers) = 0;
+        virtual bool editPassword(Configuration& configuration, WayfoldApi& api,
+                                  const ServerList& servers) = 0;
         virtual void createWayfoldShortcutInFavorites(const std::wstring& folder) = 0;
 
         // Always passed on, running or not.
@@ -118,8 +122,9 @@ public:
     // Where the server list is read from at the first initialise; by default Paths::serverListFile().
     void setServerListFile(std::wstring path) { mServerListFile = std::move(path); }
 
-    // Main thread. False when the user cancelled the configuration dialog. Throws OtherInstanceAlreadyRunning,
-    // MissingFolder, qcl::SystemError and the errors of the database and the JSON reader.
+    // Main thread. False when the user cancelled the configuration dialog. Throws
+    // OtherInstanceAlreadyRunning, MissingFolder, qcl::SystemError and the errors of the database and the
+    // JSON reader.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();
@@ -130,7 +135,8 @@ public:
 
     // Main thread, stopped: unregisters the Device on a task of its own, which reports onUnlinkCompleted.
     void unlink();
-    // Main thread, after onUnlinkCompleted: takes the task's result; a failure is logged and the unlink goes on.
+    // Main thread, after onUnlinkCompleted: takes the task's result; a failure is logged and the unlink goes
+    // on.
     void onDeviceUnregistered();
     // Forgets the account, the server, the folder and the Device, and empties the tree.
     void clearDatabaseAndConfiguration();
@@ -194,14 +200,12 @@ private:
     void openWayfoldFolder(const std::wstring& folder);
     void nameTreeRoot(const std::wstring& folder);
     void configureUpgradeWorkers(const ServerList::Server& server);
-    void forgetDeviceAndMessages();
     void onThreadError(qcl::NamedThread* thread);
     void onWayfoldFolderMissing(const std::wstring& message);
-    void waitForUnlinkTask();
     // The callback while running; null otherwise.
     Callback* runningCallback() const;
-    // The callback unless the Mediator is being destroyed.
-    Callback* liveCallback() const;
+    // Calls `call` with the callback unless the Mediator is being destroyed.
+    template <class Call> void report(Call&& call);
 
     std::unique_ptr<ServerList> mServerList;
     std::unique_ptr<Configuration> mConfiguration;
@@ -214,7 +218,8 @@ private:
     qcl::Handle mFolderHandle;
     Callback* mCallback = nullptr;
     std::atomic<bool> mRunning{false};
-    std::atomic<bool> mDestroying{false};
+    std::mutex mReportMutex; // held while reporting what passes whether running or not
+    bool mDestroying = false;
     std::future<qcl::uint128> mUnlinkTask;
     UpgradeChecker mUpgradeChecker;
     UpgradeDownloader mUpgradeDownloader;

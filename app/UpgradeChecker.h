@@ -44,7 +44,7 @@ private:
     void run() override;
     // Whether the check succeeded; failures of the check itself are logged and swallowed.
     bool checkForUpgrade();
-    void wait(std::chrono::milliseconds duration, const char* what);
+    void wait(std::chrono::milliseconds duration, const char* again);
 
     std::string mUpgradeInfoUrl;
     std::chrono::milliseconds mDelay{0};

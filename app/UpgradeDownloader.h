@@ -5,6 +5,7 @@
 #include "url/Session.h"
 
 #include <future>
+#include <optional>
 #include <string>
 
 namespace dwl
@@ -48,7 +49,10 @@ public:
     bool isRunning() const;
 
 private:
+    // The task: downloads, then reports.
     void download();
+    // The installer's path, or nothing when the download failed (logged; the folder is removed).
+    std::optional<std::wstring> downloadInstaller();
     void onProgress(double total, double now);
 
     url::initialiseLibCurl mCurl;

@@ -93,6 +93,13 @@ public:
     // clear it.
     void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
 
+    // Before a start: the next run reports the server's availability and the synchronising state afresh.
+    void forgetReportedStates()
+    {
+        mServerUnavailable = false;
+        mSynchronising = false;
+    }
+
     // Scanner thread: hands a snapshot over, replacing one not yet processed.
     void postSnapshot(std::unique_ptr<Tree::Directory> snapshot);
 
