@@ -2,11 +2,11 @@
 
 #include "api/ServerError.h"
 #include "app/Paths.h"
+#include "app/Strings.h"
 #include "app/TrayStrings.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
-#include "qcl/Module.h"
 #include "qcl/qcl_scope.h"
 #include "url/Error.h"
 
@@ -14,16 +14,16 @@ namespace dwl
 {
 namespace
 {
-using namespace strings;
+using namespace strings; // the tray window's own ids; the shared ones are dwl::IDS_*
 
 std::wstring text(unsigned id)
 {
-    return qcl::loadString(id);
+    return loadString(id);
 }
 
 template <class... Args> std::wstring text(unsigned id, const Args&... args)
 {
-    return qcl::format(qcl::loadString(id), args...);
+    return qcl::format(loadString(id), args...);
 }
 
 // The string with the reason (`withReason`) or, when there is none, the one after it without.
@@ -383,7 +383,7 @@ void CMainFrame::OnMenuUpgrade()
     mIsDownloadingUpgrade = true;
     mEngine.startUpgradeDownload(mUpgradeUrl);
     if (mNotifyIcon.isAdded())
-        mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_CAPTION), ui::BalloonLevel::Information);
+        mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_APP_TITLE), ui::BalloonLevel::Information);
 }
 
 void CMainFrame::LaunchWebBrowser(const std::string& url)
@@ -421,7 +421,7 @@ void CMainFrame::postBalloon(const std::wstring& balloon, ui::BalloonLevel level
         [this, balloon, level]
         {
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(balloon, text(IDS_CAPTION), level);
+                mNotifyIcon.ShowBalloon(balloon, text(IDS_APP_TITLE), level);
         });
 }
 
@@ -435,7 +435,7 @@ void CMainFrame::updateNotifyIcon()
                            : mIsSynchronising ? ui::TrayPicture::Synchronising
                                               : ui::TrayPicture::Online);
     mNotifyIcon.SetToolTip(
-        qcl::format(L"%1% %2%\n%3%", text(IDS_CAPTION), programVersion.toWString(), status));
+        qcl::format(L"%1% %2%\n%3%", text(IDS_APP_TITLE), programVersion.toWString(), status));
 }
 
 void CMainFrame::ChangeUpgradeMenuItem(std::optional<int> downloadPercent)
@@ -702,7 +702,7 @@ void CMainFrame::onNewVersionAvailable(const Version& version, const std::string
                 return;
             ChangeUpgradeMenuItem(std::nullopt);
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(text(IDS_NEW_VERSION), text(IDS_CAPTION),
+                mNotifyIcon.ShowBalloon(text(IDS_NEW_VERSION), text(IDS_APP_TITLE),
                                         ui::BalloonLevel::Information);
         });
 }
@@ -745,7 +745,8 @@ void CMainFrame::onUpgradeDownloadFailed()
             mIsDownloadingUpgrade = false;
             ChangeUpgradeMenuItem(std::nullopt);
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(text(IDS_UPGRADE_FAILED), text(IDS_CAPTION), ui::BalloonLevel::Error);
+                mNotifyIcon.ShowBalloon(text(IDS_UPGRADE_FAILED), text(IDS_APP_TITLE),
+                                        ui::BalloonLevel::Error);
         });
 }
 } // namespace dwl

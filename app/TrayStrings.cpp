@@ -24,11 +24,9 @@ void registerTrayStrings()
     compat::registerStrings(
         GetModuleHandleW(nullptr),
         {
-            {202, L"Quillmere Wayfold"},
             {210, L"Folder '%1%' could not be downloaded to '%2%'"},
             {211, L"Document '%1%' could not be removed from Share '%2%' in your Wayfold folder."},
             {213, unexpected.c_str()},
-            {216, L"You have an old version of Quillmere Wayfold.\r\nThis version is no longer compatible."},
             {217, L"Server %1% is currently unavailable"},
             {218, L"Folder '%1%' could not be removed from Share '%2%' in your Wayfold folder."},
             {219, L"Document '%1%' cannot been added to Quillmere Wayfold because it is bigger than %2%."},
@@ -48,7 +46,6 @@ void registerTrayStrings()
              L"as it is being used by another program."},
             {231, L"Downloading update (%1%%%)"},
             {232, L"Downloading update..."},
-            {234, L"Please upgrade to a later version of Quillmere Wayfold."},
             {235, L"An error occurred while downloading the update"},
             {236, L"Update to version %1%"},
             {237, L"Connected to %1%"},

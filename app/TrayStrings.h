@@ -1,15 +1,14 @@
 #pragma once
-// The texts the tray window shows: string ids of the program's table, and the fixed addresses they name.
+// The texts the tray window shows: string ids of the program's table (beside the dialogs' in app/Strings.h),
+// and the fixed addresses they name.
 
 #include <string>
 
 namespace dwl::strings
 {
-inline constexpr unsigned IDS_CAPTION = 202;
 inline constexpr unsigned IDS_FOLDER_DOWNLOAD_FAILED = 210;
 inline constexpr unsigned IDS_DOCUMENT_REMOVAL_FAILED = 211;
 inline constexpr unsigned IDS_UNEXPECTED_ERROR = 213;
-inline constexpr unsigned IDS_OLD_VERSION = 216;
 inline constexpr unsigned IDS_SERVER_UNAVAILABLE_STATUS = 217;
 inline constexpr unsigned IDS_FOLDER_REMOVAL_FAILED = 218;
 inline constexpr unsigned IDS_FILE_TOO_BIG = 219;
@@ -24,7 +23,6 @@ inline constexpr unsigned IDS_NODE_UPDATE_BLOCKED = 229;
 inline constexpr unsigned IDS_SHARE_UPDATE_BLOCKED = 230;
 inline constexpr unsigned IDS_DOWNLOADING_PERCENT = 231;
 inline constexpr unsigned IDS_DOWNLOADING = 232;
-inline constexpr unsigned IDS_PLEASE_UPGRADE = 234;
 inline constexpr unsigned IDS_UPGRADE_FAILED = 235;
 inline constexpr unsigned IDS_UPDATE_TO_VERSION = 236;
 inline constexpr unsigned IDS_CONNECTED = 237;
