@@ -1,11 +1,17 @@
 // wayfold-devserver: the fake Wayfold server as a program, for development and demos.
 //
 //   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE] --user EMAIL:PASSWORD...
+//                     [--demo EMAIL]
+//
+// --demo gives that user (one of the --user accounts) a Share "Demo" with a few documents, unless the data folder
+// already holds one from an earlier run.
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -18,8 +24,23 @@ namespace {
 int usage(const char* message) {
     std::cerr << message << "\n"
               << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
-                 " --user EMAIL:PASSWORD [--user ...]\n";
+                 " --user EMAIL:PASSWORD [--user ...] [--demo EMAIL]\n";
     return 2;
+}
+
+// A Share with a folder and a few documents, as a new user of the demo finds it.
+void addDemoShare(fake::FakeWayfoldServer& server, const std::string& email) {
+    const auto share = server.createShare(email, "Demo");
+    auto addDocument = [&](const std::string& parent, const std::string& name, const std::string& extension,
+                           const std::string& text) {
+        server.putContent(server.createAsset(share.shareId, parent, false, name, extension), text);
+    };
+    addDocument(share.rootId, "Welcome", "txt",
+                "Welcome to Wayfold.\nEverything in this Share is kept in step with your Wayfold folder.\n");
+    addDocument(share.rootId, "Shopping list", "md", "# Shopping list\n\n- bread\n- apples\n- coffee\n");
+    const auto plans = server.createAsset(share.shareId, share.rootId, true, "Plans");
+    addDocument(plans, "Timeline", "csv", "week,task\n1,draft\n2,review\n3,publish\n");
+    addDocument(plans, "Notes", "txt", "Edit me: the change goes back to the server.\n");
 }
 
 }  // namespace
@@ -30,6 +51,7 @@ int main(int argc, char** argv) {
     fake::ServerOptions options;
     options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
+    std::string demoUser;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage(("missing value of " + option).c_str());
@@ -45,6 +67,8 @@ int main(int argc, char** argv) {
             options.certificateFile = value;
         } else if (option == "--key") {
             options.privateKeyFile = value;
+        } else if (option == "--demo") {
+            demoUser = value;
         } else if (option == "--user") {
             const auto colon = value.find(':');
             if (colon == std::string::npos) return usage("--user wants EMAIL:PASSWORD");
@@ -59,6 +83,18 @@ int main(int argc, char** argv) {
     try {
         fake::FakeWayfoldServer server(options);
         for (const auto& [email, password] : users) std::cout << email << " " << server.addUser(email, password) << "\n";
+        if (!demoUser.empty()) {
+            bool known = false;
+            for (const auto& user : users) known = known || user.first == demoUser;
+            if (!known) return usage("--demo names no --user");
+            // A kept data folder remembers that the demo Share was made.
+            const std::filesystem::path marker =
+                options.dataFolder.empty() ? std::filesystem::path() : std::filesystem::path(options.dataFolder) / "demo-made";
+            if (marker.empty() || !std::filesystem::exists(marker)) {
+                addDemoShare(server, demoUser);
+                if (!marker.empty()) std::ofstream(marker) << demoUser << "\n";
+            }
+        }
         // SIGINT and SIGTERM are taken by a thread of their own, which stops the server outside signal context.
         sigset_t stopSignals;
         sigemptyset(&stopSignals);
