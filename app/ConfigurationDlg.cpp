@@ -274,6 +274,8 @@ void ConfigurationDlg::OnPingSucceeded(const qcl::uint128& userId)
         }
     }
     const ServerList::Server* server = selectedServer();
+    if (server == nullptr)
+        throw qcl::basic_runtime_error<wchar_t>(L"No server is selected");
     mConfiguration.wayfoldFolderLocation = location;
     mConfiguration.server = server->key;
     mConfiguration.userName = text(View::EmailEdit);

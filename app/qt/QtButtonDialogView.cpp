@@ -40,7 +40,7 @@ void ButtonDialog::addButton(int id, const QString& text, bool isDefault)
     button->setAutoDefault(false);
     connect(button, &QPushButton::clicked, this, [this, id] { done(id); });
     mButtons->addWidget(button);
-    mControls[id] = button;
+    setControl(id, button);
 }
 
 QWidget* ButtonDialog::control(int id) const

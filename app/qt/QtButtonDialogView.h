@@ -20,7 +20,11 @@ public:
 
     void addButton(int id, const QString& text, bool isDefault);
     QWidget* control(int id) const;
-    void setControl(int id, QWidget* widget) { mControls[id] = widget; }
+    void setControl(int id, QWidget* widget)
+    {
+        widget->setObjectName(QString::number(id));
+        mControls[id] = widget;
+    }
 
     // Escape and the close box.
     void reject() override { done(ui::IDCANCEL); }

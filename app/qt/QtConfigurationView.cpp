@@ -28,12 +28,23 @@ public:
 
 namespace
 {
+const char* const linkTextProperty = "linkText";
+
+// A disabled link shows its text without the link, so it looks disabled like the other controls.
+void showLink(QLabel& label, bool enabled)
+{
+    const QString text = label.property(linkTextProperty).toString().toHtmlEscaped();
+    label.setText(enabled ? QStringLiteral("<a href=\"#\">%1</a>").arg(text) : text);
+}
+
 QLabel* linkLabel(const QString& text)
 {
     // Our own fixed text: the only markup is the link itself.
-    auto* label = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()));
+    auto* label = new QLabel;
     label->setTextFormat(Qt::RichText);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    label->setProperty(linkTextProperty, text);
+    showLink(*label, true);
     return label;
 }
 } // namespace
@@ -62,6 +73,9 @@ QtConfigurationView::QtConfigurationView(QWidget* parent) : mDialog(new Configur
                  {PasswordEdit, password}, {FolderLocationEdit, folder},       {ChangeFolderButton, change},
                  {SignUpLink, signUp},     {ForgottenPasswordLink, forgotten}, {LoginButton, login},
                  {ExitButton, exit}};
+
+    for (const auto& [id, control] : mControls)
+        control->setObjectName(QString::number(id)); // found by id in tests and by accessibility tools
 
     auto* form = new QGridLayout;
     const auto addRow = [&](int row, const QString& labelText, QWidget* field)
@@ -174,8 +188,12 @@ int QtConfigurationView::selectedServer()
 
 void QtConfigurationView::setEnabled(int id, bool enabled)
 {
-    if (QWidget* found = widget(id))
-        found->setEnabled(enabled);
+    QWidget* found = widget(id);
+    if (found == nullptr)
+        return;
+    found->setEnabled(enabled);
+    if (id == SignUpLink || id == ForgottenPasswordLink)
+        showLink(*static_cast<QLabel*>(found), enabled);
 }
 
 void QtConfigurationView::setFocus(int id, bool selectAll)

@@ -322,10 +322,15 @@ TEST_F(ConfigurationDialogTest, AcceptableExistingFolders)
     ASSERT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "old")));
     ASSERT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "old")));
 
-    // The synchronised folder of the same account at the same place is kept, content and all.
+    // The synchronised folder of the same account at the same place is kept, content and all, the user's own
+    // folder description too.
+    ::unlink((scratch / "old/Wayfold/.directory").c_str());
+    scratch.writeFile("old/Wayfold/.directory", "mine");
     scratch.writeFile("old/Wayfold/notes.txt");
     EXPECT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "old")));
     EXPECT_TRUE(ui.box.shown.empty());
+    std::ifstream description(scratch / "old/Wayfold/.directory");
+    EXPECT_EQ("mine", std::string((std::istreambuf_iterator<char>(description)), {}));
 
     // "~/" is the home folder.
     const std::string home = scratch.makeDirectory("home");
