@@ -282,23 +282,8 @@ void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
             QCL_LOG_ERROR(error.message());
             if (mClosing)
                 return;
-            switch (mDesktop.askAboutMissingFolder(error.folder()))
-            {
-            case TrayDesktop::MissingFolderChoice::Retry:
-                QCL_LOG_INFO(L"User chose to retry");
-                if (mClosing)
-                    return;
-                continue;
-            case TrayDesktop::MissingFolderChoice::Unlink:
-                QCL_LOG_INFO(L"User chose to unlink");
-                if (!mClosing)
-                    mEngine.unlink();
+            if (!retryAfterMissingFolder(error.folder()))
                 return;
-            case TrayDesktop::MissingFolderChoice::Exit:
-                QCL_LOG_INFO(L"User chose to exit");
-                postClose();
-                return;
-            }
         }
         catch (...)
         {
@@ -306,6 +291,26 @@ void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
             return;
         }
     }
+}
+
+bool CMainFrame::retryAfterMissingFolder(const std::wstring& folder)
+{
+    switch (mDesktop.askAboutMissingFolder(folder))
+    {
+    case TrayDesktop::MissingFolderChoice::Retry:
+        QCL_LOG_INFO(L"User chose to retry");
+        return !mClosing;
+    case TrayDesktop::MissingFolderChoice::Unlink:
+        QCL_LOG_INFO(L"User chose to unlink");
+        if (!mClosing)
+            mEngine.unlink(); // its end configures and starts again
+        return false;
+    case TrayDesktop::MissingFolderChoice::Exit:
+        QCL_LOG_INFO(L"User chose to exit");
+        postClose();
+        return false;
+    }
+    return false;
 }
 
 void CMainFrame::listenForHandOver()
@@ -611,24 +616,8 @@ void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
         [this, folder]
         {
             stopForRestart();
-            // As at start: the dialog's Retry opens the folder again, Unlink forgets the account, Exit ends.
-            switch (mDesktop.askAboutMissingFolder(folder))
-            {
-            case TrayDesktop::MissingFolderChoice::Retry:
-                QCL_LOG_INFO(L"User chose to retry");
-                if (!mClosing)
-                    LoadConfigurationAndStart(false);
-                break;
-            case TrayDesktop::MissingFolderChoice::Unlink:
-                QCL_LOG_INFO(L"User chose to unlink");
-                if (!mClosing)
-                    mEngine.unlink();
-                break;
-            case TrayDesktop::MissingFolderChoice::Exit:
-                QCL_LOG_INFO(L"User chose to exit");
-                postClose();
-                break;
-            }
+            if (retryAfterMissingFolder(folder))
+                LoadConfigurationAndStart(false);
         });
 }
 

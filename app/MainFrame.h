@@ -106,6 +106,8 @@ private:
     bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                                 bool passwordOnly);
     void listenForHandOver();
+    // Runs the missing-folder dialog: true when the user wants the start tried again.
+    bool retryAfterMissingFolder(const std::wstring& folder);
 
     TrayEngine& mEngine;
     TrayDesktop& mDesktop;

@@ -48,7 +48,9 @@ std::wstring cutText(const std::wstring& text, std::size_t units)
     return text.substr(0, end);
 }
 
-NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep)) {}
+NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep))
+{
+}
 
 NotifyIcon::~NotifyIcon()
 {
@@ -76,17 +78,11 @@ void NotifyIcon::AddIconToTaskbar()
         QCL_LOG_ERROR(L"Cannot register task bar notification icon");
 }
 
-void NotifyIcon::SetIcon()
-{
-    if (!mArea.modify(mPicture, mToolTip))
-        QCL_LOG_ERROR(L"Cannot set icon");
-}
-
 void NotifyIcon::SetToolTip(const std::wstring& text)
 {
     mToolTip = cutText(text, maxToolTip);
     if (mAdded && !mArea.modify(mPicture, mToolTip))
-        QCL_LOG_ERROR(L"Cannot set tool tip to " << qcl::string::escaped(mToolTip));
+        QCL_LOG_ERROR(L"Cannot set icon and tool tip to " << qcl::string::escaped(mToolTip));
 }
 
 void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)

@@ -46,7 +46,7 @@ public:
     {
         mPostCommand = std::move(postCommand);
     }
-    // The picture used by the next add or SetIcon.
+    // The picture shown from the next add or SetToolTip on.
     void setPicture(dwl::ui::TrayPicture picture) { mPicture = picture; }
     dwl::ui::TrayPicture picture() const { return mPicture; }
     const std::wstring& toolTip() const { return mToolTip; }
@@ -58,7 +58,6 @@ public:
     // tray host never took it, so that its restart brings the icon back.
     void AddIconToTaskbar();
     bool isAdded() const { return mAdded; }
-    void SetIcon();
     void SetToolTip(const std::wstring& text);
     void ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
     void Hide();
