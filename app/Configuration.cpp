@@ -68,13 +68,14 @@ void writeNarrowString(std::ostream& out, const char* name, const std::string& t
 void replaceFileContent(const std::wstring& path, const std::string& text)
 {
     const std::wstring temporary = path + L".new";
-    qcl::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Made anew, private from its first byte: a file or link left at the name is removed, never written.
+    DeleteFileW(temporary.c_str());
+    qcl::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, compat::ownerOnlyAccess(), CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         saveError(path, L"Cannot open file");
     DWORD written = 0;
-    bool stored = compat::restrictToOwner(temporary.c_str()) &&
-                  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+    bool stored = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                   FlushFileBuffers(file.get());
     DWORD error = stored ? ERROR_SUCCESS : GetLastError();
     file.close();

@@ -28,6 +28,12 @@ long flag(bool on)
 {
     return on ? 1L : 0L;
 }
+
+bool isDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 } // namespace
 
 Mediator::MissingFolder::MissingFolder(const std::wstring& folder)
@@ -268,6 +274,7 @@ void Mediator::start()
 {
     QCL_LOG_INFO(L">>> Starting application threads");
     mRunning.exchange(true);
+    mFolderMissingReported = false;
     mCommandProcessor.forgetReportedStates();
     mCommandProcessor.start();
     mUpgradeChecker.start();
@@ -387,6 +394,14 @@ template <class Call> void Mediator::report(Call&& call)
 
 void Mediator::onThreadError(qcl::NamedThread* thread)
 {
+    // The scanner and its monitor fail to start on a folder that has gone since the last scan: that is the
+    // folder's loss, not a fault of the program.
+    const bool watchesFolder = thread == &mScanner || thread == &mScanner.folderMonitor();
+    if (watchesFolder && !isDirectory(wayfoldFolder()))
+    {
+        onWayfoldFolderMissing(qcl::currentExceptionMessage());
+        return;
+    }
     if (Callback* callback = runningCallback())
         callback->onThreadError(*thread);
 }
@@ -394,7 +409,8 @@ void Mediator::onThreadError(qcl::NamedThread* thread)
 void Mediator::onWayfoldFolderMissing(const std::wstring& message)
 {
     QCL_LOG_WARN(L"The Wayfold folder is missing: " << message);
-    if (Callback* callback = runningCallback())
+    Callback* callback = runningCallback();
+    if (callback != nullptr && !mFolderMissingReported.exchange(true))
         callback->onWayfoldFolderMissing(wayfoldFolder());
 }
 

@@ -67,8 +67,8 @@ public:
         virtual void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) = 0;
         virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                             const std::wstring& reason) = 0;
-        // The Wayfold folder was renamed, replaced or unmounted while running: once per loss, on the scanner
-        // thread. Nothing in the tree or on the server is touched until the owner acts.
+        // The Wayfold folder was renamed, replaced or unmounted while running: once a run, on the scanner or
+        // folder monitor thread. Nothing in the tree or on the server is touched until the owner acts.
         virtual void onWayfoldFolderMissing(const std::wstring& folder) = 0;
 
         // On the unlink task's thread when the task ends, however it ends.
@@ -218,6 +218,7 @@ private:
     qcl::Handle mFolderHandle;
     Callback* mCallback = nullptr;
     std::atomic<bool> mRunning{false};
+    std::atomic<bool> mFolderMissingReported{false}; // once a run
     std::mutex mReportMutex; // held while reporting what passes whether running or not
     bool mDestroying = false;
     std::future<qcl::uint128> mUnlinkTask;

@@ -66,6 +66,15 @@ void UpgradeChecker::run()
     }
 }
 
+UpgradeChecker::Offer UpgradeChecker::readUpgradeInfo(const std::string& answer, const Version& running)
+{
+    const json_spirit::Value info = json_spirit::parse(answer);
+    Offer offer{Version::fromJson(info["version"]), {}};
+    if (running < offer.version)
+        offer.installerUrl = info["url"].getString();
+    return offer;
+}
+
 bool UpgradeChecker::checkForUpgrade()
 {
     try
@@ -74,24 +83,21 @@ bool UpgradeChecker::checkForUpgrade()
         std::string answer;
         mSession.setWriter(url::StringWriter(&answer));
         mSession.setUrl(mUpgradeInfoUrl);
-        QCL_LOG_TRACE(L">>> HTTP GET "
-                      << qcl::string::escaped(qcl::string::utf8ToUtf16Lenient(mUpgradeInfoUrl)));
+        QCL_LOG_TRACE(L">>> HTTP GET " << qcl::string::escaped(mUpgradeInfoUrl));
         mSession.perform();
 
-        const json_spirit::Value info = json_spirit::parse(answer);
-        const Version offered = Version::fromJson(info["version"]);
-        QCL_LOG_TRACE(L"<<< Upgrade version available on server = " << offered.toWString());
-        if (mCurrentVersion < offered)
+        const Offer offer = readUpgradeInfo(answer, mCurrentVersion);
+        QCL_LOG_TRACE(L"<<< Upgrade version available on server = " << offer.version.toWString());
+        if (mCurrentVersion < offer.version)
         {
-            const std::string installerUrl = info["url"].getString();
             QCL_LOG_INFO(L"There is an upgrade to version "
-                         << offered.toWString() << L" available at '"
-                         << qcl::string::escaped(qcl::string::utf8ToUtf16(installerUrl)) << L"'");
-            mNewVersionHandler(offered, installerUrl);
+                         << offer.version.toWString() << L" available at "
+                         << qcl::string::escaped(offer.installerUrl, L'\''));
+            mNewVersionHandler(offer.version, offer.installerUrl);
         }
         else
             QCL_LOG_INFO(L"The currently available upgrade version "
-                         << offered.toWString() << L" in no more recent than the current client "
+                         << offer.version.toWString() << L" in no more recent than the current client "
                          << mCurrentVersion.toWString());
         return true;
     }

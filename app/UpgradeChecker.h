@@ -19,6 +19,17 @@ public:
     // The offered version and the installer's address; called on the checker's thread.
     using NewVersionHandler = std::function<void(const Version& offered, const std::string& installerUrl)>;
 
+    // What the upgrade information offers: the version and, when it is newer than the running one, the
+    // installer's address.
+    struct Offer
+    {
+        Version version;
+        std::string installerUrl;
+    };
+    // Reads the answer {"version": [major, minor, patch], "url": "..."}; "url" is read only when the version
+    // is newer. Throws the JSON library's errors.
+    static Offer readUpgradeInfo(const std::string& answer, const Version& running);
+
     UpgradeChecker();
     // Stops the thread first, so that it never outlives the session it uses.
     ~UpgradeChecker() override;

@@ -1,18 +1,29 @@
 // wayfold-devserver: the fake Wayfold server as a program, for development and demos.
 //
+<<<<<<< HEAD
 //   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE] --user EMAIL:PASSWORD...
 //                     [--demo EMAIL]
 //
 // --demo gives that user (one of the --user accounts) a Share "Demo" with a few documents, unless the data folder
 // already holds one from an earlier run.
+=======
+//   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]
+//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD...
+//
+// --upgrade offers that version at /upgrade/info, with the installer file's bytes at /upgrade/installer.
+>>>>>>> main
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
+<<<<<<< HEAD
 #include <filesystem>
+=======
+>>>>>>> main
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +35,7 @@ namespace {
 int usage(const char* message) {
     std::cerr << message << "\n"
               << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
+<<<<<<< HEAD
                  " --user EMAIL:PASSWORD [--user ...] [--demo EMAIL]\n";
     return 2;
 }
@@ -41,6 +53,28 @@ void addDemoShare(fake::FakeWayfoldServer& server, const std::string& email) {
     const auto plans = server.createAsset(share.shareId, share.rootId, true, "Plans");
     addDocument(plans, "Timeline", "csv", "week,task\n1,draft\n2,review\n3,publish\n");
     addDocument(plans, "Notes", "txt", "Edit me: the change goes back to the server.\n");
+=======
+                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...]\n";
+    return 2;
+}
+
+// "1.14.0:/path/to/installer": the version's three numbers and the installer's bytes.
+bool readUpgrade(const std::string& value, std::vector<std::uint32_t>& version, std::string& installer) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos) return false;
+    std::istringstream numbers(value.substr(0, colon));
+    std::uint32_t number = 0;
+    char dot = '.';
+    version.clear();
+    while (dot == '.' && numbers >> number) {
+        version.push_back(number);
+        if (!(numbers >> dot)) break;
+    }
+    std::ifstream file(value.substr(colon + 1), std::ios::binary);
+    if (version.size() != 3 || !numbers.eof() || !file) return false;
+    installer.assign(std::istreambuf_iterator<char>(file), {});
+    return true;
+>>>>>>> main
 }
 
 }  // namespace
@@ -51,7 +85,12 @@ int main(int argc, char** argv) {
     fake::ServerOptions options;
     options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
+<<<<<<< HEAD
     std::string demoUser;
+=======
+    std::vector<std::uint32_t> upgradeVersion;
+    std::string installer;
+>>>>>>> main
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage(("missing value of " + option).c_str());
@@ -67,8 +106,14 @@ int main(int argc, char** argv) {
             options.certificateFile = value;
         } else if (option == "--key") {
             options.privateKeyFile = value;
+<<<<<<< HEAD
         } else if (option == "--demo") {
             demoUser = value;
+=======
+        } else if (option == "--upgrade") {
+            if (!readUpgrade(value, upgradeVersion, installer))
+                return usage("--upgrade wants MAJOR.MINOR.PATCH:INSTALLER with a readable installer file");
+>>>>>>> main
         } else if (option == "--user") {
             const auto colon = value.find(':');
             if (colon == std::string::npos) return usage("--user wants EMAIL:PASSWORD");
@@ -82,6 +127,7 @@ int main(int argc, char** argv) {
 
     try {
         fake::FakeWayfoldServer server(options);
+        if (!upgradeVersion.empty()) server.setUpgrade(upgradeVersion, installer);
         for (const auto& [email, password] : users) std::cout << email << " " << server.addUser(email, password) << "\n";
         if (!demoUser.empty()) {
             bool known = false;

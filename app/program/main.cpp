@@ -25,14 +25,6 @@ namespace
 {
 constexpr int failedExitCode = -1;
 
-void banner(wchar_t rule, const std::wstring& text)
-{
-    const std::wstring line(88, rule);
-    QCL_LOG_INFO(line);
-    QCL_LOG_INFO(rule << L' ' << text);
-    QCL_LOG_INFO(line);
-}
-
 int run(int argc, char** argv)
 {
     QApplication application(argc, argv);
@@ -82,7 +74,10 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    banner(L'*', std::wstring(L"Started ") + dwl::productBanner);
+    const std::wstring stars(88, L'*'), dashes(88, L'-');
+    QCL_LOG_INFO(stars);
+    QCL_LOG_INFO(L"* Started " << dwl::productBanner);
+    QCL_LOG_INFO(stars);
     int exitCode = failedExitCode;
     try
     {
@@ -93,6 +88,8 @@ int main(int argc, char** argv)
         QCL_LOG_FATAL(qcl::currentExceptionMessage());
         exitCode = failedExitCode;
     }
-    banner(L'-', std::wstring(L"Stopped ") + dwl::productBanner);
+    QCL_LOG_INFO(dashes);
+    QCL_LOG_INFO(L"- Stopped " << dwl::productBanner);
+    QCL_LOG_INFO(dashes);
     return exitCode;
 }
