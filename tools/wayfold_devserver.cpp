@@ -1,26 +1,17 @@
 // wayfold-devserver: the fake Wayfold server as a program, for development and demos.
 //
-<<<<<<< HEAD
-//   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE] --user EMAIL:PASSWORD...
-//                     [--demo EMAIL]
-//
-// --demo gives that user (one of the --user accounts) a Share "Demo" with a few documents, unless the data folder
-// already holds one from an earlier run.
-=======
 //   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]
-//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD...
+//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD... [--demo EMAIL]
 //
 // --upgrade offers that version at /upgrade/info, with the installer file's bytes at /upgrade/installer.
->>>>>>> main
+// --demo gives that user (one of the --user accounts) a Share "Demo" with a few documents, unless the data folder
+// already holds one from an earlier run.
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
-<<<<<<< HEAD
 #include <filesystem>
-=======
->>>>>>> main
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -35,26 +26,7 @@ namespace {
 int usage(const char* message) {
     std::cerr << message << "\n"
               << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
-<<<<<<< HEAD
-                 " --user EMAIL:PASSWORD [--user ...] [--demo EMAIL]\n";
-    return 2;
-}
-
-// A Share with a folder and a few documents, as a new user of the demo finds it.
-void addDemoShare(fake::FakeWayfoldServer& server, const std::string& email) {
-    const auto share = server.createShare(email, "Demo");
-    auto addDocument = [&](const std::string& parent, const std::string& name, const std::string& extension,
-                           const std::string& text) {
-        server.putContent(server.createAsset(share.shareId, parent, false, name, extension), text);
-    };
-    addDocument(share.rootId, "Welcome", "txt",
-                "Welcome to Wayfold.\nEverything in this Share is kept in step with your Wayfold folder.\n");
-    addDocument(share.rootId, "Shopping list", "md", "# Shopping list\n\n- bread\n- apples\n- coffee\n");
-    const auto plans = server.createAsset(share.shareId, share.rootId, true, "Plans");
-    addDocument(plans, "Timeline", "csv", "week,task\n1,draft\n2,review\n3,publish\n");
-    addDocument(plans, "Notes", "txt", "Edit me: the change goes back to the server.\n");
-=======
-                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...]\n";
+                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...] [--demo EMAIL]\n";
     return 2;
 }
 
@@ -74,7 +46,21 @@ bool readUpgrade(const std::string& value, std::vector<std::uint32_t>& version, 
     if (version.size() != 3 || !numbers.eof() || !file) return false;
     installer.assign(std::istreambuf_iterator<char>(file), {});
     return true;
->>>>>>> main
+}
+
+// A Share with a folder and a few documents, as a new user of the demo finds it.
+void addDemoShare(fake::FakeWayfoldServer& server, const std::string& email) {
+    const auto share = server.createShare(email, "Demo");
+    auto addDocument = [&](const std::string& parent, const std::string& name, const std::string& extension,
+                           const std::string& text) {
+        server.putContent(server.createAsset(share.shareId, parent, false, name, extension), text);
+    };
+    addDocument(share.rootId, "Welcome", "txt",
+                "Welcome to Wayfold.\nEverything in this Share is kept in step with your Wayfold folder.\n");
+    addDocument(share.rootId, "Shopping list", "md", "# Shopping list\n\n- bread\n- apples\n- coffee\n");
+    const auto plans = server.createAsset(share.shareId, share.rootId, true, "Plans");
+    addDocument(plans, "Timeline", "csv", "week,task\n1,draft\n2,review\n3,publish\n");
+    addDocument(plans, "Notes", "txt", "Edit me: the change goes back to the server.\n");
 }
 
 }  // namespace
@@ -85,12 +71,9 @@ int main(int argc, char** argv) {
     fake::ServerOptions options;
     options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
-<<<<<<< HEAD
     std::string demoUser;
-=======
     std::vector<std::uint32_t> upgradeVersion;
     std::string installer;
->>>>>>> main
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage(("missing value of " + option).c_str());
@@ -106,14 +89,11 @@ int main(int argc, char** argv) {
             options.certificateFile = value;
         } else if (option == "--key") {
             options.privateKeyFile = value;
-<<<<<<< HEAD
         } else if (option == "--demo") {
             demoUser = value;
-=======
         } else if (option == "--upgrade") {
             if (!readUpgrade(value, upgradeVersion, installer))
                 return usage("--upgrade wants MAJOR.MINOR.PATCH:INSTALLER with a readable installer file");
->>>>>>> main
         } else if (option == "--user") {
             const auto colon = value.find(':');
             if (colon == std::string::npos) return usage("--user wants EMAIL:PASSWORD");
