@@ -709,10 +709,10 @@ void CMainFrame::onUpgradeDownloadProgress(int percent)
 void CMainFrame::onUpgradeDownloadFinished(const std::wstring& installerPath)
 {
     QCL_LOG_INFO(L"An upgrade installer has been downloaded and is ready to be installed");
-    post([this, installerPath] { ShowRunningUpgradeInstaller(installerPath); });
+    post([this, installerPath] { openUpgradeInstaller(installerPath); });
 }
 
-void CMainFrame::ShowRunningUpgradeInstaller(const std::wstring& installerPath)
+void CMainFrame::openUpgradeInstaller(const std::wstring& installerPath)
 {
     mEngine.waitForUpgradeDownload();
     mIsDownloadingUpgrade = false;

@@ -102,7 +102,7 @@ private:
     void postBalloon(const std::wstring& text, ui::BalloonLevel level);
     void updateNotifyIcon();
     void ChangeUpgradeMenuItem(std::optional<int> downloadPercent);
-    void ShowRunningUpgradeInstaller(const std::wstring& installerPath);
+    void openUpgradeInstaller(const std::wstring& installerPath);
     bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                                 bool passwordOnly);
     void listenForHandOver();
