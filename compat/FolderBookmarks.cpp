@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,25 +19,6 @@ namespace
 bool toBytes(const std::wstring& text, std::string& bytes)
 {
     return utf16ToFileName(text.data(), text.data() + text.size(), bytes);
-}
-
-// "file://" and the path with everything but unreserved characters and "/" percent-encoded.
-std::string fileUri(const std::string& path)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (const unsigned char c : path)
-    {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~')
-            uri += static_cast<char>(c);
-        else
-        {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 0xF];
-        }
-    }
-    return uri;
 }
 
 bool makeParents(const std::string& file)
@@ -87,7 +67,7 @@ BOOL addFolderBookmark(const std::wstring& file, const std::wstring& folder)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string uri = fileUri(folderPath);
+    const std::string uri = "file://" + percentEncodedPath(folderPath);
 
     std::string text;
     if (std::ifstream in(filePath, std::ios::binary); in)
