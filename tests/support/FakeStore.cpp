@@ -116,11 +116,8 @@ void FakeStore::load() {
         mParticipants[id] = Participant{p.at("shareId"), p.at("userId"), p.at("accepted"), p.at("isOwner")};
     for (const auto& [id, share] : state.at("shares").items()) mShares[id] = Share{share.at("rootId")};
     for (const auto& [id, a] : state.at("assets").items())
-    {
-        mAssets[id] = Asset{a.at("shareId"), a.at("parentId"), a.at("folder"), a.at("name"), a.at("extension"),
-                            a.at("contentVersion")};
-        if (!mAssets[id].parentId.empty()) mChildren[mAssets[id].parentId].insert(id);
-    }
+        insertAsset(id, Asset{a.at("shareId"), a.at("parentId"), a.at("folder"), a.at("name"), a.at("extension"),
+                              a.at("contentVersion")});
     mSettings = state.at("settings");
     mNextMessageId = state.at("nextMessageId");
 }
@@ -234,7 +231,7 @@ IdPairText FakeStore::createShareLocked(const std::string& ownerId, const std::s
     const auto shareId = newId();
     const auto rootId = newId();
     mShares[shareId] = Share{rootId};
-    mAssets[rootId] = Asset{shareId, "", true, name, "", 0};
+    insertAsset(rootId, Asset{shareId, "", true, name, "", 0});
     mParticipants[newId()] = Participant{shareId, ownerId, true, true};
     emit(shareId, {{"type", "SHARE_CREATED"}, {"uuid", formatId(shareId)}, {"rootUuid", formatId(rootId)}});
     return {formatId(shareId), formatId(rootId)};
@@ -316,8 +313,7 @@ RestAnswer FakeStore::postAsset(Context& context) {
         context.violations.push_back("POST assets: a folder with an extension");
     }
     const auto id = newId();
-    mAssets[id] = asset;
-    mChildren[parentId].insert(id);
+    insertAsset(id, asset);
     emitAssetEvent(id, asset, "FOLDER_CREATED", "DOCUMENT_CREATED");
     return json(assetJson(id, asset), 201);
 }
@@ -496,6 +492,11 @@ void FakeStore::emitAssetEvent(const std::string& assetId, const Asset& asset, c
                          {"shareUuid", formatId(asset.shareId)}});
 }
 
+void FakeStore::insertAsset(const std::string& id, const Asset& asset) {
+    mAssets[id] = asset;
+    if (!asset.parentId.empty()) mChildren[asset.parentId].insert(id);
+}
+
 const std::set<std::string>& FakeStore::childIds(const std::string& folderId) const {
     static const std::set<std::string> none;
     const auto found = mChildren.find(folderId);
@@ -635,7 +636,7 @@ std::string FakeStore::createAsset(const std::string& shareId, const std::string
     if (!parentAsset || !parentAsset->folder) throw std::invalid_argument("createAsset: no such folder");
     Asset asset{share, parent, folder, name, folder ? "" : extension, 0};
     const auto id = newId();
-    mAssets[id] = asset;
+    insertAsset(id, asset);
     emitAssetEvent(id, asset, "FOLDER_CREATED", "DOCUMENT_CREATED");
     save();
     return formatId(id);

@@ -128,6 +128,8 @@ private:
     std::filesystem::path contentPath(const std::string& assetId, std::uint64_t version) const;
     void emit(const std::string& shareId, nlohmann::json event, const std::string& onlyUserId = {});
     void emitAssetEvent(const std::string& assetId, const Asset& asset, const char* folderType, const char* documentType);
+    // Every new asset goes in through here, so that the children index stays complete.
+    void insertAsset(const std::string& id, const Asset& asset);
     // The ids of the assets whose parent is `folderId`, in id order.
     const std::set<std::string>& childIds(const std::string& folderId) const;
     bool isDescendantOrSelf(const std::string& candidate, const std::string& ancestor) const;
