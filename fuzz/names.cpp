@@ -20,7 +20,8 @@ std::size_t utf8Bytes(const std::wstring& text)
     {
         const auto unit = static_cast<std::uint32_t>(text[i]);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-            static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF)
+            static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 &&
+            static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF)
         {
             bytes += 4;
             ++i;

@@ -18,7 +18,10 @@ bool isLowSurrogate(wchar_t unit)
     return value >= 0xDC00 && value <= 0xDFFF;
 }
 
-bool isDotOrSpace(wchar_t unit) { return unit == L'.' || unit == L' '; }
+bool isDotOrSpace(wchar_t unit)
+{
+    return unit == L'.' || unit == L' ';
+}
 
 void stripTrailingDotsAndSpaces(std::wstring& name)
 {
@@ -101,7 +104,8 @@ bool isCandidateName(const std::wstring& localName, const std::wstring& name,
     {
         std::uint64_t attempt = 0;
         std::size_t digit = open + 2;
-        for (; digit < localName.size() && digit < open + 12 && localName[digit] >= L'0' && localName[digit] <= L'9';
+        for (; digit < localName.size() && digit < open + 12 && localName[digit] >= L'0' &&
+               localName[digit] <= L'9';
              ++digit)
             attempt = attempt * 10 + static_cast<std::uint64_t>(localName[digit] - L'0');
         if (digit > open + 2 && digit < localName.size() && localName[digit] == L')' && attempt >= 2 &&
@@ -235,12 +239,13 @@ std::wstring fileCandidateName(const std::wstring& name, std::uint64_t attempt)
     const std::size_t room = kMaxFileNameLength - suffix.size();
     const std::size_t extensionBytes = utf8Length(extension);
     if (extension.size() <= room && extensionBytes <= room)
-        return finishCandidate(cut(stem, room - extension.size(), room - extensionBytes) + suffix + extension);
+        return finishCandidate(cut(stem, room - extension.size(), room - extensionBytes) + suffix +
+                               extension);
 
     // An extension too long to leave room: keep the stem and the suffix, and cut the extension.
     const std::wstring head = cut(stem, room, room) + suffix;
-    return finishCandidate(head + cut(extension, kMaxFileNameLength - head.size(),
-                                      kMaxFileNameLength - utf8Length(head)));
+    return finishCandidate(
+        head + cut(extension, kMaxFileNameLength - head.size(), kMaxFileNameLength - utf8Length(head)));
 }
 
 bool isDirectoryCandidateName(const std::wstring& localName, const std::wstring& name)

@@ -7,6 +7,7 @@
 #include "compat/PrivateFiles.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
+#include "qcl/LocalFileNames.h"
 #include "qcl/LocalFileOperations.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
@@ -441,7 +442,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     std::wstring currentPath = *path;
     try
     {
-        if (directory->name() != share.name)
+        if (!isDirectoryCandidateName(directory->name(), share.name))
         {
             stopScannerBeforeLocalChange();
             const std::wstring newName = moveDirectory(currentPath, tree().name(), share.name);
@@ -511,7 +512,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 return result;
             }
             std::wstring newPath = *existingPath;
-            if (existing->name() != ancestor.name || existing->parent() != current)
+            if (!isDirectoryCandidateName(existing->name(), ancestor.name) || existing->parent() != current)
             {
                 stopScannerBeforeLocalChange();
                 const bool moved = existing->parent() != current;
@@ -576,7 +577,7 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
         result.retry = true;
         return result;
     }
-    if (file->name() != asset.name || file->parent() != result.directory)
+    if (!isFileCandidateName(file->name(), asset.name) || file->parent() != result.directory)
     {
         stopScannerBeforeLocalChange();
         const bool moved = file->parent() != result.directory;

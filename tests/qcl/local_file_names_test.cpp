@@ -39,7 +39,8 @@ TEST(CandidateNames, TellWhetherALocalNameCarriesItsServerName)
     EXPECT_TRUE(isFileCandidateName(L"ab (12).txt", L"a/b.txt"));
     EXPECT_TRUE(isDirectoryCandidateName(L"docs (2)", L"docs"));
     EXPECT_TRUE(isDirectoryCandidateName(std::wstring(251, L'd') + L" (2)", std::wstring(300, L'd')));
-    for (const wchar_t* other : {L"a/b.txt", L"ab (1).txt", L"ab (x).txt", L"ab (2)", L"ab.txt (2)", L"b.txt"})
+    for (const wchar_t* other :
+         {L"a/b.txt", L"ab (1).txt", L"ab (x).txt", L"ab (2)", L"ab.txt (2)", L"b.txt"})
         EXPECT_FALSE(isFileCandidateName(other, L"a/b.txt")) << other;
 }
 
@@ -111,12 +112,14 @@ TEST(CandidateNames, CutToTwoHundredFiftyFiveBytesAtACodePointBoundary)
 
 TEST(CandidateNames, EveryAttemptGivesANewValidName)
 {
-    for (const std::wstring& name : {std::wstring(L"plain.txt"), std::wstring(400, L'x'),
-                                     L"a." + std::wstring(400, L'y'), std::wstring(L". . ."), std::wstring(L"con")})
+    for (const std::wstring& name :
+         {std::wstring(L"plain.txt"), std::wstring(400, L'x'), L"a." + std::wstring(400, L'y'),
+          std::wstring(L". . ."), std::wstring(L"con")})
     {
         std::set<std::wstring> seen;
         for (std::uint64_t attempt = 1; attempt <= 20; ++attempt)
-            for (const std::wstring& candidate : {fileCandidateName(name, attempt), directoryCandidateName(name, attempt)})
+            for (const std::wstring& candidate :
+                 {fileCandidateName(name, attempt), directoryCandidateName(name, attempt)})
             {
                 EXPECT_LE(candidate.size(), 255u);
                 EXPECT_LE(utf8Bytes(candidate), 255u);
