@@ -151,6 +151,21 @@ TEST_F(EndToEndTest, AFailedFirstUploadIsRepeatedUntilTheContentIsOnTheServer)
     EXPECT_EQ(serverNames(L"Team"), std::vector<std::wstring>{L"a.txt"});
 }
 
+TEST_F(EndToEndTest, AnUploadIsSentAgainWhenTheServerClosesTheKeptConnection)
+{
+    start(one);
+    fs::create_directories(one / "Team");
+    ASSERT_TRUE(waitUntil([&] { return serverShare(L"Team").has_value(); }));
+
+    server.addFault(fake::FaultRule::of(fake::FaultKind::CloseConnection, "POST", ".*/contents"));
+    writeFile(one / "Team/a.txt", std::string(100000, 'a'));
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"a.txt") == std::string(100000, 'a'); }));
+    EXPECT_TRUE(one.engine->reports.details("threadError").empty());
+    // The engine still runs: a later change gets through too.
+    writeFile(one / "Team/b.txt", "b");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"b.txt") == "b"; }));
+}
+
 class LimitsTest : public EndToEndTest
 {
 protected:
