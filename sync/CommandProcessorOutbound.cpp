@@ -3,6 +3,7 @@
 #include "sync/CommandProcessor.h"
 
 #include "qcl/Format.h"
+#include "qcl/LocalFileNames.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "sync/CommandProcessorFiles.h"
@@ -86,13 +87,10 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
         try
         {
             determineTreeDelta(*this, tree(), snapshot);
-            mLookForUnrecordedAssets = false;
             return true;
         }
         catch (const url::Error& error)
         {
-            // The failed request may have been carried out without its answer reaching us.
-            mLookForUnrecordedAssets = true;
             onServerUnavailable(error);
             return false;
         }
@@ -142,36 +140,42 @@ void CommandProcessor::checkIfMustStopTreeDelta()
         throw StoppedTreeDelta();
 }
 
-std::optional<qcl::uint128> CommandProcessor::findUnrecordedAsset(const qcl::uint128& shareId,
-                                                                  const qcl::uint128& folderId,
-                                                                  const std::wstring& name,
-                                                                  IWayfoldApi::Asset::Type type)
+qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent)
 {
-    if (!mLookForUnrecordedAssets)
-        return std::nullopt;
-    auto children = mServerChildren.find(folderId);
+    const IdPair parent{intent.shareId, intent.parentId};
+    if (!mIntents->contains(intent))
+    {
+        mIntents->add(intent);
+        return intent.folder ? mApi.createFolder(intent.name, parent)
+                             : mApi.createDocument(intent.name, parent);
+    }
+    auto children = mServerChildren.find(intent.parentId);
     if (children == mServerChildren.end())
     {
         std::vector<IWayfoldApi::Asset> assets;
         try
         {
-            assets = mApi.getChildren({shareId, folderId});
+            assets = mApi.getChildren(parent);
         }
         catch (const url::NotFoundOrForbiddenError&)
         {
         }
         onServerAvailable();
-        children = mServerChildren.emplace(folderId, std::move(assets)).first;
+        children = mServerChildren.emplace(intent.parentId, std::move(assets)).first;
     }
+    const auto type = intent.folder ? IWayfoldApi::Asset::Folder : IWayfoldApi::Asset::Document;
     for (const IWayfoldApi::Asset& asset : children->second)
-        if (asset.type == type && asset.name == name && !Tree::findNodeById(&tree(), asset.assetId))
+        if (asset.type == type && (intent.folder || asset.contentVersion == 0) &&
+            (intent.folder ? directoryCandidateName(asset.name, 1) : fileCandidateName(asset.name, 1)) ==
+                intent.name &&
+            !Tree::findNodeById(&tree(), asset.assetId))
         {
-            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(name, L'\'') << L" (" << shareId
-                                                     << L"/" << asset.assetId
-                                                     << L") that no local item described yet");
+            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(intent.name, L'\'') << L" ("
+                                                     << intent.shareId << L"/" << asset.assetId
+                                                     << L") that an earlier request of this Device created");
             return asset.assetId;
         }
-    return std::nullopt;
+    return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
 }
 
 bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist,
@@ -346,20 +350,18 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
         return nullptr;
     }
     setSynchronising(true);
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newDirectory.name(), true};
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
-                                                    newDirectory.name(), IWayfoldApi::Asset::Folder);
-        const qcl::uint128 folderId =
-            unrecorded
-                ? *unrecorded
-                : mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
+        const qcl::uint128 folderId = createAsset(intent);
         onServerAvailable();
         auto directory = std::make_unique<Tree::Directory>(newDirectory.localId(), newDirectory.name());
         directory->setShareId(oldShare.shareId());
         directory->setAssetId(folderId);
         directory->setSynchronised(true);
-        return &oldDestination.addChild(std::move(directory));
+        Tree::Directory& added = oldDestination.addChild(std::move(directory));
+        mIntents->remove(intent);
+        return &added;
     }
     catch (const url::Error& error)
     {
@@ -371,6 +373,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
                                            newDirectory.name(), oldDestination.name(),
                                            idsOf(oldDestination)));
         onServerAvailable();
+        mIntents->remove(intent);
         mCallback.onFolderCreationFailed(newDirectory.name(), oldDestination.name(), error.message());
         return nullptr;
     }
@@ -398,13 +401,10 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         return;
     setSynchronising(true);
     Tree::File* file = nullptr;
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newFile.name(), false};
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
-                                                    newFile.name(), IWayfoldApi::Asset::Document);
-        const qcl::uint128 documentId =
-            unrecorded ? *unrecorded
-                       : mApi.createDocument(newFile.name(), {oldShare.shareId(), oldDestination.assetId()});
+        const qcl::uint128 documentId = createAsset(intent);
         onServerAvailable();
         // Size and time stay 0 until the content is on the server, so that a failed upload is tried again by
         // the next snapshot.
@@ -412,6 +412,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
         file = &oldDestination.addChild(std::move(created));
+        mIntents->remove(intent);
     }
     catch (const url::Error& error)
     {
@@ -422,6 +423,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
             rethrowWithContext(qcl::format(L"Cannot create Document '%1%' in Folder '%2%' %3%",
                                            newFile.name(), oldDestination.name(), idsOf(oldDestination)));
         onServerAvailable();
+        mIntents->remove(intent);
         mCallback.onDocumentCreationFailed(newFile.name(), oldDestination.name(), error.message());
         return;
     }

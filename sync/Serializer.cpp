@@ -31,6 +31,14 @@ constexpr const char* kDeleteOne = "DELETE FROM Nodes WHERE RecordId = ?1";
 constexpr const char* kDeleteAll = "DELETE FROM Nodes";
 constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL";
 constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
+constexpr const char* kCreationIntentsSchema =
+    "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
+    "PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
+constexpr const char* kInsertCreationIntent = "INSERT OR IGNORE INTO CreationIntents VALUES(?1,?2,?3,?4)";
+constexpr const char* kSelectCreationIntent =
+    "SELECT 1 FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
+constexpr const char* kDeleteCreationIntent =
+    "DELETE FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
 constexpr const char* kSelectConfiguration = "SELECT Value FROM Configuration WHERE Key = ?1";
 constexpr const char* kInsertConfiguration = "INSERT OR REPLACE INTO Configuration VALUES (?1, ?2)";
 
@@ -154,6 +162,7 @@ void Serializer::open(const std::wstring& path)
         // costs tens of microseconds instead of the milliseconds of a synchronised rollback journal; a
         // power failure may lose the last changes but never corrupts the file.
         mDatabase.execute("PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;");
+        mDatabase.execute(kCreationIntentsSchema);
         closer.dismiss();
     }
     catch (const qcl::basic_runtime_error<wchar_t>&)
@@ -477,5 +486,39 @@ void Serializer::setConfigurationValue(const std::wstring& key, const std::wstri
 {
     const std::string utf8 = qcl::string::utf16ToUtf8(value);
     writeConfigurationValue(key, [&utf8](Database::Statement& statement) { statement.bindText(2, utf8); });
+}
+
+namespace
+{
+void bindIntent(Database::Statement& statement, const CreationIntent& intent)
+{
+    const auto share = idBytes(intent.shareId);
+    const auto parent = idBytes(intent.parentId);
+    statement.bindBlob(1, share.data(), static_cast<int>(share.size()));
+    statement.bindBlob(2, parent.data(), static_cast<int>(parent.size()));
+    statement.bindText(3, qcl::string::utf16ToUtf8(intent.name));
+    statement.bindInt(4, intent.folder ? 1 : 0);
+}
+} // namespace
+
+void Serializer::add(const CreationIntent& intent)
+{
+    Database::Statement insert(mDatabase, kInsertCreationIntent);
+    bindIntent(insert, intent);
+    insert.execute();
+}
+
+bool Serializer::contains(const CreationIntent& intent)
+{
+    Database::Statement select(mDatabase, kSelectCreationIntent);
+    bindIntent(select, intent);
+    return select.step();
+}
+
+void Serializer::remove(const CreationIntent& intent)
+{
+    Database::Statement erase(mDatabase, kDeleteCreationIntent);
+    bindIntent(erase, intent);
+    erase.execute();
 }
 } // namespace dwl

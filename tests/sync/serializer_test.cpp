@@ -162,6 +162,32 @@ TEST_F(SerializerTest, NewFileGetsTheSchemaAndNoTree)
     EXPECT_THROW(serializer.getConfigurationValue<int>(L"Missing"), Serializer::Error);
 }
 
+TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTable)
+{
+    const dwl::CreationIntent notes{qcl::uint128::fromHalves(1, 2), qcl::uint128::fromHalves(3, 4),
+                                    L"N\xf6tes.txt", false};
+    dwl::CreationIntent folder = notes;
+    folder.folder = true;
+    {
+        Serializer serializer;
+        serializer.open(widePath);
+        Raw(path).exec("DROP TABLE CreationIntents"); // as a file written before the table existed
+    }
+    {
+        Serializer serializer;
+        serializer.open(widePath);
+        serializer.add(notes);
+        serializer.add(notes);
+        EXPECT_FALSE(serializer.contains(folder));
+    }
+    Serializer serializer;
+    serializer.open(widePath);
+    EXPECT_TRUE(serializer.contains(notes));
+    serializer.remove(notes);
+    EXPECT_FALSE(serializer.contains(notes));
+    EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
+}
+
 TEST_F(SerializerTest, EveryColumnSurvivesARoundTrip)
 {
     auto root = sampleTree();
