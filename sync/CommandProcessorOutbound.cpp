@@ -2,6 +2,7 @@
 
 #include "sync/CommandProcessor.h"
 
+#include "compat/LastError.h"
 #include "qcl/Format.h"
 #include "qcl/LocalFileNames.h"
 #include "qcl/Log.h"
@@ -38,6 +39,32 @@ std::wstring quoted(const std::wstring& name)
     std::wostringstream text;
     text << qcl::string::escaped(name, L'\'');
     return text.str();
+}
+
+// The last change of the file's content or metadata: unlike the modification time, no program can set it
+// back.
+std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path)
+{
+    FILE_BASIC_INFO information{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &information, sizeof information))
+        throw qcl::SystemError(qcl::format(L"Cannot get information about '%1%'", path), GetLastError());
+    return static_cast<std::uint64_t>(information.ChangeTime.QuadPart);
+}
+
+// Whether the open file is still what was read for the upload, and still the one at its path (an editor that
+// saves through a new file puts another one there).
+bool unchangedSince(HANDLE file, const std::wstring& path, const FileFacts& facts, std::uint64_t changeTime)
+{
+    try
+    {
+        const FileFacts now = readFileFacts(path);
+        return changeTimeOf(file, path) == changeTime && now.localId == facts.localId &&
+               now.size == facts.size && now.lastModificationTime == facts.lastModificationTime;
+    }
+    catch (const qcl::SystemError&)
+    {
+        return false;
+    }
 }
 
 bool isRefusal(const url::Error& error)
@@ -543,14 +570,23 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
     try
     {
         const FileFacts facts = readFileFacts(handle.get(), path);
+        const std::uint64_t changeTime = changeTimeOf(handle.get(), path);
         QCL_LOG_DEBUG(L"Uploading Wayfold Document '" << qcl::string::escaped(path) << L"' " << idsOf(file)
                                                       << L"...");
         const std::uint64_t version = mApi.uploadContent({share.shareId(), file.assetId()}, handle.get());
         file.setVersionNumber(version);
         onServerAvailable();
+        mRefusedUploads.erase(file.assetId());
+        // A file written while it was sent may have gone out half-written: the node keeps its old size and
+        // time, so that the next snapshot sends it again.
+        if (!unchangedSince(handle.get(), path, facts, changeTime))
+        {
+            QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
+                                   << L"' changed while it was uploaded: it is uploaded again");
+            return;
+        }
         file.setSize(facts.size);
         file.setLastModificationTime(facts.lastModificationTime);
-        mRefusedUploads.erase(file.assetId());
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {
