@@ -20,6 +20,7 @@ struct Mount
     std::string mountPoint;
     std::string fileSystemType;
     std::string source;
+    std::string device; // "major:minor"
 };
 
 // mountinfo writes space, tab, newline and backslash as "\ooo".
@@ -55,6 +56,7 @@ std::vector<Mount> readMounts()
         {
         }
         Mount mount;
+        mount.device = device;
         fields >> mount.fileSystemType >> mount.source;
         if (mountPoint.empty() || mount.fileSystemType.empty())
             continue;
@@ -120,6 +122,24 @@ bool findMount(const std::string& path, Mount& found)
         }
     }
     return any;
+}
+
+// The kernel marks media that can be taken out (USB sticks, card readers) as removable; a partition carries the
+// mark of its disk.
+bool isRemovableDevice(const std::string& device)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(("/sys/dev/block/" + device).c_str(), resolved) == nullptr)
+        return false;
+    const std::string folder = resolved;
+    for (const std::string& candidate : {folder + "/removable", folder + "/../removable"})
+    {
+        std::ifstream flag(candidate);
+        char value = 0;
+        if (flag >> value)
+            return value == '1';
+    }
+    return false;
 }
 
 bool copyOut(const std::string& bytes, LPWSTR buffer, DWORD size, DWORD tooSmall)
@@ -222,5 +242,7 @@ unsigned GetDriveTypeW(LPCWSTR rootPathName)
         return DRIVE_RAMDISK;
     if (isOneOf(optical))
         return DRIVE_CDROM;
+    if (isRemovableDevice(mount.device))
+        return DRIVE_REMOVABLE;
     return DRIVE_FIXED;
 }

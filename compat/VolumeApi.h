@@ -30,6 +30,7 @@ BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD 
 BOOL GetVolumePathNameW(LPCWSTR fileName, LPWSTR volumePathName, DWORD bufferLength);
 
 // From the mount's file-system type: network file systems are DRIVE_REMOTE, memory file systems
-// DRIVE_RAMDISK, optical ones DRIVE_CDROM, the rest DRIVE_FIXED; DRIVE_NO_ROOT_DIR when the path
+// DRIVE_RAMDISK, optical ones DRIVE_CDROM, a block device that the kernel marks removable
+// DRIVE_REMOVABLE, the rest DRIVE_FIXED; DRIVE_NO_ROOT_DIR when the path
 // does not exist. A null path means the current folder.
 unsigned GetDriveTypeW(LPCWSTR rootPathName);

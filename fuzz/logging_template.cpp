@@ -1,6 +1,8 @@
 // Lines of a logging configuration template through the parser's line handlers: appender File values
-// (with variable and folder expansion) and logger entries.
+// (with variable and folder expansion, then environment substitution as the script interface answers
+// them) and logger entries.
 #include "scriblet/Cfg.h"
+#include "scriblet/ScriptLog.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,5 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool changed = false;
         cfg.expand_variables(line, changed);
     }
+    for (const auto& [appender, file] : cfg.appenderFiles())
+        scriblet::substituteEnvironment(file);
     return 0;
 }

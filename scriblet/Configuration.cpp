@@ -99,16 +99,19 @@ void LoggingSystem::Configuration::set_up_environment()
             setVariable(L"USERPROFILE", qcl::string::utf16ToUtf8Lenient(*profile));
     }
     const bool userProfile = profile && !isServiceProfile(*profile) && !applicationData.empty();
-    setVariable(L"LOG_PROFILE", userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder());
+    setVariable(L"LOG_PROFILE",
+                userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder());
 }
 
-std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
+LoggingSystem::Configuration::Locations
+LoggingSystem::Configuration::cfg_locations(const std::wstring& subsystem)
 {
     const bool librarySubsystem = subsystem == L"scriblet";
     std::wstring value;
     std::string sourceFolder;
     std::wstring targetText;
-    if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(), L"CfgSourceDir"))
+    if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(),
+                                  L"CfgSourceDir"))
     {
         sourceFolder = expandEnvironment(value);
         if (qcl::settings::get_string(value, L"Logging", subsystem.c_str(), L"CfgTargetDir"))
@@ -118,12 +121,18 @@ std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& 
         sourceFolder = scriblet::libraryFolder();
     if (targetText.empty())
         targetText = subsystem.empty() ? L"%QUILLMERE_APP_DATA%" : L"%QUILLMERE_APP_DATA%/" + subsystem;
-    const std::string targetFolder = expandEnvironment(targetText);
 
     const std::string templatePath =
-        fs::path(scriblet::joinPath(sourceFolder, "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
+        fs::path(scriblet::joinPath(sourceFolder,
+                                    "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
             .lexically_normal()
             .string();
+    return {templatePath, expandEnvironment(targetText)};
+}
+
+std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
+{
+    const auto [templatePath, targetFolder] = cfg_locations(subsystem);
     std::error_code error;
     if (!fs::exists(fs::path(templatePath), error))
     {

@@ -19,6 +19,15 @@ public:
     // it is unset.
     static void set_up_environment();
 
+    // Where the subsystem's template is read from and its "scriblet.cfg" written to (UTF-8), from the
+    // registry settings with the library's defaults. The template need not exist.
+    struct Locations
+    {
+        std::string templatePath;
+        std::string targetFolder;
+    };
+    static Locations cfg_locations(const std::wstring& subsystem);
+
     // Regenerates "scriblet.cfg" of `subsystem` from its template when the template is newer and
     // returns its path (UTF-8); empty when there is no template.
     static std::string generate_cfg_file(const std::wstring& subsystem);

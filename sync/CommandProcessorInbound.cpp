@@ -665,7 +665,6 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                                     const std::wstring& name, std::uint64_t versionNumber,
                                     Tree::File* existing)
 {
-    stopScannerBeforeLocalChange();
     Tree::Directory& share = shareOf(directory);
     const std::wstring directoryPath = localPathOf(directory);
     try
@@ -697,6 +696,9 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 return !sendable;
             }
         }
+        // Only now: a download put off for a local edit must leave the scanner running, or the snapshot
+        // that sends the edit (and so unblocks the download) never comes.
+        stopScannerBeforeLocalChange();
 
         // The download has a name of its own, so that one left behind by a killed program is found and
         // replaced, and is never taken for a user's file (see isDownloadFileName).

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace dwl
+{
+// True when the whole text is a dot-atom, "@", and a dot-atom: atoms of ASCII letters, digits and
+// ! # $ % & ' * + - / = ? ^ _ ` { | } ~, joined by single dots. No white space is skipped and the domain
+// needs no dot.
+bool isValidEmailAddress(const std::wstring& text);
+} // namespace dwl
