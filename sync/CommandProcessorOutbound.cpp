@@ -51,22 +51,6 @@ std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path)
     return static_cast<std::uint64_t>(information.ChangeTime.QuadPart);
 }
 
-// Whether the open file is still what was read for the upload, and still the one at its path (an editor that
-// saves through a new file puts another one there).
-bool unchangedSince(HANDLE file, const std::wstring& path, const FileFacts& facts, std::uint64_t changeTime)
-{
-    try
-    {
-        const FileFacts now = readFileFacts(path);
-        return changeTimeOf(file, path) == changeTime && now.localId == facts.localId &&
-               now.size == facts.size && now.lastModificationTime == facts.lastModificationTime;
-    }
-    catch (const qcl::SystemError&)
-    {
-        return false;
-    }
-}
-
 bool isRefusal(const url::Error& error)
 {
     return dynamic_cast<const url::NotFoundOrForbiddenError*>(&error) ||
@@ -578,8 +562,9 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         onServerAvailable();
         mRefusedUploads.erase(file.assetId());
         // A file written while it was sent may have gone out half-written: the node keeps its old size and
-        // time, so that the next snapshot sends it again.
-        if (!unchangedSince(handle.get(), path, facts, changeTime))
+        // time, so that the next snapshot sends it again. (A save through a new file puts another local id
+        // at the path, which the next snapshot sends anyway.)
+        if (changeTimeOf(handle.get(), path) != changeTime)
         {
             QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
                                    << L"' changed while it was uploaded: it is uploaded again");
