@@ -41,7 +41,7 @@ public:
         std::uint64_t upgradeInfoPollingIntervalInSeconds = 0;
         std::uint64_t upgradeInfoRetryIntervalInSeconds = 0;
         std::uint64_t delayBeforeCheckingForUpgradeInSeconds = 0;
-        bool checkCertificate = false;
+        bool checkCertificate = true;
         bool checkForGenuineServer = false;
     };
 

@@ -27,12 +27,6 @@ qcl::uint128 readId(const json_spirit::Value& value)
     return value.isNull() ? qcl::uint128() : qcl::uint128::parse(value.getString());
 }
 
-Version readVersion(const json_spirit::Value& value)
-{
-    value.getArray();
-    return {value[0].getUInt(), value[1].getUInt(), value[2].getUInt()};
-}
-
 // Starts the line of one setting: the key and the separator; the caller writes the value.
 std::ostream& key(std::ostream& out, const char* name)
 {
@@ -74,13 +68,14 @@ void writeNarrowString(std::ostream& out, const char* name, const std::string& t
 void replaceFileContent(const std::wstring& path, const std::string& text)
 {
     const std::wstring temporary = path + L".new";
-    qcl::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Made anew, private from its first byte: a file or link left at the name is removed, never written.
+    DeleteFileW(temporary.c_str());
+    qcl::Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, compat::ownerOnlyAccess(), CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         saveError(path, L"Cannot open file");
     DWORD written = 0;
-    bool stored = compat::restrictToOwner(temporary.c_str()) &&
-                  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+    bool stored = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                   FlushFileBuffers(file.get());
     DWORD error = stored ? ERROR_SUCCESS : GetLastError();
     file.close();
@@ -113,7 +108,7 @@ void Configuration::read(Configuration& record, const json_spirit::Value& member
 {
     members.getObject();
     if (const json_spirit::Value& version = members["Version"]; !version.isNull())
-        record.version = readVersion(version);
+        record.version = Version::fromJson(version);
     const json_spirit::Value& location = members["WayfoldFolderLocation"];
     record.wayfoldFolderLocation = location.isNull() ? Paths::defaultFolderLocation() : location.getWString();
     record.mustShowConfigurationDialog = members["MustShowConfigurationDialog"].getBoolOr(true);

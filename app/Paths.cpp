@@ -43,27 +43,12 @@ std::wstring parentFolder(const std::wstring& folder)
     return slash == 0 ? L"/" : folder.substr(0, slash);
 }
 
-bool createFolder(const std::wstring& folder)
+// Makes the folder private to the user: created when missing, corrected when it exists; refused when it
+// belongs to another user.
+void keepPrivate(const std::wstring& folder)
 {
-    return CreateDirectoryW(folder.c_str(), nullptr) && compat::restrictToOwner(folder.c_str());
-}
-
-// Creates the folder and its missing parents, each private to the user; existing folders are left as they
-// are.
-void createPrivateFolders(const std::wstring& folder)
-{
-    if (createFolder(folder))
-        return;
-    DWORD error = GetLastError();
-    if (error == ERROR_PATH_NOT_FOUND && parentFolder(folder) != folder)
-    {
-        createPrivateFolders(parentFolder(folder));
-        if (createFolder(folder))
-            return;
-        error = GetLastError();
-    }
-    if (error != ERROR_ALREADY_EXISTS)
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), error);
+    if (!compat::keepFolderPrivate(folder.c_str()))
+        qcl::throwPrivateFolderError(folder, GetLastError());
 }
 
 bool isFile(const std::wstring& path)
@@ -83,7 +68,9 @@ std::wstring dataRoot()
                     L"Cannot find the local application-data folder: no home folder is known");
     const std::wstring makerFolder = join(base, qcl::string::utf8ToUtf16(makerName));
     const std::wstring root = join(makerFolder, productName);
-    createPrivateFolders(root);
+    // Whoever made them first (the logging library, an older version), both are the user's alone from here.
+    keepPrivate(makerFolder);
+    keepPrivate(root);
     return root;
 }
 

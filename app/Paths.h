@@ -7,9 +7,11 @@
 
 namespace dwl::Paths
 {
-// The data root, created with its missing parents when missing. Throws qcl::basic_runtime_error<wchar_t> when
-// no application-data folder is known (the data never goes to the current directory) and qcl::SystemError
-// "Cannot create directory '%1%'" when a folder cannot be made.
+// The data root, created with its missing parents when missing; it and the maker folder above it are made
+// private to the user (mode 0700) on every call. Throws qcl::basic_runtime_error<wchar_t> when no
+// application-data folder is known (the data never goes to the current directory) or when either folder
+// belongs to another user, and qcl::SystemError "Cannot create directory '%1%'" when a folder cannot be
+// made.
 std::wstring dataRoot();
 
 std::wstring configurationFile();

@@ -1,6 +1,7 @@
 #include "compat/DataProtection.h"
 
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "compat/SystemText.h"
 
 #include <openssl/crypto.h>
@@ -95,16 +96,10 @@ std::string defaultKeyFile()
     return dataFolder + "/quillmere/DataProtection/UserKey";
 }
 
-// Creates the missing folders of the key file's path, each private to the user.
-bool createParentFolders(const std::string& file)
+std::string folderOf(const std::string& file)
 {
-    for (std::size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
-    {
-        const std::string folder = file.substr(0, slash);
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : file.substr(0, slash == 0 ? 1 : slash);
 }
 
 bool readWhole(int descriptor, unsigned char* buffer, std::size_t size)
@@ -137,8 +132,9 @@ bool writeWhole(int descriptor, const unsigned char* buffer, std::size_t size)
     return true;
 }
 
-// Reads an existing key. A key file that is not a regular file of exactly the key's size is refused rather
-// than replaced: replacing it would make every secret protected under it unreadable.
+// Reads an existing key. A key file that is not a regular file of exactly the key's size, of the user's own
+// and closed to group and others, is refused rather than replaced: replacing it would make every secret
+// protected under it unreadable, and a key others could read or have planted protects nothing.
 BOOL readKey(const std::string& path, SecretBytes& key)
 {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -146,6 +142,7 @@ BOOL readKey(const std::string& path, SecretBytes& key)
         return failFromErrno();
     struct stat status = {};
     const bool usable = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+                        status.st_uid == ::geteuid() && (status.st_mode & 077) == 0 &&
                         status.st_size == static_cast<off_t>(keySize) &&
                         readWhole(descriptor, key.data(), keySize);
     ::close(descriptor);
@@ -156,8 +153,6 @@ BOOL readKey(const std::string& path, SecretBytes& key)
 // partly written key; when another process created the key first, its key is used.
 BOOL createKey(const std::string& path, SecretBytes& key)
 {
-    if (!createParentFolders(path))
-        return failFromErrno();
     if (RAND_bytes(key.data(), static_cast<int>(keySize)) != 1)
         return fail(ERROR_INVALID_DATA);
 
@@ -191,6 +186,8 @@ BOOL loadUserKey(SecretBytes& key)
     const std::string path = compat::dataProtectionKeyFile();
     if (path.empty())
         return fail(ERROR_PATH_NOT_FOUND);
+    if (!compat::keepFolderPrivate(folderOf(path)))
+        return FALSE;
     if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
         return createKey(path, key);
     return readKey(path, key);

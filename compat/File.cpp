@@ -6,6 +6,7 @@
 #include "compat/FileStatus.h"
 #include "compat/HandleTable.h"
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "compat/ShareLock.h"
 
 #include <cerrno>
@@ -79,9 +80,10 @@ int openDescriptor(const std::string& path, int flags, mode_t mode)
 }
 } // namespace
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECURITY_ATTRIBUTES*,
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECURITY_ATTRIBUTES* security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE)
 {
+    const bool ownerOnly = security != nullptr && security == compat::ownerOnlyAccess();
     std::string path;
     if (!compat::toSystemPath(fileName, path))
         return INVALID_HANDLE_VALUE;
@@ -97,7 +99,9 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
 
     // Opened without O_TRUNC: an existing file is truncated only after the sharing check, so that a
     // refused open leaves another process's file as it was.
-    const int access = mayWrite ? O_RDWR : O_RDONLY;
+    // A private file is never opened through a link, and is made without the umask's say.
+    const int access = (mayWrite ? O_RDWR : O_RDONLY) | (ownerOnly ? O_NOFOLLOW : 0);
+    const mode_t newFileMode = ownerOnly ? 0600 : 0666;
     const bool mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
                            creationDisposition == OPEN_ALWAYS;
     bool created = false;
@@ -106,7 +110,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     {
         if (mayCreate)
         {
-            fd = openDescriptor(path, access | O_CREAT | O_EXCL, 0666);
+            fd = openDescriptor(path, access | O_CREAT | O_EXCL, newFileMode);
             if (fd != -1)
             {
                 created = true;
@@ -117,7 +121,10 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
         }
         fd = openDescriptor(path, access, 0);
         if (fd == -1 && errno == EACCES && mayWrite && !mayRead)
-            fd = openDescriptor(path, O_WRONLY, 0); // a write-only file: no sharing marks then
+        {
+            // A write-only file: no sharing marks then.
+            fd = openDescriptor(path, O_WRONLY | (access & O_NOFOLLOW), 0);
+        }
         if (fd == -1 && errno == EISDIR && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0)
             fd = openDescriptor(path, O_RDONLY | O_DIRECTORY, 0);
         if (fd != -1 || errno != ENOENT || !mayCreate)
@@ -137,6 +144,9 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     struct statx status;
     if (const int error = compat::statDescriptor(fd, status); error != 0)
         return failOpenWithErrno(error, path);
+    if (ownerOnly)
+        if (const DWORD code = compat::detail::makeDescriptorPrivate(fd); code != 0)
+            return failOpen(code);
     file->isDirectory = S_ISDIR(status.stx_mode);
     if (file->isDirectory)
     {

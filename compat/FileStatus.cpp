@@ -293,20 +293,23 @@ DWORD readStoredAttributesAt(int directory, const std::string& directoryPath, co
     return storedBitsFrom(length, text, fallback);
 }
 
-int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)
+namespace
+{
+int writeStoredBits(const Location& at, const struct statx& status, DWORD bits)
 {
     bits &= storedAttributeMask;
-    const Location at{-1, path, followLinks};
     if (extendedAttributesDisabled || S_ISLNK(status.stx_mode))
     {
         writeFallback(at, status, bits);
         return 0;
     }
+    const char* path = at.path.c_str();
     int result;
     if (bits == 0)
     {
-        result = followLinks ? ::removexattr(path.c_str(), attributeName)
-                             : ::lremovexattr(path.c_str(), attributeName);
+        result = at.fd != -1       ? ::fremovexattr(at.fd, attributeName)
+                 : at.followLinks ? ::removexattr(path, attributeName)
+                                  : ::lremovexattr(path, attributeName);
         if (result != 0 && errno == ENODATA)
             result = 0;
     }
@@ -314,8 +317,9 @@ int writeStoredAttributes(const std::string& path, bool followLinks, const struc
     {
         char text[16];
         const int length = std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(bits));
-        result = followLinks ? ::setxattr(path.c_str(), attributeName, text, length, 0)
-                             : ::lsetxattr(path.c_str(), attributeName, text, length, 0);
+        result = at.fd != -1       ? ::fsetxattr(at.fd, attributeName, text, length, 0)
+                 : at.followLinks ? ::setxattr(path, attributeName, text, length, 0)
+                                  : ::lsetxattr(path, attributeName, text, length, 0);
     }
     if (result == 0)
     {
@@ -326,5 +330,17 @@ int writeStoredAttributes(const std::string& path, bool followLinks, const struc
         return errno;
     writeFallback(at, status, bits);
     return 0;
+}
+} // namespace
+
+int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits)
+{
+    return writeStoredBits(Location{-1, path, followLinks}, status, bits);
+}
+
+int writeStoredAttributesOf(int fd, const struct statx& status, DWORD bits)
+{
+    static const std::string noPath;
+    return writeStoredBits(Location{fd, noPath, false}, status, bits);
 }
 } // namespace compat

@@ -45,4 +45,6 @@ DWORD readStoredAttributesAt(int directory, const std::string& directoryPath, co
                              const struct statx& status);
 // 0 or the errno value.
 int writeStoredAttributes(const std::string& path, bool followLinks, const struct statx& status, DWORD bits);
+// The same through an open descriptor (not one opened with O_PATH).
+int writeStoredAttributesOf(int fd, const struct statx& status, DWORD bits);
 } // namespace compat

@@ -4,19 +4,30 @@
 #include "compat/LastError.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 namespace compat
 {
 namespace
 {
-BOOL failWithErrno(int error, const std::string& path)
+constexpr mode_t privateFolderMode = 0700;
+constexpr mode_t privateFileMode = 0600;
+
+BOOL fail(DWORD code)
 {
-    setLastErrorFromErrno(error, path.c_str());
+    SetLastError(code);
+    return FALSE;
+}
+
+BOOL failWithErrno(int error, const std::string& path, ErrnoUse use = ErrnoUse::Default)
+{
+    setLastErrorFromErrno(error, path.c_str(), use);
     return FALSE;
 }
 
@@ -27,20 +38,160 @@ std::string folderOf(const std::string& path)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+// Sets the mode of the item a descriptor refers to. A descriptor opened with O_PATH cannot be changed
+// directly; its /proc entry leads to the very same item without another lookup of the name.
+int setMode(int descriptor, mode_t mode)
+{
+    if (::fchmod(descriptor, mode) == 0)
+        return 0;
+    if (errno != EBADF)
+        return errno;
+    const std::string entry = "/proc/self/fd/" + std::to_string(descriptor);
+    return ::chmod(entry.c_str(), mode) == 0 ? 0 : errno;
+}
+
+// 0 when the item is of the given type and the user's own, after its mode was set; else the Windows code.
+DWORD conform(int descriptor, mode_t type, mode_t mode)
+{
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0)
+        return windowsErrorFromErrno(errno);
+    if ((status.st_mode & S_IFMT) != type)
+        return type == S_IFDIR ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED;
+    if (status.st_uid != ::geteuid())
+        return ERROR_INVALID_OWNER;
+    if ((status.st_mode & 07777) != mode)
+        if (const int error = setMode(descriptor, mode); error != 0)
+            return windowsErrorFromErrno(error);
+    return 0;
+}
+
+// Creates one folder with exactly the private mode (the umask may have taken bits away).
+int makeFolder(const std::string& folder)
+{
+    if (::mkdir(folder.c_str(), privateFolderMode) != 0)
+        return errno;
+    return ::fchmodat(AT_FDCWD, folder.c_str(), privateFolderMode, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
 } // namespace
 
-BOOL restrictToOwner(LPCWSTR path)
+BOOL createPrivateFolders(const std::string& folder)
+{
+    int error = makeFolder(folder);
+    if (error == ENOENT && folderOf(folder) != folder)
+    {
+        if (!createPrivateFolders(folderOf(folder)))
+            return FALSE;
+        error = makeFolder(folder);
+    }
+    if (error != 0 && error != EEXIST)
+        return failWithErrno(error, folder);
+    return TRUE;
+}
+
+BOOL keepFolderPrivate(const std::string& folder)
+{
+    if (!createPrivateFolders(folder))
+        return FALSE;
+    // O_PATH: the folder is checked and corrected whatever its present mode.
+    const int descriptor = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return failWithErrno(errno, folder);
+    const DWORD code = conform(descriptor, S_IFDIR, privateFolderMode);
+    ::close(descriptor);
+    return code == 0 ? TRUE : fail(code);
+}
+
+BOOL keepFolderPrivate(LPCWSTR folder)
 {
     std::string systemPath;
-    if (!toSystemPath(path, systemPath))
-        return FALSE;
-    struct stat status = {};
-    if (::lstat(systemPath.c_str(), &status) != 0)
-        return failWithErrno(errno, systemPath);
-    const mode_t mode = S_ISDIR(status.st_mode) ? 0700 : 0600;
-    if ((status.st_mode & 07777) != mode && ::chmod(systemPath.c_str(), mode) != 0)
-        return failWithErrno(errno, systemPath);
+    return toSystemPath(folder, systemPath) && keepFolderPrivate(systemPath);
+}
+
+SECURITY_ATTRIBUTES* ownerOnlyAccess()
+{
+    static SECURITY_ATTRIBUTES ownerOnly = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    return &ownerOnly;
+}
+
+PrivateFile::PrivateFile(PrivateFile&& other) noexcept : mDescriptor(std::exchange(other.mDescriptor, -1)) {}
+
+PrivateFile& PrivateFile::operator=(PrivateFile&& other) noexcept
+{
+    if (this != &other)
+    {
+        close();
+        mDescriptor = std::exchange(other.mDescriptor, -1);
+    }
+    return *this;
+}
+
+PrivateFile::~PrivateFile()
+{
+    close();
+}
+
+BOOL PrivateFile::open(const std::string& path, Creation creation)
+{
+    close();
+    const int flags =
+        O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | (creation == Creation::CreateNew ? O_EXCL : 0);
+    int descriptor;
+    do
+        descriptor = ::open(path.c_str(), flags, privateFileMode);
+    while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0)
+        return failWithErrno(errno, path,
+                             creation == Creation::CreateNew ? ErrnoUse::CreateNewFile : ErrnoUse::Default);
+    if (const DWORD code = detail::makeDescriptorPrivate(descriptor); code != 0)
+    {
+        ::close(descriptor);
+        return fail(code);
+    }
+    mDescriptor = descriptor;
     return TRUE;
+}
+
+void PrivateFile::close()
+{
+    if (mDescriptor != -1)
+        ::close(std::exchange(mDescriptor, -1));
+}
+
+BOOL PrivateFile::write(const void* data, std::size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0)
+    {
+        const ssize_t written = ::write(mDescriptor, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return fail(written < 0 ? windowsErrorFromErrno(errno) : ERROR_DISK_FULL);
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return TRUE;
+}
+
+BOOL PrivateFile::truncate()
+{
+    return ::ftruncate(mDescriptor, 0) == 0 ? TRUE : fail(windowsErrorFromErrno(errno));
+}
+
+BOOL PrivateFile::lock()
+{
+    int result;
+    do
+        result = ::flock(mDescriptor, LOCK_EX);
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? TRUE : fail(windowsErrorFromErrno(errno));
+}
+
+BOOL PrivateFile::unlock()
+{
+    return ::flock(mDescriptor, LOCK_UN) == 0 ? TRUE : fail(windowsErrorFromErrno(errno));
 }
 
 BOOL replaceFile(LPCWSTR source, LPCWSTR target)
@@ -59,4 +210,12 @@ BOOL replaceFile(LPCWSTR source, LPCWSTR target)
     ::close(folder);
     return flushed ? TRUE : failWithErrno(error, to);
 }
+
+namespace detail
+{
+DWORD makeDescriptorPrivate(int descriptor)
+{
+    return conform(descriptor, S_IFREG, privateFileMode);
+}
+} // namespace detail
 } // namespace compat

@@ -59,6 +59,7 @@ constexpr Entry kTexts[] = {
     {1142, "An attempt was made to create more links on a file than the file system supports."},
     {1168, "Element not found."},
     {1223, "The operation was canceled by the user."},
+    {1307, "This security ID may not be assigned as the owner of this object."},
     {1400, "Invalid window handle."},
     {1460, "This operation returned because the timeout period expired."},
     {1814, "The specified resource name cannot be found in the image file."},

@@ -212,8 +212,19 @@ std::string trashInfoText(const std::string& recordedPath, const std::string& de
 
 namespace
 {
-// Moves the item into the trash folder under a free name, with its record. 0 or the errno value.
-int moveInto(const std::string& trash, const std::string& path)
+// Makes a new entry of the folder durable.
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Moves the entry `entry` of `folder` (AT_FDCWD with a path, or an open folder with a name) into the trash folder
+// under a free name, with its record saying it came from `path`. 0 or the errno value.
+int moveInto(const std::string& trash, int folder, const std::string& entry, const std::string& path)
 {
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
@@ -237,7 +248,8 @@ int moveInto(const std::string& trash, const std::string& path)
                 continue;
             return errno;
         }
-        const bool written = writeAll(fd, record);
+        // The record is durable before the item moves, so that a crash never leaves an item nobody can restore.
+        const bool written = writeAll(fd, record) && ::fsync(fd) == 0;
         const int writeError = errno;
         ::close(fd);
         if (!written)
@@ -245,9 +257,15 @@ int moveInto(const std::string& trash, const std::string& path)
             ::unlink(infoPath.c_str());
             return writeError;
         }
+        syncFolder(info);
         const std::string target = files + "/" + candidate;
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        if (::renameat2(folder, entry.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        {
+            syncFolder(files);
+            if (folder != AT_FDCWD)
+                ::fsync(folder);
             return 0;
+        }
         lastError = errno;
         ::unlink(infoPath.c_str());
         if (lastError != EEXIST)
@@ -269,16 +287,9 @@ std::string homeTrashFor(const struct stat& item, int& error)
     error = errno;
     return {};
 }
-} // namespace
 
-std::string trashFolderFor(const std::string& path)
+std::string trashFolderOf(const std::string& path, const struct stat& item)
 {
-    struct stat item;
-    if (::lstat(path.c_str(), &item) != 0)
-    {
-        setLastErrorFromErrno(errno, path.c_str());
-        return {};
-    }
     int error = 0;
     std::string trash = homeTrashFor(item, error);
     if (trash.empty() && error == 0)
@@ -290,29 +301,46 @@ std::string trashFolderFor(const std::string& path)
         setLastErrorFromErrno(error);
     return trash;
 }
+} // namespace
+
+std::string trashFolderFor(const std::string& path)
+{
+    struct stat item;
+    if (::lstat(path.c_str(), &item) != 0)
+    {
+        setLastErrorFromErrno(errno, path.c_str());
+        return {};
+    }
+    return trashFolderOf(path, item);
+}
 
 bool moveToTrash(const std::string& path)
 {
-    if (path.empty() || path[0] != '/' || path.back() == '/')
+    return moveToTrashAt(AT_FDCWD, path, path);
+}
+
+bool moveToTrashAt(int folder, const std::string& entry, const std::string& path)
+{
+    if (path.empty() || path[0] != '/' || path.back() == '/' || entry.empty())
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     struct stat item;
-    if (::lstat(path.c_str(), &item) != 0)
+    if (::fstatat(folder, entry.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
     {
         setLastErrorFromErrno(errno, path.c_str());
         return false;
     }
-    const std::string trash = trashFolderFor(path);
+    const std::string trash = trashFolderOf(path, item);
     if (trash.empty())
         return false;
-    int error = moveInto(trash, path);
+    int error = moveInto(trash, folder, entry, path);
     // One file system seen through two mounts (a bind mount): the trash at the top of the item's own mount.
     if (error == EXDEV)
     {
         const std::string own = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
-        error = own.empty() ? errno : moveInto(own, path);
+        error = own.empty() ? errno : moveInto(own, folder, entry, path);
     }
     if (error != 0)
     {

@@ -49,6 +49,12 @@ namespace compat::trash
 // it fails; the item is then left where it was.
 bool moveToTrash(const std::string& path);
 
+// The same for the entry `entry` of the open folder `folder`, which is found at `path` (the trash is chosen by
+// the path, and its record names the path). The entry is moved through the descriptor, so that a link put in
+// place of a folder on the way cannot send anything else to the trash. The record and both trash folders are
+// synced.
+bool moveToTrashAt(int folder, const std::string& entry, const std::string& path);
+
 // The trash folder that moveToTrash would use for the item at `path` (which must exist), or empty with the last
 // error set when none can be used. Creates the trash folder when it is missing.
 std::string trashFolderFor(const std::string& path);

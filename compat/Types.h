@@ -72,6 +72,7 @@ inline constexpr DWORD ERROR_IO_DEVICE = 1117;
 inline constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
 inline constexpr DWORD ERROR_NOT_FOUND = 1168;
 inline constexpr DWORD ERROR_CANCELLED = 1223;
+inline constexpr DWORD ERROR_INVALID_OWNER = 1307;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;

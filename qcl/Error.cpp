@@ -3,6 +3,7 @@
 #include "compat/ErrorInfo.h"
 #include "compat/LastError.h"
 #include "compat/SystemText.h"
+#include "qcl/Format.h"
 
 #include <cxxabi.h>
 #include <cstdlib>
@@ -163,6 +164,14 @@ SystemError::SystemError(const std::wstring& message, std::error_code code)
                                          string::utf8ToUtf16Lenient(code.message()))),
       mCode(code)
 {
+}
+
+void throwPrivateFolderError(const std::wstring& folder, DWORD code)
+{
+    if (code == ERROR_INVALID_OWNER)
+        throw basic_runtime_error<wchar_t>(
+            format(L"Cannot use folder '%1%': it belongs to another user", folder));
+    throw SystemError(format(L"Cannot create directory '%1%'", folder), code);
 }
 
 std::wstring currentExceptionMessage()

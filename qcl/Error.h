@@ -90,6 +90,10 @@ private:
     std::error_code mCode;
 };
 
+// The failure to keep `folder` private to the user: basic_runtime_error "Cannot use folder '%1%': it belongs
+// to another user" for ERROR_INVALID_OWNER, else SystemError "Cannot create directory '%1%'" with the code.
+[[noreturn]] void throwPrivateFolderError(const std::wstring& folder, DWORD code);
+
 // The text of the exception being handled. Call only inside a catch block; never throws.
 std::wstring currentExceptionMessage();
 

@@ -2,6 +2,7 @@
 
 #include "compat/Environment.h"
 #include "compat/KnownFolders.h"
+#include "compat/PrivateFiles.h"
 #include "qcl/String.h"
 #include "scriblet/InternalLog.h"
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <system_error>
 
 namespace scriblet
@@ -94,19 +96,23 @@ bool Cfg::Parse(const std::string& templatePath, const std::string& outputPath)
         logError("Failed to open logging configuration template: " + templatePath);
         return false;
     }
+    // Written whole to a new private file beside the output, then renamed over it in one step.
     const std::string temporary = temporaryNameFor(outputPath);
-    std::ofstream output(temporary, std::ios::binary | std::ios::trunc);
-    if (!output)
+    compat::PrivateFile output;
+    if (!output.open(temporary, compat::PrivateFile::Creation::CreateNew))
     {
         logError("Failed to open logging configuration file: " + outputPath);
         return false;
     }
-    bool parsed = parseTemplate(templatePath, &output);
-    output.close();
+    std::ostringstream text;
+    const bool parsed = parseTemplate(templatePath, &text);
+    const std::string generated = text.str();
     std::error_code error;
-    if (parsed && output)
+    const bool written = parsed && output.write(generated.data(), generated.size());
+    output.close();
+    if (written)
         fs::rename(fs::path(temporary), fs::path(outputPath), error);
-    if (!parsed || !output || error)
+    if (!written || error)
     {
         if (parsed)
             logError("Failed to write logging configuration file: " + outputPath);

@@ -3,6 +3,7 @@
 #include "compat/Environment.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/String.h"
@@ -64,13 +65,24 @@ fs::file_time_type lastWriteTime(const std::string& path)
     return time;
 }
 
+// Creates the missing folders, each private to the user.
 void createFolder(const std::string& folder)
 {
-    std::error_code error;
-    fs::create_directories(fs::path(folder), error);
-    if (error)
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder),
-                               compat::windowsErrorFromErrno(error.value(), folder.c_str()));
+    if (!compat::createPrivateFolders(folder))
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), GetLastError());
+}
+
+bool isBelow(const std::string& folder, const std::string& base)
+{
+    return !base.empty() && folder.size() > base.size() + 1 && folder.compare(0, base.size(), base) == 0 &&
+           folder[base.size()] == '/';
+}
+
+// Makes the folder private to the user whoever made it first; one of another user is refused.
+void keepPrivate(const std::string& folder)
+{
+    if (!compat::keepFolderPrivate(folder))
+        qcl::throwPrivateFolderError(qcl::string::utf8ToUtf16Lenient(folder), GetLastError());
 }
 } // namespace
 
@@ -99,8 +111,14 @@ void LoggingSystem::Configuration::set_up_environment()
             setVariable(L"USERPROFILE", qcl::string::utf16ToUtf8Lenient(*profile));
     }
     const bool userProfile = profile && !isServiceProfile(*profile) && !applicationData.empty();
-    setVariable(L"LOG_PROFILE",
-                userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder());
+    const std::string logFolder =
+        userProfile ? scriblet::joinPath(applicationData, "Logging") : scriblet::libraryFolder();
+    setVariable(L"LOG_PROFILE", logFolder);
+    // The user's own folders hold the logs, which may name files and accounts: they are the user's alone.
+    if (!applicationData.empty())
+        keepPrivate(applicationData);
+    if (userProfile)
+        keepPrivate(logFolder);
 }
 
 LoggingSystem::Configuration::Locations
@@ -133,6 +151,9 @@ LoggingSystem::Configuration::cfg_locations(const std::wstring& subsystem)
 std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
 {
     const auto [templatePath, targetFolder] = cfg_locations(subsystem);
+    // A target among the user's application data (by default the program's own data folder) is private.
+    if (isBelow(targetFolder, scriblet::applicationDataFolder()))
+        keepPrivate(targetFolder);
     std::error_code error;
     if (!fs::exists(fs::path(templatePath), error))
     {

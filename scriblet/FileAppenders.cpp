@@ -1,5 +1,10 @@
 #include "scriblet/FileAppenders.h"
 
+#include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
+#include "qcl/Error.h"
+#include "qcl/String.h"
+
 #include <log4cplus/helpers/loglog.h>
 #include <log4cplus/helpers/property.h>
 #include <log4cplus/spi/factory.h>
@@ -7,9 +12,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace scriblet
 {
@@ -19,33 +26,50 @@ namespace fs = std::filesystem;
 
 constexpr auto reopenForAppending = std::ios_base::out | std::ios_base::app | std::ios_base::ate;
 
-log4cplus::helpers::Properties withFolderCreation(const log4cplus::helpers::Properties& properties)
+std::string lastErrorText()
 {
-    log4cplus::helpers::Properties copy(properties);
-    copy.setProperty("CreateDirs", "true");
-    return copy;
+    return qcl::string::utf16ToUtf8Lenient(qcl::systemErrorText(GetLastError()));
 }
 
+// Copies the live file to a new private file: a name taken in the meantime, even by a link, fails the copy
+// rather than being written through. A partial copy is removed.
 bool copyFile(const std::string& from, const std::string& to)
 {
-    std::error_code error;
-    fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing, error);
-    if (error)
+    std::ifstream source(from, std::ios::binary);
+    compat::PrivateFile target;
+    std::string failure;
+    if (!source)
+        failure = "cannot read the file";
+    else if (!target.open(to, compat::PrivateFile::Creation::CreateNew))
+        failure = lastErrorText();
+    std::vector<char> buffer(1 << 16);
+    while (failure.empty() && source)
     {
-        log4cplus::helpers::getLogLog().error("Failed to copy file " + from + " to " + to + ": " + error.message() +
-                                              "; the file is kept as it is");
-        return false;
+        source.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (!target.write(buffer.data(), static_cast<std::size_t>(source.gcount())))
+            failure = lastErrorText();
     }
-    return true;
+    if (failure.empty() && source.bad())
+        failure = "cannot read the file";
+    if (failure.empty())
+        return true;
+    if (target.isOpen())
+    {
+        std::error_code ignored;
+        fs::remove(fs::path(to), ignored);
+    }
+    log4cplus::helpers::getLogLog().error("Failed to copy file " + from + " to " + to + ": " + failure +
+                                          "; the file is kept as it is");
+    return false;
 }
 
 bool emptyFile(const std::string& path)
 {
-    std::error_code error;
-    fs::resize_file(fs::path(path), 0, error);
-    if (error)
-        log4cplus::helpers::getLogLog().error("Failed to truncate file " + path + ": " + error.message());
-    return !error;
+    compat::PrivateFile file;
+    if (file.open(path, compat::PrivateFile::Creation::OpenOrCreate) && file.truncate())
+        return true;
+    log4cplus::helpers::getLogLog().error("Failed to truncate file " + path + ": " + lastErrorText());
+    return false;
 }
 
 void renameIfPresent(const std::string& from, const std::string& to)
@@ -76,7 +100,7 @@ void reportOpening(const log4cplus::tofstream& out, const std::string& name)
 } // namespace
 
 FileAppender::FileAppender(const log4cplus::helpers::Properties& properties)
-    : log4cplus::FileAppender(withFolderCreation(properties))
+    : SharedLogFile(properties), log4cplus::FileAppender(mAppenderProperties)
 {
 }
 
@@ -86,7 +110,8 @@ FileAppender::~FileAppender()
 }
 
 RollingFileAppender::RollingFileAppender(const log4cplus::helpers::Properties& properties)
-    : log4cplus::RollingFileAppender(withFolderCreation(properties)), mBackupCount(maxBackupIndex), mNextAttemptSize(0)
+    : SharedLogFile(properties), log4cplus::RollingFileAppender(mAppenderProperties),
+      mBackupCount(maxBackupIndex), mNextAttemptSize(0)
 {
     // The framework raises a MaxBackupIndex below 1 to 1; 0 means "keep no backup" here.
     int configured = 0;
@@ -99,17 +124,33 @@ RollingFileAppender::~RollingFileAppender()
     destructorImpl();
 }
 
+void FileAppender::open(std::ios_base::openmode mode)
+{
+    if (prepare(filename))
+        log4cplus::FileAppender::open(mode);
+}
+
 void RollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
 {
+    // Under the lock, the end of the file is where every process's lines end: the size counts them all.
+    Guard guard(*this);
     auto due = [this] {
         std::streamoff size = out.tellp();
         return size > maxFileSize && size > mNextAttemptSize;
     };
+    out.seekp(0, std::ios_base::end);
     if (due())
         rollOver();
     log4cplus::FileAppender::append(event);
+    out.flush();
     if (due())
         rollOver();
+}
+
+void RollingFileAppender::open(std::ios_base::openmode mode)
+{
+    if (prepare(filename))
+        log4cplus::RollingFileAppender::open(mode);
 }
 
 void RollingFileAppender::rollOver()
@@ -137,7 +178,7 @@ void RollingFileAppender::rollOver()
 }
 
 DailyRollingFileAppender::DailyRollingFileAppender(const log4cplus::helpers::Properties& properties)
-    : log4cplus::DailyRollingFileAppender(withFolderCreation(properties))
+    : SharedLogFile(properties), log4cplus::DailyRollingFileAppender(mAppenderProperties)
 {
 }
 
@@ -149,15 +190,26 @@ DailyRollingFileAppender::~DailyRollingFileAppender()
 void DailyRollingFileAppender::close()
 {
     if (rollOnClose && out.is_open())
+    {
+        Guard guard(*this);
         rollOver(log4cplus::helpers::now());
+    }
     log4cplus::FileAppenderBase::close();
 }
 
 void DailyRollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
 {
+    Guard guard(*this);
     if (event.getTimestamp() >= nextRolloverTime)
         rollOver(event.getTimestamp());
     log4cplus::FileAppender::append(event);
+    out.flush();
+}
+
+void DailyRollingFileAppender::open(std::ios_base::openmode mode)
+{
+    if (prepare(filename))
+        log4cplus::DailyRollingFileAppender::open(mode);
 }
 
 void DailyRollingFileAppender::rollOver(const log4cplus::helpers::Time& now)

@@ -1,7 +1,10 @@
 #pragma once
 // The library's own versions of the framework's file appenders. They differ from the framework's in
-// three ways:
-// - missing folders of the log file are made when the file is opened;
+// these ways:
+// - missing folders of the log file are made when the file is opened; files and new folders are private
+//   to the user (see SharedLogFile), backups too;
+// - the rolling appenders hold a lock between processes around each line and each rollover, so processes
+//   sharing a file lose, double and tear no line;
 // - rollover copies the live file to its backup and then empties it in place (truncate, then reopen
 //   for appending), so another process holding the live file open keeps a valid file and two writers
 //   never leave holes or overwrite each other's lines;
@@ -9,20 +12,25 @@
 // A MaxBackupIndex of 0 on the size-rolling appender is honoured: the file is emptied at each rollover
 // and no backup is kept. Everything else (properties, layouts, schedule) is the framework's.
 
+#include "scriblet/SharedLogFile.h"
+
 #include <log4cplus/fileappender.h>
 
 namespace scriblet
 {
-class FileAppender : public log4cplus::FileAppender
+class FileAppender : private SharedLogFile, public log4cplus::FileAppender
 {
 public:
     static constexpr const char* className = "scriblet::FileAppender";
 
     explicit FileAppender(const log4cplus::helpers::Properties& properties);
     ~FileAppender() override;
+
+protected:
+    void open(std::ios_base::openmode mode) override;
 };
 
-class RollingFileAppender : public log4cplus::RollingFileAppender
+class RollingFileAppender : private SharedLogFile, public log4cplus::RollingFileAppender
 {
 public:
     static constexpr const char* className = "scriblet::RollingFileAppender";
@@ -32,6 +40,7 @@ public:
 
 protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override;
+    void open(std::ios_base::openmode mode) override;
 
 private:
     void rollOver();
@@ -42,7 +51,7 @@ private:
     std::streamoff mNextAttemptSize;
 };
 
-class DailyRollingFileAppender : public log4cplus::DailyRollingFileAppender
+class DailyRollingFileAppender : private SharedLogFile, public log4cplus::DailyRollingFileAppender
 {
 public:
     static constexpr const char* className = "scriblet::DailyRollingFileAppender";
@@ -54,6 +63,7 @@ public:
 
 protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override;
+    void open(std::ios_base::openmode mode) override;
 
 private:
     void rollOver(const log4cplus::helpers::Time& now);

@@ -24,16 +24,6 @@ std::optional<std::wregex> compileBlacklist(const std::wstring& pattern)
 }
 } // namespace
 
-std::wstring localPathOf(const Tree::Node& node)
-{
-    if (node.parent() == nullptr)
-        return node.name();
-    std::wstring path = localPathOf(*node.parent());
-    if (!path.empty() && path.back() != L'/')
-        path += L'/';
-    return path + node.name();
-}
-
 CommandProcessor::CommandProcessor(IWayfoldApi& api, Callback& callback)
     : qcl::InterruptibleThread(L"Command Processor"), mApi(api), mCallback(callback)
 {
@@ -108,15 +98,36 @@ void CommandProcessor::run()
         {
             processNewSnapShot(std::move(snapshot));
             mFirstSnapshotProcessed = true;
+            ++mSnapshotsProcessed;
             snapshot.reset();
         }
         const bool serverCheckDue = Clock::now() >= deadline;
         if (serverCheckAllowed && serverCheckDue)
         {
-            if (registerDeviceIfNecessary() && synchroniseCloudData())
-                retrieveAndProcessNextServerMessages();
+            if (openFolder() && registerDeviceIfNecessary())
+            {
+                // A Share that cannot be brought down for a local reason holds no message back; a lost server
+                // does.
+                if (synchroniseCloudData() || !mServerUnavailable)
+                    retrieveAndProcessNextServerMessages();
+            }
             deadline = Clock::now() + mPollingInterval;
         }
+    }
+}
+
+bool CommandProcessor::openFolder()
+{
+    // Opened again for every server check: what the folder's path names now is what the user sees.
+    try
+    {
+        mFolder.open(tree());
+        return true;
+    }
+    catch (const qcl::SystemError& error)
+    {
+        QCL_LOG_WARN(error.message());
+        return false;
     }
 }
 
@@ -232,6 +243,36 @@ void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
     setCloudDataSynchronised(false);
     share.setSynchronised(false);
 }
+void CommandProcessor::reportLocalFailure(const std::function<void()>& report)
+{
+    if (!mCurrentWork || mFailingWork != mCurrentWork)
+        report();
+}
+
+bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)
+{
+    if (mFailingWork != work)
+    {
+        mFailingWork = work;
+        mFailedCycles = 0;
+    }
+    else if (mSnapshotsAtLastFailure == mSnapshotsProcessed)
+        return false; // the folder was not scanned since: the tree may just not know the user's change yet
+    mSnapshotsAtLastFailure = mSnapshotsProcessed;
+    if (++mFailedCycles < kLocalFailureCycles)
+        return false;
+    clearLocalFailures(work);
+    return true;
+}
+
+void CommandProcessor::clearLocalFailures(std::uint64_t work)
+{
+    if (mFailingWork != work)
+        return;
+    mFailingWork.reset();
+    mFailedCycles = 0;
+}
+
 bool CommandProcessor::dropStaleNodesOfLocalId(std::uint64_t localId)
 {
     std::vector<Tree::Node*> claimants;
@@ -248,7 +289,7 @@ bool CommandProcessor::dropStaleNodesOfLocalId(std::uint64_t localId)
     bool dropped = false;
     for (Tree::Node* node : claimants)
     {
-        const std::wstring path = localPathOf(*node);
+        const std::wstring path = node->getPath();
         try
         {
             if (qcl::file::getFileId(path) == localId)

@@ -9,12 +9,14 @@
 #include "qcl/Thread.h"
 #include "qcl/Uint128.h"
 #include "sync/CreationIntents.h"
+#include "sync/LocalFolder.h"
 #include "sync/Tree.h"
 #include "sync/TreeDelta.h"
 #include "url/Error.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -96,6 +98,13 @@ public:
     // Where creations are noted until their answer is recorded; by default, in memory only.
     void setCreationIntents(CreationIntents& intents) { mIntents = &intents; }
 
+    // Before a start: the next run reports the server's availability and the synchronising state afresh.
+    void forgetReportedStates()
+    {
+        mServerUnavailable = false;
+        mSynchronising = false;
+    }
+
     // Scanner thread: hands a snapshot over, replacing one not yet processed.
     void postSnapshot(std::unique_ptr<Tree::Directory> snapshot);
 
@@ -125,6 +134,7 @@ private:
     // CommandProcessor.cpp: the cycle and the state shared by both directions.
     void run() override;
     void waitForWork(Clock::time_point deadline, bool serverCheckDue);
+    bool openFolder();
     void setSynchronising(bool synchronising);
     void setCloudDataSynchronised(bool synchronised);
     bool registerDeviceIfNecessary();
@@ -164,6 +174,20 @@ private:
     Tree::Directory* createLocalShare(const IWayfoldApi::Share& share);
     bool deleteLocalShare(Tree::Directory& share);
     bool removeLocalItem(Tree::Node& node, Tree::Directory& share);
+    // Moves or renames the item of the node on disk and in the tree; false when it is to be tried again.
+    bool moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name,
+                       Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
+                       const qcl::uint128& assetId);
+    // A new local folder for a server folder; null when it is to be tried again.
+    Tree::Directory* createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
+                                          const std::wstring& name, const qcl::uint128& shareId);
+    // Tells the user of a local failure, unless the work that failed is being retried and was reported
+    // already.
+    void reportLocalFailure(const std::function<void()>& report);
+    // Counts the failure of the work (a server message, or the down-synchronisation); true when it has failed
+    // for a local reason in enough cycles in a row to be passed.
+    bool mustPassAfterLocalFailure(std::uint64_t work);
+    void clearLocalFailures(std::uint64_t work);
     bool downloadFile(Tree::Directory& directory, const IWayfoldApi::Asset& asset, const std::wstring& name,
                       std::uint64_t versionNumber, Tree::File* existing);
     // Adds a node made from server data; a stale node holding the same local id is dropped first.
@@ -201,6 +225,7 @@ private:
 
     IWayfoldApi& mApi;
     Callback& mCallback;
+    LocalFolder mFolder;
     qcl::uint128 mDeviceId;
     Tree::Directory* mTree = nullptr;
     std::uint64_t mMaxUploadSize = 0;
@@ -218,10 +243,17 @@ private:
     MemoryCreationIntents mOwnIntents;
     CreationIntents* mIntents = &mOwnIntents;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
+    // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each
+    // with a snapshot of the folder since the one before, so that one item cannot hold back every later
+    // change.
+    static constexpr int kLocalFailureCycles = 3;
+    static constexpr std::uint64_t kDownSynchronisation = UINT64_MAX; // the work key beside message numbers
+    std::optional<std::uint64_t> mCurrentWork;
+    std::optional<std::uint64_t> mFailingWork;
+    int mFailedCycles = 0;
+    std::uint64_t mSnapshotsProcessed = 0;
+    std::uint64_t mSnapshotsAtLastFailure = 0;
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
 };
-
-// The disk path of a node: the root's name (the folder's full path), then the names joined by "/".
-std::wstring localPathOf(const Tree::Node& node);
 } // namespace dwl

@@ -54,13 +54,6 @@ bool isDownloadFileName(const std::wstring& name)
            name.starts_with(kDownloadPrefix) && name.ends_with(kDownloadSuffix);
 }
 
-std::wstring joinPath(const std::wstring& parent, const std::wstring& name)
-{
-    if (parent.empty() || parent.back() == L'/')
-        return parent + name;
-    return parent + L'/' + name;
-}
-
 Tree::Directory& shareOf(Tree::Node& node)
 {
     Tree::Node* share = &node;

@@ -30,8 +30,6 @@ FileFacts readFileFacts(const std::wstring& path);
 std::wstring downloadFileName(const qcl::uint128& assetId);
 bool isDownloadFileName(const std::wstring& name);
 
-std::wstring joinPath(const std::wstring& parent, const std::wstring& name);
-
 // The Share directory (a child of the root) that holds the node; the node itself for a Share.
 Tree::Directory& shareOf(Tree::Node& node);
 

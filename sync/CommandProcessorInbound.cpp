@@ -3,18 +3,13 @@
 #include "sync/CommandProcessor.h"
 
 #include "compat/FileApi.h"
-#include "compat/LastError.h"
-#include "compat/PrivateFiles.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
 #include "qcl/LocalFileNames.h"
-#include "qcl/LocalFileOperations.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
-#include "qtl/win32/win32FileFunctions.h"
-#include "qtl/win32/win32RemoveDirectory.h"
 #include "sync/CommandProcessorFiles.h"
-#include "sync/Consistency.h"
+#include "sync/LocalFolder.h"
 
 #include <algorithm>
 
@@ -66,10 +61,22 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
             }
             QCL_LOG_TRACE(L"Processing server message #" << message->number << L" of type " << message->type);
             setSynchronising(true);
-            if (!processServerMessage(*message))
+            mCurrentWork = message->number;
+            if (processServerMessage(*message))
+                clearLocalFailures(message->number);
+            else if (!mustPassAfterLocalFailure(message->number))
             {
                 QCL_LOG_TRACE(L"Cannot process server message #" << message->number);
                 return;
+            }
+            else
+            {
+                // The item is tried again by the down-synchronisation of its Share, which holds nothing back.
+                QCL_LOG_WARN(L"Passed server message #"
+                             << message->number << L", which could not be applied in " << kLocalFailureCycles
+                             << L" cycles in a row");
+                if (Tree::Directory* share = tree().findChildById(message->shareId))
+                    forceShareResynchronisation(*share);
             }
             mNextServerMessageNumber = message->number + 1;
             mCallback.setNextServerMessageNumber(mNextServerMessageNumber);
@@ -255,18 +262,23 @@ std::optional<IWayfoldApi::AssetProperties> CommandProcessor::getAssetProperties
 
 bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 {
-    const auto path = checkIfDatabaseMatchesFileSystem(node);
-    if (!path)
+    if (!mFolder.matches(node))
         return false;
     stopScannerBeforeLocalChange();
     try
     {
-        deleteFileOrDirectory(*path, engineDeleteFlags);
+        // What the server has not seen stays; the next snapshot sends it as new.
+        mFolder.trash(node);
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        return false;
     }
     catch (const qcl::basic_runtime_error<wchar_t>& error)
     {
         QCL_LOG_INFO(error.message());
-        mCallback.onLocalRemovalFailed(node, share, error.message());
+        reportLocalFailure([&] { mCallback.onLocalRemovalFailed(node, share, error.message()); });
         return false;
     }
     node.detach();
@@ -298,6 +310,7 @@ bool CommandProcessor::synchroniseCloudData()
         }
 
         bool synchronised = true;
+        mCurrentWork = kDownSynchronisation;
         for (const IWayfoldApi::Share& share : shares)
         {
             try
@@ -308,6 +321,15 @@ bool CommandProcessor::synchroniseCloudData()
             {
                 synchronised = false;
             }
+        }
+        if (synchronised)
+            clearLocalFailures(kDownSynchronisation);
+        else if (mustPassAfterLocalFailure(kDownSynchronisation))
+        {
+            // The Shares that stopped keep their flags clear and are brought down again when the next one is.
+            QCL_LOG_WARN(L"Passed the down-synchronisation, which could not be completed in "
+                         << kLocalFailureCycles << L" cycles in a row");
+            synchronised = true;
         }
         setCloudDataSynchronised(synchronised);
         QCL_LOG_DEBUG(L"<<< Down-synchronised Shares");
@@ -430,31 +452,24 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             L"Root Folder ID %3% returned by server doesn't match root Folder ID %2% of Share %1%",
             share.shareId, directory->assetId(), ancestors.front().id));
 
-    CheckedPaths checked{{&tree(), tree().name()}};
-    auto path = checkIfDatabaseMatchesFileSystem(*directory, checked);
-    if (!path)
+    if (!mFolder.matches(*directory))
     {
         result.retry = true;
         return result;
     }
     Tree::Directory& shareDirectory = *directory;
     Tree::Directory* current = directory;
-    std::wstring currentPath = *path;
     try
     {
         if (!isDirectoryCandidateName(directory->name(), share.name))
         {
             stopScannerBeforeLocalChange();
-            const std::wstring newName = moveDirectory(currentPath, tree().name(), share.name);
-            if (newName != directory->name())
-            {
-                const std::wstring newPath = joinPath(tree().name(), newName);
-                directory->setName(newName);
-                QCL_LOG_DEBUG(L"Renamed Directory '" << qcl::string::escaped(currentPath) << L"' to '"
-                                                     << qcl::string::escaped(newPath)
+            const std::wstring oldPath = directory->getPath();
+            directory->setName(mFolder.move(*directory, tree(), share.name));
+            if (directory->getPath() != oldPath)
+                QCL_LOG_DEBUG(L"Renamed Directory '" << qcl::string::escaped(oldPath) << L"' to '"
+                                                     << qcl::string::escaped(directory->getPath())
                                                      << L"' in order to match Share " << share.shareId);
-                currentPath = newPath;
-            }
         }
 
         for (std::size_t i = 1; i < ancestors.size(); ++i)
@@ -463,95 +478,123 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             Tree::Node* node = Tree::findNodeById(&shareDirectory, ancestor.id);
             if (!node)
             {
-                stopScannerBeforeLocalChange();
-                std::wstring name;
-                try
+                current = createLocalDirectory(*current, ancestor.id, ancestor.name, share.shareId);
+                if (!current)
                 {
-                    name = createDirectory(currentPath, ancestor.name);
-                }
-                catch (const qcl::SystemError& error)
-                {
-                    QCL_LOG_INFO(error.message());
-                    mCallback.onFolderDownloadFailed(ancestor.name, currentPath, error.message());
                     result.retry = true;
                     return result;
                 }
-                const std::wstring newPath = joinPath(currentPath, name);
-                auto remover = qcl::scope::makeGuard([&newPath] { win32::removeDirectory(newPath); });
-                auto created = std::make_unique<Tree::Directory>(readFileFacts(newPath).localId, name);
-                created->setShareId(share.shareId);
-                created->setAssetId(ancestor.id);
-                Tree::Node* added = nullptr;
-                try
-                {
-                    added = &addLocalNode(*current, std::move(created));
-                }
-                catch (const Tree::DuplicatedLocalIdError& error)
-                {
-                    QCL_LOG_ERROR(L"The newly created directory '"
-                                  << qcl::string::escaped(newPath) << L"' which maps to Asset " << ancestor.id
-                                  << L" cannot join the tree: " << error.message());
-                    result.retry = true;
-                    return result;
-                }
-                remover.dismiss();
-                QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(newPath) << L"' to match Folder "
-                                                    << ancestor.id);
-                current = added->asDirectory();
-                currentPath = newPath;
                 continue;
             }
             Tree::Directory* existing = node->asDirectory();
             if (!existing)
                 throw InconsistentServerResponse(
                     qcl::format(L"In Share %1%, the Asset %2% is not a Folder", share.shareId, ancestor.id));
-            const auto existingPath = checkIfDatabaseMatchesFileSystem(*existing, checked);
-            if (!existingPath)
+            if (!mFolder.matches(*existing))
             {
                 result.retry = true;
                 return result;
             }
-            std::wstring newPath = *existingPath;
             if (!isDirectoryCandidateName(existing->name(), ancestor.name) || existing->parent() != current)
             {
                 stopScannerBeforeLocalChange();
-                const bool moved = existing->parent() != current;
-                try
+                if (!moveLocalNode(*existing, *current, ancestor.name, shareDirectory, L"Directory",
+                                   L"Folder", ancestor.id))
                 {
-                    const std::wstring newName = moveDirectory(*existingPath, currentPath, ancestor.name);
-                    newPath = joinPath(currentPath, newName);
-                    if (moved)
-                        existing->moveTo(*current);
-                    existing->setName(newName);
-                }
-                catch (const qcl::SystemError& error)
-                {
-                    QCL_LOG_INFO(error.message());
-                    mCallback.onLocalUpdateBlocked(*existing, shareDirectory, error.message());
                     result.retry = true;
                     return result;
                 }
-                if (newPath != *existingPath)
-                    QCL_LOG_DEBUG((moved ? L"Moved Directory '" : L"Renamed Directory '")
-                                  << qcl::string::escaped(*existingPath) << L"' to '"
-                                  << qcl::string::escaped(newPath) << L"' in order to match Folder "
-                                  << ancestor.id);
-                checked.clear();
-                checked.emplace(&tree(), tree().name());
             }
             current = existing;
-            currentPath = newPath;
         }
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        result.retry = true;
+        return result;
     }
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
-        mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message());
+        reportLocalFailure([&]
+                           { mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message()); });
         result.retry = true;
         return result;
     }
     result.directory = current;
     return result;
+}
+
+bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name,
+                                     Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
+                                     const qcl::uint128& assetId)
+{
+    const std::wstring oldPath = node.getPath();
+    const bool moved = node.parent() != &parent;
+    try
+    {
+        const std::wstring newName = mFolder.move(node, parent, name);
+        if (moved)
+            node.moveTo(parent);
+        node.setName(newName);
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        return false;
+    }
+    catch (const qcl::SystemError& error)
+    {
+        QCL_LOG_INFO(error.message());
+        reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(node, share, error.message()); });
+        return false;
+    }
+    if (node.getPath() != oldPath)
+        QCL_LOG_DEBUG((moved ? L"Moved " : L"Renamed ")
+                      << kind << L" '" << qcl::string::escaped(oldPath) << L"' to '"
+                      << qcl::string::escaped(node.getPath()) << L"' in order to match " << serverKind << L" "
+                      << assetId);
+    return true;
+}
+
+Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
+                                                        const std::wstring& name, const qcl::uint128& shareId)
+{
+    stopScannerBeforeLocalChange();
+    std::wstring made;
+    try
+    {
+        auto [madeName, localId] = mFolder.createDirectory(parent, name);
+        made = madeName;
+        auto remover = qcl::scope::makeGuard([&] { mFolder.removeEmptyDirectory(parent, made); });
+        auto directory = std::make_unique<Tree::Directory>(localId, made);
+        directory->setShareId(shareId);
+        directory->setAssetId(assetId);
+        auto& added = static_cast<Tree::Directory&>(addLocalNode(parent, std::move(directory)));
+        remover.dismiss();
+        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Folder "
+                                            << assetId);
+        return &added;
+    }
+    catch (const Tree::DuplicatedLocalIdError& error)
+    {
+        QCL_LOG_ERROR(L"The newly created directory '"
+                      << qcl::string::escaped(Tree::Node::joinPath(parent.getPath(), made))
+                      << L"' which maps to Asset " << assetId << L" cannot join the tree: "
+                      << error.message());
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+    }
+    catch (const qcl::SystemError& error)
+    {
+        QCL_LOG_INFO(error.message());
+        reportLocalFailure([&]
+                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), error.message()); });
+    }
+    return nullptr;
 }
 
 CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfoldApi::Share& share,
@@ -571,8 +614,7 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
     if (!file)
         throw InconsistentServerResponse(
             qcl::format(L"In Share %1%, the Asset %2% is not a Document", share.shareId, asset.assetId));
-    const auto path = checkIfDatabaseMatchesFileSystem(*file);
-    if (!path)
+    if (!mFolder.matches(*file))
     {
         result.retry = true;
         return result;
@@ -580,24 +622,9 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
     if (!isFileCandidateName(file->name(), asset.name) || file->parent() != result.directory)
     {
         stopScannerBeforeLocalChange();
-        const bool moved = file->parent() != result.directory;
-        const std::wstring directoryPath = localPathOf(*result.directory);
-        try
+        if (!moveLocalNode(*file, *result.directory, asset.name, shareDirectory, L"File", L"Document",
+                           asset.assetId))
         {
-            const std::wstring newName = moveFile(*path, directoryPath, asset.name);
-            const std::wstring newPath = joinPath(directoryPath, newName);
-            if (moved)
-                file->moveTo(*result.directory);
-            file->setName(newName);
-            if (newPath != *path)
-                QCL_LOG_DEBUG((moved ? L"Moved File '" : L"Renamed File '")
-                              << qcl::string::escaped(*path) << L"' to '" << qcl::string::escaped(newPath)
-                              << L"' in order to match Document " << asset.assetId);
-        }
-        catch (const qcl::SystemError& error)
-        {
-            QCL_LOG_INFO(error.message());
-            mCallback.onLocalUpdateBlocked(*file, shareDirectory, error.message());
             result.retry = true;
             return result;
         }
@@ -609,18 +636,18 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
 Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& share)
 {
     stopScannerBeforeLocalChange();
-    std::wstring path;
+    std::wstring name;
     try
     {
-        const std::wstring name = createDirectory(tree().name(), share.name);
-        path = joinPath(tree().name(), name);
-        auto remover = qcl::scope::makeGuard([&path] { win32::removeDirectory(path); });
-        auto directory = std::make_unique<Tree::Directory>(readFileFacts(path).localId, name);
+        std::uint64_t localId = 0;
+        std::tie(name, localId) = mFolder.createDirectory(tree(), share.name);
+        auto remover = qcl::scope::makeGuard([&] { mFolder.removeEmptyDirectory(tree(), name); });
+        auto directory = std::make_unique<Tree::Directory>(localId, name);
         directory->setShareId(share.shareId);
         directory->setAssetId(share.rootId);
         auto& added = static_cast<Tree::Directory&>(addLocalNode(tree(), std::move(directory)));
         remover.dismiss();
-        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(path) << L"' to match Share "
+        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Share "
                                             << qcl::string::escaped(share.name, L'"') << L" ("
                                             << share.shareId << L")");
         return &added;
@@ -631,7 +658,7 @@ Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& sh
                                                                 << L" (" << share.shareId << L"): "
                                                                 << error.message());
     }
-    catch (const qcl::SystemError& error)
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
     {
         QCL_LOG_WARN(error.message());
     }
@@ -666,35 +693,32 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                                     Tree::File* existing)
 {
     Tree::Directory& share = shareOf(directory);
-    const std::wstring directoryPath = localPathOf(directory);
+    // The local file holds an edit that the next snapshot sends; the server keeps its own version. An edit
+    // that cannot be sent (the file is too big to upload, or the server refused its upload) must not hold
+    // back every later message: the local file stays as it is and the message is passed.
+    const auto keepLocalEdit = [&](const FileFacts& facts)
+    {
+        const bool sendable =
+            facts.localId != existing->localId() ||
+            (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
+        const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
+                                             : L"The local file has changes that cannot be sent";
+        QCL_LOG_INFO(L"Did not download Document "
+                     << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/" << asset.assetId
+                     << L") over '" << qcl::string::escaped(existing->getPath()) << L"': " << reason);
+        reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, reason); });
+        return !sendable;
+    };
     try
     {
-        qcl::Handle oldFile;
-        std::wstring oldPath;
         if (existing)
         {
-            oldPath = localPathOf(*existing);
-            oldFile = openExisting(oldPath, GENERIC_READ | GENERIC_WRITE, 0);
-            const FileFacts facts = readFileFacts(oldFile.get(), oldPath);
+            // Nothing to fetch while the local file holds an edit; the replacement checks again when it
+            // commits.
+            const FileFacts facts = readFileFacts(existing->getPath());
             if (facts.localId != existing->localId() || facts.size != existing->size() ||
                 facts.lastModificationTime != existing->lastModificationTime())
-            {
-                // The local file holds an edit that the next snapshot sends; the server keeps its own
-                // version. An edit that cannot be sent (the file is too big to upload, or the server
-                // refused its upload) must not hold back every later message: the local file stays as it
-                // is and the message is passed.
-                const bool sendable =
-                    facts.localId != existing->localId() ||
-                    (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
-                const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
-                                                     : L"The local file has changes that cannot be sent";
-                QCL_LOG_INFO(L"Did not download Document "
-                             << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/"
-                             << asset.assetId << L") over '" << qcl::string::escaped(oldPath) << L"': "
-                             << reason);
-                mCallback.onLocalUpdateBlocked(*existing, share, reason);
-                return !sendable;
-            }
+                return keepLocalEdit(facts);
         }
         // Only now: a download put off for a local edit must leave the scanner running, or the snapshot
         // that sends the edit (and so unblocks the download) never comes.
@@ -702,41 +726,18 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
 
         // The download has a name of its own, so that one left behind by a killed program is found and
         // replaced, and is never taken for a user's file (see isDownloadFileName).
-        const std::wstring downloadPath = joinPath(directoryPath, downloadFileName(asset.assetId));
-        std::error_code noRemnant;
-        win32::deleteFile(downloadPath, noRemnant);
-        qcl::Handle download;
-        createUniqueFile(download, directoryPath, downloadFileName(asset.assetId), GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_ATTRIBUTE_HIDDEN);
-        bool placed = false;
-        auto remover = qcl::scope::makeGuard(
-            [&]
-            {
-                download.close();
-                if (!placed)
-                    win32::deleteFile(downloadPath);
-            });
-
+        LocalFolder::Download download = mFolder.createDownload(directory, downloadFileName(asset.assetId));
         QCL_LOG_DEBUG(L"Downloading Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                                << L"/" << asset.assetId << L")");
-        mApi.downloadContent({asset.shareId, asset.assetId}, download.get());
+        mApi.downloadContent({asset.shareId, asset.assetId}, download.handle());
         onServerAvailable();
-        qcl::File::flush(download.get());
-        // What the tree records is read now: a change made once the file is visible must look like an edit.
-        const FileFacts facts = readFileFacts(download.get(), downloadPath);
-        download.close();
+        const FileFacts facts = download.finish();
 
-        // Visible first, then in place: a hidden file at the document's path would look deleted to the
-        // scanner, while a visible download file is never uploaded.
-        win32::setFileAttributes(downloadPath, FILE_ATTRIBUTE_NORMAL);
         Tree::File* file = nullptr;
         if (existing)
         {
-            oldFile.close();
-            if (!compat::replaceFile(downloadPath.c_str(), oldPath.c_str()))
-                throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", downloadPath, oldPath),
-                                       GetLastError());
-            placed = true;
+            if (!mFolder.replace(download, *existing))
+                return keepLocalEdit(readFileFacts(existing->getPath()));
             existing->setLocalId(facts.localId);
             existing->setSize(facts.size);
             existing->setLastModificationTime(facts.lastModificationTime);
@@ -745,8 +746,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         else
         {
-            const std::wstring localName = moveFile(downloadPath, directoryPath, name);
-            placed = true;
+            const std::wstring localName = mFolder.place(download, name);
             auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
                                                         facts.lastModificationTime);
             created->setShareId(asset.shareId);
@@ -756,7 +756,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"
-                                             << qcl::string::escaped(localPathOf(*file)) << L"'");
+                                             << qcl::string::escaped(file->getPath()) << L"'");
         mCallback.onDocumentDownloaded(*file, share);
         return true;
     }
@@ -768,18 +768,25 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
-        QCL_LOG_ERROR(L"The newly created file '" << qcl::string::escaped(joinPath(directoryPath, name))
-                                                  << L"' which maps to Asset " << asset.assetId
-                                                  << L" cannot join the tree: " << error.message());
+        QCL_LOG_ERROR(L"The newly created file '"
+                      << qcl::string::escaped(Tree::Node::joinPath(directory.getPath(), name))
+                      << L"' which maps to Asset " << asset.assetId << L" cannot join the tree: "
+                      << error.message());
+        return false;
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
         return false;
     }
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
         if (existing)
-            mCallback.onLocalUpdateBlocked(*existing, share, error.message());
+            reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, error.message()); });
         else
-            mCallback.onDocumentDownloadFailed(name, directoryPath, error.message());
+            reportLocalFailure(
+                [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), error.message()); });
         return false;
     }
 }

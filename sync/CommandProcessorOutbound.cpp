@@ -231,7 +231,7 @@ Tree::Directory* CommandProcessor::onShareAdded(Tree::Directory* newSharePointer
     checkIfMustStopTreeDelta();
     if (isBlacklisted(mFolderBlacklist, newShare.name()))
     {
-        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted directory '%1%'", localPathOf(newShare)));
+        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted directory '%1%'", newShare.getPath()));
         return nullptr;
     }
     setSynchronising(true);
@@ -357,7 +357,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
     checkIfMustStopTreeDelta();
     if (isBlacklisted(mFolderBlacklist, newDirectory.name()))
     {
-        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted directory '%1%'", localPathOf(newDirectory)));
+        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted directory '%1%'", newDirectory.getPath()));
         return nullptr;
     }
     setSynchronising(true);
@@ -399,13 +399,13 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     checkIfMustStopTreeDelta();
     if (isBlacklisted(mDocumentBlacklist, newFile.name()))
     {
-        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted file '%1%'", localPathOf(newFile)));
+        QCL_LOG_INFO(qcl::format(L"Ignored blacklisted file '%1%'", newFile.getPath()));
         return;
     }
     if (isDownloadFileName(newFile.name()))
     {
         QCL_LOG_DEBUG(
-            qcl::format(L"Ignored the download left by an interrupted run '%1%'", localPathOf(newFile)));
+            qcl::format(L"Ignored the download left by an interrupted run '%1%'", newFile.getPath()));
         return;
     }
     if (!canBeUploaded(newFile))
@@ -499,7 +499,7 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
 
 HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
 {
-    const std::wstring path = localPathOf(file);
+    const std::wstring path = file.getPath();
     try
     {
         qcl::Handle handle = openExisting(path, GENERIC_READ, FILE_SHARE_READ);
@@ -545,7 +545,7 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
     qcl::Handle handle(openFileForUpload(snapshotFile));
     if (!handle)
         return;
-    const std::wstring path = localPathOf(snapshotFile);
+    const std::wstring path = snapshotFile.getPath();
     auto report = [&](const std::exception& error)
     {
         return qcl::format(L"Cannot upload Document %1% %2% in Share %3%: %4%", quoted(file.name()),

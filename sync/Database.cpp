@@ -1,6 +1,7 @@
 #include "sync/Database.h"
 
 #include "compat/FileNameText.h"
+#include "compat/PrivateFiles.h"
 
 namespace dwl
 {
@@ -30,8 +31,15 @@ Database::Connection Database::Connection::open(const std::wstring& path)
     std::string systemPath;
     if (!compat::toSystemPath(path.c_str(), systemPath))
         throw Error(SQLITE_CANTOPEN);
+    // The file is made private before the library sees it: the library gives its journal, -wal and -shm
+    // files the mode of the database file, and opens none of them through a link.
+    compat::PrivateFile file;
+    if (!file.open(systemPath, compat::PrivateFile::Creation::OpenOrCreate))
+        throw Error(SQLITE_CANTOPEN);
+    file.close();
     sqlite3* handle = nullptr;
-    const int result = sqlite3_open(systemPath.c_str(), &handle);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW;
+    const int result = sqlite3_open_v2(systemPath.c_str(), &handle, flags, nullptr);
     Connection connection(handle); // closes a half-opened handle on failure
     check(result);
     return connection;

@@ -17,13 +17,6 @@ namespace
 constexpr DWORD skippedAttributes =
     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-std::wstring joinPath(const std::wstring& directory, const std::wstring& name)
-{
-    if (directory.empty() || directory.back() == L'/')
-        return directory + name;
-    return directory + L'/' + name;
-}
-
 // Names that were not valid UTF-8 on disk hold lone surrogates after the file-name conversion; the server could not
 // take them.
 bool hasLoneSurrogate(const std::wstring& name)
@@ -76,7 +69,7 @@ public:
         // The folder itself, not an entry in it, is missing or is no folder.
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_INVALID_PARAMETER)
             code = ERROR_PATH_NOT_FOUND;
-        throw qcl::SystemError(qcl::format(L"Cannot find '%1%'", joinPath(path, L"*")), code);
+        throw qcl::SystemError(qcl::format(L"Cannot find '%1%'", Tree::Node::joinPath(path, L"*")), code);
     }
 
     // The next entry, "." and ".." included; null at the end. Throws SystemError
@@ -146,7 +139,7 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
         if (name == L"." || name == L"..")
             continue;
         // Built only where a log line or a subfolder needs it.
-        const auto fullPath = [&path, &name] { return joinPath(path, name); };
+        const auto fullPath = [&path, &name] { return Tree::Node::joinPath(path, name); };
         if (entry->FileAttributes & skippedAttributes)
         {
             logSkippedEntry(*entry, fullPath());

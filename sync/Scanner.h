@@ -48,6 +48,9 @@ public:
     // Callable from any thread.
     void requestRescan();
 
+    // For the owner's error callback on the monitor thread.
+    FolderMonitor& folderMonitor() { return mFolderMonitor; }
+
 private:
     void run() override;
     bool waitForQuietTime();

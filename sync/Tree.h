@@ -120,6 +120,8 @@ public:
     // The parent's path, the separator unless that path is empty or already ends with one, then the name:
     // with the root named by the folder's path, the full path of the node.
     std::wstring getPath() const;
+    // The path of the entry `name` in the folder at `parent`, by the same rule.
+    static std::wstring joinPath(const std::wstring& parent, const std::wstring& name);
 
     // Each setter does nothing when the value is already held; otherwise it stores the value and raises
     // Changed, restoring the former value when the propagation throws.

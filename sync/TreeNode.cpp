@@ -48,12 +48,14 @@ void Tree::Node::notifyModification(const TreeModificationEvent& event)
 
 std::wstring Tree::Node::getPath() const
 {
-    if (!mParent)
-        return mName;
-    std::wstring path = mParent->getPath();
-    if (!path.empty() && path.back() != kPathSeparator)
-        path += kPathSeparator;
-    return path + mName;
+    return mParent ? joinPath(mParent->getPath(), mName) : mName;
+}
+
+std::wstring Tree::Node::joinPath(const std::wstring& parent, const std::wstring& name)
+{
+    if (parent.empty() || parent.back() == kPathSeparator)
+        return parent + name;
+    return parent + kPathSeparator + name;
 }
 
 void Tree::Node::setName(const std::wstring& name)

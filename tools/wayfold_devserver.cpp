@@ -1,12 +1,17 @@
 // wayfold-devserver: the fake Wayfold server as a program, for development and demos.
 //
-//   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE] --user EMAIL:PASSWORD...
+//   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]
+//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD...
+//
+// --upgrade offers that version at /upgrade/info, with the installer file's bytes at /upgrade/installer.
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,8 +23,26 @@ namespace {
 int usage(const char* message) {
     std::cerr << message << "\n"
               << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
-                 " --user EMAIL:PASSWORD [--user ...]\n";
+                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...]\n";
     return 2;
+}
+
+// "1.14.0:/path/to/installer": the version's three numbers and the installer's bytes.
+bool readUpgrade(const std::string& value, std::vector<std::uint32_t>& version, std::string& installer) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos) return false;
+    std::istringstream numbers(value.substr(0, colon));
+    std::uint32_t number = 0;
+    char dot = '.';
+    version.clear();
+    while (dot == '.' && numbers >> number) {
+        version.push_back(number);
+        if (!(numbers >> dot)) break;
+    }
+    std::ifstream file(value.substr(colon + 1), std::ios::binary);
+    if (version.size() != 3 || !numbers.eof() || !file) return false;
+    installer.assign(std::istreambuf_iterator<char>(file), {});
+    return true;
 }
 
 }  // namespace
@@ -30,6 +53,8 @@ int main(int argc, char** argv) {
     fake::ServerOptions options;
     options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
+    std::vector<std::uint32_t> upgradeVersion;
+    std::string installer;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage(("missing value of " + option).c_str());
@@ -45,6 +70,9 @@ int main(int argc, char** argv) {
             options.certificateFile = value;
         } else if (option == "--key") {
             options.privateKeyFile = value;
+        } else if (option == "--upgrade") {
+            if (!readUpgrade(value, upgradeVersion, installer))
+                return usage("--upgrade wants MAJOR.MINOR.PATCH:INSTALLER with a readable installer file");
         } else if (option == "--user") {
             const auto colon = value.find(':');
             if (colon == std::string::npos) return usage("--user wants EMAIL:PASSWORD");
@@ -58,6 +86,7 @@ int main(int argc, char** argv) {
 
     try {
         fake::FakeWayfoldServer server(options);
+        if (!upgradeVersion.empty()) server.setUpgrade(upgradeVersion, installer);
         for (const auto& [email, password] : users) std::cout << email << " " << server.addUser(email, password) << "\n";
         // SIGINT and SIGTERM are taken by a thread of their own, which stops the server outside signal context.
         sigset_t stopSignals;

@@ -196,3 +196,9 @@ TEST(ServerList, ShippedListDefaultsToTheLocalDevelopmentServer)
     ASSERT_NE(list.defaultServer(), nullptr);
     EXPECT_EQ(list.defaultServer()->baseUrl.rfind("http://127.0.0.1:", 0), 0u);
 }
+
+TEST(ServerList, NewServerRecordChecksTheCertificate)
+{
+    EXPECT_TRUE(ServerList::newServer()->checkCertificate);
+    EXPECT_TRUE(ServerList::Server().checkCertificate);
+}

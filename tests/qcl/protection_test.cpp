@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -122,4 +123,20 @@ TEST_F(ProtectionTest, UnusableKeyFileIsAnErrorAndIsNotReplaced)
     useKey("broken");
     EXPECT_THROW(dwl::encryptPassword(L"secret"), qcl::SystemError);
     EXPECT_EQ(std::filesystem::file_size(keyFile("broken")), 5u);
+}
+
+// A key that others could read, or that another user could have planted, protects nothing: it is refused and
+// the stored password cannot be read back.
+TEST_F(ProtectionTest, KeyFileOpenToOthersOrOfAnotherUserIsRefused)
+{
+    const std::string stored = dwl::encryptPassword(L"secret");
+    ::chmod(keyFile("first").c_str(), 0644);
+    expectDecryptionError(stored);
+    ::chmod(keyFile("first").c_str(), 0600);
+    EXPECT_EQ(dwl::decryptPassword(stored), L"secret");
+    if (::geteuid() == 0)
+    {
+        ASSERT_EQ(::chown(keyFile("first").c_str(), 65534, 65534), 0);
+        expectDecryptionError(stored);
+    }
 }

@@ -9,8 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <thread>
 
 namespace
 {
@@ -151,6 +156,70 @@ TEST(RollingFileAppender, TwoWritersOfOneFileLeaveNoHolesAndLoseNoLine)
     ASSERT_EQ(numbers.size(), 6000u);
     for (int i = 0; i < 6000; ++i)
         ASSERT_EQ(numbers[i], i);
+}
+
+// Programs started together share their log file: two processes with two threads each write one file with a
+// small maximum size. Every line ends up exactly once, whole, in the live file or a private backup.
+TEST(RollingFileAppender, ProcessesSharingTheFileLoseDoubleAndTearNoLine)
+{
+    const std::string file = scratch.path("processes/app.log");
+    constexpr int processes = 2;
+    constexpr int threads = 2;
+    constexpr int linesPerThread = 750;
+    auto lineOf = [](int process, int thread, int number) {
+        std::string text =
+            "p" + std::to_string(process) + " t" + std::to_string(thread) + " n" + std::to_string(number) + " ";
+        return text + std::string(999 - text.size(), 'x');
+    };
+    std::vector<pid_t> children;
+    for (int process = 0; process < processes; ++process)
+    {
+        const pid_t child = ::fork();
+        if (child == 0)
+        {
+            scriblet::RollingFileAppender appender(
+                appenderProperties(file, {{"MaxFileSize", "200KB"}, {"MaxBackupIndex", "40"}}));
+            std::vector<std::thread> writers;
+            for (int thread = 0; thread < threads; ++thread)
+                writers.emplace_back([&, thread] {
+                    for (int number = 0; number < linesPerThread; ++number)
+                        write(appender, lineOf(process, thread, number));
+                });
+            for (auto& writer : writers)
+                writer.join();
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children)
+    {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    std::map<std::string, int> seen;
+    std::size_t backups = 0;
+    for (int index = 0; index <= 40; ++index)
+    {
+        const std::string name = index == 0 ? file : file + "." + std::to_string(index);
+        if (!fs::exists(name))
+            continue;
+        backups += index > 0;
+        EXPECT_EQ(fs::status(name).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write)
+            << name << " is not private";
+        for (const auto& line : test::readLines(name))
+            ++seen[line];
+    }
+    EXPECT_GE(backups, 10u);
+    EXPECT_EQ(seen.size(), std::size_t{processes * threads * linesPerThread}) << "lines lost or torn";
+    for (int process = 0; process < processes; ++process)
+        for (int thread = 0; thread < threads; ++thread)
+            for (int number = 0; number < linesPerThread; ++number)
+            {
+                const std::string line = lineOf(process, thread, number);
+                ASSERT_EQ(seen[line], 1) << line.substr(0, 16);
+            }
 }
 
 TEST(RollingFileAppender, FailedCopyKeepsTheLiveFile)

@@ -37,6 +37,7 @@ enum class FaultKind {
     Stall,               // hold the request until releaseStalls(), then serve it
     ShortBody,           // announce the whole length, send half the body, close the connection
     DropConnection,      // send the headers, then close the connection without a body
+    HoldMidBody,         // send half the body, hold the rest until releaseStalls() (counted as stalled)
     CloseConnection,     // close the connection once the request is read, without any answer, as a server
                          // does with a kept-alive connection it has just given up; the request is not acted on
 };
@@ -49,6 +50,7 @@ struct FaultRule {
     int status = 0;
     std::string body;
     std::string contentType = "application/json";
+    std::string location;  // a Location header for a Status answer (redirects)
     bool dropServiceHeader = false;  // also leave out the "Service" header, whatever the kind
 
     static FaultRule status_(std::string method, std::string pathPattern, int status, std::string body = "");

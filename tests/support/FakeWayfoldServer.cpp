@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -56,6 +57,31 @@ void serveCut(httplib::Response& response, const std::string& body, const std::f
             }
             sink.write(buffer, n);
             return true;
+        });
+}
+
+// Serves body (or the file) announcing its whole length; after half of it, calls hold() once before the rest.
+void serveHeld(httplib::Response& response, const std::string& body, const std::filesystem::path& file,
+               std::function<void()> hold) {
+    const std::size_t length = file.empty() ? body.size() : std::filesystem::file_size(file);
+    std::string bytes = body;
+    if (!file.empty()) {
+        std::ifstream source(file, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(source), {});
+    }
+    const std::string contentType = response.get_header_value("Content-Type");
+    response.body.clear();
+    auto held = std::make_shared<bool>(false);
+    response.set_content_provider(
+        length, contentType.empty() ? "application/octet-stream" : contentType,
+        [bytes = std::move(bytes), hold = std::move(hold), held](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            const std::size_t half = bytes.size() / 2;
+            if (offset >= half && !*held) {
+                *held = true;
+                hold();
+            }
+            const std::size_t end = offset < half ? half : bytes.size();
+            return sink.write(bytes.data() + offset, end - offset);
         });
 }
 
@@ -231,14 +257,8 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         return;
     }
 
-    if (request.path == "/upgrade/info") {
-        response.status = 200;
-        response.set_content(mStore->upgradeInfo(baseUrl()), "application/json");
-        return;
-    }
-    if (request.path == "/upgrade/installer") {
-        response.status = 200;
-        response.set_content(mStore->installer(), "application/octet-stream");
+    if (request.path == "/upgrade/info" || request.path == "/upgrade/installer") {
+        serveUpgrade(request.path, takeFault(request.method, request.path), response);
         return;
     }
     if (request.path.rfind("/rest/", 0) != 0) {
@@ -307,7 +327,9 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         response.set_header("Set-Cookie", "CSRFToken=" + token + "; Path=/");
     }
     if (rule) {
-        if (rule->kind == FaultKind::ShortBody || rule->kind == FaultKind::DropConnection) {
+        if (rule->kind == FaultKind::HoldMidBody) {
+            serveHeld(response, answer.body, answer.file, [this] { holdStall(); });
+        } else if (rule->kind == FaultKind::ShortBody || rule->kind == FaultKind::DropConnection) {
             const std::size_t length = answer.file.empty() ? answer.body.size() : std::filesystem::file_size(answer.file);
             serveCut(response, answer.body, answer.file, rule->kind == FaultKind::ShortBody ? length / 2 : 0);
         } else {
@@ -315,6 +337,26 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         }
         if (rule->dropServiceHeader) response.headers.erase("Service");
     }
+}
+
+// The upgrade routes take the same faults as the REST routes; a Status fault may carry a Location (a redirect).
+void FakeWayfoldServer::serveUpgrade(const std::string& path, const std::optional<FaultRule>& rule,
+                                     httplib::Response& response) {
+    if (rule && rule->kind == FaultKind::Stall) holdStall();
+    if (rule && rule->kind == FaultKind::Status) {
+        response.status = rule->status;
+        if (!rule->location.empty()) response.set_header("Location", rule->location);
+        response.set_content(rule->body, rule->contentType);
+        return;
+    }
+    const bool info = path == "/upgrade/info";
+    const std::string body = info ? mStore->upgradeInfo(baseUrl()) : mStore->installer();
+    response.status = 200;
+    response.set_content(body, info ? "application/json" : "application/octet-stream");
+    if (rule && (rule->kind == FaultKind::ShortBody || rule->kind == FaultKind::DropConnection))
+        serveCut(response, body, {}, rule->kind == FaultKind::ShortBody ? body.size() / 2 : 0);
+    else if (rule)
+        applyResponseFault(*rule, response);
 }
 
 void FakeWayfoldServer::applyResponseFault(const FaultRule& rule, httplib::Response& response) {

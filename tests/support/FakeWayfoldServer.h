@@ -106,6 +106,7 @@ private:
     void handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
     std::optional<FaultRule> takeFault(const std::string& method, const std::string& path);
     void holdStall();
+    void serveUpgrade(const std::string& path, const std::optional<FaultRule>& rule, httplib::Response& response);
     void applyResponseFault(const FaultRule& rule, httplib::Response& response);
     void addViolation(std::string text);
 

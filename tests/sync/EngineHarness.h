@@ -4,6 +4,7 @@
 // the REST client (or any IWayfoldApi). The callback records what the engine reports, so tests can wait on
 // it.
 
+#include "../support/WaitUntil.h"
 #include "api/WayfoldApi.h"
 #include "compat/FileNameText.h"
 #include "qcl/File.h"
@@ -24,21 +25,7 @@
 
 namespace enginetest
 {
-// Polls the condition until it holds or the time is up; true when it holds.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(30),
-                      std::chrono::milliseconds period = std::chrono::milliseconds(10))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;)
-    {
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(period);
-    }
-}
+using test::waitUntil;
 
 // What the engine reported, by callback name.
 class Reports

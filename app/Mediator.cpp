@@ -1,0 +1,543 @@
+#include "app/Mediator.h"
+
+#include "app/Blacklist.h"
+#include "app/Paths.h"
+#include "compat/FileApi.h"
+#include "compat/LastError.h"
+#include "qcl/File.h"
+#include "qcl/Format.h"
+#include "qcl/Log.h"
+#include "qcl/qcl_scope.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace dwl
+{
+namespace
+{
+// Long enough to mean "never" without overflowing a clock's deadline.
+constexpr std::uint64_t maxIntervalSeconds = 100ull * 365 * 24 * 3600;
+
+std::chrono::milliseconds fromSeconds(std::uint64_t seconds)
+{
+    return std::chrono::seconds(std::min(seconds, maxIntervalSeconds));
+}
+
+long flag(bool on)
+{
+    return on ? 1L : 0L;
+}
+
+bool isDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+} // namespace
+
+Mediator::MissingFolder::MissingFolder(const std::wstring& folder)
+    : basic_runtime_error(qcl::format(L"Cannot find folder '%1%'", folder)), mFolder(folder)
+{
+}
+
+Mediator::Mediator() : mCommandProcessor(mApi, *this)
+{
+    mScanner.setSnapshotCallback(
+        [this](Tree::Directory* root)
+        {
+            std::unique_ptr<Tree::Node> copy = root->clone();
+            mCommandProcessor.postSnapshot(std::unique_ptr<Tree::Directory>(copy.release()->asDirectory()));
+        });
+    mScanner.setFolderErrorCallback([this](const std::wstring& message) { onWayfoldFolderMissing(message); });
+
+    const qcl::NamedThread::ErrorCallback threadError = [this](qcl::NamedThread* thread)
+    { onThreadError(thread); };
+    mCommandProcessor.setErrorCallback(threadError);
+    mScanner.setErrorCallback(threadError);
+    mScanner.folderMonitor().setErrorCallback(threadError);
+    mUpgradeChecker.setErrorCallback(threadError);
+
+    mUpgradeChecker.setNewVersionHandler(
+        [this](const Version& version, const std::string& installerUrl)
+        { report([&](Callback& callback) { callback.onNewVersionAvailable(version, installerUrl); }); });
+    mUpgradeDownloader.setCallback(this);
+}
+
+Mediator::~Mediator()
+{
+    {
+        std::lock_guard lock(mReportMutex);
+        mDestroying = true;
+    }
+    try
+    {
+        stop();
+    }
+    catch (...)
+    {
+        QCL_LOG_ERROR(L"Cannot cleanly stop the application: " << qcl::currentExceptionMessage());
+    }
+}
+
+void Mediator::setApplicationVersion(const Version& version)
+{
+    mApplicationVersion = version;
+    mUpgradeChecker.setCurrentVersion(version);
+    mSerializer.setApplicationVersion(version.toWString());
+}
+
+void Mediator::setUserAgent(const std::string& userAgent)
+{
+    for (url::Session* session : {&mApi.session(), &mUpgradeChecker.session(), &mUpgradeDownloader.session()})
+        session->setOption(CURLOPT_USERAGENT, userAgent.c_str());
+}
+
+bool Mediator::initialise()
+{
+    lockInstance();
+    loadDatabase();
+    loadConfigurationFromFileIfNecessary();
+    Configuration& configuration = *mConfiguration;
+    if (!configuration.proxy.empty())
+        mApi.session().setOption(CURLOPT_PROXY, configuration.proxy.c_str());
+    if (!showConfigurationDialogIfNecessary())
+        return false;
+
+    const ServerList::Server* chosen = server();
+    if (chosen == nullptr)
+        throw qcl::basic_runtime_error<wchar_t>(
+            qcl::format(L"Cannot find server '%1%' in the list of servers", configuration.server));
+    configureApi(*chosen);
+    configureCommandProcessor(*chosen);
+
+    const std::wstring folder = wayfoldFolder();
+    openWayfoldFolder(folder);
+    nameTreeRoot(folder);
+    mScanner.setFolder(folder);
+    mScanner.setRescanInterval(
+        static_cast<std::int64_t>(std::min(configuration.rescanIntervalInSeconds, maxIntervalSeconds)));
+    configureUpgradeWorkers(*chosen);
+    return true;
+}
+
+void Mediator::lockInstance()
+{
+    if (!mLock.isHeld())
+        mLock.lock(Paths::lockFile());
+}
+
+void Mediator::loadDatabase()
+{
+    if (mTree)
+        return;
+    mSerializer.open(Paths::databaseFile());
+    std::unique_ptr<Tree::Directory> tree = mSerializer.loadTree();
+    if (!tree)
+    {
+        tree = std::make_unique<Tree::Directory>(0, L"");
+        mSerializer.saveTree(*tree);
+    }
+    mTree = std::move(tree);
+    mCommandProcessor.setTree(*mTree);
+    mCommandProcessor.setNextServerMessageNumber(mSerializer.getNextServerMessageNumber());
+}
+
+void Mediator::loadConfigurationFromFileIfNecessary()
+{
+    if (!mServerList)
+    {
+        const std::wstring path = mServerListFile.empty() ? Paths::serverListFile() : mServerListFile;
+        QCL_LOG_TRACE(L"File containing list of servers: " << qcl::string::escaped(path));
+        mServerList = std::make_unique<ServerList>(ServerList::loadFromFile(path));
+    }
+    if (!mConfiguration)
+    {
+        auto configuration = std::make_unique<Configuration>(Configuration::withDefaults());
+        try
+        {
+            Configuration::load(*configuration, Paths::configurationFile());
+        }
+        catch (...)
+        {
+            QCL_LOG_DEBUG(L"Cannot load configuration file: " << qcl::currentExceptionMessage());
+            configuration->mustShowConfigurationDialog = true;
+        }
+        configuration->version = mApplicationVersion;
+        mConfiguration = std::move(configuration);
+    }
+}
+
+bool Mediator::showConfigurationDialogIfNecessary()
+{
+    Configuration& configuration = *mConfiguration;
+    if (!configuration.mustShowConfigurationDialog && server() != nullptr)
+        return true;
+
+    const Configuration before = configuration;
+    if (!mCallback->editConfiguration(configuration, mApi, *mServerList))
+        return false;
+    const std::wstring folder = wayfoldFolder();
+    mCallback->createWayfoldShortcutInFavorites(folder);
+
+    // The same account in the same folder goes on where it was: emptying the picture of a folder that still
+    // holds its files would send every one of them to the server again as new.
+    const bool sameAccountAndFolder = before.server == configuration.server &&
+                                      before.userName == configuration.userName &&
+                                      before.wayfoldFolderLocation == configuration.wayfoldFolderLocation;
+    if (!sameAccountAndFolder || mTree->children().empty())
+    {
+        if (!mTree->children().empty())
+        {
+            QCL_LOG_WARN(L"Clearing the database because the configuration has been modified");
+            mTree->removeAllChildren();
+        }
+        mCommandProcessor.setNextServerMessageNumber(0);
+        mSerializer.setNextServerMessageNumber(0);
+        configuration.deviceId = qcl::uint128();
+    }
+    configuration.mustShowConfigurationDialog = false;
+    Configuration::save(configuration, Paths::configurationFile());
+    return true;
+}
+
+void Mediator::configureApi(const ServerList::Server& chosen)
+{
+    const Configuration& configuration = *mConfiguration;
+    mApi.setServerUrl(chosen.restUrl);
+    mApi.setCheckForGenuineServer(chosen.checkForGenuineServer);
+    mApi.session().setOption(CURLOPT_SSL_VERIFYPEER, flag(chosen.checkCertificate));
+    mApi.setCredentials(configuration.userName, configuration.password);
+    mApi.setUserId(configuration.userId);
+    mApi.setDeviceId(configuration.deviceId);
+}
+
+void Mediator::configureCommandProcessor(const ServerList::Server& chosen)
+{
+    const Configuration& configuration = *mConfiguration;
+    mCommandProcessor.setDeviceId(configuration.deviceId);
+    mCommandProcessor.setMaxUploadSize(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(chosen.maxUploadSize, 0)));
+    mCommandProcessor.setPollingInterval(fromSeconds(chosen.messagePollingIntervalInSeconds));
+    mCommandProcessor.setDocumentBlacklist(
+        joinBlacklist(configuration.documentBlackList.value_or(mServerList->documentBlackList())));
+    mCommandProcessor.setFolderBlacklist(
+        joinBlacklist(configuration.folderBlackList.value_or(mServerList->folderBlackList())));
+    // Without a scanner no snapshot ever comes, and the server must not wait for one.
+    mCommandProcessor.setFirstSnapshotAwaited(configuration.mustMonitorFolder);
+}
+
+void Mediator::openWayfoldFolder(const std::wstring& folder)
+{
+    std::error_code error;
+    qcl::Handle handle = qcl::file::open(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr, error);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!handle || !GetFileInformationByHandle(handle.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        throw MissingFolder(folder);
+    mFolderHandle = std::move(handle);
+}
+
+void Mediator::nameTreeRoot(const std::wstring& folder)
+{
+    // Raises the change that the database's listener stores.
+    mTree->setName(folder);
+}
+
+void Mediator::configureUpgradeWorkers(const ServerList::Server& chosen)
+{
+    const Configuration& configuration = *mConfiguration;
+    mUpgradeChecker.setDelayBeforeCheck(fromSeconds(chosen.delayBeforeCheckingForUpgradeInSeconds));
+    mUpgradeChecker.setPollingInterval(fromSeconds(chosen.upgradeInfoPollingIntervalInSeconds));
+    mUpgradeChecker.setRetryInterval(fromSeconds(chosen.upgradeInfoRetryIntervalInSeconds));
+    mUpgradeChecker.setUpgradeInfoUrl(chosen.upgradeInfoUrl);
+    for (url::Session* session : {&mUpgradeChecker.session(), &mUpgradeDownloader.session()})
+    {
+        session->setOption(CURLOPT_SSL_VERIFYPEER, flag(chosen.checkCertificate));
+        if (!configuration.proxy.empty())
+            session->setOption(CURLOPT_PROXY, configuration.proxy.c_str());
+    }
+}
+
+bool Mediator::reenterPassword()
+{
+    Configuration& configuration = *mConfiguration;
+    if (!mCallback->editPassword(configuration, mApi, *mServerList))
+        return false;
+    Configuration::save(configuration, Paths::configurationFile());
+    mApi.setCredentials(configuration.userName, configuration.password);
+    return true;
+}
+
+void Mediator::start()
+{
+    QCL_LOG_INFO(L">>> Starting application threads");
+    mRunning.exchange(true);
+    mFolderMissingReported = false;
+    mCommandProcessor.forgetReportedStates();
+    mCommandProcessor.start();
+    mUpgradeChecker.start();
+    QCL_LOG_INFO(L"<<< Started application threads");
+}
+
+void Mediator::stop()
+{
+    if (!mRunning.load())
+    {
+        // Not running, yet an unlink may be under way: closing ends it too.
+        if (mUnlinkTask.valid())
+        {
+            qcl::scope::Guard allowSockets([this] { mApi.setMustCloseSocket(false); });
+            mApi.setMustCloseSocket(true);
+            mUnlinkTask.wait();
+        }
+        return;
+    }
+    QCL_LOG_INFO(L">>> Stopping application threads");
+    mRunning.exchange(false);
+    qcl::scope::Guard cleanUp(
+        [this]
+        {
+            mApi.setMustCloseSocket(false);
+            mFolderHandle.close();
+        });
+    mApi.setMustCloseSocket(true);
+    if (mUnlinkTask.valid())
+        mUnlinkTask.wait();
+    // Joins a thread that ended by itself too, so that it can be started again.
+    mCommandProcessor.stop();
+    mUpgradeChecker.stop();
+    QCL_LOG_INFO(L"<<< Stopped application threads");
+}
+
+void Mediator::unlink()
+{
+    const qcl::uint128 deviceId = mConfiguration ? mConfiguration->deviceId : qcl::uint128();
+    mUnlinkTask =
+        std::async(std::launch::async,
+                   [this, deviceId]
+                   {
+                       qcl::scope::Guard completed(
+                           [this] { report([](Callback& callback) { callback.onUnlinkCompleted(); }); });
+                       if (!deviceId.isNil())
+                           mApi.unregisterDevice(deviceId);
+                       return deviceId;
+                   });
+}
+
+void Mediator::onDeviceUnregistered()
+{
+    if (!mUnlinkTask.valid())
+        return;
+    try
+    {
+        const qcl::uint128 deviceId = mUnlinkTask.get();
+        if (!deviceId.isNil())
+            QCL_LOG_INFO(L"Unregistered device: " << deviceId);
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        QCL_LOG_WARN(L"Cannot unregister Device: " << error.message());
+    }
+}
+
+void Mediator::clearDatabaseAndConfiguration()
+{
+    QCL_LOG_INFO(L"Erasing configuration and clearing the Tree database");
+    Configuration& configuration = *mConfiguration;
+    configuration.wayfoldFolderLocation = Paths::defaultFolderLocation();
+    configuration.server.clear();
+    configuration.userName.clear();
+    configuration.password.clear();
+    configuration.mustShowConfigurationDialog = true;
+    configuration.deviceId = qcl::uint128();
+    configuration.userId = qcl::uint128();
+    Configuration::save(configuration, Paths::configurationFile());
+
+    mTree->removeAllChildren();
+    mCommandProcessor.setDeviceId(qcl::uint128());
+    mCommandProcessor.setNextServerMessageNumber(0);
+    mSerializer.setNextServerMessageNumber(0);
+    mApi.setDeviceId(qcl::uint128());
+}
+
+const ServerList::Server* Mediator::server() const
+{
+    if (!mServerList || !mConfiguration)
+        return nullptr;
+    return mServerList->find(mConfiguration->server);
+}
+
+std::string Mediator::serverBaseUrl() const
+{
+    const ServerList::Server* chosen = server();
+    return chosen != nullptr ? chosen->baseUrl : std::string();
+}
+
+std::wstring Mediator::wayfoldFolder() const
+{
+    return mConfiguration ? Paths::wayfoldFolder(mConfiguration->wayfoldFolderLocation) : std::wstring();
+}
+
+Mediator::Callback* Mediator::runningCallback() const
+{
+    return mRunning.load() ? mCallback : nullptr;
+}
+
+template <class Call> void Mediator::report(Call&& call)
+{
+    std::lock_guard lock(mReportMutex);
+    if (!mDestroying && mCallback != nullptr)
+        call(*mCallback);
+}
+
+void Mediator::onThreadError(qcl::NamedThread* thread)
+{
+    // The scanner and its monitor fail to start on a folder that has gone since the last scan: that is the
+    // folder's loss, not a fault of the program.
+    const bool watchesFolder = thread == &mScanner || thread == &mScanner.folderMonitor();
+    if (watchesFolder && !isDirectory(wayfoldFolder()))
+    {
+        onWayfoldFolderMissing(qcl::currentExceptionMessage());
+        return;
+    }
+    if (Callback* callback = runningCallback())
+        callback->onThreadError(*thread);
+}
+
+void Mediator::onWayfoldFolderMissing(const std::wstring& message)
+{
+    QCL_LOG_WARN(L"The Wayfold folder is missing: " << message);
+    Callback* callback = runningCallback();
+    if (callback != nullptr && !mFolderMissingReported.exchange(true))
+        callback->onWayfoldFolderMissing(wayfoldFolder());
+}
+
+void Mediator::onDeviceRegistered(const qcl::uint128& deviceId)
+{
+    mApi.setDeviceId(deviceId);
+    mConfiguration->deviceId = deviceId;
+    Configuration::save(*mConfiguration, Paths::configurationFile());
+}
+
+void Mediator::onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize)
+{
+    if (Callback* callback = runningCallback())
+        callback->onFileTooBig(path, size, maximumSize);
+}
+
+void Mediator::onServerUnavailable(const url::Error& error)
+{
+    if (Callback* callback = runningCallback())
+        callback->onServerUnavailable(error);
+}
+
+void Mediator::onServerAvailable()
+{
+    if (Callback* callback = runningCallback())
+        callback->onServerAvailable();
+}
+
+void Mediator::setSynchronising(bool synchronising)
+{
+    if (Callback* callback = runningCallback())
+        callback->setSynchronising(synchronising);
+}
+
+void Mediator::setNextServerMessageNumber(std::uint64_t number)
+{
+    mSerializer.setNextServerMessageNumber(number);
+}
+
+void Mediator::onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share)
+{
+    if (Callback* callback = runningCallback())
+        callback->onDocumentDownloaded(file, share);
+}
+
+void Mediator::onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
+                                        const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onDocumentDownloadFailed(name, folderPath, reason);
+}
+
+void Mediator::onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
+                                      const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onFolderDownloadFailed(name, parentPath, reason);
+}
+
+void Mediator::onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
+                                    const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onLocalRemovalFailed(node, share, reason);
+}
+
+void Mediator::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
+                                    const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onLocalUpdateBlocked(node, share, reason);
+}
+
+void Mediator::onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                        const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onDocumentCreationFailed(name, folderName, reason);
+}
+
+void Mediator::onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                      const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onFolderCreationFailed(name, folderName, reason);
+}
+
+void Mediator::onShareCreationFailed(const std::wstring& name, const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onShareCreationFailed(name, reason);
+}
+
+void Mediator::onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
+                                      const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onDocumentUploadFailed(file, share, reason);
+}
+
+void Mediator::startScanner()
+{
+    if (!mConfiguration->mustMonitorFolder)
+    {
+        QCL_LOG_WARN(L"Cannot start Wayfold folder scanner because it is disabled by configuration.");
+        return;
+    }
+    mScanner.start();
+}
+
+void Mediator::stopScanner()
+{
+    mScanner.stop();
+}
+
+void Mediator::onUpgradeDownloadProgress(int percent)
+{
+    report([&](Callback& callback) { callback.onUpgradeDownloadProgress(percent); });
+}
+
+void Mediator::onUpgradeDownloadFinished(const std::wstring& installerPath)
+{
+    report([&](Callback& callback) { callback.onUpgradeDownloadFinished(installerPath); });
+}
+
+void Mediator::onUpgradeDownloadFailed()
+{
+    report([](Callback& callback) { callback.onUpgradeDownloadFailed(); });
+}
+} // namespace dwl

@@ -1,0 +1,176 @@
+#include "app/UpgradeDownloader.h"
+
+#include "api/ContentFile.h"
+#include "api/ServerList.h"
+#include "compat/KnownFolders.h"
+#include "compat/LastError.h"
+#include "qcl/Error.h"
+#include "qcl/File.h"
+#include "qcl/Format.h"
+#include "qcl/Log.h"
+#include "qcl/String.h"
+#include "qcl/qcl_scope.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace dwl
+{
+namespace
+{
+// $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+std::wstring userCacheFolder()
+{
+    const char* configured = std::getenv("XDG_CACHE_HOME");
+    if (configured != nullptr && configured[0] == '/')
+        return qcl::string::utf8ToUtf16(configured);
+    const std::optional<std::wstring> home = compat::knownFolderPath(FOLDERID_Profile);
+    if (!home || home->empty())
+        throw qcl::basic_runtime_error<wchar_t>(
+            L"Cannot find the user's cache folder: no home folder is known");
+    return *home + L"/.cache";
+}
+
+// A new folder only the user can enter (mode 0700), with an unpredictable name, in the user's cache folder.
+std::wstring createPrivateTemporaryFolder()
+{
+    const std::wstring cache = userCacheFolder();
+    std::error_code error;
+    if (!qcl::file::createDirectories(cache, error) && error.value() != ERROR_ALREADY_EXISTS)
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), error.value());
+    std::string pattern = qcl::string::utf16ToUtf8(cache + L"/quillmere-wayfold-upgrade-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw qcl::SystemError(
+            qcl::format(L"Cannot create directory '%1%'", qcl::string::utf8ToUtf16(pattern)),
+            compat::windowsErrorFromErrno(errno, pattern.c_str()));
+    return qcl::string::utf8ToUtf16(pattern);
+}
+
+void removeFolder(const std::wstring& folder)
+{
+    std::error_code error;
+    std::filesystem::remove_all(qcl::string::utf16ToUtf8(folder), error);
+    if (error)
+        QCL_LOG_ERROR(L"Cannot remove directory " << qcl::string::escaped(folder, L'\'') << L": "
+                                                  << qcl::string::utf8ToUtf16Lenient(error.message()));
+}
+
+// Only a final 2xx answer is the installer, and all of it when its length was announced.
+void checkAnswer(CURL* curl, std::uint64_t received)
+{
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299)
+        throw qcl::basic_runtime_error<wchar_t>(qcl::format(L"Unexpected HTTP status %1%", status));
+    curl_off_t announced = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced >= 0 && static_cast<std::uint64_t>(announced) != received)
+        throw qcl::basic_runtime_error<wchar_t>(
+            qcl::format(L"Received %1% bytes instead of the %2% announced", received, announced));
+}
+} // namespace
+
+UpgradeDownloader::UpgradeDownloader()
+{
+    mSession.setOption(CURLOPT_FOLLOWLOCATION, 1L);
+    mSession.setOption(CURLOPT_MAXREDIRS, 10L);
+}
+
+UpgradeDownloader::~UpgradeDownloader()
+{
+    wait();
+}
+
+void UpgradeDownloader::start()
+{
+    if (isRunning())
+    {
+        QCL_LOG_WARN(L"An upgrade download is already in progress");
+        return;
+    }
+    mLastPercent = -1;
+    mSession.setProgressCallback([this](double total, double now, double, double)
+                                 { onProgress(total, now); });
+    mTask = std::async(std::launch::async, [this] { download(); });
+}
+
+void UpgradeDownloader::wait()
+{
+    if (!isRunning())
+        return;
+    qcl::scope::Guard allowSockets([this] { mSession.setMustCloseSocket(false); });
+    mSession.setMustCloseSocket(true);
+    mTask.get();
+}
+
+bool UpgradeDownloader::isRunning() const
+{
+    return mTask.valid() && mTask.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
+void UpgradeDownloader::onProgress(double total, double now)
+{
+    if (total <= 0 || mCallback == nullptr)
+        return;
+    const int percent = static_cast<int>(std::min(100.0, std::floor(now * 100 / total)));
+    if (percent == mLastPercent)
+        return;
+    mLastPercent = percent;
+    mCallback->onUpgradeDownloadProgress(percent);
+}
+
+void UpgradeDownloader::download()
+{
+    const std::optional<std::wstring> installer = downloadInstaller();
+    if (mCallback == nullptr)
+        return;
+    try
+    {
+        if (installer)
+            mCallback->onUpgradeDownloadFinished(*installer);
+        else
+            mCallback->onUpgradeDownloadFailed();
+    }
+    catch (...)
+    {
+        QCL_LOG_ERROR(L"Cannot report the end of the upgrade download: " << qcl::currentExceptionMessage());
+    }
+}
+
+std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
+{
+    std::wstring folder;
+    try
+    {
+        ServerList::checkUrl(mUrl);
+        folder = createPrivateTemporaryFolder();
+        const std::wstring path = folder + L'/' + mInstallerFileName;
+        qcl::Handle file =
+            qcl::file::open(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        QCL_LOG_TRACE(L">>> Downloading upgrade to " << qcl::string::escaped(path, L'\''));
+        rewindFile(file.get());
+        std::uint64_t received = 0;
+        mSession.setWriter(FileWriter(file.get(), &received));
+        mSession.setUrl(mUrl);
+        mSession.perform();
+        checkAnswer(mSession.handle(), received);
+        file.closeOrThrow();
+        QCL_LOG_TRACE(L"<<< Finished downloading upgrade " << qcl::string::escaped(path, L'\''));
+        return path;
+    }
+    catch (...)
+    {
+        if (!folder.empty())
+            removeFolder(folder);
+        QCL_LOG_ERROR(L"!!! Cannot download upgrade: " << qcl::currentExceptionMessage());
+        return std::nullopt;
+    }
+}
+} // namespace dwl

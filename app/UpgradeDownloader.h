@@ -1,0 +1,66 @@
+#pragma once
+// Downloads the installer of a newer version into a new private folder under the user's cache folder, on a
+// task of its own, and reports the progress (in whole percent), then the installer's path or the failure.
+
+#include "url/Session.h"
+
+#include <future>
+#include <optional>
+#include <string>
+
+namespace dwl
+{
+class UpgradeDownloader
+{
+public:
+    // Called on the download task's thread.
+    class Callback
+    {
+    public:
+        // Only when the whole percentage changed since the last report.
+        virtual void onUpgradeDownloadProgress(int percent) = 0;
+        virtual void onUpgradeDownloadFinished(const std::wstring& installerPath) = 0;
+        virtual void onUpgradeDownloadFailed() = 0;
+
+    protected:
+        ~Callback() = default;
+    };
+
+    UpgradeDownloader();
+    // Aborts and waits for a download in progress.
+    ~UpgradeDownloader();
+    UpgradeDownloader(const UpgradeDownloader&) = delete;
+    UpgradeDownloader& operator=(const UpgradeDownloader&) = delete;
+
+    // Settings, in place before start. The address must be http or https, and so must every redirect.
+    void setUrl(std::string url) { mUrl = std::move(url); }
+    void setInstallerFileName(std::wstring name) { mInstallerFileName = std::move(name); }
+    void setCallback(Callback* callback) { mCallback = callback; }
+
+    // For the owners' lasting settings: user agent, proxy, certificate checking.
+    url::Session& session() { return mSession; }
+
+    // Main thread: starts the download task. No download may be in progress.
+    void start();
+    // Main thread: returns at once when no download runs; otherwise aborts the transfer and waits for the
+    // task, which then reports the failure.
+    void wait();
+    // Whether a started download has not yet ended.
+    bool isRunning() const;
+
+private:
+    // The task: downloads, then reports.
+    void download();
+    // The installer's path, or nothing when the download failed (logged; the folder is removed).
+    std::optional<std::wstring> downloadInstaller();
+    void onProgress(double total, double now);
+
+    url::initialiseLibCurl mCurl;
+    url::Session mSession;
+    std::string mUrl;
+    std::wstring mInstallerFileName;
+    Callback* mCallback = nullptr;
+    int mLastPercent = -1;
+    std::future<void> mTask;
+};
+} // namespace dwl

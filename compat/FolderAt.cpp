@@ -1,0 +1,246 @@
+#include "compat/FolderAt.h"
+
+#include "compat/FileApi.h"
+#include "compat/FileObject.h"
+#include "compat/FileStatus.h"
+#include "compat/HandleTable.h"
+#include "compat/LastError.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace compat::at
+{
+namespace
+{
+int failed(int error)
+{
+    setLastErrorFromErrno(error);
+    return error;
+}
+
+int result(int returned)
+{
+    if (returned == 0)
+    {
+        SetLastError(ERROR_SUCCESS);
+        return 0;
+    }
+    return failed(errno);
+}
+
+// One entry name: never empty, never "." or "..", never with a "/" that would walk elsewhere.
+bool isEntryName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::uint64_t asNumber(const FILETIME& time)
+{
+    return (std::uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, ItemStatus& item)
+{
+    item.fileIndex = fileIndex(status, reuseTag);
+    item.size = reportedSize(status);
+    item.lastWriteTime = asNumber(toFileTime(status.stx_mtime));
+    item.attributes = attributesOf(status, stored, false, nullptr);
+    item.isDirectory = S_ISDIR(status.stx_mode);
+}
+} // namespace
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept
+{
+    if (this != &other)
+        reset(other.release());
+    return *this;
+}
+
+int Descriptor::release()
+{
+    const int fd = mFd;
+    mFd = -1;
+    return fd;
+}
+
+void Descriptor::reset(int fd)
+{
+    if (mFd != -1)
+        ::close(mFd);
+    mFd = fd;
+}
+
+int openFolder(const std::string& path, Descriptor& folder)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1)
+    {
+        setLastErrorFromErrno(errno, path.c_str());
+        return errno;
+    }
+    folder.reset(fd);
+    return result(0);
+}
+
+int duplicate(int folder, Descriptor& copy)
+{
+    const int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (fd == -1)
+        return failed(errno);
+    copy.reset(fd);
+    return result(0);
+}
+
+int openFolderAt(int folder, const std::string& name, Descriptor& opened)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd == -1)
+        return failed(errno);
+    opened.reset(fd);
+    return result(0);
+}
+
+int statusOf(int folder, const std::string& folderPath, ItemStatus& item)
+{
+    struct statx status;
+    if (const int error = statDescriptor(folder, status); error != 0)
+        return failed(error);
+    const DWORD stored = readStoredAttributes(folder, folderPath, false, status);
+    describe(status, reuseTag(folder, "", AT_EMPTY_PATH, status), stored, item);
+    return result(0);
+}
+
+int statusAt(int folder, const std::string& folderPath, const std::string& name, ItemStatus& item)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    struct statx status;
+    if (const int error = compat::statAt(folder, name.c_str(), status); error != 0)
+        return failed(error);
+    const DWORD stored = readStoredAttributesAt(folder, folderPath, name.c_str(), status);
+    describe(status, reuseTag(folder, name.c_str(), 0, status), stored, item);
+    return result(0);
+}
+
+int entriesOf(int folder, std::vector<std::string>& names)
+{
+    // A listing of its own, so that the caller's descriptor keeps its position and stays open.
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1)
+        return failed(errno);
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr)
+    {
+        const int error = errno;
+        ::close(fd);
+        return failed(error);
+    }
+    names.clear();
+    errno = 0;
+    while (const struct dirent* entry = ::readdir(listing))
+    {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    const int error = errno;
+    ::closedir(listing);
+    return error == 0 ? result(0) : failed(error);
+}
+
+int createFolderAt(int folder, const std::string& name)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    return result(::mkdirat(folder, name.c_str(), 0777));
+}
+
+int createFileAt(int folder, const std::string& name, const std::string& path, bool hidden, HANDLE& file)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd == -1)
+    {
+        const int error = errno;
+        setLastErrorFromErrno(error, nullptr, ErrnoUse::CreateNewFile);
+        return error;
+    }
+    auto object = std::make_shared<FileObject>();
+    object->fd = fd;
+    object->mayWrite = true;
+    object->path = path;
+    if (hidden)
+    {
+        struct statx status;
+        int error = statDescriptor(fd, status);
+        if (error == 0)
+            error = writeStoredAttributesOf(fd, status, FILE_ATTRIBUTE_HIDDEN);
+        if (error != 0)
+        {
+            ::unlinkat(folder, name.c_str(), 0);
+            return failed(error);
+        }
+    }
+    file = insertHandle(std::move(object));
+    return result(0);
+}
+
+int setHidden(HANDLE file, bool hidden)
+{
+    const auto object = findHandle<FileObject>(file);
+    if (!object)
+        return EBADF;
+    struct statx status;
+    int error = statDescriptor(object->fd, status);
+    if (error == 0)
+        error = writeStoredAttributesOf(object->fd, status, hidden ? FILE_ATTRIBUTE_HIDDEN : 0);
+    return error == 0 ? result(0) : failed(error);
+}
+
+int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to)
+{
+    if (!isEntryName(from) || !isEntryName(to))
+        return failed(EINVAL);
+    return result(::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE));
+}
+
+int exchangeAt(int folder, const std::string& first, const std::string& second)
+{
+    if (!isEntryName(first) || !isEntryName(second))
+        return failed(EINVAL);
+    return result(::renameat2(folder, first.c_str(), folder, second.c_str(), RENAME_EXCHANGE));
+}
+
+int removeFileAt(int folder, const std::string& name)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    return result(::unlinkat(folder, name.c_str(), 0));
+}
+
+int removeFolderAt(int folder, const std::string& name)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    return result(::unlinkat(folder, name.c_str(), AT_REMOVEDIR));
+}
+
+int syncFolder(int folder)
+{
+    return result(::fsync(folder));
+}
+
+bool isSameFolder(int first, int second)
+{
+    struct stat a, b;
+    return ::fstat(first, &a) == 0 && ::fstat(second, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+} // namespace compat::at

@@ -1,0 +1,76 @@
+#pragma once
+// File operations relative to an open folder: each item is named by a folder descriptor and one entry name,
+// so that no symbolic link on the way is followed and no path can lead out of the folder that was opened. The
+// engine makes its changes inside the Wayfold folder through these. Calls return 0 or the errno value and set
+// the thread's last error to the Windows code.
+
+#include "compat/Types.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace compat::at
+{
+// Owns one open descriptor.
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : mFd(fd) {}
+    Descriptor(Descriptor&& other) noexcept : mFd(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    ~Descriptor() { reset(); }
+
+    int get() const { return mFd; }
+    explicit operator bool() const { return mFd != -1; }
+    int release();
+    void reset(int fd = -1);
+
+private:
+    int mFd = -1;
+};
+
+// What GetFileInformationByHandle reports of an item, for comparison with what the engine recorded.
+struct ItemStatus
+{
+    std::uint64_t fileIndex = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastWriteTime = 0; // FILETIME as one number
+    DWORD attributes = 0;
+    bool isDirectory = false;
+};
+
+// Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
+int openFolder(const std::string& path, Descriptor& folder);
+// A second descriptor of the same open folder.
+int duplicate(int folder, Descriptor& copy);
+// Opens the entry `name` of `folder` as a folder; a symbolic link, or anything but a folder, fails (ELOOP,
+// ENOTDIR). `folderPath` (ending with "/") is the folder's path, for the stored attributes only.
+int openFolderAt(int folder, const std::string& name, Descriptor& opened);
+
+// The status of the folder itself, and of its entry `name` (a link is reported as the link).
+int statusOf(int folder, const std::string& folderPath, ItemStatus& status);
+int statusAt(int folder, const std::string& folderPath, const std::string& name, ItemStatus& status);
+
+// The entry names of the folder, without "." and "..".
+int entriesOf(int folder, std::vector<std::string>& names);
+
+int createFolderAt(int folder, const std::string& name);
+// Creates the new file `name` for writing (never through a link) and hands it over as a file handle, hidden
+// when asked (the stored attribute of the layer).
+int createFileAt(int folder, const std::string& name, const std::string& path, bool hidden, HANDLE& file);
+// Sets or clears the stored hidden attribute of an open file handle made by createFileAt.
+int setHidden(HANDLE file, bool hidden);
+
+// Moves an entry, never replacing what is at the target (EEXIST).
+int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to);
+// Swaps two entries of one folder in one step.
+int exchangeAt(int folder, const std::string& first, const std::string& second);
+int removeFileAt(int folder, const std::string& name);
+int removeFolderAt(int folder, const std::string& name);
+// Makes the folder's entries durable.
+int syncFolder(int folder);
+// Whether both descriptors name one folder.
+bool isSameFolder(int first, int second);
+} // namespace compat::at
