@@ -565,6 +565,9 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     std::wstring made;
     try
     {
+        // Noted first, so that a folder left unrecorded by a crash is matched with its asset at the next start.
+        const CreationIntent placing{shareId, parent.assetId(), name, true, assetId};
+        mIntents->add(placing);
         auto [madeName, localId] = mFolder.createDirectory(parent, name);
         made = madeName;
         auto remover = qcl::scope::makeGuard([&] { mFolder.removeEmptyDirectory(parent, made); });
@@ -573,6 +576,7 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
         directory->setAssetId(assetId);
         auto& added = static_cast<Tree::Directory&>(addLocalNode(parent, std::move(directory)));
         remover.dismiss();
+        mIntents->remove(placing);
         QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Folder "
                                             << assetId);
         return &added;
@@ -746,6 +750,10 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         else
         {
+            // Noted first, so that a download left unrecorded by a crash is matched with its document at the
+            // next start.
+            const CreationIntent placing{asset.shareId, directory.assetId(), name, false, asset.assetId};
+            mIntents->add(placing);
             const std::wstring localName = mFolder.place(download, name);
             auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
                                                         facts.lastModificationTime);
@@ -753,6 +761,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             created->setAssetId(asset.assetId);
             created->setVersionNumber(versionNumber);
             file = addLocalNode(directory, std::move(created)).asFile();
+            mIntents->remove(placing);
         }
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"

@@ -154,12 +154,25 @@ void CommandProcessor::checkIfMustStopTreeDelta()
 qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent)
 {
     const IdPair parent{intent.shareId, intent.parentId};
-    if (!mIntents->contains(intent))
+    const auto create = [&]
     {
         mIntents->add(intent);
-        return intent.folder ? mApi.createFolder(intent.name, parent)
-                             : mApi.createDocument(intent.name, parent);
-    }
+        return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
+    };
+    const std::vector<CreationIntent> noted = mIntents->inFolder(intent.shareId, intent.parentId);
+    const bool sent = std::any_of(noted.begin(), noted.end(), [&](const CreationIntent& kept)
+                                  { return kept.assetId.isNil() && kept.sameItem(intent); });
+    // An item put in place for a server asset carries the server's name made local.
+    const auto placed = std::find_if(noted.begin(), noted.end(),
+                                     [&](const CreationIntent& kept)
+                                     {
+                                         return !kept.assetId.isNil() && kept.folder == intent.folder &&
+                                                (intent.folder ? isDirectoryCandidateName(intent.name, kept.name)
+                                                               : isFileCandidateName(intent.name, kept.name));
+                                     });
+    if (!sent && placed == noted.end())
+        return create();
+
     auto children = mServerChildren.find(intent.parentId);
     if (children == mServerChildren.end())
     {
@@ -176,17 +189,24 @@ qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent)
     }
     const auto type = intent.folder ? IWayfoldApi::Asset::Folder : IWayfoldApi::Asset::Document;
     for (const IWayfoldApi::Asset& asset : children->second)
-        if (asset.type == type && (intent.folder || asset.contentVersion == 0) &&
-            (intent.folder ? directoryCandidateName(asset.name, 1) : fileCandidateName(asset.name, 1)) ==
-                intent.name &&
-            !Tree::findNodeById(&tree(), asset.assetId))
+    {
+        if (asset.type != type || Tree::findNodeById(&tree(), asset.assetId))
+            continue;
+        // A document made by a request whose answer was lost has no content yet.
+        const bool sentOne = sent && (intent.folder || asset.contentVersion == 0) &&
+                             (intent.folder ? directoryCandidateName(asset.name, 1)
+                                            : fileCandidateName(asset.name, 1)) == intent.name;
+        if (sentOne || (placed != noted.end() && asset.assetId == placed->assetId))
         {
+            if (placed != noted.end())
+                mIntents->remove(*placed);
             QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(intent.name, L'\'') << L" ("
                                                      << intent.shareId << L"/" << asset.assetId
-                                                     << L") that an earlier request of this Device created");
+                                                     << L") that an earlier run of this Device made");
             return asset.assetId;
         }
-    return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
+    }
+    return create();
 }
 
 bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist,
@@ -361,7 +381,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
         return nullptr;
     }
     setSynchronising(true);
-    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newDirectory.name(), true};
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newDirectory.name(), true, {}};
     try
     {
         const qcl::uint128 folderId = createAsset(intent);
@@ -412,7 +432,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         return;
     setSynchronising(true);
     Tree::File* file = nullptr;
-    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newFile.name(), false};
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newFile.name(), false, {}};
     try
     {
         const qcl::uint128 documentId = createAsset(intent);

@@ -33,10 +33,10 @@ constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL"
 constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
 constexpr const char* kCreationIntentsSchema =
     "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
-    "PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
-constexpr const char* kInsertCreationIntent = "INSERT OR IGNORE INTO CreationIntents VALUES(?1,?2,?3,?4)";
-constexpr const char* kSelectCreationIntent =
-    "SELECT 1 FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
+    "AssetId BLOB,PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
+constexpr const char* kInsertCreationIntent = "INSERT OR REPLACE INTO CreationIntents VALUES(?1,?2,?3,?4,?5)";
+constexpr const char* kSelectCreationIntents =
+    "SELECT Name,IsFolder,AssetId FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2";
 constexpr const char* kDeleteCreationIntent =
     "DELETE FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
 constexpr const char* kSelectConfiguration = "SELECT Value FROM Configuration WHERE Key = ?1";
@@ -490,12 +490,17 @@ void Serializer::setConfigurationValue(const std::wstring& key, const std::wstri
 
 namespace
 {
-void bindIntent(Database::Statement& statement, const CreationIntent& intent)
+void bindFolder(Database::Statement& statement, const qcl::uint128& shareId, const qcl::uint128& parentId)
 {
-    const auto share = idBytes(intent.shareId);
-    const auto parent = idBytes(intent.parentId);
+    const auto share = idBytes(shareId);
+    const auto parent = idBytes(parentId);
     statement.bindBlob(1, share.data(), static_cast<int>(share.size()));
     statement.bindBlob(2, parent.data(), static_cast<int>(parent.size()));
+}
+
+void bindItem(Database::Statement& statement, const CreationIntent& intent)
+{
+    bindFolder(statement, intent.shareId, intent.parentId);
     statement.bindText(3, qcl::string::utf16ToUtf8(intent.name));
     statement.bindInt(4, intent.folder ? 1 : 0);
 }
@@ -504,21 +509,27 @@ void bindIntent(Database::Statement& statement, const CreationIntent& intent)
 void Serializer::add(const CreationIntent& intent)
 {
     Database::Statement insert(mDatabase, kInsertCreationIntent);
-    bindIntent(insert, intent);
+    bindItem(insert, intent);
+    const auto asset = idBytes(intent.assetId);
+    insert.bindBlob(5, asset.data(), static_cast<int>(asset.size()));
     insert.execute();
-}
-
-bool Serializer::contains(const CreationIntent& intent)
-{
-    Database::Statement select(mDatabase, kSelectCreationIntent);
-    bindIntent(select, intent);
-    return select.step();
 }
 
 void Serializer::remove(const CreationIntent& intent)
 {
     Database::Statement erase(mDatabase, kDeleteCreationIntent);
-    bindIntent(erase, intent);
+    bindItem(erase, intent);
     erase.execute();
+}
+
+std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
+{
+    Database::Statement select(mDatabase, kSelectCreationIntents);
+    bindFolder(select, shareId, parentId);
+    std::vector<CreationIntent> found;
+    while (select.step())
+        found.push_back({shareId, parentId, qcl::string::utf8ToUtf16(select.columnText(0)), select.columnInt(1) != 0,
+                         readId(select, 2)});
+    return found;
 }
 } // namespace dwl

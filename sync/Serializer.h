@@ -71,8 +71,8 @@ public:
 
     // Kept in a table of their own, which a file made before it existed gets when it is opened.
     void add(const CreationIntent& intent) override;
-    bool contains(const CreationIntent& intent) override;
     void remove(const CreationIntent& intent) override;
+    std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override;
 
 private:
     // Node-to-record changes of one tree change, undone when its database writes are rolled back.

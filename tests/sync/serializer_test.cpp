@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -164,10 +165,10 @@ TEST_F(SerializerTest, NewFileGetsTheSchemaAndNoTree)
 
 TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTable)
 {
-    const dwl::CreationIntent notes{qcl::uint128::fromHalves(1, 2), qcl::uint128::fromHalves(3, 4),
-                                    L"N\xf6tes.txt", false};
-    dwl::CreationIntent folder = notes;
-    folder.folder = true;
+    const qcl::uint128 shareId = qcl::uint128::fromHalves(1, 2);
+    const qcl::uint128 folderId = qcl::uint128::fromHalves(3, 4);
+    const dwl::CreationIntent notes{shareId, folderId, L"N\xf6tes.txt", false, {}};
+    dwl::CreationIntent placed{shareId, folderId, L"a:b", true, qcl::uint128::fromHalves(5, 6)};
     {
         Serializer serializer;
         serializer.open(widePath);
@@ -177,14 +178,20 @@ TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTab
         Serializer serializer;
         serializer.open(widePath);
         serializer.add(notes);
-        serializer.add(notes);
-        EXPECT_FALSE(serializer.contains(folder));
+        serializer.add(placed);
+        placed.assetId = qcl::uint128::fromHalves(7, 8);
+        serializer.add(placed); // replaces the intent of the same item
     }
     Serializer serializer;
     serializer.open(widePath);
-    EXPECT_TRUE(serializer.contains(notes));
+    auto found = serializer.inFolder(shareId, folderId);
+    ASSERT_EQ(found.size(), 2u);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.folder < b.folder; });
+    EXPECT_TRUE(found[0].sameItem(notes) && found[0].assetId.isNil());
+    EXPECT_TRUE(found[1].sameItem(placed) && found[1].assetId == placed.assetId);
     serializer.remove(notes);
-    EXPECT_FALSE(serializer.contains(notes));
+    EXPECT_EQ(serializer.inFolder(shareId, folderId).size(), 1u);
+    EXPECT_TRUE(serializer.inFolder(shareId, shareId).empty());
     EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
 }
 
