@@ -6,6 +6,8 @@ function(wayfold_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  # Shipped files are found from here: __FILE__ may be relative to wherever a compiler cache ran the compiler.
+  target_compile_definitions(${T_NAME} PRIVATE WAYFOLD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

@@ -1,5 +1,7 @@
 #include "compat/FileNameText.h"
 
+#include <string_view>
+
 #include "compat/LastError.h"
 #include "qcl/Utf.h"
 
@@ -64,5 +66,26 @@ bool toSystemPath(LPCWSTR path, std::string& systemPath)
         return false;
     }
     return true;
+}
+
+std::string percentEncodedPath(const std::string& path)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const unsigned char c : path)
+    {
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::string_view("/-_.!~*'()").find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain)
+            text += static_cast<char>(c);
+        else
+        {
+            text += '%';
+            text += digits[c >> 4];
+            text += digits[c & 15];
+        }
+    }
+    return text;
 }
 } // namespace compat

@@ -15,6 +15,10 @@ std::wstring fileNameToUtf16(const std::string& bytes);
 // False when the text has no byte form: a lone surrogate outside U+DC80-U+DCFF, or a zero unit.
 bool utf16ToFileName(const wchar_t* begin, const wchar_t* end, std::string& bytes);
 
+// A path's bytes as they go into a "file://" address or a trash record: everything but unreserved characters
+// and "/" percent-encoded.
+std::string percentEncodedPath(const std::string& path);
+
 // The long-path prefix "\\?\" of the Windows form.
 inline constexpr wchar_t longPathPrefix[] = L"\\\\?\\";
 

@@ -52,8 +52,8 @@ bool deviceOfNearestExisting(std::string path, dev_t& device)
     }
 }
 
-// The mount point that holds `directory` (which must exist): from the mount table, which also knows bind mounts;
-// else the highest ancestor on the same device.
+// The mount point that holds `directory` (which must exist): from the mount table, which also knows bind
+// mounts; else the highest ancestor on the same device.
 std::string topDirectoryOf(std::string directory, dev_t device)
 {
     wchar_t mountPoint[4096];
@@ -115,9 +115,11 @@ std::string topDirectoryTrash(const std::string& topDirectory)
     const std::string base = topDirectory == "/" ? std::string() : topDirectory;
     const std::string uid = std::to_string(::getuid());
 
-    // An administrator may have prepared a shared, sticky .Trash; a link or a missing sticky bit rules it out.
+    // An administrator may have prepared a shared, sticky .Trash; a link or a missing sticky bit rules it
+    // out.
     struct stat shared;
-    if (::lstat((base + "/.Trash").c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX))
+    if (::lstat((base + "/.Trash").c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) &&
+        (shared.st_mode & S_ISVTX))
     {
         const std::string own = base + "/.Trash/" + uid;
         if ((::mkdir(own.c_str(), 0700) == 0 || errno == EEXIST) && isOwnDirectory(own))
@@ -127,26 +129,6 @@ std::string topDirectoryTrash(const std::string& topDirectory)
     if ((::mkdir(own.c_str(), 0700) == 0 || errno == EEXIST) && isOwnDirectory(own))
         return own;
     return {};
-}
-
-std::string percentEncoded(const std::string& path)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const unsigned char c : path)
-    {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           std::string_view("/-_.!~*'()").find(static_cast<char>(c)) != std::string_view::npos;
-        if (plain)
-            text += static_cast<char>(c);
-        else
-        {
-            text += '%';
-            text += digits[c >> 4];
-            text += digits[c & 15];
-        }
-    }
-    return text;
 }
 
 std::string localTimestamp()
@@ -207,7 +189,7 @@ bool writeAll(int fd, const std::string& text)
 
 std::string trashInfoText(const std::string& recordedPath, const std::string& deletionDate)
 {
-    return "[Trash Info]\nPath=" + percentEncoded(recordedPath) + "\nDeletionDate=" + deletionDate + "\n";
+    return "[Trash Info]\nPath=" + percentEncodedPath(recordedPath) + "\nDeletionDate=" + deletionDate + "\n";
 }
 
 namespace
@@ -222,8 +204,8 @@ void syncFolder(const std::string& folder)
     ::close(fd);
 }
 
-// Moves the entry `entry` of `folder` (AT_FDCWD with a path, or an open folder with a name) into the trash folder
-// under a free name, with its record saying it came from `path`. 0 or the errno value.
+// Moves the entry `entry` of `folder` (AT_FDCWD with a path, or an open folder with a name) into the trash
+// folder under a free name, with its record saying it came from `path`. 0 or the errno value.
 int moveInto(const std::string& trash, int folder, const std::string& entry, const std::string& path)
 {
     const std::string files = trash + "/files";
@@ -248,7 +230,8 @@ int moveInto(const std::string& trash, int folder, const std::string& entry, con
                 continue;
             return errno;
         }
-        // The record is durable before the item moves, so that a crash never leaves an item nobody can restore.
+        // The record is durable before the item moves, so that a crash never leaves an item nobody can
+        // restore.
         const bool written = writeAll(fd, record) && ::fsync(fd) == 0;
         const int writeError = errno;
         ::close(fd);
@@ -274,8 +257,8 @@ int moveInto(const std::string& trash, int folder, const std::string& entry, con
     return lastError;
 }
 
-// The home trash when the item lives on the home trash's file system; created when missing. Empty otherwise, or
-// with `error` set when it cannot be used.
+// The home trash when the item lives on the home trash's file system; created when missing. Empty otherwise,
+// or with `error` set when it cannot be used.
 std::string homeTrashFor(const struct stat& item, int& error)
 {
     const std::string home = homeTrash();
@@ -358,7 +341,8 @@ int SHFileOperationW(SHFILEOPSTRUCTW* operation)
     operation->fAnyOperationsAborted = FALSE;
     if (operation->wFunc != FO_DELETE || !(operation->fFlags & FOF_ALLOWUNDO))
         return static_cast<int>(ERROR_NOT_SUPPORTED);
-    for (const wchar_t* path = operation->pFrom; *path != 0; path += std::char_traits<wchar_t>::length(path) + 1)
+    for (const wchar_t* path = operation->pFrom; *path != 0;
+         path += std::char_traits<wchar_t>::length(path) + 1)
     {
         std::string systemPath;
         if (!compat::toSystemPath(path, systemPath) || !compat::trash::moveToTrash(systemPath))

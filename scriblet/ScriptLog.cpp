@@ -202,7 +202,11 @@ HRESULT CLog::GetAllLogPath(std::string* paths) const
     if (cfg.appenderFiles().empty())
         return S_FALSE;
     for (const auto& [appender, file] : cfg.appenderFiles())
-        *paths += (paths->empty() ? "" : "|") + substituteEnvironment(file);
+    {
+        if (!paths->empty())
+            *paths += '|';
+        *paths += substituteEnvironment(file);
+    }
     return S_OK;
 }
 

@@ -1,14 +1,17 @@
 // wayfold-devserver: the fake Wayfold server as a program, for development and demos.
 //
 //   wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]
-//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD...
+//                     [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD... [--demo EMAIL]
 //
 // --upgrade offers that version at /upgrade/info, with the installer file's bytes at /upgrade/installer.
+// --demo gives that user (one of the --user accounts) a Share "Demo" with a few documents, unless the data folder
+// already holds one from an earlier run.
 
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -23,7 +26,7 @@ namespace {
 int usage(const char* message) {
     std::cerr << message << "\n"
               << "usage: wayfold-devserver [--host ADDRESS] [--port N] [--data FOLDER] [--cert FILE --key FILE]"
-                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...]\n";
+                 " [--upgrade MAJOR.MINOR.PATCH:INSTALLER] --user EMAIL:PASSWORD [--user ...] [--demo EMAIL]\n";
     return 2;
 }
 
@@ -45,6 +48,21 @@ bool readUpgrade(const std::string& value, std::vector<std::uint32_t>& version, 
     return true;
 }
 
+// A Share with a folder and a few documents, as a new user of the demo finds it.
+void addDemoShare(fake::FakeWayfoldServer& server, const std::string& email) {
+    const auto share = server.createShare(email, "Demo");
+    auto addDocument = [&](const std::string& parent, const std::string& name, const std::string& extension,
+                           const std::string& text) {
+        server.putContent(server.createAsset(share.shareId, parent, false, name, extension), text);
+    };
+    addDocument(share.rootId, "Welcome", "txt",
+                "Welcome to Wayfold.\nEverything in this Share is kept in step with your Wayfold folder.\n");
+    addDocument(share.rootId, "Shopping list", "md", "# Shopping list\n\n- bread\n- apples\n- coffee\n");
+    const auto plans = server.createAsset(share.shareId, share.rootId, true, "Plans");
+    addDocument(plans, "Timeline", "csv", "week,task\n1,draft\n2,review\n3,publish\n");
+    addDocument(plans, "Notes", "txt", "Edit me: the change goes back to the server.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +71,7 @@ int main(int argc, char** argv) {
     fake::ServerOptions options;
     options.requestLogLimit = 1000;  // a long-running server keeps only the latest requests
     std::vector<std::pair<std::string, std::string>> users;
+    std::string demoUser;
     std::vector<std::uint32_t> upgradeVersion;
     std::string installer;
     for (int i = 1; i < argc; ++i) {
@@ -70,6 +89,8 @@ int main(int argc, char** argv) {
             options.certificateFile = value;
         } else if (option == "--key") {
             options.privateKeyFile = value;
+        } else if (option == "--demo") {
+            demoUser = value;
         } else if (option == "--upgrade") {
             if (!readUpgrade(value, upgradeVersion, installer))
                 return usage("--upgrade wants MAJOR.MINOR.PATCH:INSTALLER with a readable installer file");
@@ -88,6 +109,18 @@ int main(int argc, char** argv) {
         fake::FakeWayfoldServer server(options);
         if (!upgradeVersion.empty()) server.setUpgrade(upgradeVersion, installer);
         for (const auto& [email, password] : users) std::cout << email << " " << server.addUser(email, password) << "\n";
+        if (!demoUser.empty()) {
+            bool known = false;
+            for (const auto& user : users) known = known || user.first == demoUser;
+            if (!known) return usage("--demo names no --user");
+            // A kept data folder remembers that the demo Share was made.
+            const std::filesystem::path marker =
+                options.dataFolder.empty() ? std::filesystem::path() : std::filesystem::path(options.dataFolder) / "demo-made";
+            if (marker.empty() || !std::filesystem::exists(marker)) {
+                addDemoShare(server, demoUser);
+                if (!marker.empty()) std::ofstream(marker) << demoUser << "\n";
+            }
+        }
         // SIGINT and SIGTERM are taken by a thread of their own, which stops the server outside signal context.
         sigset_t stopSignals;
         sigemptyset(&stopSignals);

@@ -190,8 +190,7 @@ TEST(ServerList, TerritoryComesFromTheFirstSetLocaleVariable)
 
 TEST(ServerList, ShippedListDefaultsToTheLocalDevelopmentServer)
 {
-    const std::filesystem::path shipped =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" / "Servers.json";
+    const std::filesystem::path shipped = std::filesystem::path(WAYFOLD_SOURCE_DIR) / "data" / "Servers.json";
     const ServerList list = ServerList::loadFromFile(qcl::string::utf8ToUtf16(shipped.string()));
     ASSERT_NE(list.defaultServer(), nullptr);
     EXPECT_EQ(list.defaultServer()->baseUrl.rfind("http://127.0.0.1:", 0), 0u);

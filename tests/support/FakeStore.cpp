@@ -613,6 +613,21 @@ std::uint64_t FakeStore::putContent(const std::string& assetId, const std::strin
     return asset.contentVersion;
 }
 
+std::string FakeStore::createAsset(const std::string& shareId, const std::string& parentId, bool folder,
+                                   const std::string& name, const std::string& extension) {
+    std::lock_guard lock(mMutex);
+    const auto share = normaliseId(shareId).value_or("");
+    const auto parent = normaliseId(parentId).value_or("");
+    const auto* parentAsset = assetIn(share, parent);
+    if (!parentAsset || !parentAsset->folder) throw std::invalid_argument("createAsset: no such folder");
+    Asset asset{share, parent, folder, name, folder ? "" : extension, 0};
+    const auto id = newId();
+    mAssets[id] = asset;
+    emitAssetEvent(id, asset, "FOLDER_CREATED", "DOCUMENT_CREATED");
+    save();
+    return formatId(id);
+}
+
 std::vector<std::string> FakeStore::devices(const std::string& email) const {
     std::lock_guard lock(mMutex);
     std::vector<std::string> list;

@@ -55,6 +55,9 @@ public:
     std::vector<AssetView> children(const std::string& folderId) const;
     std::optional<std::string> content(const std::string& assetId, std::uint64_t version) const;
     std::uint64_t putContent(const std::string& assetId, const std::string& bytes);
+    // Adds a document (no content yet) or a folder below `parentId` as an upload would; returns its id.
+    std::string createAsset(const std::string& shareId, const std::string& parentId, bool folder,
+                            const std::string& name, const std::string& extension);
     std::vector<std::string> devices(const std::string& email) const;
     void setSetting(const std::string& key, nlohmann::json value);
     void setUpgrade(std::vector<std::uint32_t> version, std::string installer);

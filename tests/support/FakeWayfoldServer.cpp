@@ -497,6 +497,11 @@ std::uint64_t FakeWayfoldServer::putContent(const std::string& assetId, const st
     return mStore->putContent(assetId, bytes);
 }
 
+std::string FakeWayfoldServer::createAsset(const std::string& shareId, const std::string& parentId, bool folder,
+                                           const std::string& name, const std::string& extension) {
+    return mStore->createAsset(shareId, parentId, folder, name, extension);
+}
+
 std::vector<std::string> FakeWayfoldServer::devices(const std::string& email) const { return mStore->devices(email); }
 
 void FakeWayfoldServer::setSetting(const std::string& key, const std::string& jsonValue) {

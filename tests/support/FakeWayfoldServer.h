@@ -79,6 +79,9 @@ public:
     std::optional<std::string> content(const std::string& assetId, std::uint64_t version) const;
     // Stores a new content version as an upload would; returns its number.
     std::uint64_t putContent(const std::string& assetId, const std::string& bytes);
+    // Adds a document (no content yet) or a folder below `parentId`, as an upload would; returns its id.
+    std::string createAsset(const std::string& shareId, const std::string& parentId, bool folder,
+                            const std::string& name, const std::string& extension = {});
     std::vector<std::string> devices(const std::string& email) const;
 
     // The "/setting" answer: a member of that object, given as JSON text ("100", "null", "\"x\"").

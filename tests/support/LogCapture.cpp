@@ -15,10 +15,12 @@ namespace
 {
 namespace fs = std::filesystem;
 
-// The templates are shipped from data/ at the top of the source tree, two folders above this file.
+// The templates are shipped from data/ at the top of the source tree. The source folder comes from the build,
+// as
+// __FILE__ may be relative to wherever the compiler ran (a compiler cache rewrites it so).
 fs::path shippedTemplate(const std::string& program)
 {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "data" / ("scriblet." + program + ".cfg");
+    return fs::path(WAYFOLD_SOURCE_DIR) / "data" / ("scriblet." + program + ".cfg");
 }
 
 std::string readText(const fs::path& path)
@@ -58,8 +60,8 @@ struct AdaptedTemplate
     std::string logFile; // as the template names it, with %LOG_PROFILE% unexpanded
 };
 
-// The root logger's level is replaced; rolling files are made large enough never to roll during a test, since a
-// rolled file would renumber the lines a test has marked.
+// The root logger's level is replaced; rolling files are made large enough never to roll during a test, since
+// a rolled file would renumber the lines a test has marked.
 AdaptedTemplate adapt(const std::string& original, const std::string& level)
 {
     AdaptedTemplate adapted;
@@ -93,7 +95,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 LogCapture::LogCapture(const std::string& level, const std::string& program)
 {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/log-capture-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/log-capture-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("Cannot create a folder for the log");
     mRoot = pattern;
@@ -102,8 +105,8 @@ LogCapture::LogCapture(const std::string& level, const std::string& program)
     writeText(fs::path(mRoot) / "templates" / ("scriblet." + program + ".cfg"), adapted.text);
     writeText(fs::path(mRoot) / "user.ini",
               "[SOFTWARE\\Quillmere\\Logging\\" + program + "]\nCfgSourceDir=" + mRoot + "/templates\n");
-    // The user's data folder holds the generated configuration and the log; the machine registry file stays absent
-    // so that nothing configured on this machine takes part.
+    // The user's data folder holds the generated configuration and the log; the machine registry file stays
+    // absent so that nothing configured on this machine takes part.
     ::setenv("XDG_DATA_HOME", (mRoot + "/data").c_str(), 1);
     ::setenv("QUILLMERE_USER_REGISTRY", (mRoot + "/user.ini").c_str(), 1);
     ::setenv("QUILLMERE_MACHINE_REGISTRY", (mRoot + "/machine.ini").c_str(), 1);

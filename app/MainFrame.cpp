@@ -1,0 +1,741 @@
+#include "app/MainFrame.h"
+
+#include "api/ServerError.h"
+#include "app/Paths.h"
+#include "app/Strings.h"
+#include "app/TrayStrings.h"
+#include "qcl/Error.h"
+#include "qcl/Format.h"
+#include "qcl/Log.h"
+#include "qcl/qcl_scope.h"
+#include "url/Error.h"
+
+namespace dwl
+{
+namespace
+{
+using namespace strings; // the tray window's own ids; the shared ones are dwl::IDS_*
+
+std::wstring text(unsigned id)
+{
+    return loadString(id);
+}
+
+template <class... Args> std::wstring text(unsigned id, const Args&... args)
+{
+    return qcl::format(loadString(id), args...);
+}
+
+// The string with the reason (`withReason`) or, when there is none, the one after it without.
+template <class... Args>
+std::wstring textWithReason(unsigned withReason, const std::wstring& reason, const Args&... args)
+{
+    const std::wstring reasonText = CMainFrame::getReasonText({}, reason);
+    if (reasonText.empty())
+        return text(withReason + 1, args...);
+    return text(withReason, args..., reasonText);
+}
+
+std::wstring lastComponent(const std::wstring& path)
+{
+    const auto slash = path.find_last_of(L'/');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring parentPathOf(const Tree::Node& node, const Tree::Directory& share)
+{
+    return node.parent() ? node.parent()->getPath() : share.getPath();
+}
+
+std::wstring powerEventName(unsigned event)
+{
+    switch (event)
+    {
+    case 0:
+        return L"PBT_APMQUERYSUSPEND (Request for permission to suspend)";
+    case 2:
+        return L"PBT_APMQUERYSUSPENDFAILED (Suspension request denied)";
+    case 4:
+        return L"PBT_APMSUSPEND (System is suspending operation)";
+    case 6:
+        return L"PBT_APMRESUMECRITICAL (Operation resuming after critical suspension)";
+    case 7:
+        return L"PBT_APMRESUMESUSPEND (Operation is resuming from a low-power state)";
+    case 9:
+        return L"PBT_APMBATTERYLOW (Battery power is low)";
+    case 10:
+        return L"PBT_APMPOWERSTATUSCHANGE (Power status has changed)";
+    case 11:
+        return L"PBT_APMOEMEVENT (OEM-defined event occurred)";
+    case 18:
+        return L"PBT_APMRESUMEAUTOMATIC (Operation is resuming automatically from a low-power state)";
+    case 0x8013:
+        return L"PBT_POWERSETTINGCHANGE (A power setting changed)";
+    default:
+        return std::to_wstring(event);
+    }
+}
+
+bool isResume(unsigned event)
+{
+    return event == 2 || event == 6 || event == 7 || event == 18;
+}
+
+const std::wstring bannerLine(88, L'-');
+const wchar_t* const openFailedDetails = L"No program of the desktop could open it.";
+} // namespace
+
+CMainFrame::CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::NotificationArea& area,
+                       app::RunnableQueue& queue, win32::Sleeper sleep)
+    : mEngine(engine), mDesktop(desktop), mQueue(queue), mNotifyIcon(area, std::move(sleep))
+{
+    registerTrayStrings();
+    mEngine.setCallback(this);
+    mNotifyIcon.setOwner([this](unsigned command) { post([this, command] { OnCommand(command); }); });
+    mQueue.setFailureHandler(
+        [this](const std::wstring& message)
+        {
+            mNotifyIcon.Hide();
+            mExitCode = 1;
+            showUnexpectedError(message);
+            OnClose();
+        });
+}
+
+CMainFrame::~CMainFrame()
+{
+    mQueue.close();
+    try
+    {
+        mEngine.stop();
+        mEngine.waitForUpgradeDownload();
+    }
+    catch (...)
+    {
+        QCL_LOG_ERROR(L"Cannot cleanly stop the application: " << qcl::currentExceptionMessage());
+    }
+    mEngine.setCallback(nullptr);
+}
+
+void CMainFrame::OnCreate()
+{
+    mMenu.items = {
+        {ID_CONTEXTMENU_OPENWAYFOLDFOLDER, L"&Open Wayfold Folder", true},
+        {ID_CONTEXTMENU_GOTOWEBSITE, L"Go To Wayfold &Website", true},
+        {ID_CONTEXTMENU_ASSISTANCE, L"&Assistance", true},
+        {ID_CONTEXTMENU_UNLINK, L"&Unlink", true},
+        {ID_CONTEXTMENU_UPGRADE, L"No Update Available", false},
+        {0, L"", true},
+        {ID_CONTEXTMENU_EXIT, L"&Exit", true},
+    };
+    mMenu.defaultCommand = ID_CONTEXTMENU_OPENWAYFOLDFOLDER;
+    mNotifyIcon.setContextMenu(mMenu);
+    updateNotifyIcon();
+    LoadConfigurationAndStart(false);
+}
+
+void CMainFrame::post(app::RunnableQueue::Runnable runnable)
+{
+    mQueue.post(std::move(runnable));
+}
+
+void CMainFrame::postClose()
+{
+    post([this] { OnClose(); });
+}
+
+void CMainFrame::OnCommand(unsigned command)
+{
+    switch (command)
+    {
+    case ID_CONTEXTMENU_EXIT:
+        QCL_LOG_INFO(L"Menu > Exit");
+        postClose();
+        break;
+    case ID_CONTEXTMENU_OPENWAYFOLDFOLDER:
+        OnMenuOpenWayfoldFolder();
+        break;
+    case ID_CONTEXTMENU_GOTOWEBSITE:
+        OnMenuGoToWayfoldWebSite();
+        break;
+    case ID_CONTEXTMENU_ASSISTANCE:
+        OnMenuGoToSupport();
+        break;
+    case ID_CONTEXTMENU_UNLINK:
+        OnMenuUnlink();
+        break;
+    case ID_CONTEXTMENU_UPGRADE:
+        OnMenuUpgrade();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::OnClose()
+{
+    if (mClosing)
+        return;
+    mClosing = true;
+    mQueue.close();
+    try
+    {
+        mNotifyIcon.Hide();
+        mEngine.stop();
+        mEngine.waitForUpgradeDownload();
+    }
+    catch (...)
+    {
+        QCL_LOG_FATAL(L"Cannot cleanly stop the application: " << qcl::currentExceptionMessage());
+        mExitCode = 1;
+    }
+    mIsDownloadingUpgrade = false;
+    mIsSuspended = false;
+    mDesktop.quit(mExitCode);
+}
+
+void CMainFrame::OnEndSession(bool ending)
+{
+    QCL_LOG_DEBUG(L"Received WM_ENDSESSION message with ending = " << (ending ? L"TRUE" : L"FALSE")
+                                                                   << L", logOff = 0");
+    if (!ending || mClosing)
+        return;
+    QCL_LOG_INFO(bannerLine);
+    QCL_LOG_INFO(L"- End of session for " << productBanner);
+    QCL_LOG_INFO(bannerLine);
+    OnClose();
+}
+
+void CMainFrame::OnPowerBroadcast(unsigned event)
+{
+    QCL_LOG_DEBUG(L"Received WM_POWERBROADCAST message with power event = " << powerEventName(event));
+    if (event == PBT_APMSUSPEND && mEngine.isRunning())
+    {
+        QCL_LOG_INFO(L"Suspending the application because the system is going to sleep");
+        mEngine.waitForUpgradeDownload();
+        mIsDownloadingUpgrade = false;
+        mEngine.stop();
+        mIsSuspended = true;
+        QCL_LOG_INFO(L"Application suspended");
+    }
+    else if (isResume(event) && mIsSuspended)
+    {
+        QCL_LOG_INFO(L"Resuming the application because the system woke up");
+        try
+        {
+            mEngine.start();
+            mIsSuspended = false;
+            QCL_LOG_INFO(L"Application resumed");
+        }
+        catch (...)
+        {
+            // Nothing would synchronise from here on: say so and end, rather than sit in the tray doing
+            // nothing.
+            const std::wstring message = qcl::currentExceptionMessage();
+            QCL_LOG_ERROR(L"Cannot resume the application: " << message);
+            mNotifyIcon.Hide();
+            mExitCode = 1;
+            mDesktop.showError(
+                L"Quillmere Wayfold could not resume after the computer woke up and has stopped "
+                L"synchronising. Start it again to go on.",
+                message);
+            postClose();
+        }
+    }
+    updateNotifyIcon();
+}
+
+void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
+{
+    for (;;)
+    {
+        try
+        {
+            const bool configured = afterPasswordFailure ? mEngine.reenterPassword() : mEngine.initialise();
+            listenForHandOver();
+            if (mClosing)
+                return;
+            if (!configured)
+            {
+                postClose();
+                return;
+            }
+            mIsServerAvailable = true;
+            mEngine.start();
+            mIsSuspended = false;
+            updateNotifyIcon();
+            if (!mNotifyIcon.isAdded())
+                mNotifyIcon.AddIconToTaskbar();
+            return;
+        }
+        catch (const Mediator::OtherInstanceAlreadyRunning& error)
+        {
+            QCL_LOG_INFO(error.what());
+            if (!mDesktop.handOverToRunningInstance())
+                QCL_LOG_ERROR(L"Cannot hand over to the running instance");
+            postClose();
+            return;
+        }
+        catch (const Mediator::MissingFolder& error)
+        {
+            listenForHandOver();
+            QCL_LOG_ERROR(error.message());
+            if (mClosing)
+                return;
+            if (!retryAfterMissingFolder(error.folder()))
+                return;
+        }
+        catch (...)
+        {
+            failAndClose(qcl::currentExceptionMessage());
+            return;
+        }
+    }
+}
+
+bool CMainFrame::retryAfterMissingFolder(const std::wstring& folder)
+{
+    switch (mDesktop.askAboutMissingFolder(folder))
+    {
+    case TrayDesktop::MissingFolderChoice::Retry:
+        QCL_LOG_INFO(L"User chose to retry");
+        return !mClosing;
+    case TrayDesktop::MissingFolderChoice::Unlink:
+        QCL_LOG_INFO(L"User chose to unlink");
+        if (!mClosing)
+            mEngine.unlink(); // its end configures and starts again
+        return false;
+    case TrayDesktop::MissingFolderChoice::Exit:
+        QCL_LOG_INFO(L"User chose to exit");
+        postClose();
+        return false;
+    }
+    return false;
+}
+
+void CMainFrame::listenForHandOver()
+{
+    if (mListening)
+        return;
+    mListening = true;
+    mDesktop.listenForHandOver();
+}
+
+void CMainFrame::OnMenuOpenWayfoldFolder()
+{
+    QCL_LOG_INFO(L"Menu > Open Wayfold Folder");
+    if (mEngine.isRunning())
+    {
+        const std::wstring folder = mEngine.wayfoldFolder();
+        QCL_LOG_DEBUG(L"Opening Wayfold Folder in Windows explorer: " << qcl::string::escaped(folder));
+        if (!mDesktop.openPath(folder))
+            mDesktop.showError(qcl::format(L"Cannot open folder '%1%'", folder), openFailedDetails);
+    }
+    else if (mConfigurationDialog)
+    {
+        QCL_LOG_TRACE(L"Bringing existing configuration dialog to the front");
+        mDesktop.bringToFront(TrayDesktop::Dialog::Configuration);
+    }
+}
+
+void CMainFrame::OnMenuGoToWayfoldWebSite()
+{
+    QCL_LOG_INFO(L"Menu > Go To Wayfold Website");
+    if (mEngine.isRunning())
+        LaunchWebBrowser(mEngine.serverBaseUrl());
+}
+
+void CMainFrame::OnMenuGoToSupport()
+{
+    QCL_LOG_INFO(L"Menu > Support");
+    LaunchWebBrowser(supportSearchUrl());
+}
+
+void CMainFrame::OnMenuUnlink()
+{
+    QCL_LOG_INFO(L"Menu > Unlink");
+    if (mUnlinkDialog)
+    {
+        QCL_LOG_TRACE(L"Bring the existing unlink confirmation dialog to the front");
+        mDesktop.bringToFront(TrayDesktop::Dialog::Unlink);
+        return;
+    }
+    bool confirmed = false;
+    {
+        mUnlinkDialog = true;
+        qcl::scope::Guard clear([this] { mUnlinkDialog = false; });
+        QCL_LOG_TRACE(L"Displaying unlink confirmation dialog...");
+        confirmed = mDesktop.confirmUnlink();
+    }
+    if (mClosing)
+        return;
+    if (!confirmed)
+    {
+        QCL_LOG_TRACE(L"User dismissed unlink confirmation dialog");
+        return;
+    }
+    QCL_LOG_INFO(L"User indicated that he wants to unlink");
+    stopForRestart();
+    mEngine.unlink();
+}
+
+void CMainFrame::OnMenuUpgrade()
+{
+    QCL_LOG_INFO(L"Menu > Upgrade");
+    if (mIsDownloadingUpgrade || mUpgradeUrl.empty())
+        return;
+    ChangeUpgradeMenuItem(0);
+    mIsDownloadingUpgrade = true;
+    mEngine.startUpgradeDownload(mUpgradeUrl);
+    if (mNotifyIcon.isAdded())
+        mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_APP_TITLE), ui::BalloonLevel::Information);
+}
+
+void CMainFrame::LaunchWebBrowser(const std::string& url)
+{
+    QCL_LOG_DEBUG(L"Launching Web Browser with URL " << qcl::string::escaped(url));
+    if (!mDesktop.openUrl(url))
+        mDesktop.showError(qcl::format(L"Cannot open URL '%1%'", url), openFailedDetails);
+}
+
+void CMainFrame::showUnexpectedError(const std::wstring& details)
+{
+    LaunchWebBrowser(supportAskUrl());
+    mDesktop.showError(text(IDS_UNEXPECTED_ERROR), details);
+}
+
+void CMainFrame::failAndClose(const std::wstring& details)
+{
+    mNotifyIcon.Hide();
+    mExitCode = 1;
+    showUnexpectedError(details);
+    postClose();
+}
+
+void CMainFrame::stopForRestart()
+{
+    mNotifyIcon.Hide();
+    mEngine.stop();
+    mEngine.waitForUpgradeDownload();
+    mIsSuspended = false;
+}
+
+void CMainFrame::postBalloon(const std::wstring& balloon, ui::BalloonLevel level)
+{
+    post(
+        [this, balloon, level]
+        {
+            if (mNotifyIcon.isAdded())
+                mNotifyIcon.ShowBalloon(balloon, text(IDS_APP_TITLE), level);
+        });
+}
+
+void CMainFrame::updateNotifyIcon()
+{
+    const bool online = mIsServerAvailable && !mIsSuspended;
+    const std::wstring server = mEngine.serverDisplayName();
+    const std::wstring status = online ? text(mIsSynchronising ? IDS_SYNCHRONISING : IDS_CONNECTED, server)
+                                       : text(IDS_SERVER_UNAVAILABLE_STATUS, server);
+    mNotifyIcon.setPicture(!online            ? ui::TrayPicture::Offline
+                           : mIsSynchronising ? ui::TrayPicture::Synchronising
+                                              : ui::TrayPicture::Online);
+    mNotifyIcon.SetToolTip(
+        qcl::format(L"%1% %2%\n%3%", text(IDS_APP_TITLE), programVersion.toWString(), status));
+}
+
+void CMainFrame::ChangeUpgradeMenuItem(std::optional<int> downloadPercent)
+{
+    ui::MenuItem* item = mMenu.find(ID_CONTEXTMENU_UPGRADE);
+    if (!item)
+        return;
+    if (downloadPercent)
+        *item = {ID_CONTEXTMENU_UPGRADE,
+                 text(IDS_DOWNLOADING_PERCENT, static_cast<unsigned>(*downloadPercent)), false};
+    else
+        *item = {ID_CONTEXTMENU_UPGRADE, text(IDS_UPDATE_TO_VERSION, mNewVersion.toWString()), true};
+    mNotifyIcon.setContextMenu(mMenu);
+}
+
+std::wstring CMainFrame::getReasonText(const std::error_code& code, const std::wstring& message)
+{
+    if (code.category() == serverErrorCategory() && code.value() >= 1 && code.value() <= 10)
+        return text(IDS_SERVER_ERROR_REASON_BASE + static_cast<unsigned>(code.value()));
+    if (message.empty() || message.back() == L'.')
+        return message;
+    return message + L".";
+}
+
+// Worker notifications: copy what is shown, then hand it to the main thread.
+
+void CMainFrame::onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize)
+{
+    QCL_LOG_INFO(L"File '" << qcl::string::escaped(path) << L"' is too big to be uploaded: its size (" << size
+                           << L" bytes) exceeds the maximum uploadable size (" << maximumSize << L" bytes)");
+    postBalloon(text(IDS_FILE_TOO_BIG, lastComponent(path), qcl::formatByteCount(maximumSize)),
+                ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onServerUnavailable(const url::Error&)
+{
+    post(
+        [this]
+        {
+            mIsServerAvailable = false;
+            updateNotifyIcon();
+        });
+    postBalloon(text(IDS_SERVER_UNAVAILABLE), ui::BalloonLevel::Warning);
+}
+
+void CMainFrame::onServerAvailable()
+{
+    post(
+        [this]
+        {
+            mIsServerAvailable = true;
+            updateNotifyIcon();
+        });
+    postBalloon(text(IDS_SERVER_AVAILABLE), ui::BalloonLevel::Information);
+}
+
+void CMainFrame::setSynchronising(bool synchronising)
+{
+    post(
+        [this, synchronising]
+        {
+            mIsSynchronising = synchronising;
+            updateNotifyIcon();
+        });
+}
+
+void CMainFrame::onThreadError(qcl::NamedThread& thread)
+{
+    if (!std::current_exception())
+        return;
+    try
+    {
+        throw;
+    }
+    catch (const url::HttpAuthenticationError&)
+    {
+        post(
+            [this]
+            {
+                stopForRestart();
+                LoadConfigurationAndStart(true);
+            });
+    }
+    catch (const url::NotAcceptableError&)
+    {
+        post(
+            [this]
+            {
+                mNotifyIcon.Hide();
+                mExitCode = 1;
+                mDesktop.showError(text(IDS_OLD_VERSION), text(IDS_PLEASE_UPGRADE));
+                const std::string downloads = mEngine.downloadsUrl();
+                if (!downloads.empty())
+                    LaunchWebBrowser(downloads);
+                postClose();
+            });
+    }
+    catch (...)
+    {
+        const std::wstring message =
+            qcl::format(L"Error in thread '%1%': %2%", thread.name(), qcl::currentExceptionMessage());
+        post([this, message] { failAndClose(message); });
+    }
+}
+
+void CMainFrame::onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share)
+{
+    postBalloon(text(IDS_DOCUMENT_DOWNLOADED, file.name(), parentPathOf(file, share)),
+                ui::BalloonLevel::Information);
+}
+
+void CMainFrame::onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
+                                          const std::wstring&)
+{
+    postBalloon(text(IDS_DOCUMENT_DOWNLOAD_FAILED, name, folderPath), ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
+                                        const std::wstring&)
+{
+    postBalloon(text(IDS_FOLDER_DOWNLOAD_FAILED, name, parentPath), ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
+                                      const std::wstring&)
+{
+    if (&node == &share)
+        postBalloon(text(IDS_SHARE_REMOVAL_FAILED, share.name()), ui::BalloonLevel::Error);
+    else
+        postBalloon(text(node.asDirectory() ? IDS_FOLDER_REMOVAL_FAILED : IDS_DOCUMENT_REMOVAL_FAILED,
+                         node.name(), share.name()),
+                    ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
+                                      const std::wstring&)
+{
+    if (&node == &share)
+        postBalloon(text(IDS_SHARE_UPDATE_BLOCKED, share.name()), ui::BalloonLevel::Error);
+    else
+        postBalloon(text(IDS_NODE_UPDATE_BLOCKED, node.name(), share.name()), ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                          const std::wstring& reason)
+{
+    postBalloon(textWithReason(IDS_DOCUMENT_CREATION_FAILED, reason, name, folderName),
+                ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                        const std::wstring& reason)
+{
+    postBalloon(textWithReason(IDS_FOLDER_CREATION_FAILED, reason, name, folderName),
+                ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onShareCreationFailed(const std::wstring& name, const std::wstring& reason)
+{
+    postBalloon(textWithReason(IDS_SHARE_CREATION_FAILED, reason, name), ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
+                                        const std::wstring& reason)
+{
+    postBalloon(textWithReason(IDS_DOCUMENT_UPLOAD_FAILED, reason, file.name(), share.name()),
+                ui::BalloonLevel::Error);
+}
+
+void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
+{
+    post(
+        [this, folder]
+        {
+            stopForRestart();
+            if (retryAfterMissingFolder(folder))
+                LoadConfigurationAndStart(false);
+        });
+}
+
+void CMainFrame::onUnlinkCompleted()
+{
+    post(
+        [this]
+        {
+            mEngine.onDeviceUnregistered();
+            mEngine.clearDatabaseAndConfiguration();
+            LoadConfigurationAndStart(false);
+        });
+}
+
+bool CMainFrame::runConfigurationDialog(Configuration& configuration, WayfoldApi& api,
+                                        const ServerList& servers, bool passwordOnly)
+{
+    listenForHandOver();
+    mConfigurationDialog = true;
+    qcl::scope::Guard clear([this] { mConfigurationDialog = false; });
+    return mDesktop.editConfiguration(configuration, api, servers, passwordOnly);
+}
+
+bool CMainFrame::editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers)
+{
+    QCL_LOG_INFO(L"Displaying configuration dialog...");
+    if (!runConfigurationDialog(configuration, api, servers, false))
+    {
+        QCL_LOG_INFO(L"User dismissed configuration dialog");
+        return false;
+    }
+    QCL_LOG_INFO(L"User correctly configured application");
+    const std::wstring folder = Paths::wayfoldFolder(configuration.wayfoldFolderLocation);
+    QCL_LOG_TRACE(L"Opening Wayfold Folder in Windows explorer: " << qcl::string::escaped(folder));
+    mDesktop.openPath(folder);
+    return true;
+}
+
+bool CMainFrame::editPassword(Configuration& configuration, WayfoldApi& api, const ServerList& servers)
+{
+    QCL_LOG_INFO(L"Displaying password dialog...");
+    if (!runConfigurationDialog(configuration, api, servers, true))
+    {
+        QCL_LOG_INFO(L"User dismissed password dialog");
+        return false;
+    }
+    QCL_LOG_INFO(L"User correctly entered password");
+    return true;
+}
+
+void CMainFrame::createWayfoldShortcutInFavorites(const std::wstring& folder)
+{
+    try
+    {
+        mDesktop.addFolderBookmark(folder);
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        QCL_LOG_ERROR(L"Cannot create link '" << qcl::string::escaped(folder) << L"': " << error.message());
+    }
+}
+
+void CMainFrame::onNewVersionAvailable(const Version& version, const std::string& installerUrl)
+{
+    post(
+        [this, version, installerUrl]
+        {
+            mNewVersion = version;
+            mUpgradeUrl = installerUrl;
+            if (mIsDownloadingUpgrade)
+                return;
+            ChangeUpgradeMenuItem(std::nullopt);
+            if (mNotifyIcon.isAdded())
+                mNotifyIcon.ShowBalloon(text(IDS_NEW_VERSION), text(IDS_APP_TITLE),
+                                        ui::BalloonLevel::Information);
+        });
+}
+
+void CMainFrame::onUpgradeDownloadProgress(int percent)
+{
+    post(
+        [this, percent]
+        {
+            if (mIsDownloadingUpgrade)
+                ChangeUpgradeMenuItem(percent);
+        });
+}
+
+void CMainFrame::onUpgradeDownloadFinished(const std::wstring& installerPath)
+{
+    QCL_LOG_INFO(L"An upgrade installer has been downloaded and is ready to be installed");
+    post([this, installerPath] { openUpgradeInstaller(installerPath); });
+}
+
+void CMainFrame::openUpgradeInstaller(const std::wstring& installerPath)
+{
+    mEngine.waitForUpgradeDownload();
+    mIsDownloadingUpgrade = false;
+    ChangeUpgradeMenuItem(std::nullopt);
+    // Never run here: the desktop's handler for the file asks the user before anything is installed.
+    QCL_LOG_INFO(L"Opening upgrade installer '" << qcl::string::escaped(installerPath) << L"'...");
+    if (mDesktop.openPath(installerPath))
+        postClose();
+    else
+        mDesktop.showError(qcl::format(L"Cannot open installer '%1%'", installerPath), openFailedDetails);
+}
+
+void CMainFrame::onUpgradeDownloadFailed()
+{
+    post(
+        [this]
+        {
+            mEngine.waitForUpgradeDownload();
+            mIsDownloadingUpgrade = false;
+            ChangeUpgradeMenuItem(std::nullopt);
+            if (mNotifyIcon.isAdded())
+                mNotifyIcon.ShowBalloon(text(IDS_UPGRADE_FAILED), text(IDS_APP_TITLE),
+                                        ui::BalloonLevel::Error);
+        });
+}
+} // namespace dwl

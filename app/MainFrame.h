@@ -1,0 +1,129 @@
+#pragma once
+// The tray window: the program's hidden main window. It owns the notification icon, drives the engine (start,
+// stop, sleep and wake, password re-entry, unlink, end of session), runs the context menu's commands, and
+// shows what the worker threads report. Workers never touch it directly: each report becomes a runnable that
+// the main thread runs in post order.
+
+#include "app/NotifyIcon.h"
+#include "app/RunnableQueue.h"
+#include "app/TrayDesktop.h"
+
+#include <string>
+#include <system_error>
+
+namespace dwl
+{
+// Context menu commands.
+inline constexpr unsigned ID_CONTEXTMENU_EXIT = 0x8007;
+inline constexpr unsigned ID_CONTEXTMENU_OPENWAYFOLDFOLDER = 0x8008;
+inline constexpr unsigned ID_CONTEXTMENU_GOTOWEBSITE = 0x8009;
+inline constexpr unsigned ID_CONTEXTMENU_ASSISTANCE = 0x800a;
+inline constexpr unsigned ID_CONTEXTMENU_UNLINK = 0x800b;
+inline constexpr unsigned ID_CONTEXTMENU_UPGRADE = 0x800c;
+
+// Power events, as the power manager reports them.
+inline constexpr unsigned PBT_APMSUSPEND = 4;
+inline constexpr unsigned PBT_APMRESUMESUSPEND = 7;
+
+inline constexpr Version programVersion{1, 13, 0};
+inline constexpr const char* userAgent = "Quillmere Wayfold For Windows/1.13.0.761";
+inline constexpr const wchar_t* productBanner = L"Quillmere Wayfold For Windows 1.13.0.761";
+
+class CMainFrame : public Mediator::Callback
+{
+public:
+    CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::NotificationArea& area,
+               app::RunnableQueue& queue, win32::Sleeper sleep = {});
+    ~CMainFrame();
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
+
+    // Builds the menu and loads the configuration; what the window's creation does.
+    void OnCreate();
+
+    // Input from the desktop, on the main thread.
+    void OnCommand(unsigned command);
+    void OnEndSession(bool ending);
+    void OnPowerBroadcast(unsigned event);
+    void OnClose();
+    win32::NotifyIcon& notifyIcon() { return mNotifyIcon; }
+
+    // Hands work to the main thread: the runnable runs there, in post order, unless the close has begun.
+    void post(app::RunnableQueue::Runnable runnable);
+    void postClose();
+
+    // The reason shown after a refusal: the fixed text of a server error code 1 to 10, else the message with
+    // a final ".", else nothing.
+    static std::wstring getReasonText(const std::error_code& code, const std::wstring& message);
+
+    // Mediator::Callback
+    void onFileTooBig(const std::wstring& path, std::uint64_t size, std::uint64_t maximumSize) override;
+    void onServerUnavailable(const url::Error& error) override;
+    void onServerAvailable() override;
+    void setSynchronising(bool synchronising) override;
+    void onThreadError(qcl::NamedThread& thread) override;
+    void onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share) override;
+    void onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
+                                  const std::wstring& reason) override;
+    void onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
+                                const std::wstring& reason) override;
+    void onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
+                              const std::wstring& reason) override;
+    void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
+                              const std::wstring& reason) override;
+    void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                  const std::wstring& reason) override;
+    void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
+                                const std::wstring& reason) override;
+    void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) override;
+    void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
+                                const std::wstring& reason) override;
+    void onWayfoldFolderMissing(const std::wstring& folder) override;
+    void onUnlinkCompleted() override;
+    bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers) override;
+    bool editPassword(Configuration& configuration, WayfoldApi& api, const ServerList& servers) override;
+    void createWayfoldShortcutInFavorites(const std::wstring& folder) override;
+    void onNewVersionAvailable(const Version& version, const std::string& installerUrl) override;
+    void onUpgradeDownloadProgress(int percent) override;
+    void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
+    void onUpgradeDownloadFailed() override;
+
+private:
+    void LoadConfigurationAndStart(bool afterPasswordFailure);
+    void OnMenuOpenWayfoldFolder();
+    void OnMenuGoToWayfoldWebSite();
+    void OnMenuGoToSupport();
+    void OnMenuUnlink();
+    void OnMenuUpgrade();
+    void LaunchWebBrowser(const std::string& url);
+    void showUnexpectedError(const std::wstring& text);
+    void failAndClose(const std::wstring& text);
+    void stopForRestart();
+    void postBalloon(const std::wstring& text, ui::BalloonLevel level);
+    void updateNotifyIcon();
+    void ChangeUpgradeMenuItem(std::optional<int> downloadPercent);
+    void openUpgradeInstaller(const std::wstring& installerPath);
+    bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
+                                bool passwordOnly);
+    void listenForHandOver();
+    // Runs the missing-folder dialog: true when the user wants the start tried again.
+    bool retryAfterMissingFolder(const std::wstring& folder);
+
+    TrayEngine& mEngine;
+    TrayDesktop& mDesktop;
+    app::RunnableQueue& mQueue;
+    win32::NotifyIcon mNotifyIcon;
+    ui::ContextMenu mMenu;
+    bool mConfigurationDialog = false;
+    bool mUnlinkDialog = false;
+    bool mIsDownloadingUpgrade = false;
+    Version mNewVersion;
+    std::string mUpgradeUrl;
+    bool mIsServerAvailable = false;
+    bool mIsSynchronising = false;
+    bool mIsSuspended = false;
+    bool mClosing = false;
+    bool mListening = false;
+    int mExitCode = 0;
+};
+} // namespace dwl

@@ -1,0 +1,121 @@
+#include "app/NotifyIcon.h"
+
+#include "qcl/Log.h"
+
+#include <thread>
+
+namespace win32
+{
+namespace
+{
+constexpr int maxRetries = 50;
+constexpr std::chrono::milliseconds addRetryWait{100};
+} // namespace
+
+bool trySeveralTimes(std::chrono::milliseconds wait, const std::function<bool()>& operation,
+                     const Sleeper& sleep)
+{
+    if (operation())
+        return true;
+    for (int retry = 0; retry < maxRetries; ++retry)
+    {
+        if (wait.count() > 0)
+        {
+            if (sleep)
+                sleep(wait);
+            else
+                std::this_thread::sleep_for(wait);
+        }
+        QCL_LOG_TRACE(L"Operation failed. Trying again...");
+        if (operation())
+        {
+            QCL_LOG_TRACE(L"Operation finally succeeded.");
+            return true;
+        }
+    }
+    QCL_LOG_TRACE(L"Operation failed. Giving up.");
+    return false;
+}
+
+std::wstring cutText(const std::wstring& text, std::size_t units)
+{
+    if (text.size() <= units)
+        return text;
+    std::size_t end = units;
+    const auto last = end > 0 ? static_cast<std::uint32_t>(text[end - 1]) : 0;
+    if (last >= 0xD800 && last <= 0xDBFF)
+        --end; // keep the pair whole: drop its first half too
+    return text.substr(0, end);
+}
+
+NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep))
+{
+}
+
+NotifyIcon::~NotifyIcon()
+{
+    Hide();
+}
+
+void NotifyIcon::setContextMenu(const dwl::ui::ContextMenu& menu)
+{
+    mMenu = menu;
+    mArea.setContextMenu(mMenu);
+}
+
+void NotifyIcon::AddIconToTaskbar()
+{
+    mAdded = true;
+    const bool added = trySeveralTimes(
+        addRetryWait,
+        [this]
+        {
+            QCL_LOG_DEBUG(L"Registering task bar notification icon");
+            return mArea.add(mPicture, mToolTip);
+        },
+        mSleep);
+    if (!added)
+        QCL_LOG_ERROR(L"Cannot register task bar notification icon");
+}
+
+void NotifyIcon::SetToolTip(const std::wstring& text)
+{
+    mToolTip = cutText(text, maxToolTip);
+    if (mAdded && !mArea.modify(mPicture, mToolTip))
+        QCL_LOG_ERROR(L"Cannot set icon and tool tip to " << qcl::string::escaped(mToolTip));
+}
+
+void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
+{
+    const std::wstring shownText = cutText(text, maxBalloonText);
+    const std::wstring shownTitle = cutText(title, maxBalloonTitle);
+    if (!mArea.showBalloon(shownTitle, shownText, level))
+        QCL_LOG_ERROR(L"Cannot show balloon notification with title = "
+                      << qcl::string::escaped(shownTitle) << L", text = " << qcl::string::escaped(shownText));
+}
+
+void NotifyIcon::Hide()
+{
+    if (!mAdded)
+        return;
+    mAdded = false;
+    if (!mArea.remove())
+        QCL_LOG_ERROR(L"Cannot hide taskbar notification icon");
+}
+
+void NotifyIcon::onActivated(Activation activation)
+{
+    // Most tray hosts here never deliver a double click, so a single click runs the default item too. The
+    // context menu is shown by the tray host itself.
+    if (activation != Activation::Click && activation != Activation::DoubleClick)
+        return;
+    if (mMenu.defaultCommand && mPostCommand)
+        mPostCommand(*mMenu.defaultCommand);
+}
+
+void NotifyIcon::onTrayHostRestarted()
+{
+    if (mAdded)
+        AddIconToTaskbar();
+}
+} // namespace win32

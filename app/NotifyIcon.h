@@ -1,0 +1,78 @@
+#pragma once
+// The program's one icon in the desktop's notification area: added with retries while the tray host is not
+// ready, its picture and tool tip, balloons, the context menu with its default item, and adding it again when
+// the tray host restarts. Failures of the tray host are logged, never thrown. Main thread only.
+
+#include "app/ui/NotificationArea.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace win32
+{
+using Sleeper = std::function<void(std::chrono::milliseconds)>;
+
+// Runs `operation` until it returns true: once, then up to 50 more times, `wait` apart. False when every
+// attempt failed. `sleep` replaces the real wait in tests.
+bool trySeveralTimes(std::chrono::milliseconds wait, const std::function<bool()>& operation,
+                     const Sleeper& sleep = {});
+
+// `text` cut to at most `units` UTF-16 units, never inside a surrogate pair.
+std::wstring cutText(const std::wstring& text, std::size_t units);
+
+class NotifyIcon
+{
+public:
+    static constexpr std::size_t maxToolTip = 127;
+    static constexpr std::size_t maxBalloonText = 255;
+    static constexpr std::size_t maxBalloonTitle = 63;
+
+    enum class Activation
+    {
+        Context,
+        Click,
+        DoubleClick,
+        Other,
+    };
+
+    explicit NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep = {});
+    ~NotifyIcon();
+    NotifyIcon(const NotifyIcon&) = delete;
+    NotifyIcon& operator=(const NotifyIcon&) = delete;
+
+    // Where the default menu command goes when the icon is clicked (the owner posts it to itself).
+    void setOwner(std::function<void(unsigned command)> postCommand)
+    {
+        mPostCommand = std::move(postCommand);
+    }
+    // The picture shown from the next add or SetToolTip on.
+    void setPicture(dwl::ui::TrayPicture picture) { mPicture = picture; }
+    dwl::ui::TrayPicture picture() const { return mPicture; }
+    const std::wstring& toolTip() const { return mToolTip; }
+
+    void setContextMenu(const dwl::ui::ContextMenu& menu);
+    const dwl::ui::ContextMenu& contextMenu() const { return mMenu; }
+
+    // Adds the icon, retrying for about five seconds. From then on the icon counts as added, even when the
+    // tray host never took it, so that its restart brings the icon back.
+    void AddIconToTaskbar();
+    bool isAdded() const { return mAdded; }
+    void SetToolTip(const std::wstring& text);
+    void ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
+    void Hide();
+
+    // Events from the tray host.
+    void onActivated(Activation activation);
+    void onTrayHostRestarted();
+
+private:
+    dwl::ui::NotificationArea& mArea;
+    Sleeper mSleep;
+    std::function<void(unsigned)> mPostCommand;
+    dwl::ui::TrayPicture mPicture = dwl::ui::TrayPicture::Offline;
+    std::wstring mToolTip;
+    dwl::ui::ContextMenu mMenu;
+    bool mAdded = false;
+};
+} // namespace win32

@@ -1,0 +1,64 @@
+#include "app/qt/TrayApplication.h"
+
+#include "app/MainFrame.h"
+#include "app/Mediator.h"
+#include "app/MediatorEngine.h"
+#include "app/Paths.h"
+#include "app/RunnableQueue.h"
+#include "app/qt/HandOver.h"
+#include "app/qt/QtNotificationArea.h"
+#include "app/qt/QtTrayDesktop.h"
+#include "app/qt/QtUserInterface.h"
+#include "app/qt/SessionEvents.h"
+#include "app/qt/Text.h"
+
+#include <QApplication>
+
+#include <optional>
+
+namespace dwl::qt
+{
+int runTrayApplication(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName("Wayfold");
+    QApplication::setDesktopFileName("wayfold");
+
+    QtUserInterface ui;
+    Mediator mediator;
+    MediatorEngine engine(mediator);
+    std::optional<CMainFrame> frame;
+
+    app::RunnableQueue queue(
+        [&]
+        {
+            QMetaObject::invokeMethod(
+                &application, [&] { queue.runPending(); }, Qt::QueuedConnection);
+        });
+    QtNotificationArea area;
+    HandOver handOver(toQString(Paths::dataRoot() + L"/Handover"),
+                      [&] { queue.post([&] { frame->OnCommand(ID_CONTEXTMENU_OPENWAYFOLDFOLDER); }); });
+    QtTrayDesktop desktop(ui, handOver);
+    frame.emplace(engine, desktop, area, queue);
+
+    area.setCommandHandler([&](unsigned command)
+                           { queue.post([&, command] { frame->OnCommand(command); }); });
+    area.setActivationHandler(
+        [&](win32::NotifyIcon::Activation activation)
+        { queue.post([&, activation] { frame->notifyIcon().onActivated(activation); }); });
+    area.setTrayRestartHandler([&] { queue.post([&] { frame->notifyIcon().onTrayHostRestarted(); }); });
+    SessionEvents session(
+        [&] { queue.post([&] { frame->OnEndSession(true); }); },
+        [&](bool sleeping)
+        {
+            queue.post([&, sleeping]
+                       { frame->OnPowerBroadcast(sleeping ? PBT_APMSUSPEND : PBT_APMRESUMESUSPEND); });
+        });
+
+    queue.post([&] { frame->OnCreate(); });
+    const int exitCode = QApplication::exec();
+    frame.reset(); // stops the engine before the Mediator and the views go
+    return exitCode;
+}
+} // namespace dwl::qt

@@ -1,0 +1,434 @@
+#include "app/MainFrame.h"
+
+#include "FakeNotificationArea.h"
+#include "api/ServerError.h"
+#include "support/LogCapture.h"
+#include "url/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace
+{
+test::LogCapture logCapture;
+
+using Choice = dwl::TrayDesktop::MissingFolderChoice;
+
+struct FakeEngine : dwl::TrayEngine
+{
+    void setCallback(dwl::Mediator::Callback* callback) override { this->callback = callback; }
+    bool initialise() override { return next(initialiseResults); }
+    bool reenterPassword() override { return next(passwordResults); }
+    void start() override
+    {
+        calls += "start ";
+        if (failStart)
+            throw std::runtime_error("cannot start");
+        running = true;
+    }
+    void stop() override
+    {
+        calls += "stop ";
+        running = false;
+    }
+    bool isRunning() const override { return running; }
+    void unlink() override { calls += "unlink "; }
+    void onDeviceUnregistered() override { calls += "unregistered "; }
+    void clearDatabaseAndConfiguration() override { calls += "clear "; }
+    std::string serverBaseUrl() const override { return "http://wayfold.example"; }
+    std::string downloadsUrl() const override { return downloads; }
+    std::wstring serverDisplayName() const override { return L"Local <dev>"; }
+    std::wstring wayfoldFolder() const override { return L"/home/u/Wayfold"; }
+    void startUpgradeDownload(const std::string& url) override { calls += "download(" + url + ") "; }
+    void waitForUpgradeDownload() override {}
+
+    // Each call takes the next scripted answer: true, false, or an exception to throw.
+    struct Answer
+    {
+        bool result = true;
+        std::function<void()> raise;
+    };
+    bool next(std::deque<Answer>& answers)
+    {
+        calls += &answers == &initialiseResults ? "initialise " : "password ";
+        Answer answer = answers.empty() ? Answer{} : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        if (answer.raise)
+            answer.raise();
+        return answer.result;
+    }
+
+    dwl::Mediator::Callback* callback = nullptr;
+    std::deque<Answer> initialiseResults, passwordResults;
+    std::string calls, downloads = "http://wayfold.example/downloads";
+    bool running = false, failStart = false;
+};
+
+struct FakeDesktop : dwl::TrayDesktop
+{
+    bool openUrl(const std::string& url) override { return record("url " + url); }
+    bool openPath(const std::wstring& path) override
+    {
+        return record("path " + qcl::string::utf16ToUtf8(path));
+    }
+    void showError(const std::wstring& text, const std::wstring& details) override
+    {
+        errors.push_back(text + L" | " + details);
+    }
+    bool editConfiguration(dwl::Configuration&, dwl::WayfoldApi&, const dwl::ServerList&, bool) override
+    {
+        return true;
+    }
+    Choice askAboutMissingFolder(const std::wstring&) override
+    {
+        record("missing-folder");
+        Choice choice = choices.empty() ? Choice::Exit : choices.front();
+        if (!choices.empty())
+            choices.pop_front();
+        return choice;
+    }
+    bool confirmUnlink() override
+    {
+        record("confirm-unlink");
+        if (duringUnlinkDialog)
+            duringUnlinkDialog();
+        return confirm;
+    }
+    void bringToFront(Dialog) override { record("front"); }
+    void addFolderBookmark(const std::wstring&) override {}
+    void listenForHandOver() override { record("listen"); }
+    bool handOverToRunningInstance() override { return record("hand-over"); }
+    void quit(int exitCode) override { this->exitCode = exitCode; }
+
+    bool record(const std::string& what)
+    {
+        actions.push_back(what);
+        return true;
+    }
+
+    std::vector<std::string> actions;
+    std::vector<std::wstring> errors;
+    std::deque<Choice> choices;
+    std::function<void()> duringUnlinkDialog;
+    bool confirm = true;
+    std::optional<int> exitCode;
+};
+
+struct Frame
+{
+    explicit Frame(bool create = true)
+    {
+        if (create)
+        {
+            frame.OnCreate();
+            run();
+        }
+    }
+    void run() { queue.runPending(); }
+    bool has(const std::string& action) const
+    {
+        return std::find(desktop.actions.begin(), desktop.actions.end(), action) != desktop.actions.end();
+    }
+
+    FakeEngine engine;
+    FakeDesktop desktop;
+    test::FakeNotificationArea area;
+    app::RunnableQueue queue{[] {}};
+    dwl::CMainFrame frame{engine, desktop, area, queue, [](std::chrono::milliseconds) {}};
+};
+
+template <class Error> void reportThreadError(dwl::CMainFrame& frame, Error error)
+{
+    struct Thread : qcl::NamedThread
+    {
+        Thread() : NamedThread(L"Command processor") {}
+        void run() override {}
+    } thread;
+    try
+    {
+        throw error;
+    }
+    catch (...)
+    {
+        frame.onThreadError(thread);
+    }
+}
+
+TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheIconIsShown)
+{
+    Frame f;
+    dwl::Tree::Directory root(1, L"/home/u/Wayfold");
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    auto& folder = share.addChild(std::make_unique<dwl::Tree::Directory>(3, L"Drafts"));
+    auto& file = folder.addChild(std::make_unique<dwl::Tree::File>(4, L"a.txt", 0, 0));
+    using L = dwl::ui::BalloonLevel;
+    const std::vector<std::pair<std::function<void(dwl::CMainFrame&)>, test::Balloon>> table = {
+        {[](auto& c) { c.onFileTooBig(L"/w/Plans/big.iso", 5000, 2048); },
+         {{},
+          L"Document 'big.iso' cannot been added to Quillmere Wayfold because it is bigger than 2048 bytes.",
+          L::Error}},
+        {[](auto& c) { c.onServerAvailable(); },
+         {{}, L"The server is now available.\r\nYour Shares will be updated shortly.", L::Information}},
+        {[&](auto& c) { c.onDocumentDownloaded(file, share); },
+         {{}, L"'a.txt' has been downloaded to '/home/u/Wayfold/Plans/Drafts'", L::Information}},
+        {[](auto& c) { c.onDocumentDownloadFailed(L"a.txt", L"/w/P", L"disk full"); },
+         {{}, L"'a.txt' could not be downloaded to '/w/P'", L::Error}},
+        {[](auto& c) { c.onFolderDownloadFailed(L"D", L"/w/P", L"x"); },
+         {{}, L"Folder 'D' could not be downloaded to '/w/P'", L::Error}},
+        {[&](auto& c) { c.onLocalRemovalFailed(share, share, L""); },
+         {{}, L"Share 'Plans' has been ended, but could not be removed from your Wayfold folder.", L::Error}},
+        {[&](auto& c) { c.onLocalRemovalFailed(folder, share, L""); },
+         {{}, L"Folder 'Drafts' could not be removed from Share 'Plans' in your Wayfold folder.", L::Error}},
+        {[&](auto& c) { c.onLocalRemovalFailed(file, share, L""); },
+         {{}, L"Document 'a.txt' could not be removed from Share 'Plans' in your Wayfold folder.", L::Error}},
+        {[&](auto& c) { c.onLocalUpdateBlocked(share, share, L""); },
+         {{},
+          L"Share 'Plans' has been updated. However, the change cannot be reflected in your Wayfold folder "
+          L"as it "
+          L"is being used by another program.",
+          L::Error}},
+        {[&](auto& c) { c.onLocalUpdateBlocked(file, share, L""); },
+         {{},
+          L"'a.txt' in Share 'Plans' has been updated. However, the change cannot be reflected in your "
+          L"Wayfold "
+          L"folder as it is being used by another program.",
+          L::Error}},
+        {[](auto& c) { c.onDocumentCreationFailed(L"<b>x</b>", L"Plans", L"Quota exceeded"); },
+         {{},
+          L"Document '<b>x</b>' cannot be added to Share 'Plans'. Quota exceeded. Please remove this "
+          L"document "
+          L"from your Wayfold folder.",
+          L::Error}},
+        {[](auto& c) { c.onFolderCreationFailed(L"D", L"Plans", L""); },
+         {{},
+          L"Folder 'D' cannot be added to Share 'Plans'. Please remove this folder from your Wayfold folder.",
+          L::Error}},
+        {[](auto& c) { c.onShareCreationFailed(L"S", L"Refused."); },
+         {{}, L"Share 'S' cannot be created on the server. Refused.", L::Error}},
+        {[&](auto& c) { c.onDocumentUploadFailed(file, share, L""); },
+         {{},
+          L"Document 'a.txt' cannot be uploaded to Share 'Plans'. Please remove this document from your "
+          L"Wayfold "
+          L"folder.",
+          L::Error}},
+        {[](auto& c) { c.onServerUnavailable(url::NetworkError(7, L"")); },
+         {{},
+          L"The server is temporarily unavailable.\r\nYour Shares will be updated when the server is "
+          L"available.",
+          L::Warning}},
+    };
+    for (const auto& [notify, expected] : table)
+    {
+        f.area.balloons.clear();
+        notify(f.frame);
+        EXPECT_TRUE(f.area.balloons.empty()) << "shown on the worker's thread";
+        f.run();
+        ASSERT_EQ(f.area.balloons.size(), 1u) << qcl::string::utf16ToUtf8(expected.text);
+        EXPECT_EQ(f.area.balloons[0], (test::Balloon{L"Quillmere Wayfold", expected.text, expected.level}));
+    }
+
+    f.frame.notifyIcon().Hide();
+    f.area.balloons.clear();
+    f.frame.onServerAvailable();
+    f.run();
+    EXPECT_TRUE(f.area.balloons.empty());
+}
+
+TEST(MainFrame, IconAndToolTipFollowAvailabilitySynchronisationAndSleep)
+{
+    Frame f;
+    using P = dwl::ui::TrayPicture;
+    EXPECT_EQ(f.area.picture, P::Online);
+    EXPECT_EQ(f.area.toolTip, L"Quillmere Wayfold 1.13.0\nConnected to Local <dev>");
+    f.frame.setSynchronising(true);
+    f.run();
+    EXPECT_EQ(f.area.picture, P::Synchronising);
+    EXPECT_EQ(f.area.toolTip, L"Quillmere Wayfold 1.13.0\nSynchronising with Local <dev>");
+    f.frame.onServerUnavailable(url::NetworkError(7, L""));
+    f.run();
+    EXPECT_EQ(f.area.picture, P::Offline);
+    EXPECT_EQ(f.area.toolTip, L"Quillmere Wayfold 1.13.0\nServer Local <dev> is currently unavailable");
+    f.frame.onServerAvailable();
+    f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
+    f.run();
+    EXPECT_EQ(f.area.picture, P::Offline);
+    EXPECT_FALSE(f.engine.running);
+    f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(f.area.picture, P::Synchronising);
+    EXPECT_TRUE(f.engine.running);
+    // A resume without a suspend starts nothing.
+    f.engine.calls.clear();
+    f.frame.OnPowerBroadcast(18);
+    EXPECT_EQ(f.engine.calls, "");
+}
+
+TEST(MainFrame, AFailedResumeSaysSynchronisingStoppedAndEndsWithAnError)
+{
+    Frame f;
+    f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
+    f.engine.failStart = true;
+    f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
+    f.run();
+    ASSERT_EQ(f.desktop.errors.size(), 1u);
+    EXPECT_NE(f.desktop.errors[0].find(L"stopped synchronising"), std::wstring::npos);
+    EXPECT_EQ(f.desktop.exitCode, 1);
+}
+
+TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
+{
+    Frame f;
+    auto item = [&] { return *f.area.menu.find(dwl::ID_CONTEXTMENU_UPGRADE); };
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"No Update Available", false}));
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE); // nothing offered yet
+    EXPECT_EQ(f.engine.calls.find("download"), std::string::npos);
+
+    f.frame.onNewVersionAvailable({1, 14, 2}, "http://x/setup.msi");
+    f.run();
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.14.2", true}));
+    EXPECT_EQ(
+        f.area.balloons.back().text,
+        L"A newer version of Quillmere Wayfold is available.\nRight click and choose 'Update' to apply.");
+
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    EXPECT_NE(f.engine.calls.find("download(http://x/setup.msi)"), std::string::npos);
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (0%)", false}));
+    f.frame.onUpgradeDownloadProgress(42);
+    const std::size_t balloons = f.area.balloons.size();
+    f.frame.onNewVersionAvailable({1, 15, 0}, "http://x/later.msi"); // stored, nothing shown
+    f.run();
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (42%)", false}));
+    EXPECT_EQ(f.area.balloons.size(), balloons);
+
+    f.frame.onUpgradeDownloadFailed();
+    f.frame.onUpgradeDownloadProgress(50); // late: the download is over
+    f.run();
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.15.0", true}));
+    EXPECT_EQ(f.area.balloons.back().text, L"An error occurred while downloading the update");
+
+    // A finished download is handed to the desktop's handler, never run, and the program closes.
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    f.frame.onUpgradeDownloadFinished(L"/tmp/x/setup.msi");
+    f.run();
+    EXPECT_TRUE(f.has("path /tmp/x/setup.msi"));
+    EXPECT_EQ(f.desktop.exitCode, 0);
+}
+
+TEST(MainFrame, ThreadErrorsAskForThePasswordEndOnARefusedVersionOrReportTheFailure)
+{
+    {
+        Frame f;
+        f.engine.calls.clear();
+        reportThreadError(f.frame, url::HttpAuthenticationError(L""));
+        f.run();
+        EXPECT_EQ(f.engine.calls, "stop password start ");
+        EXPECT_TRUE(f.area.shown);
+        EXPECT_FALSE(f.desktop.exitCode);
+    }
+    for (const std::string downloads : {"http://wayfold.example/downloads", ""})
+    {
+        Frame f;
+        f.engine.downloads = downloads;
+        reportThreadError(f.frame, url::NotAcceptableError(L""));
+        f.run();
+        ASSERT_EQ(f.desktop.errors.size(), 1u);
+        EXPECT_EQ(f.desktop.errors[0],
+                  L"You have an old version of Quillmere Wayfold.\r\nThis version is no longer "
+                  L"compatible. | Please upgrade to a later version of Quillmere Wayfold.");
+        EXPECT_EQ(f.has("url " + downloads), !downloads.empty());
+        EXPECT_EQ(f.desktop.exitCode, 1);
+        EXPECT_FALSE(f.area.shown);
+    }
+    {
+        Frame f;
+        reportThreadError(f.frame, std::runtime_error("disk on fire"));
+        f.run();
+        ASSERT_EQ(f.desktop.errors.size(), 1u);
+        EXPECT_NE(f.desktop.errors[0].find(L"| Error in thread 'Command processor': disk on fire"),
+                  std::wstring::npos);
+        EXPECT_TRUE(f.has("url http://assistance.wayfold.example/app/ask"));
+        EXPECT_EQ(f.desktop.exitCode, 1);
+    }
+}
+
+TEST(MainFrame, SecondInstanceHandsOverAndExitsWithZero)
+{
+    Frame f(false);
+    f.engine.initialiseResults.push_back({true, [] { throw dwl::Mediator::OtherInstanceAlreadyRunning(); }});
+    f.frame.OnCreate();
+    f.run();
+    EXPECT_TRUE(f.has("hand-over"));
+    EXPECT_FALSE(f.has("listen")); // the lock is not ours
+    EXPECT_EQ(f.desktop.exitCode, 0);
+    EXPECT_EQ(f.engine.calls.find("start"), std::string::npos);
+}
+
+TEST(MainFrame, MissingFolderRetriesUnlinksOrExitsAndAStartFailureIsFatal)
+{
+    Frame f(false);
+    auto missing = [] { throw dwl::Mediator::MissingFolder(L"/gone/Wayfold"); };
+    f.engine.initialiseResults = {{true, missing}, {true, missing}};
+    f.desktop.choices = {Choice::Retry, Choice::Unlink};
+    f.frame.OnCreate();
+    f.run();
+    EXPECT_EQ(f.engine.calls, "initialise initialise unlink ");
+    f.frame.onUnlinkCompleted();
+    f.run();
+    EXPECT_EQ(f.engine.calls, "initialise initialise unlink unregistered clear initialise start ");
+    EXPECT_FALSE(f.desktop.exitCode);
+
+    // While running, a vanished folder stops the engine and asks again.
+    f.frame.onWayfoldFolderMissing(L"/gone/Wayfold");
+    f.run();
+    EXPECT_FALSE(f.engine.running);
+    EXPECT_EQ(f.desktop.exitCode, 0);
+
+    Frame broken(false);
+    broken.engine.initialiseResults.push_back({true, [] { throw std::runtime_error("bad Servers.json"); }});
+    broken.frame.OnCreate();
+    broken.run();
+    EXPECT_EQ(broken.desktop.exitCode, 1);
+}
+
+TEST(MainFrame, EndOfSessionDuringTheUnlinkDialogClosesWithZeroAndUnlinksNothing)
+{
+    Frame f;
+    f.desktop.duringUnlinkDialog = [&]
+    {
+        f.frame.OnCommand(dwl::ID_CONTEXTMENU_UNLINK); // a second request only raises the dialog
+        f.frame.OnEndSession(true);
+        f.frame.onServerAvailable(); // a late worker report
+    };
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UNLINK);
+    f.run();
+    EXPECT_TRUE(f.has("front"));
+    EXPECT_EQ(f.desktop.exitCode, 0);
+    EXPECT_EQ(f.engine.calls.find("unlink"), std::string::npos);
+    EXPECT_FALSE(f.area.shown);
+    EXPECT_TRUE(f.area.balloons.empty());
+}
+
+TEST(MainFrame, AThrowingRunnableShowsTheUnexpectedErrorAndEndsWithAnError)
+{
+    Frame f;
+    f.frame.post([] { throw std::runtime_error("bug"); });
+    f.run();
+    ASSERT_EQ(f.desktop.errors.size(), 1u);
+    EXPECT_EQ(f.desktop.exitCode, 1);
+    f.frame.onServerAvailable();
+    f.run();
+    EXPECT_TRUE(f.area.balloons.empty());
+}
+
+TEST(MainFrame, ReasonTextUsesTheServersFixedTextsOrEndsTheMessageWithAFullStop)
+{
+    Frame f(false);
+    EXPECT_EQ(dwl::CMainFrame::getReasonText(dwl::make_error_code(dwl::ServerErrorCode::shareNotFound), L"x"),
+              L"The Share does not exist.");
+    EXPECT_EQ(dwl::CMainFrame::getReasonText(dwl::make_error_code(dwl::ServerErrorCode::unknown), L"No"),
+              L"No.");
+    EXPECT_EQ(dwl::CMainFrame::getReasonText({}, L"Done."), L"Done.");
+    EXPECT_EQ(dwl::CMainFrame::getReasonText({}, L""), L"");
+}
+} // namespace
