@@ -18,6 +18,17 @@ std::size_t FileReader::read(char* buffer, std::size_t size)
     return n;
 }
 
+bool FileReader::seek(std::uint64_t offset)
+{
+    if (offset > mSize)
+        return false;
+    qcl::File::seek(mFile, static_cast<std::int64_t>(offset), FILE_BEGIN);
+    if (mBytesRead)
+        *mBytesRead = *mBytesRead - (mSize - mRemaining) + offset;
+    mRemaining = mSize - offset;
+    return true;
+}
+
 void FileWriter::operator()(const char* data, std::size_t size) const
 {
     qcl::File::write(mFile, data, size);

@@ -8,19 +8,22 @@
 
 namespace dwl
 {
-// Reads at most size bytes of the file from its current position, counting the bytes read. The limit keeps a
-// file that grows during the upload from sending more than the length announced to the server.
+// Reads at most size bytes of the file from its start, counting the bytes read. The limit keeps a file that
+// grows during the upload from sending more than the length announced to the server. Seeking goes back so
+// that the request can be sent again.
 class FileReader : public url::Session::IReader
 {
 public:
     FileReader(HANDLE file, std::uint64_t size, std::uint64_t* bytesRead)
-        : mFile(file), mRemaining(size), mBytesRead(bytesRead)
+        : mFile(file), mSize(size), mRemaining(size), mBytesRead(bytesRead)
     {
     }
     std::size_t read(char* buffer, std::size_t size) override;
+    bool seek(std::uint64_t offset) override;
 
 private:
     HANDLE mFile;
+    std::uint64_t mSize;
     std::uint64_t mRemaining;
     std::uint64_t* mBytesRead;
 };

@@ -140,6 +140,7 @@ void Mediator::loadDatabase()
     }
     mTree = std::move(tree);
     mCommandProcessor.setTree(*mTree);
+    mCommandProcessor.setCreationIntents(mSerializer);
     mCommandProcessor.setNextServerMessageNumber(mSerializer.getNextServerMessageNumber());
 }
 

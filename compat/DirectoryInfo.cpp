@@ -57,6 +57,26 @@ void fillRecord(FILE_ID_BOTH_DIR_INFO& record, const compat::ListedName& entry, 
     record.FileId.QuadPart = static_cast<LONGLONG>(fileId);
     std::copy(entry.name.begin(), entry.name.end(), record.FileName);
 }
+BOOL basicInformation(const compat::FileObject& file, void* information, DWORD bufferSize)
+{
+    if (information == nullptr || bufferSize < sizeof(FILE_BASIC_INFO))
+        return fail(ERROR_INVALID_PARAMETER);
+    struct statx status = file.status; // a handle opened for attributes only keeps what it found
+    if (file.fd != -1)
+        if (const int error = compat::statDescriptor(file.fd, status); error != 0)
+        {
+            compat::setLastErrorFromErrno(error);
+            return FALSE;
+        }
+    auto* basic = static_cast<FILE_BASIC_INFO*>(information);
+    basic->CreationTime = largeInteger(compat::creationTime(status));
+    basic->LastAccessTime = largeInteger(compat::toFileTime(status.stx_atime));
+    basic->LastWriteTime = largeInteger(compat::toFileTime(status.stx_mtime));
+    basic->ChangeTime = largeInteger(compat::toFileTime(status.stx_ctime));
+    basic->FileAttributes = compat::attributesOf(
+        status, compat::readStoredAttributes(file.fd, file.path, true, status), false, nullptr);
+    return TRUE;
+}
 } // namespace
 
 BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS informationClass, void* information,
@@ -65,6 +85,8 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infor
     const auto file = compat::findHandle<compat::FileObject>(handle);
     if (!file)
         return FALSE;
+    if (informationClass == FileBasicInfo)
+        return basicInformation(*file, information, bufferSize);
     if ((informationClass != FileIdBothDirectoryInfo && informationClass != FileIdBothDirectoryRestartInfo) ||
         !file->isDirectory || file->fd == -1 || information == nullptr)
         return fail(ERROR_INVALID_PARAMETER);

@@ -141,6 +141,7 @@ BOOL FindClose(HANDLE find);
 
 enum FILE_INFO_BY_HANDLE_CLASS
 {
+    FileBasicInfo = 0,
     FileIdBothDirectoryInfo = 10,
     FileIdBothDirectoryRestartInfo = 11,
 };
@@ -169,11 +170,23 @@ struct FILE_ID_BOTH_DIR_INFO
     wchar_t FileName[1];
 };
 
-// Enumerates a folder opened by CreateFileW (FILE_FLAG_BACKUP_SEMANTICS) with its entries' file ids, in the
-// order of FindFirstFileW ("." and ".." first). Each call fills `information` with as many entries as fit;
-// FileIdBothDirectoryRestartInfo starts again from the first entry. ERROR_NO_MORE_FILES at the end,
-// ERROR_INSUFFICIENT_BUFFER when not even one entry fits, ERROR_INVALID_PARAMETER for a handle that is not an
-// open folder or for another class. `information` must be aligned for the record (8 bytes).
+// The times (as in FILE_ID_BOTH_DIR_INFO) and attributes of an open file or folder. ChangeTime moves with
+// every change of the content or the metadata, and cannot be set back by anyone.
+struct FILE_BASIC_INFO
+{
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
+
+// FileBasicInfo fills a FILE_BASIC_INFO for any open handle. The two other classes enumerate a folder opened
+// by CreateFileW (FILE_FLAG_BACKUP_SEMANTICS) with its entries' file ids, in the order of FindFirstFileW ("."
+// and ".." first). Each call fills `information` with as many entries as fit; FileIdBothDirectoryRestartInfo
+// starts again from the first entry. ERROR_NO_MORE_FILES at the end, ERROR_INSUFFICIENT_BUFFER when not even
+// one entry fits, ERROR_INVALID_PARAMETER for a handle that is not an open folder or for another class.
+// `information` must be aligned for the record (8 bytes).
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, void* information,
                                   DWORD bufferSize);
 

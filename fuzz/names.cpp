@@ -20,7 +20,8 @@ std::size_t utf8Bytes(const std::wstring& text)
     {
         const auto unit = static_cast<std::uint32_t>(text[i]);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-            static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF)
+            static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 &&
+            static_cast<std::uint32_t>(text[i + 1]) <= 0xDFFF)
         {
             bytes += 4;
             ++i;
@@ -35,7 +36,9 @@ void checkCandidate(const std::wstring& candidate, std::uint64_t attempt)
 {
     check(!candidate.empty() && candidate.size() <= dwl::kMaxFileNameLength);
     check(utf8Bytes(candidate) <= dwl::kMaxFileNameLength);
-    check(candidate.back() != L'.' && candidate.back() != L' ');
+    check(candidate != L"." && candidate != L"..");
+    if constexpr (dwl::kWindowsFileNameRules)
+        check(candidate.back() != L'.' && candidate.back() != L' ');
     check(dwl::findInvalidFileNameChar(candidate.begin(), candidate.end()) == candidate.end());
     if (attempt >= 2)
         check(candidate.find(L" (" + std::to_wstring(attempt) + L")") != std::wstring::npos);
@@ -52,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         name += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
 
     const std::wstring sanitized = dwl::sanitizeFileName(name);
-    check(!sanitized.empty() && sanitized.back() != L'.' && sanitized.back() != L' ');
+    check(!sanitized.empty() && sanitized != L"." && sanitized != L"..");
+    if constexpr (dwl::kWindowsFileNameRules)
+        check(sanitized.back() != L'.' && sanitized.back() != L' ');
     check(dwl::findInvalidFileNameChar(sanitized.begin(), sanitized.end()) == sanitized.end());
     check(dwl::sanitizeFileName(sanitized) == sanitized);
 
@@ -64,5 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkCandidate(dwl::directoryCandidateName(name, attempt), attempt);
     checkCandidate(dwl::fileCandidateName(name, attempt), attempt);
     check(dwl::fileCandidateName(name, attempt) != dwl::fileCandidateName(name, attempt + 1));
+    check(dwl::isFileCandidateName(dwl::fileCandidateName(name, attempt), name));
+    check(dwl::isDirectoryCandidateName(dwl::directoryCandidateName(name, attempt), name));
     return 0;
 }

@@ -18,7 +18,10 @@ bool isLowSurrogate(wchar_t unit)
     return value >= 0xDC00 && value <= 0xDFFF;
 }
 
-bool isDotOrSpace(wchar_t unit) { return unit == L'.' || unit == L' '; }
+bool isDotOrSpace(wchar_t unit)
+{
+    return unit == L'.' || unit == L' ';
+}
 
 void stripTrailingDotsAndSpaces(std::wstring& name)
 {
@@ -78,22 +81,51 @@ std::wstring attemptSuffix(std::uint64_t attempt)
     return attempt < 2 ? std::wstring() : L" (" + std::to_wstring(attempt) + L")";
 }
 
+// No directory entry may be called "", "." or "..".
+std::wstring replaceUnnamable(std::wstring name)
+{
+    return name.empty() || name == L"." || name == L".." ? std::wstring(L"_") : name;
+}
+
 std::wstring finishCandidate(std::wstring name)
 {
-    stripTrailingDotsAndSpaces(name);
-    return name.empty() ? std::wstring(L"_") : name;
+    if constexpr (kWindowsFileNameRules)
+        stripTrailingDotsAndSpaces(name);
+    return replaceUnnamable(std::move(name));
+}
+
+bool isCandidateName(const std::wstring& localName, const std::wstring& name,
+                     std::wstring (*candidate)(const std::wstring&, std::uint64_t))
+{
+    if (localName == candidate(name, 1))
+        return true;
+    for (std::size_t open = localName.find(L" ("); open != std::wstring::npos;
+         open = localName.find(L" (", open + 1))
+    {
+        std::uint64_t attempt = 0;
+        std::size_t digit = open + 2;
+        for (; digit < localName.size() && digit < open + 12 && localName[digit] >= L'0' &&
+               localName[digit] <= L'9';
+             ++digit)
+            attempt = attempt * 10 + static_cast<std::uint64_t>(localName[digit] - L'0');
+        if (digit > open + 2 && digit < localName.size() && localName[digit] == L')' && attempt >= 2 &&
+            localName == candidate(name, attempt))
+            return true;
+    }
+    return false;
 }
 } // namespace
 
 bool isInvalidFileNameChar(wchar_t unit)
 {
-    if (static_cast<std::uint32_t>(unit) < 0x20)
+    if (static_cast<std::uint32_t>(unit) < 0x20 || unit == L'/')
         return true;
+    if constexpr (!kWindowsFileNameRules)
+        return false;
     switch (unit)
     {
     case L'"':
     case L'*':
-    case L'/':
     case L':':
     case L'<':
     case L'>':
@@ -136,6 +168,9 @@ bool isReservedDeviceName(const std::wstring& text)
 std::wstring sanitizeFileName(std::wstring name)
 {
     name.erase(removeInvalidFileNameChars(name.begin(), name.end()), name.end());
+    if constexpr (!kWindowsFileNameRules)
+        return replaceUnnamable(std::move(name));
+
     stripTrailingDotsAndSpaces(name);
     if (name.empty())
         return L"_";
@@ -161,7 +196,9 @@ std::pair<std::wstring, std::wstring> splitSanitizedFileName(std::wstring name)
     name = sanitizeFileName(std::move(name));
     const std::size_t firstNonDot = name.find_first_not_of(L'.');
     const std::size_t lastDot = name.rfind(L'.');
-    if (lastDot == std::wstring::npos || firstNonDot == std::wstring::npos || lastDot < firstNonDot)
+    // A dot that ends the name (kept where the file system allows it) starts no extension.
+    if (lastDot == std::wstring::npos || lastDot + 1 == name.size() || firstNonDot == std::wstring::npos ||
+        lastDot < firstNonDot)
         return {std::move(name), std::wstring()};
     std::wstring extension = name.substr(lastDot);
     name.resize(lastDot);
@@ -202,11 +239,22 @@ std::wstring fileCandidateName(const std::wstring& name, std::uint64_t attempt)
     const std::size_t room = kMaxFileNameLength - suffix.size();
     const std::size_t extensionBytes = utf8Length(extension);
     if (extension.size() <= room && extensionBytes <= room)
-        return finishCandidate(cut(stem, room - extension.size(), room - extensionBytes) + suffix + extension);
+        return finishCandidate(cut(stem, room - extension.size(), room - extensionBytes) + suffix +
+                               extension);
 
     // An extension too long to leave room: keep the stem and the suffix, and cut the extension.
     const std::wstring head = cut(stem, room, room) + suffix;
-    return finishCandidate(head + cut(extension, kMaxFileNameLength - head.size(),
-                                      kMaxFileNameLength - utf8Length(head)));
+    return finishCandidate(
+        head + cut(extension, kMaxFileNameLength - head.size(), kMaxFileNameLength - utf8Length(head)));
+}
+
+bool isDirectoryCandidateName(const std::wstring& localName, const std::wstring& name)
+{
+    return isCandidateName(localName, name, directoryCandidateName);
+}
+
+bool isFileCandidateName(const std::wstring& localName, const std::wstring& name)
+{
+    return isCandidateName(localName, name, fileCandidateName);
 }
 } // namespace dwl

@@ -66,7 +66,6 @@ void CommandProcessor::run()
         });
     // Every start (after a sleep too) sends the folder's changes before it applies the server's.
     mFirstSnapshotProcessed = false;
-    mLookForUnrecordedAssets = true;
 
     Clock::time_point deadline = Clock::now();
     for (;;)

@@ -8,6 +8,7 @@
 #include "api/ServerError.h"
 #include "qcl/Thread.h"
 #include "qcl/Uint128.h"
+#include "sync/CreationIntents.h"
 #include "sync/LocalFolder.h"
 #include "sync/Tree.h"
 #include "sync/TreeDelta.h"
@@ -94,6 +95,8 @@ public:
     // the program was stopped are known before any server message is applied. Owners that run no scanner
     // clear it.
     void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
+    // Where creations are noted until their answer is recorded; by default, in memory only.
+    void setCreationIntents(CreationIntents& intents) { mIntents = &intents; }
 
     // Before a start: the next run reports the server's availability and the synchronising state afresh.
     void forgetReportedStates()
@@ -208,11 +211,11 @@ private:
     void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
     void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
     bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
-    // After a start or a failed attempt, a creation that the server carried out may not have reached the
-    // tree; the folder's server asset of that name and kind that no node describes is then taken instead of a
-    // new one.
-    std::optional<qcl::uint128> findUnrecordedAsset(const qcl::uint128& shareId, const qcl::uint128& folderId,
-                                                    const std::wstring& name, IWayfoldApi::Asset::Type type);
+    // Creates the folder or document of the intent on the server, noting the intent first. When the intent is
+    // noted already, an earlier request may have been carried out without its answer reaching the tree: the
+    // server asset of that name and kind that no node describes (for a document, one still without content)
+    // is then taken instead of a new one. The caller forgets the intent once the answer is recorded.
+    qcl::uint128 createAsset(const CreationIntent& intent);
 
     // Upload (CommandProcessorOutbound.cpp).
     HANDLE openFileForUpload(const Tree::File& file);
@@ -237,7 +240,8 @@ private:
     bool mSynchronising = false;
     bool mFirstSnapshotAwaited = true;
     bool mFirstSnapshotProcessed = false;
-    bool mLookForUnrecordedAssets = true;
+    MemoryCreationIntents mOwnIntents;
+    CreationIntents* mIntents = &mOwnIntents;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
     // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each
     // with a snapshot of the folder since the one before, so that one item cannot hold back every later

@@ -5,6 +5,7 @@
 #include "compat/FileApi.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
+#include "qcl/LocalFileNames.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "sync/CommandProcessorFiles.h"
@@ -460,7 +461,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     Tree::Directory* current = directory;
     try
     {
-        if (directory->name() != share.name)
+        if (!isDirectoryCandidateName(directory->name(), share.name))
         {
             stopScannerBeforeLocalChange();
             const std::wstring oldPath = directory->getPath();
@@ -494,7 +495,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
                 result.retry = true;
                 return result;
             }
-            if (existing->name() != ancestor.name || existing->parent() != current)
+            if (!isDirectoryCandidateName(existing->name(), ancestor.name) || existing->parent() != current)
             {
                 stopScannerBeforeLocalChange();
                 if (!moveLocalNode(*existing, *current, ancestor.name, shareDirectory, L"Directory",
@@ -564,6 +565,9 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     std::wstring made;
     try
     {
+        // Noted first, so that a folder left unrecorded by a crash is matched with its asset at the next start.
+        const CreationIntent placing{shareId, parent.assetId(), name, true, assetId};
+        mIntents->add(placing);
         auto [madeName, localId] = mFolder.createDirectory(parent, name);
         made = madeName;
         auto remover = qcl::scope::makeGuard([&] { mFolder.removeEmptyDirectory(parent, made); });
@@ -572,6 +576,7 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
         directory->setAssetId(assetId);
         auto& added = static_cast<Tree::Directory&>(addLocalNode(parent, std::move(directory)));
         remover.dismiss();
+        mIntents->remove(placing);
         QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Folder "
                                             << assetId);
         return &added;
@@ -618,7 +623,7 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
         result.retry = true;
         return result;
     }
-    if (file->name() != asset.name || file->parent() != result.directory)
+    if (!isFileCandidateName(file->name(), asset.name) || file->parent() != result.directory)
     {
         stopScannerBeforeLocalChange();
         if (!moveLocalNode(*file, *result.directory, asset.name, shareDirectory, L"File", L"Document",
@@ -745,6 +750,10 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         else
         {
+            // Noted first, so that a download left unrecorded by a crash is matched with its document at the
+            // next start.
+            const CreationIntent placing{asset.shareId, directory.assetId(), name, false, asset.assetId};
+            mIntents->add(placing);
             const std::wstring localName = mFolder.place(download, name);
             auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
                                                         facts.lastModificationTime);
@@ -752,6 +761,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             created->setAssetId(asset.assetId);
             created->setVersionNumber(versionNumber);
             file = addLocalNode(directory, std::move(created)).asFile();
+            mIntents->remove(placing);
         }
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"

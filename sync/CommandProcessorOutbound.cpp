@@ -2,7 +2,9 @@
 
 #include "sync/CommandProcessor.h"
 
+#include "compat/LastError.h"
 #include "qcl/Format.h"
+#include "qcl/LocalFileNames.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "sync/CommandProcessorFiles.h"
@@ -37,6 +39,16 @@ std::wstring quoted(const std::wstring& name)
     std::wostringstream text;
     text << qcl::string::escaped(name, L'\'');
     return text.str();
+}
+
+// The last change of the file's content or metadata: unlike the modification time, no program can set it
+// back.
+std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path)
+{
+    FILE_BASIC_INFO information{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &information, sizeof information))
+        throw qcl::SystemError(qcl::format(L"Cannot get information about '%1%'", path), GetLastError());
+    return static_cast<std::uint64_t>(information.ChangeTime.QuadPart);
 }
 
 bool isRefusal(const url::Error& error)
@@ -86,13 +98,10 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
         try
         {
             determineTreeDelta(*this, tree(), snapshot);
-            mLookForUnrecordedAssets = false;
             return true;
         }
         catch (const url::Error& error)
         {
-            // The failed request may have been carried out without its answer reaching us.
-            mLookForUnrecordedAssets = true;
             onServerUnavailable(error);
             return false;
         }
@@ -142,36 +151,62 @@ void CommandProcessor::checkIfMustStopTreeDelta()
         throw StoppedTreeDelta();
 }
 
-std::optional<qcl::uint128> CommandProcessor::findUnrecordedAsset(const qcl::uint128& shareId,
-                                                                  const qcl::uint128& folderId,
-                                                                  const std::wstring& name,
-                                                                  IWayfoldApi::Asset::Type type)
+qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent)
 {
-    if (!mLookForUnrecordedAssets)
-        return std::nullopt;
-    auto children = mServerChildren.find(folderId);
+    const IdPair parent{intent.shareId, intent.parentId};
+    const auto create = [&]
+    {
+        mIntents->add(intent);
+        return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
+    };
+    const std::vector<CreationIntent> noted = mIntents->inFolder(intent.shareId, intent.parentId);
+    const bool sent = std::any_of(noted.begin(), noted.end(), [&](const CreationIntent& kept)
+                                  { return kept.assetId.isNil() && kept.sameItem(intent); });
+    // An item put in place for a server asset carries the server's name made local.
+    const auto placed = std::find_if(noted.begin(), noted.end(),
+                                     [&](const CreationIntent& kept)
+                                     {
+                                         return !kept.assetId.isNil() && kept.folder == intent.folder &&
+                                                (intent.folder ? isDirectoryCandidateName(intent.name, kept.name)
+                                                               : isFileCandidateName(intent.name, kept.name));
+                                     });
+    if (!sent && placed == noted.end())
+        return create();
+
+    auto children = mServerChildren.find(intent.parentId);
     if (children == mServerChildren.end())
     {
         std::vector<IWayfoldApi::Asset> assets;
         try
         {
-            assets = mApi.getChildren({shareId, folderId});
+            assets = mApi.getChildren(parent);
         }
         catch (const url::NotFoundOrForbiddenError&)
         {
         }
         onServerAvailable();
-        children = mServerChildren.emplace(folderId, std::move(assets)).first;
+        children = mServerChildren.emplace(intent.parentId, std::move(assets)).first;
     }
+    const auto type = intent.folder ? IWayfoldApi::Asset::Folder : IWayfoldApi::Asset::Document;
     for (const IWayfoldApi::Asset& asset : children->second)
-        if (asset.type == type && asset.name == name && !Tree::findNodeById(&tree(), asset.assetId))
+    {
+        if (asset.type != type || Tree::findNodeById(&tree(), asset.assetId))
+            continue;
+        // A document made by a request whose answer was lost has no content yet.
+        const bool sentOne = sent && (intent.folder || asset.contentVersion == 0) &&
+                             (intent.folder ? directoryCandidateName(asset.name, 1)
+                                            : fileCandidateName(asset.name, 1)) == intent.name;
+        if (sentOne || (placed != noted.end() && asset.assetId == placed->assetId))
         {
-            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(name, L'\'') << L" (" << shareId
-                                                     << L"/" << asset.assetId
-                                                     << L") that no local item described yet");
+            if (placed != noted.end())
+                mIntents->remove(*placed);
+            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(intent.name, L'\'') << L" ("
+                                                     << intent.shareId << L"/" << asset.assetId
+                                                     << L") that an earlier run of this Device made");
             return asset.assetId;
         }
-    return std::nullopt;
+    }
+    return create();
 }
 
 bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist,
@@ -346,20 +381,18 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
         return nullptr;
     }
     setSynchronising(true);
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newDirectory.name(), true, {}};
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
-                                                    newDirectory.name(), IWayfoldApi::Asset::Folder);
-        const qcl::uint128 folderId =
-            unrecorded
-                ? *unrecorded
-                : mApi.createFolder(newDirectory.name(), {oldShare.shareId(), oldDestination.assetId()});
+        const qcl::uint128 folderId = createAsset(intent);
         onServerAvailable();
         auto directory = std::make_unique<Tree::Directory>(newDirectory.localId(), newDirectory.name());
         directory->setShareId(oldShare.shareId());
         directory->setAssetId(folderId);
         directory->setSynchronised(true);
-        return &oldDestination.addChild(std::move(directory));
+        Tree::Directory& added = oldDestination.addChild(std::move(directory));
+        mIntents->remove(intent);
+        return &added;
     }
     catch (const url::Error& error)
     {
@@ -371,6 +404,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
                                            newDirectory.name(), oldDestination.name(),
                                            idsOf(oldDestination)));
         onServerAvailable();
+        mIntents->remove(intent);
         mCallback.onFolderCreationFailed(newDirectory.name(), oldDestination.name(), error.message());
         return nullptr;
     }
@@ -398,13 +432,10 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         return;
     setSynchronising(true);
     Tree::File* file = nullptr;
+    const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newFile.name(), false, {}};
     try
     {
-        const auto unrecorded = findUnrecordedAsset(oldShare.shareId(), oldDestination.assetId(),
-                                                    newFile.name(), IWayfoldApi::Asset::Document);
-        const qcl::uint128 documentId =
-            unrecorded ? *unrecorded
-                       : mApi.createDocument(newFile.name(), {oldShare.shareId(), oldDestination.assetId()});
+        const qcl::uint128 documentId = createAsset(intent);
         onServerAvailable();
         // Size and time stay 0 until the content is on the server, so that a failed upload is tried again by
         // the next snapshot.
@@ -412,6 +443,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
         file = &oldDestination.addChild(std::move(created));
+        mIntents->remove(intent);
     }
     catch (const url::Error& error)
     {
@@ -422,6 +454,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
             rethrowWithContext(qcl::format(L"Cannot create Document '%1%' in Folder '%2%' %3%",
                                            newFile.name(), oldDestination.name(), idsOf(oldDestination)));
         onServerAvailable();
+        mIntents->remove(intent);
         mCallback.onDocumentCreationFailed(newFile.name(), oldDestination.name(), error.message());
         return;
     }
@@ -541,14 +574,24 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
     try
     {
         const FileFacts facts = readFileFacts(handle.get(), path);
+        const std::uint64_t changeTime = changeTimeOf(handle.get(), path);
         QCL_LOG_DEBUG(L"Uploading Wayfold Document '" << qcl::string::escaped(path) << L"' " << idsOf(file)
                                                       << L"...");
         const std::uint64_t version = mApi.uploadContent({share.shareId(), file.assetId()}, handle.get());
         file.setVersionNumber(version);
         onServerAvailable();
+        mRefusedUploads.erase(file.assetId());
+        // A file written while it was sent may have gone out half-written: the node keeps its old size and
+        // time, so that the next snapshot sends it again. (A save through a new file puts another local id
+        // at the path, which the next snapshot sends anyway.)
+        if (changeTimeOf(handle.get(), path) != changeTime)
+        {
+            QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
+                                   << L"' changed while it was uploaded: it is uploaded again");
+            return;
+        }
         file.setSize(facts.size);
         file.setLastModificationTime(facts.lastModificationTime);
-        mRefusedUploads.erase(file.assetId());
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {

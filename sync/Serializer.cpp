@@ -32,6 +32,14 @@ constexpr const char* kDeleteAll = "DELETE FROM Nodes";
 constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL";
 constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
 constexpr const char* kCountNodes = "SELECT count(*) FROM Nodes";
+constexpr const char* kCreationIntentsSchema =
+    "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
+    "AssetId BLOB,PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
+constexpr const char* kInsertCreationIntent = "INSERT OR REPLACE INTO CreationIntents VALUES(?1,?2,?3,?4,?5)";
+constexpr const char* kSelectCreationIntents =
+    "SELECT Name,IsFolder,AssetId FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2";
+constexpr const char* kDeleteCreationIntent =
+    "DELETE FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
 constexpr const char* kSelectConfiguration = "SELECT Value FROM Configuration WHERE Key = ?1";
 constexpr const char* kInsertConfiguration = "INSERT OR REPLACE INTO Configuration VALUES (?1, ?2)";
 
@@ -155,6 +163,7 @@ void Serializer::open(const std::wstring& path)
         // costs tens of microseconds instead of the milliseconds of a synchronised rollback journal; a
         // power failure may lose the last changes but never corrupts the file.
         mDatabase.execute("PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;");
+        mDatabase.execute(kCreationIntentsSchema);
         closer.dismiss();
     }
     catch (const qcl::basic_runtime_error<wchar_t>&)
@@ -492,5 +501,50 @@ void Serializer::setConfigurationValue(const std::wstring& key, const std::wstri
 {
     const std::string utf8 = qcl::string::utf16ToUtf8(value);
     writeConfigurationValue(key, [&utf8](Database::Statement& statement) { statement.bindText(2, utf8); });
+}
+
+namespace
+{
+void bindFolder(Database::Statement& statement, const qcl::uint128& shareId, const qcl::uint128& parentId)
+{
+    const auto share = idBytes(shareId);
+    const auto parent = idBytes(parentId);
+    statement.bindBlob(1, share.data(), static_cast<int>(share.size()));
+    statement.bindBlob(2, parent.data(), static_cast<int>(parent.size()));
+}
+
+void bindItem(Database::Statement& statement, const CreationIntent& intent)
+{
+    bindFolder(statement, intent.shareId, intent.parentId);
+    statement.bindText(3, qcl::string::utf16ToUtf8(intent.name));
+    statement.bindInt(4, intent.folder ? 1 : 0);
+}
+} // namespace
+
+void Serializer::add(const CreationIntent& intent)
+{
+    Database::Statement insert(mDatabase, kInsertCreationIntent);
+    bindItem(insert, intent);
+    const auto asset = idBytes(intent.assetId);
+    insert.bindBlob(5, asset.data(), static_cast<int>(asset.size()));
+    insert.execute();
+}
+
+void Serializer::remove(const CreationIntent& intent)
+{
+    Database::Statement erase(mDatabase, kDeleteCreationIntent);
+    bindItem(erase, intent);
+    erase.execute();
+}
+
+std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
+{
+    Database::Statement select(mDatabase, kSelectCreationIntents);
+    bindFolder(select, shareId, parentId);
+    std::vector<CreationIntent> found;
+    while (select.step())
+        found.push_back({shareId, parentId, qcl::string::utf8ToUtf16(select.columnText(0)), select.columnInt(1) != 0,
+                         readId(select, 2)});
+    return found;
 }
 } // namespace dwl

@@ -3,6 +3,7 @@
 // saveTree, a listener on the root writes every change of the tree at once; the writes of one change
 // either all happen or none (a savepoint), and the tree operation is undone when they fail.
 
+#include "sync/CreationIntents.h"
 #include "sync/Database.h"
 #include "sync/Tree.h"
 
@@ -15,7 +16,7 @@
 
 namespace dwl
 {
-class Serializer
+class Serializer final : public CreationIntents
 {
 public:
     // The content of the database is not as expected.
@@ -67,6 +68,11 @@ public:
     void setConfigurationValue(const std::wstring& key, int value);
     void setConfigurationValue(const std::wstring& key, std::int64_t value);
     void setConfigurationValue(const std::wstring& key, const std::wstring& value);
+
+    // Kept in a table of their own, which a file made before it existed gets when it is opened.
+    void add(const CreationIntent& intent) override;
+    void remove(const CreationIntent& intent) override;
+    std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override;
 
 private:
     // Node-to-record changes of one tree change, undone when its database writes are rolled back.

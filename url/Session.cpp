@@ -37,7 +37,12 @@ bool isNetworkCode(CURLcode code)
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR: return true;
+    case CURLE_RECV_ERROR:
+    // A request that could not be sent again, or an HTTP/2 stream or framing failure: a later attempt, on a
+    // fresh connection, can cure them all.
+    case CURLE_HTTP2:
+    case CURLE_SEND_FAIL_REWIND:
+    case CURLE_HTTP2_STREAM: return true;
     default: return false;
     }
 }
@@ -165,8 +170,8 @@ void Session::addFileToUploadWithMultiPartPost(std::uint64_t size, std::unique_p
     if (result == CURLE_OK)
         result = curl_mime_type(part, "application/octet-stream");
     if (result == CURLE_OK)
-        result = curl_mime_data_cb(part, static_cast<curl_off_t>(size), &Session::readCallback, nullptr, nullptr,
-                                   mReaders.back().get());
+        result = curl_mime_data_cb(part, static_cast<curl_off_t>(size), &Session::readCallback,
+                                   &Session::seekCallback, nullptr, mReaders.back().get());
     if (result != CURLE_OK)
         throw Error(result, L"Cannot create multipart post");
     setOption(CURLOPT_MIMEPOST, static_cast<void*>(mForm));
@@ -317,6 +322,25 @@ size_t Session::readCallback(char* buffer, size_t size, size_t count, void* read
     {
         source->session->keepException();
         return CURL_READFUNC_ABORT;
+    }
+}
+
+int Session::seekCallback(void* reader, curl_off_t offset, int origin)
+{
+    // libcurl rewinds the body when it sends the request again, for example on a fresh connection after the
+    // server closed a kept-alive one.
+    auto* source = static_cast<UploadSource*>(reader);
+    if (origin != SEEK_SET || offset < 0)
+        return CURL_SEEKFUNC_CANTSEEK;
+    try
+    {
+        return source->reader->seek(static_cast<std::uint64_t>(offset)) ? CURL_SEEKFUNC_OK
+                                                                        : CURL_SEEKFUNC_CANTSEEK;
+    }
+    catch (...)
+    {
+        source->session->keepException();
+        return CURL_SEEKFUNC_FAIL;
     }
 }
 

@@ -40,6 +40,9 @@ public:
         virtual ~IReader() = default;
         // Fills up to size bytes; returns how many (0 at the end).
         virtual std::size_t read(char* buffer, std::size_t size) = 0;
+        // Goes back to the byte at offset from the start, so that the request can be sent again; false when
+        // the source cannot.
+        virtual bool seek(std::uint64_t /*offset*/) { return false; }
     };
 
     // Every session: no signals, http and https only (redirects too), a 30 s connect time-out, less than
@@ -84,6 +87,7 @@ private:
     static int progressCallback(void* session, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                 curl_off_t ulNow);
     static size_t readCallback(char* buffer, size_t size, size_t count, void* reader);
+    static int seekCallback(void* reader, curl_off_t offset, int origin);
     static curl_socket_t openSocket(void* session, curlsocktype purpose, struct curl_sockaddr* address);
     static int closeSocket(void* session, curl_socket_t socket);
 

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 namespace
@@ -350,5 +354,27 @@ TEST(FileApi, ReadOnlyFilesTakeStoredAttributesForTheirOwner)
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+TEST(FileApi, ChangeTimeMovesWithAWriteWhoseModificationTimeIsSetBack)
+{
+    test::ScratchFolder scratch;
+    const std::string path = scratch.writeFile("a.txt", "one");
+    const HANDLE handle = open(path, GENERIC_READ, 7, OPEN_EXISTING);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILE_BASIC_INFO before{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(handle, FileBasicInfo, &before, sizeof before));
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // past the file system's clock tick
+    scratch.writeFile("a.txt", "two");
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    FILE_BASIC_INFO after{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(handle, FileBasicInfo, &after, sizeof after));
+    EXPECT_EQ(after.LastWriteTime.QuadPart, before.LastWriteTime.QuadPart);
+    EXPECT_NE(after.ChangeTime.QuadPart, before.ChangeTime.QuadPart);
+    EXPECT_FALSE(GetFileInformationByHandleEx(handle, FileBasicInfo, &after, sizeof after - 1));
+    CloseHandle(handle);
 }
 } // namespace

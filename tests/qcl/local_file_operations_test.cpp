@@ -65,7 +65,7 @@ TEST_F(LocalFileOperationsTest, CreateDirectoryTakesTheNextFreeName)
     folder.writeFile("work/Reports (3)");
     EXPECT_EQ(dwl::createDirectory(work, L"Reports"), L"Reports (4)");
     // Server names are sanitised first.
-    EXPECT_EQ(dwl::createDirectory(work, L"a<b>c?. "), L"abc");
+    EXPECT_EQ(dwl::createDirectory(work, L"a/b\tc?. "), L"abc?. ");
 
     struct stat status;
     ASSERT_EQ(::stat((folder / "work/Reports (4)").c_str(), &status), 0);

@@ -38,6 +38,8 @@ enum class FaultKind {
     ShortBody,           // announce the whole length, send half the body, close the connection
     DropConnection,      // send the headers, then close the connection without a body
     HoldMidBody,         // send half the body, hold the rest until releaseStalls() (counted as stalled)
+    CloseConnection,     // close the connection once the request is read, without any answer, as a server
+                         // does with a kept-alive connection it has just given up; the request is not acted on
 };
 
 struct FaultRule {

@@ -10,6 +10,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "support/FakeIds.h"
 #include "support/FakeStore.h"
 
@@ -90,6 +94,26 @@ void serveFile(httplib::Response& response, const std::filesystem::path& file, c
                                       source->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
                                       return sink.write(buffer, static_cast<std::size_t>(source->gcount()));
                                   });
+}
+
+std::uint16_t portOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
+}
+
+// Shuts down the server's end of the connection from the client port: the library hands handlers no socket,
+// so it is found among the process's descriptors by its two ports.
+void shutDownConnection(int serverPort, int clientPort) {
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = 0; fd < limit && fd < 65536; ++fd) {
+        sockaddr_storage local{}, peer{};
+        socklen_t localSize = sizeof local, peerSize = sizeof peer;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+            continue;
+        if (portOf(local) == serverPort && portOf(peer) == clientPort) ::shutdown(fd, SHUT_RDWR);
+    }
 }
 
 }  // namespace
@@ -244,6 +268,12 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
 
     const auto rule = takeFault(request.method, request.path);
     if (rule && rule->kind == FaultKind::Stall) holdStall();
+    if (rule && rule->kind == FaultKind::CloseConnection) {
+        std::error_code ignored;
+        if (!upload.empty()) std::filesystem::remove(upload, ignored);
+        shutDownConnection(mPort, request.remote_port);
+        return;
+    }
 
     RestAnswer answer;
     const auto credentials = request.get_header_value("Authorization");

@@ -94,6 +94,7 @@ public:
         }
         mTree->setName(mFolder);
         mProcessor.setTree(*mTree);
+        mProcessor.setCreationIntents(mSerializer);
         mProcessor.setDeviceId(deviceId);
         if (auto* rest = dynamic_cast<dwl::WayfoldApi*>(&api))
             rest->setDeviceId(deviceId);

@@ -151,6 +151,40 @@ TEST_F(EndToEndTest, AFailedFirstUploadIsRepeatedUntilTheContentIsOnTheServer)
     EXPECT_EQ(serverNames(L"Team"), std::vector<std::wstring>{L"a.txt"});
 }
 
+TEST_F(EndToEndTest, AnUploadIsSentAgainWhenTheServerClosesTheKeptConnection)
+{
+    start(one);
+    fs::create_directories(one / "Team");
+    ASSERT_TRUE(waitUntil([&] { return serverShare(L"Team").has_value(); }));
+
+    server.addFault(fake::FaultRule::of(fake::FaultKind::CloseConnection, "POST", ".*/contents"));
+    writeFile(one / "Team/a.txt", std::string(100000, 'a'));
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"a.txt") == std::string(100000, 'a'); }));
+    EXPECT_TRUE(one.engine->reports.details("threadError").empty());
+    // The engine still runs: a later change gets through too.
+    writeFile(one / "Team/b.txt", "b");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"b.txt") == "b"; }));
+}
+
+TEST_F(EndToEndTest, AFileRewrittenDuringItsUploadEndsWithItsFinalContentOnTheServer)
+{
+    start(one);
+    writeFile(one / "Team/a.txt", "version one");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"a.txt") == "version one"; }));
+
+    // The server holds the upload once it has the body; the file is then saved again within the same clock
+    // tick: same size, same modification time as the content on its way.
+    server.addFault(fake::FaultRule::of(fake::FaultKind::Stall, "POST", ".*/contents"));
+    writeFile(one / "Team/a.txt", "edit one");
+    const auto firstSaved = fs::last_write_time(one / "Team/a.txt");
+    ASSERT_TRUE(server.waitForStalled(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // past the file system's clock tick
+    writeFile(one / "Team/a.txt", "edit two");
+    fs::last_write_time(one / "Team/a.txt", firstSaved);
+    server.releaseStalls();
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"a.txt") == "edit two"; }));
+}
+
 class LimitsTest : public EndToEndTest
 {
 protected:

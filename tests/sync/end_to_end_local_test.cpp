@@ -12,14 +12,14 @@ TEST_F(EndToEndTest, ServerNamesThatAreNotValidLocallyAreChangedOnlyLocally)
 {
     const auto share = server.createShare(kEmail, "Odd");
     const dwl::IdPair root{qcl::uint128::parse(share.shareId), qcl::uint128::parse(share.rootId)};
-    for (const std::wstring name : {L"a:b?.txt", L"CON.txt", L"name. .", L"Same.txt", L"same.txt"})
+    for (const std::wstring name : {L"a\tb:.txt", L"CON.txt", L"x/y.txt", L"..", L"Same.txt", L"same.txt"})
         server.putContent(idText(probe.createDocument(name, root)), qcl::string::utf16ToUtf8(name));
     // Two Shares of one name, and a local folder that already has it.
     fs::create_directories(one / "Twin");
     server.createShare(kEmail, "Twin");
 
     start(one);
-    ASSERT_TRUE(waitUntil([&] { return listing(one / "Odd").size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return listing(one / "Odd").size() == 6; }));
     ASSERT_TRUE(waitUntil([&] { return exists(one / "Twin (2)"); }));
     const std::size_t snapshots = one.engine->snapshots();
     ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
@@ -28,11 +28,12 @@ TEST_F(EndToEndTest, ServerNamesThatAreNotValidLocallyAreChangedOnlyLocally)
     stop(one);
 
     EXPECT_EQ(listing(one / "Odd"),
-              (std::vector<std::string>{"CON_.txt", "Same.txt", "ab.txt", "name", "same.txt"}));
-    EXPECT_TRUE(hasContent(one / "Odd/ab.txt", "a:b?.txt"));
+              (std::vector<std::string>{"CON.txt", "Same.txt", "_", "ab:.txt", "same.txt", "xy.txt"}));
+    EXPECT_TRUE(hasContent(one / "Odd/ab:.txt", "a\tb:.txt"));
+    EXPECT_TRUE(hasContent(one / "Odd/_", ".."));
     // The server keeps its names: nothing was sent back as a rename.
-    EXPECT_EQ(serverNames(L"Odd"),
-              (std::vector<std::wstring>{L"CON.txt", L"Same.txt", L"a:b?.txt", L"name. .", L"same.txt"}));
+    EXPECT_EQ(serverNames(L"Odd"), (std::vector<std::wstring>{L"..", L"CON.txt", L"Same.txt", L"a\tb:.txt",
+                                                              L"same.txt", L"x/y.txt"}));
     EXPECT_EQ(requestCount("POST", ".*"), 0u);
 }
 

@@ -1,4 +1,5 @@
-// Server names too long for a local name: cut to what the file system takes, and kept so.
+// Names between Devices: kept as uploaded where the file system can hold them, made safe (and cut) where it
+// cannot, and kept so.
 
 #include "EndToEndFixture.h"
 
@@ -89,6 +90,46 @@ TEST_F(EndToEndTest, LongServerNamesFitTheFileSystemAndKeepTheirLocalNames)
     EXPECT_EQ(serverNames(L"Long"), (std::vector<std::wstring>{longName, cjkName, cjkFolderName}));
     EXPECT_EQ(serverNames(L"Long", cjkFolderName), std::vector<std::wstring>{longName});
     EXPECT_EQ(requestCount("POST", ".*"), 0u);
+}
+
+TEST_F(EndToEndTest, NamesThatOnlyWindowsForbidsRoundTripUnchanged)
+{
+    const std::vector<std::string> names{"CON.txt", "a:b.txt", "ends with dot.", "pipe|star*.txt",
+                                         "quest?back\\slash.txt"};
+    startBoth();
+    for (const auto& name : names)
+        writeFile(one / "Team" / name, name);
+    std::filesystem::create_directories(one / "Team/Dpkg::Version.");
+
+    ASSERT_TRUE(waitUntil([&] { return hasContent(two / "Team" / names.back(), names.back()); }));
+    std::vector<std::string> expected = names;
+    expected.push_back("Dpkg::Version.");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(settlesTo(two / "Team", expected)) << testing::PrintToString(listing(two / "Team"));
+    EXPECT_TRUE(settlesTo(one / "Team", expected)) << testing::PrintToString(listing(one / "Team"));
+    for (const auto& name : names)
+        EXPECT_TRUE(hasContent(two / "Team" / name, name)) << name;
+    EXPECT_EQ(serverNames(L"Team").size(), expected.size());
+}
+
+TEST_F(EndToEndTest, AMadeSafeNameIsNotStraightenedAgainOnEveryMessage)
+{
+    const auto share = server.createShare(kEmail, "Odd");
+    const dwl::IdPair root{qcl::uint128::parse(share.shareId), qcl::uint128::parse(share.rootId)};
+    const qcl::uint128 tabbed = probe.createDocument(L"a\tb.txt", root);
+    server.putContent(idText(tabbed), "v1");
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Odd/ab.txt", "v1"); }));
+    const std::size_t snapshots = one.engine->snapshots();
+    ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
+
+    // A message about the document that changes nothing locally leaves the scanner running.
+    const std::size_t stops = one.engine->reports.count("stopScanner");
+    probe.renameDocument({root.first, tabbed}, L"a\tb.txt");
+    server.clearRequests();
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") >= 3; }));
+    EXPECT_EQ(one.engine->reports.count("stopScanner"), stops);
+    EXPECT_EQ(listing(one / "Odd"), std::vector<std::string>{"ab.txt"});
 }
 } // namespace
 } // namespace enginetest

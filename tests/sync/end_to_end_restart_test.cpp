@@ -4,6 +4,8 @@
 
 #include "sync/Serializer.h"
 
+#include <set>
+
 namespace enginetest
 {
 namespace
@@ -59,6 +61,35 @@ TEST_F(RestartTest, AnEditMadeWhileStoppedSurvivesTheOtherDevicesEditAndReachesT
     // The server keeps the other edit in its history.
     const auto document = serverAsset(L"Team", L"a.txt");
     EXPECT_EQ(server.content(idText(document->assetId), document->contentVersion - 1), "from one");
+}
+
+TEST_F(RestartTest, DocumentsOfOneNameMadeOnTwoStoppedDevicesAreBothKept)
+{
+    stop(one);
+    stop(two);
+    writeFile(one / "Team/Notes.txt", "from one");
+    writeFile(two / "Team/Notes.txt", "from two");
+    start(two);
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"Notes.txt") == "from two"; }));
+
+    // The other Device never sent a creation of its own, so the server's document is not its to take.
+    start(one);
+    auto contents = [&](const Device& device)
+    {
+        std::multiset<std::string> found;
+        for (const auto& name : listing(device / "Team"))
+            if (name.starts_with("Notes"))
+                found.insert(readFile(device / "Team" / name).value_or(""));
+        return found;
+    };
+    const std::multiset<std::string> both{"from one", "from two"};
+    ASSERT_TRUE(waitUntil([&] { return contents(one) == both && contents(two) == both; }))
+        << testing::PrintToString(listing(one / "Team")) << testing::PrintToString(listing(two / "Team"));
+    std::multiset<std::string> onServer;
+    for (const auto& child : probe.getChildren({serverShare(L"Team")->shareId, serverShare(L"Team")->rootId}))
+        if (child.name == L"Notes.txt")
+            onServer.insert(server.content(idText(child.assetId), child.contentVersion).value_or(""));
+    EXPECT_EQ(onServer, both);
 }
 
 TEST_F(RestartTest, ALocalRenameAndAServerRenameOfOneItemEndInTheSameNameEverywhere)

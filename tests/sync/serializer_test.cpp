@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -160,6 +161,38 @@ TEST_F(SerializerTest, NewFileGetsTheSchemaAndNoTree)
     EXPECT_EQ(raw.rows("SELECT name FROM sqlite_master WHERE name = 'AssetByParentIndex'").size(), 1u);
     EXPECT_EQ(raw.rows("PRAGMA journal_mode"), std::vector<std::string>{"wal"});
     EXPECT_THROW(serializer.getConfigurationValue<int>(L"Missing"), Serializer::Error);
+}
+
+TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTable)
+{
+    const qcl::uint128 shareId = qcl::uint128::fromHalves(1, 2);
+    const qcl::uint128 folderId = qcl::uint128::fromHalves(3, 4);
+    const dwl::CreationIntent notes{shareId, folderId, L"N\xf6tes.txt", false, {}};
+    dwl::CreationIntent placed{shareId, folderId, L"a:b", true, qcl::uint128::fromHalves(5, 6)};
+    {
+        Serializer serializer;
+        serializer.open(widePath);
+        Raw(path).exec("DROP TABLE CreationIntents"); // as a file written before the table existed
+    }
+    {
+        Serializer serializer;
+        serializer.open(widePath);
+        serializer.add(notes);
+        serializer.add(placed);
+        placed.assetId = qcl::uint128::fromHalves(7, 8);
+        serializer.add(placed); // replaces the intent of the same item
+    }
+    Serializer serializer;
+    serializer.open(widePath);
+    auto found = serializer.inFolder(shareId, folderId);
+    ASSERT_EQ(found.size(), 2u);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.folder < b.folder; });
+    EXPECT_TRUE(found[0].sameItem(notes) && found[0].assetId.isNil());
+    EXPECT_TRUE(found[1].sameItem(placed) && found[1].assetId == placed.assetId);
+    serializer.remove(notes);
+    EXPECT_EQ(serializer.inFolder(shareId, folderId).size(), 1u);
+    EXPECT_TRUE(serializer.inFolder(shareId, shareId).empty());
+    EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
 }
 
 TEST_F(SerializerTest, EveryColumnSurvivesARoundTrip)

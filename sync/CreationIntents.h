@@ -1,0 +1,71 @@
+#pragma once
+// Items this Device makes, kept from before the request or the local change until the tree records them.
+// When that is cut short (a failed request, a stop or a crash in between), the server asset is recognised by
+// its intent as this Device's own, and never confused with an item of the same name that another Device made
+// meanwhile:
+// - a creation sent to the server (no asset id): the local name it was sent with;
+// - an item put in place for a server asset (a download, a folder): the server's name and the asset's id.
+
+#include "qcl/Uint128.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace dwl
+{
+struct CreationIntent
+{
+    qcl::uint128 shareId;
+    qcl::uint128 parentId; // the server folder that holds the item
+    std::wstring name;
+    bool folder = false;
+    qcl::uint128 assetId; // nil for a creation sent to the server
+
+    // Intents of one item, whatever their asset id.
+    bool sameItem(const CreationIntent& other) const
+    {
+        return shareId == other.shareId && parentId == other.parentId && name == other.name &&
+               folder == other.folder;
+    }
+};
+
+class CreationIntents
+{
+public:
+    // Replaces an intent of the same item.
+    virtual void add(const CreationIntent& intent) = 0;
+    virtual void remove(const CreationIntent& intent) = 0;
+    virtual std::vector<CreationIntent> inFolder(const qcl::uint128& shareId,
+                                                 const qcl::uint128& parentId) = 0;
+
+protected:
+    ~CreationIntents() = default;
+};
+
+// Kept for the life of the object only: for engines that keep no database.
+class MemoryCreationIntents final : public CreationIntents
+{
+public:
+    void add(const CreationIntent& intent) override
+    {
+        remove(intent);
+        mIntents.push_back(intent);
+    }
+    void remove(const CreationIntent& intent) override
+    {
+        std::erase_if(mIntents, [&](const CreationIntent& kept) { return kept.sameItem(intent); });
+    }
+    std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override
+    {
+        std::vector<CreationIntent> found;
+        std::copy_if(mIntents.begin(), mIntents.end(), std::back_inserter(found),
+                     [&](const CreationIntent& kept)
+                     { return kept.shareId == shareId && kept.parentId == parentId; });
+        return found;
+    }
+
+private:
+    std::vector<CreationIntent> mIntents;
+};
+} // namespace dwl
