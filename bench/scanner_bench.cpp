@@ -1,12 +1,15 @@
-// Scan speed of the folder scan against a plain getdents64 + statx walk of the same tree (the practical limit of
-// any scan) and against a scan that reads every entry's file id by path after the pattern listing, the time to arm the change watches of a tree of folders against a plain walk of those folders, and the
-// memory a snapshot takes per entry.
+// Scan speed of the folder scan against a plain getdents64 + statx walk of the same tree (the practical limit
+// of any scan), against the same walk with the per-entry calls that reuse-safe local ids and stored
+// attributes need (the floor of this scan), and against a scan that reads every entry's file id by path after
+// the pattern listing, the time to arm the change watches of a tree of folders against a plain walk of those
+// folders, and the memory a snapshot takes per entry.
 //
-// The trees are made once under $WAYFOLD_BENCH_DIR (default /tmp/wayfold-bench-scanner) and kept for later runs;
-// every folder holds 10 folders and 90 empty files until the entry count is reached.
+// The trees are made once under $WAYFOLD_BENCH_DIR (default /tmp/wayfold-bench-scanner) and kept for later
+// runs; every folder holds 10 folders and 90 empty files until the entry count is reached.
 
 #include "compat/DirectoryChanges.h"
 #include "compat/FileNameText.h"
+#include "compat/FileStatus.h"
 #include "qcl/File.h"
 #include "qcl/FileFinder.h"
 #include "qcl/String.h"
@@ -104,8 +107,10 @@ void forEachEntry(int fd, OnEntry onEntry)
     }
 }
 
-// The practical limit: one getdents64 stream and one statx per entry, nothing else.
-long rawWalk(int parentFd, const char* name)
+// The practical limit: one getdents64 stream and one statx per entry, nothing else. With `withIds`, the floor
+// of a scan that gives reuse-safe local ids and honours the stored hidden, system and temporary attributes:
+// per entry also the file handle and the stored attributes that the ids and the skip rules need.
+long walk(int parentFd, const char* name, const std::string& path, bool withIds)
 {
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
@@ -116,12 +121,23 @@ long rawWalk(int parentFd, const char* name)
         if (::statx(fd, entry.d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0)
             return;
         benchmark::DoNotOptimize(status.stx_ino);
+        if (withIds)
+        {
+            benchmark::DoNotOptimize(compat::readStoredAttributesAt(fd, path, entry.d_name, status));
+            benchmark::DoNotOptimize(
+                compat::fileIndex(status, compat::reuseTag(fd, entry.d_name, 0, status)));
+        }
         ++entries;
         if (S_ISDIR(status.stx_mode))
-            entries += rawWalk(fd, entry.d_name);
+            entries += walk(fd, entry.d_name, withIds ? path + entry.d_name + "/" : path, withIds);
     });
     ::close(fd);
     return entries;
+}
+
+long rawWalk(int parentFd, const char* name)
+{
+    return walk(parentFd, name, {}, false);
 }
 
 // Folders only: open and list, the part of arming that any watcher must do.
@@ -195,6 +211,16 @@ void BM_RawWalk(benchmark::State& state)
     long entries = rawWalk(AT_FDCWD, root.c_str()); // warms the cache
     for (auto _ : state)
         entries = rawWalk(AT_FDCWD, root.c_str());
+    state.SetItemsProcessed(state.iterations() * entries);
+    state.counters["entries"] = static_cast<double>(entries);
+}
+
+void BM_RawWalkWithIds(benchmark::State& state)
+{
+    const std::string root = ensureTree(state.range(0), 10, 90);
+    long entries = rawWalk(AT_FDCWD, root.c_str()); // warms the cache
+    for (auto _ : state)
+        entries = walk(AT_FDCWD, root.c_str(), root + "/", true);
     state.SetItemsProcessed(state.iterations() * entries);
     state.counters["entries"] = static_cast<double>(entries);
 }
@@ -285,6 +311,12 @@ void BM_ArmWatches(benchmark::State& state)
 
 // Wall time: a scan's cost is mostly system calls, and the kernel's time counts as much as ours.
 BENCHMARK(BM_RawWalk)->Arg(10000)->Arg(100000)->Arg(1000000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawWalkWithIds)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scan)->Arg(10000)->Arg(100000)->Arg(1000000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanByPath)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnapshotMemory)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);

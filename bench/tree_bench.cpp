@@ -1,5 +1,5 @@
 // Costs of the folder tree: the delta of a snapshot, the database write of one change, loading the tree,
-// and the memory a node takes. Each figure has a baseline in the same run (a plain walk of the tree, a
+// and the memory a node takes. Each figure has a baseline in the same run (a plain walk of both trees, a
 // change without database, a deep copy of the tree).
 #include "sync/Serializer.h"
 #include "sync/TreeDelta.h"
@@ -73,12 +73,14 @@ void perNode(benchmark::State& state, std::int64_t nodes)
     state.SetItemsProcessed(state.iterations() * nodes);
 }
 
-// Baseline: a recursive walk over every node.
+// Baseline for the delta: a recursive walk over every node of both trees it compares, the synchronised
+// tree and a snapshot copy of it.
 void BM_Walk(benchmark::State& state)
 {
     auto tree = buildTree(state.range(0));
+    auto snapshot = copyOf(*tree);
     for (auto _ : state)
-        benchmark::DoNotOptimize(sumSizes(*tree));
+        benchmark::DoNotOptimize(sumSizes(*tree) + sumSizes(*snapshot));
     perNode(state, state.range(0));
 }
 
@@ -256,7 +258,8 @@ long residentBytes()
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-// Heap bytes in use and resident-set growth per node of a built tree.
+// Heap bytes in use and resident-set growth per node of a built tree, with the local-id index of every
+// Share, as the synchronised tree holds them from its first delta on.
 void BM_MemoryPerNode(benchmark::State& state)
 {
     const std::int64_t nodes = state.range(0);
@@ -268,6 +271,8 @@ void BM_MemoryPerNode(benchmark::State& state)
         const auto heapBefore = ::mallinfo2().uordblks;
         const long residentBefore = residentBytes();
         auto tree = buildTree(nodes);
+        for (Tree::Node& share : tree->children())
+            share.asDirectory()->buildLocalIdIndex();
         heapPerNode = static_cast<double>(::mallinfo2().uordblks - heapBefore) / static_cast<double>(nodes);
         residentPerNode = static_cast<double>(residentBytes() - residentBefore) / static_cast<double>(nodes);
         benchmark::DoNotOptimize(tree.get());

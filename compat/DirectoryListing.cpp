@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cwctype>
-#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace compat
@@ -80,34 +81,47 @@ void sortNames(std::vector<ListedName>& names)
 }
 } // namespace
 
+namespace
+{
+struct LinuxDirectoryEntry
+{
+    std::uint64_t inode;
+    std::int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+};
+} // namespace
+
 int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vector<ListedName>& names)
 {
     const bool all = namePattern == L"*" || namePattern == L"*.*";
     const std::wstring upperPattern = upperCase(namePattern);
-    const int listingFd = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listingFd == -1)
+    // Read straight from the folder's own descriptor, from its start: a second descriptor and a directory
+    // stream cost five more system calls a folder, about as many as the entries of a small folder.
+    if (::lseek(directoryFd, 0, SEEK_SET) == -1)
         return errno;
-    DIR* directory = ::fdopendir(listingFd);
-    if (directory == nullptr)
-    {
-        const int error = errno;
-        ::close(listingFd);
-        return error;
-    }
     names.clear();
-    errno = 0;
-    while (const dirent* item = ::readdir(directory))
+    alignas(8) char buffer[32768];
+    for (;;)
     {
-        ListedName entry{item->d_name, fileNameToUtf16(item->d_name), {}};
-        entry.sortKey = upperCase(entry.name);
-        if (all || matches(upperPattern.c_str(), entry.sortKey.c_str()))
-            names.push_back(std::move(entry));
-        errno = 0;
+        const long bytes = ::syscall(SYS_getdents64, directoryFd, buffer, sizeof buffer);
+        if (bytes == -1 && errno == EINTR)
+            continue;
+        if (bytes == -1)
+            return errno;
+        if (bytes == 0)
+            break;
+        for (long offset = 0; offset < bytes;)
+        {
+            const auto* item = reinterpret_cast<const LinuxDirectoryEntry*>(buffer + offset);
+            offset += item->length;
+            ListedName entry{item->name, fileNameToUtf16(item->name), {}};
+            entry.sortKey = upperCase(entry.name);
+            if (all || matches(upperPattern.c_str(), entry.sortKey.c_str()))
+                names.push_back(std::move(entry));
+        }
     }
-    const int error = errno;
-    ::closedir(directory);
-    if (error != 0)
-        return error;
     sortNames(names);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
+#include <memory>
 #include <vector>
 
 namespace dwl
@@ -101,19 +102,21 @@ private:
     DWORD readNext()
     {
         mEntry = nullptr;
-        if (!::GetFileInformationByHandleEx(mFolder.get(), FileIdBothDirectoryInfo, mBuffer.data(),
-                                            static_cast<DWORD>(mBuffer.size() * sizeof(mBuffer[0]))))
+        if (!::GetFileInformationByHandleEx(mFolder.get(), FileIdBothDirectoryInfo, mBuffer.get(),
+                                            static_cast<DWORD>(kBufferWords * sizeof(std::uint64_t))))
         {
             const DWORD code = GetLastError();
             mFolder.close();
             return code;
         }
-        mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(mBuffer.data());
+        mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(mBuffer.get());
         return ERROR_SUCCESS;
     }
 
     qcl::Handle mFolder;
-    std::vector<std::uint64_t> mBuffer = std::vector<std::uint64_t>(8192); // 64 KiB, aligned for the records
+    static constexpr std::size_t kBufferWords = 8192; // 64 KiB, aligned for the records
+    // Not zeroed: clearing 64 KiB for every folder cost more than listing a small one.
+    std::unique_ptr<std::uint64_t[]> mBuffer = std::make_unique_for_overwrite<std::uint64_t[]>(kBufferWords);
     const FILE_ID_BOTH_DIR_INFO* mEntry = nullptr;
     bool mStarted = false;
 };
@@ -121,9 +124,9 @@ private:
 
 void FolderScan::run(Tree::Directory& root, const std::wstring& path)
 {
-    mNodesByLocalId.clear();
-    qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.clear(); });
-    mNodesByLocalId.emplace(root.localId(), &root);
+    mNodesByLocalId = std::make_unique<Tree::LocalIdIndex>();
+    qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.reset(); });
+    mNodesByLocalId->insert(root);
     scan(root, path);
 }
 
@@ -159,13 +162,14 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
         {
             std::wstring subdirectoryPath = fullPath();
             auto node = std::make_unique<Tree::Directory>(localId, std::move(name));
-            if (!mNodesByLocalId.try_emplace(localId, node.get()).second)
+            if (mNodesByLocalId->find(localId))
             {
                 // Only a folder mounted twice can do this; entering it again could loop for ever.
                 QCL_LOG_INFO(L"Ignored directory " << qcl::string::escaped(subdirectoryPath, L'\'')
                                                    << L" that was met before under another path");
                 continue;
             }
+            mNodesByLocalId->insert(*node);
             scan(*node, subdirectoryPath);
             directory.addChild(std::move(node));
         }
@@ -181,19 +185,18 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
 // The entry met later wins over an earlier file with the same local id (a second hard link).
 void FolderScan::addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> node)
 {
-    const auto [known, isNew] = mNodesByLocalId.try_emplace(node->localId(), node.get());
-    if (!isNew)
+    if (Tree::Node* earlier = mNodesByLocalId->find(node->localId()))
     {
-        Tree::Node* earlier = known->second;
         if (earlier->asFile() == nullptr)
         {
             QCL_LOG_INFO(L"Ignored file " << qcl::string::escaped(node->name(), L'\'')
                                           << L" whose local ID belongs to a directory");
             return;
         }
+        mNodesByLocalId->erase(*earlier);
         earlier->detach();
-        known->second = node.get();
     }
+    mNodesByLocalId->insert(*node);
     directory.addChild(std::move(node));
 }
 } // namespace dwl

@@ -4,12 +4,12 @@
 // Hidden, system and temporary items, links, mount points and special files are left out with a log line, and so
 // are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in the tree.
 
-#include "sync/Tree.h"
+#include "sync/TreeIndex.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <unordered_map>
 
 namespace dwl
 {
@@ -31,6 +31,6 @@ private:
 
     Checkpoint mCheckpoint;
     // Every node of the scan by local id, those of subtrees not yet attached included.
-    std::unordered_map<std::uint64_t, Tree::Node*> mNodesByLocalId;
+    std::unique_ptr<Tree::LocalIdIndex> mNodesByLocalId;
 };
 } // namespace dwl

@@ -31,6 +31,7 @@ constexpr const char* kDeleteOne = "DELETE FROM Nodes WHERE RecordId = ?1";
 constexpr const char* kDeleteAll = "DELETE FROM Nodes";
 constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL";
 constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
+constexpr const char* kCountNodes = "SELECT count(*) FROM Nodes";
 constexpr const char* kCreationIntentsSchema =
     "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
     "AssetId BLOB,PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
@@ -211,29 +212,43 @@ std::unique_ptr<Tree::Directory> Serializer::loadTree()
     mRecordIds.clear();
     // The records of nodes that a failed load destroys must not stay behind.
     auto forget = qcl::scope::makeGuard([this] { mRecordIds.clear(); });
-    Database::Statement rootQuery(mDatabase, kSelectRoot);
-    if (!rootQuery.step())
-        return nullptr;
-    if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
-        throw Error(L"Record containing the root node doesn't have the expected type");
-    std::unique_ptr<Tree::Directory> root(readNode(rootQuery).release()->asDirectory());
-    if (rootQuery.step())
-        throw Error(L"There is more than one record containing a potential root node");
-
-    Database::Statement childrenQuery(mDatabase, kSelectChildren);
-    std::deque<Tree::Directory*> pending{root.get()};
-    while (!pending.empty())
-    {
-        Tree::Directory* directory = pending.front();
-        pending.pop_front();
-        childrenQuery.bindInt64(1, mRecordIds.at(directory));
-        while (childrenQuery.step())
+    std::unique_ptr<Tree::Directory> root;
+    // One read transaction for all the queries: one consistent picture of the file, read under one lock
+    // instead of one a folder.
+    inSavepoint(
+        [&]
         {
-            Tree::Node& child = directory->addChild(readNode(childrenQuery));
-            if (Tree::Directory* childDirectory = child.asDirectory())
-                pending.push_back(childDirectory);
-        }
-    }
+            // The map is sized once: growing it step by step rehashed every entry again and again.
+            Database::Statement countQuery(mDatabase, kCountNodes);
+            if (countQuery.step())
+                mRecordIds.reserve(static_cast<std::size_t>(countQuery.columnInt64(0)));
+            countQuery.reset();
+            Database::Statement rootQuery(mDatabase, kSelectRoot);
+            if (!rootQuery.step())
+                return;
+            if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
+                throw Error(L"Record containing the root node doesn't have the expected type");
+            root.reset(readNode(rootQuery).release()->asDirectory());
+            if (rootQuery.step())
+                throw Error(L"There is more than one record containing a potential root node");
+
+            Database::Statement childrenQuery(mDatabase, kSelectChildren);
+            std::deque<Tree::Directory*> pending{root.get()};
+            while (!pending.empty())
+            {
+                Tree::Directory* directory = pending.front();
+                pending.pop_front();
+                childrenQuery.bindInt64(1, mRecordIds.at(directory));
+                while (childrenQuery.step())
+                {
+                    Tree::Node& child = directory->addChild(readNode(childrenQuery));
+                    if (Tree::Directory* childDirectory = child.asDirectory())
+                        pending.push_back(childDirectory);
+                }
+            }
+        });
+    if (!root)
+        return nullptr;
     listenTo(*root);
     forget.dismiss();
     return root;

@@ -153,7 +153,6 @@ protected:
 private:
     friend class Tree;
     friend class Directory;
-    friend class LocalIdIndex;
     friend class AssetIdIndex;
 
     std::uint64_t mLocalId;
@@ -161,10 +160,9 @@ private:
     qcl::uint128 mAssetId;
     Directory* mParent = nullptr;
     std::wstring mName;
-    Hook mSiblingHook;        // place in the parent's child list
-    IndexHook mNameHook;      // place in the parent's index by name
-    IndexHook mLocalIdHook;   // place in the local-id index of the indexed subtree that holds the node
-    IndexHook mAssetIdHook;   // place in the asset-id index of the root
+    Hook mSiblingHook;      // place in the parent's child list
+    IndexHook mNameHook;    // place in the parent's index by name
+    IndexHook mAssetIdHook; // place in the asset-id index of the root
 };
 
 class Tree::File : public Node
@@ -247,6 +245,8 @@ public:
     bool hasLocalIdIndex() const { return mLocalIdIndex != nullptr; }
     // Looks up this directory's own local-id index: null without an index or when the id is not there.
     Node* findNodeByLocalId(std::uint64_t localId) const;
+    // How many nodes this directory's own local-id index holds; 0 without an index.
+    std::size_t localIdIndexSize() const;
 
     void setModificationListener(ModificationListener listener) { mObserver = std::move(listener); }
 

@@ -1,5 +1,7 @@
 #include "sync/TreeDelta.h"
 
+#include "sync/TreeIndex.h"
+
 #include "qcl/Log.h"
 
 #include <algorithm>
@@ -20,84 +22,230 @@ std::vector<Tree::Directory*> sharesByLocalId(Tree::Directory& root)
     return shares;
 }
 
-bool isAtOrBelow(const Tree::Node& node, const Tree::Node& ancestor)
+// Forwards to the caller's callbacks and counts the calls: while the count stands still the old tree is
+// as the walk last saw it, so pointers into it are still good.
+class CountingCallbacks : public TreeDeltaCallbacks
 {
-    for (const Tree::Node* n = &node; n; n = n->parent())
-        if (n == &ancestor)
-            return true;
-    return false;
-}
+public:
+    explicit CountingCallbacks(TreeDeltaCallbacks& target) : mTarget(target) {}
+
+    std::uint64_t calls() const { return mCalls; }
+
+    void onShareRenamed(Tree::Directory* oldShare, Tree::Directory* newShare) override
+    {
+        ++mCalls;
+        mTarget.onShareRenamed(oldShare, newShare);
+    }
+    Tree::Directory* onShareAdded(Tree::Directory* newShare) override
+    {
+        ++mCalls;
+        return mTarget.onShareAdded(newShare);
+    }
+    void onShareRemoved(Tree::Directory* oldShare) override
+    {
+        ++mCalls;
+        mTarget.onShareRemoved(oldShare);
+    }
+    void onNodeRenamed(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode) override
+    {
+        ++mCalls;
+        mTarget.onNodeRenamed(oldShare, oldNode, newNode);
+    }
+    void onNodeMoved(Tree::Directory* oldShare, Tree::Node* oldNode, Tree::Node* newNode,
+                     Tree::Directory* oldDestination) override
+    {
+        ++mCalls;
+        mTarget.onNodeMoved(oldShare, oldNode, newNode, oldDestination);
+    }
+    Tree::Directory* onDirectoryAdded(Tree::Directory* oldShare, Tree::Directory* newDirectory,
+                                      Tree::Directory* oldDestination) override
+    {
+        ++mCalls;
+        return mTarget.onDirectoryAdded(oldShare, newDirectory, oldDestination);
+    }
+    void onFileAdded(Tree::Directory* oldShare, Tree::File* newFile, Tree::Directory* oldDestination) override
+    {
+        ++mCalls;
+        mTarget.onFileAdded(oldShare, newFile, oldDestination);
+    }
+    void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override
+    {
+        ++mCalls;
+        mTarget.onFileModified(oldShare, oldFile, newFile);
+    }
+    void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override
+    {
+        ++mCalls;
+        mTarget.onNodeRemoved(oldShare, oldNode);
+    }
+
+private:
+    TreeDeltaCallbacks& mTarget;
+    std::uint64_t mCalls = 0;
+};
+
+// The comparison of one Share. Each new node is matched by local id through the old Share's index, but the
+// old node is most often simply the next sibling of the one matched before, which is checked first; and when
+// every old node was matched without a single callback, nothing can have been removed.
+class ShareWalk
+{
+public:
+    ShareWalk(CountingCallbacks& callbacks, Tree::Directory& oldShare, Tree::Directory& newShare)
+        : mCallbacks(callbacks), mOldShare(oldShare), mNewShare(newShare)
+    {
+    }
+
+    void compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory);
+    void reportRemovedBelow(Tree::Directory& oldDirectory);
+    // Whether every node below the old Share found its match and the old tree is untouched since.
+    bool allMatchedUntouched(std::uint64_t callsBefore) const
+    {
+        return mCallbacks.calls() == callsBefore && mOldShare.hasLocalIdIndex() &&
+               mMatched + 1 == mOldShare.localIdIndexSize();
+    }
+
+private:
+    Tree::Node* matchOf(const Tree::Node& newNode, Tree::Node* expected) const
+    {
+        if (expected && expected->localId() == newNode.localId() && mOldShare.hasLocalIdIndex())
+            return expected; // a node below the Share, so the one its index holds under this id
+        return mOldShare.findNodeByLocalId(newNode.localId());
+    }
+    bool replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& oldDestination);
+    void compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode);
+    void compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile);
+
+    CountingCallbacks& mCallbacks;
+    Tree::Directory& mOldShare;
+    Tree::Directory& mNewShare;
+    std::size_t mMatched = 0;
+};
 
 // A local id that is a file on one side and a directory on the other: the old node is reported removed, so
 // that the new one is then an addition. Returns whether the old node is gone.
-bool replaceNodeOfOtherKind(TreeDeltaCallbacks& callbacks, Tree::Directory& oldShare, Tree::Node& oldNode,
-                            Tree::Directory& oldDestination)
+bool ShareWalk::replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& oldDestination)
 {
     const std::uint64_t localId = oldNode.localId();
-    if (isAtOrBelow(oldDestination, oldNode))
+    if (details::isAtOrBelow(oldDestination, oldNode))
     {
         QCL_LOG_WARN(L"Local ID " << Tree::formatLocalId(localId) << L" changed its kind above "
-                                  << qcl::string::escaped(oldDestination.getPath(), L'\'') << L"; left for later");
+                                  << qcl::string::escaped(oldDestination.getPath(), L'\'')
+                                  << L"; left for later");
         return false;
     }
-    callbacks.onNodeRemoved(&oldShare, &oldNode);
-    return oldShare.findNodeByLocalId(localId) == nullptr;
+    mCallbacks.onNodeRemoved(&mOldShare, &oldNode);
+    return mOldShare.findNodeByLocalId(localId) == nullptr;
 }
 
 // The old node that matches `newNode`, compared field by field; the lookup is repeated after each callback,
 // which may have changed the old tree.
-void compareMatchedNode(TreeDeltaCallbacks& callbacks, Tree::Directory& oldShare, Tree::Directory& oldDestination,
-                        Tree::Directory& newShare, Tree::Node& newNode)
+void ShareWalk::compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode)
 {
     const std::uint64_t localId = newNode.localId();
-    Tree::Node* oldNode = oldShare.findNodeByLocalId(localId);
     if (oldNode->parent() != &oldDestination)
     {
-        callbacks.onNodeMoved(&oldShare, oldNode, &newNode, &oldDestination);
-        if (!(oldNode = oldShare.findNodeByLocalId(localId)))
+        mCallbacks.onNodeMoved(&mOldShare, oldNode, &newNode, &oldDestination);
+        if (!(oldNode = mOldShare.findNodeByLocalId(localId)))
             return;
     }
     if (oldNode->name() != newNode.name())
     {
-        callbacks.onNodeRenamed(&oldShare, oldNode, &newNode);
-        if (!(oldNode = oldShare.findNodeByLocalId(localId)))
+        mCallbacks.onNodeRenamed(&mOldShare, oldNode, &newNode);
+        if (!(oldNode = mOldShare.findNodeByLocalId(localId)))
             return;
     }
     if (Tree::File* newFile = newNode.asFile())
     {
         Tree::File* oldFile = oldNode->asFile();
-        if (oldFile->size() != newFile->size() || oldFile->lastModificationTime() != newFile->lastModificationTime())
-            callbacks.onFileModified(&oldShare, oldFile, newFile);
+        if (oldFile->size() != newFile->size() ||
+            oldFile->lastModificationTime() != newFile->lastModificationTime())
+            mCallbacks.onFileModified(&mOldShare, oldFile, newFile);
     }
     else
     {
-        determineTreeDeltaForDestinationNode(callbacks, oldShare, *oldNode->asDirectory(), newShare,
-                                             *newNode.asDirectory());
+        compareChildren(*oldNode->asDirectory(), *newNode.asDirectory());
     }
 }
 
-void compareNewFile(TreeDeltaCallbacks& callbacks, Tree::Directory& oldShare, Tree::Directory& oldDestination,
-                    Tree::Directory& newShare, Tree::File& newFile)
+void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile)
 {
     Tree::File* sameName = Tree::findFileByName(&oldDestination, newFile.name());
-    if (sameName && !newShare.findNodeByLocalId(sameName->localId()))
+    if (sameName && !mNewShare.findNodeByLocalId(sameName->localId()))
     {
         // Saved through a new file put in place of the old one: the same document with a new identity.
-        QCL_LOG_DEBUG(L"Changing local ID of file " << qcl::string::escaped(sameName->name(), L'\'') << L" from "
-                                                    << Tree::formatLocalId(sameName->localId()) << L" to "
-                                                    << Tree::formatLocalId(newFile.localId()));
+        QCL_LOG_DEBUG(L"Changing local ID of file " << qcl::string::escaped(sameName->name(), L'\'')
+                                                    << L" from " << Tree::formatLocalId(sameName->localId())
+                                                    << L" to " << Tree::formatLocalId(newFile.localId()));
         sameName->setLocalId(newFile.localId());
-        callbacks.onFileModified(&oldShare, sameName, &newFile);
+        mCallbacks.onFileModified(&mOldShare, sameName, &newFile);
     }
     else
     {
-        callbacks.onFileAdded(&oldShare, &newFile, &oldDestination);
+        mCallbacks.onFileAdded(&mOldShare, &newFile, &oldDestination);
+    }
+}
+
+void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory)
+{
+    Tree::Node* expected = nullptr; // the old node that likely matches the next new child
+    auto& children = newDirectory.children();
+    for (auto next = children.begin(); next != children.end();)
+    {
+        Tree::Node& child = *next++;
+        Tree::Node* oldNode = matchOf(child, expected);
+        expected = nullptr;
+        const std::uint64_t callsBefore = mCallbacks.calls();
+        if (oldNode && (oldNode->asFile() == nullptr) != (child.asFile() == nullptr))
+        {
+            if (!replaceNodeOfOtherKind(*oldNode, oldDestination))
+                continue;
+            oldNode = nullptr;
+        }
+
+        if (oldNode)
+        {
+            ++mMatched;
+            compareMatchedNode(oldNode, oldDestination, child);
+            // Only while nothing changed the old tree is the matched node known to be alive and in place.
+            if (mCallbacks.calls() == callsBefore)
+            {
+                auto after = std::next(oldDestination.children().iterator_to(*oldNode));
+                expected = after == oldDestination.children().end() ? nullptr : &*after;
+            }
+        }
+        else if (Tree::Directory* newDirectoryChild = child.asDirectory())
+        {
+            Tree::Directory* added =
+                mCallbacks.onDirectoryAdded(&mOldShare, newDirectoryChild, &oldDestination);
+            if (added)
+                compareChildren(*added, *newDirectoryChild);
+            else
+                child.detach();
+        }
+        else
+        {
+            compareNewFile(oldDestination, *child.asFile());
+        }
+    }
+}
+
+void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
+{
+    auto& children = oldDirectory.children();
+    for (auto next = children.begin(); next != children.end();)
+    {
+        Tree::Node& child = *next++;
+        if (Tree::Directory* directory = child.asDirectory())
+            reportRemovedBelow(*directory);
+        if (!mNewShare.findNodeByLocalId(child.localId()))
+            mCallbacks.onNodeRemoved(&mOldShare, &child);
     }
 }
 } // namespace
 
-void determineTreeDelta(TreeDeltaCallbacks& callbacks, Tree::Directory& oldRoot, Tree::Directory& newRoot)
+void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tree::Directory& newRoot)
 {
+    CountingCallbacks callbacks(target);
     const std::vector<Tree::Directory*> oldShares = sharesByLocalId(oldRoot);
     const std::vector<Tree::Directory*> newShares = sharesByLocalId(newRoot);
     std::size_t o = 0;
@@ -115,7 +263,7 @@ void determineTreeDelta(TreeDeltaCallbacks& callbacks, Tree::Directory& oldRoot,
             }
             share->buildLocalIdIndex();
             newShare->buildLocalIdIndex();
-            determineTreeDeltaForDestinationNode(callbacks, *share, *share, *newShare, *newShare);
+            ShareWalk(callbacks, *share, *newShare).compareChildren(*share, *newShare);
         }
         else if (n == newShares.size() || oldShares[o]->localId() < newShares[n]->localId())
         {
@@ -129,58 +277,27 @@ void determineTreeDelta(TreeDeltaCallbacks& callbacks, Tree::Directory& oldRoot,
                 callbacks.onShareRenamed(oldShare, newShare);
             oldShare->buildLocalIdIndex();
             newShare->buildLocalIdIndex();
-            determineTreeDeltaForDestinationNode(callbacks, *oldShare, *oldShare, *newShare, *newShare);
-            determineRemovedNodes(callbacks, *oldShare, *oldShare, *newShare);
+            ShareWalk walk(callbacks, *oldShare, *newShare);
+            const std::uint64_t callsBefore = callbacks.calls();
+            walk.compareChildren(*oldShare, *newShare);
+            if (!walk.allMatchedUntouched(callsBefore))
+                walk.reportRemovedBelow(*oldShare);
         }
     }
 }
 
-void determineTreeDeltaForDestinationNode(TreeDeltaCallbacks& callbacks, Tree::Directory& oldShare,
+void determineTreeDeltaForDestinationNode(TreeDeltaCallbacks& target, Tree::Directory& oldShare,
                                           Tree::Directory& oldDestination, Tree::Directory& newShare,
                                           Tree::Directory& newDirectory)
 {
-    auto& children = newDirectory.children();
-    for (auto next = children.begin(); next != children.end();)
-    {
-        Tree::Node& child = *next++;
-        Tree::Node* oldNode = oldShare.findNodeByLocalId(child.localId());
-        if (oldNode && (oldNode->asFile() == nullptr) != (child.asFile() == nullptr))
-        {
-            if (!replaceNodeOfOtherKind(callbacks, oldShare, *oldNode, oldDestination))
-                continue;
-            oldNode = nullptr;
-        }
-
-        if (oldNode)
-        {
-            compareMatchedNode(callbacks, oldShare, oldDestination, newShare, child);
-        }
-        else if (Tree::Directory* newDirectoryChild = child.asDirectory())
-        {
-            Tree::Directory* added = callbacks.onDirectoryAdded(&oldShare, newDirectoryChild, &oldDestination);
-            if (added)
-                determineTreeDeltaForDestinationNode(callbacks, oldShare, *added, newShare, *newDirectoryChild);
-            else
-                child.detach();
-        }
-        else
-        {
-            compareNewFile(callbacks, oldShare, oldDestination, newShare, *child.asFile());
-        }
-    }
+    CountingCallbacks callbacks(target);
+    ShareWalk(callbacks, oldShare, newShare).compareChildren(oldDestination, newDirectory);
 }
 
-void determineRemovedNodes(TreeDeltaCallbacks& callbacks, Tree::Directory& oldDirectory, Tree::Directory& oldShare,
-                           Tree::Directory& newShare)
+void determineRemovedNodes(TreeDeltaCallbacks& target, Tree::Directory& oldDirectory,
+                           Tree::Directory& oldShare, Tree::Directory& newShare)
 {
-    auto& children = oldDirectory.children();
-    for (auto next = children.begin(); next != children.end();)
-    {
-        Tree::Node& child = *next++;
-        if (Tree::Directory* directory = child.asDirectory())
-            determineRemovedNodes(callbacks, *directory, oldShare, newShare);
-        if (!newShare.findNodeByLocalId(child.localId()))
-            callbacks.onNodeRemoved(&oldShare, &child);
-    }
+    CountingCallbacks callbacks(target);
+    ShareWalk(callbacks, oldShare, newShare).reportRemovedBelow(oldDirectory);
 }
 } // namespace dwl

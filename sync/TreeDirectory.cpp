@@ -97,6 +97,11 @@ Tree::Node* Tree::Directory::findNodeByLocalId(std::uint64_t localId) const
     return mLocalIdIndex ? mLocalIdIndex->find(localId) : nullptr;
 }
 
+std::size_t Tree::Directory::localIdIndexSize() const
+{
+    return mLocalIdIndex ? mLocalIdIndex->size() : 0;
+}
+
 void Tree::Directory::notifyModification(const TreeModificationEvent& event)
 {
     switch (event.kind)

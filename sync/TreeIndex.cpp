@@ -1,40 +1,103 @@
 #include "sync/TreeIndex.h"
 
+#include <algorithm>
+#include <bit>
 #include <vector>
 
 namespace dwl
 {
+namespace
+{
+constexpr std::size_t kMinimumSlots = 16;
+}
+
+std::size_t Tree::LocalIdIndex::home(std::uint64_t localId) const
+{
+    // Fibonacci hashing: the high bits of the product depend on every bit of the id, so neither runs of
+    // inode numbers nor birth times in the high bits crowd the table.
+    return static_cast<std::size_t>((localId * 0x9E3779B97F4A7C15ull) >> mShift);
+}
+
+std::size_t Tree::LocalIdIndex::probe(std::uint64_t localId) const
+{
+    std::size_t slot = home(localId);
+    while (mSlots[slot] && mSlots[slot]->localId() != localId)
+        slot = next(slot);
+    return slot;
+}
+
 Tree::Node* Tree::LocalIdIndex::find(std::uint64_t localId) const
 {
-    auto it = mNodes.find(localId);
-    return it == mNodes.end() ? nullptr : const_cast<Node*>(&*it);
+    return mSlots.empty() ? nullptr : mSlots[probe(localId)];
 }
 
 void Tree::LocalIdIndex::insert(Node& node)
 {
-    if (!mNodes.insert_unique(node).second)
+    if ((mSize + 1) * 2 > mSlots.size())
+        resize(std::max(kMinimumSlots, mSlots.size() * 2));
+    Node*& slot = mSlots[probe(node.localId())];
+    if (slot)
         throw DuplicatedLocalIdError(&node);
+    slot = &node;
+    ++mSize;
 }
 
 void Tree::LocalIdIndex::erase(Node& node)
 {
-    if (node.mLocalIdHook.is_linked())
-        mNodes.erase(mNodes.iterator_to(node));
+    if (mSlots.empty())
+        return;
+    std::size_t hole = probe(node.localId());
+    if (mSlots[hole] != &node)
+        return;
+    // Backward-shift deletion: every later node of the run whose home lies at or before the hole moves
+    // into it, so that no lookup stops at an empty slot before its node.
+    for (std::size_t slot = next(hole); mSlots[slot]; slot = next(slot))
+    {
+        const std::size_t wanted = home(mSlots[slot]->localId());
+        const bool movable =
+            hole <= slot ? (wanted <= hole || wanted > slot) : (wanted <= hole && wanted > slot);
+        if (movable)
+        {
+            mSlots[hole] = mSlots[slot];
+            hole = slot;
+        }
+    }
+    mSlots[hole] = nullptr;
+    --mSize;
+    if (mSlots.size() > kMinimumSlots && mSize * 8 < mSlots.size())
+        resize(mSlots.size() / 2);
+}
+
+void Tree::LocalIdIndex::resize(std::size_t slotCount)
+{
+    std::vector<Node*> former(slotCount, nullptr);
+    former.swap(mSlots);
+    mShift = 64 - std::countr_zero(slotCount);
+    for (Node* node : former)
+        if (node)
+            mSlots[probe(node->localId())] = node;
 }
 
 void Tree::LocalIdIndex::insertSubtree(Node& top)
 {
-    std::vector<Node*> inserted;
-    auto undo = qcl::scope::makeGuard([&] {
-        for (Node* node : inserted)
-            erase(*node);
-    });
-    details::forEachInSubtree(top, [&](Node& node) {
+    std::vector<std::pair<std::uint64_t, Node*>> nodes;
+    details::forEachInSubtree(top, [&](Node& node) { nodes.emplace_back(node.localId(), &node); });
+    // Sized once for the whole subtree: growing step by step would move every node again at each doubling.
+    if ((mSize + nodes.size()) * 2 > mSlots.size())
+        resize(std::max(kMinimumSlots, std::bit_ceil((mSize + nodes.size()) * 2)));
+    // Erasing leaves alone a node that is not held as itself, so the whole subtree can be taken out again.
+    auto undo = qcl::scope::makeGuard([&] { eraseSubtree(top); });
+    // The slots of a large subtree are far apart in memory: each is fetched a few insertions ahead.
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+    {
+        if (i + kAhead < nodes.size())
+            __builtin_prefetch(&mSlots[home(nodes[i + kAhead].first)], 1);
+        Node& node = *nodes[i].second;
         if (Directory* directory = node.asDirectory())
             directory->mLocalIdIndex.reset();
         insert(node);
-        inserted.push_back(&node);
-    });
+    }
     undo.dismiss();
 }
 

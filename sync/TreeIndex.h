@@ -4,6 +4,8 @@
 
 #include "sync/Tree.h"
 
+#include <vector>
+
 namespace dwl
 {
 namespace details
@@ -21,19 +23,22 @@ struct NodeAssetIdOf
 };
 } // namespace details
 
+// A hash table of node pointers keyed by local id, with open addressing and linear probing: a lookup is
+// usually one slot and one node, where an ordered tree took a dozen dependent steps. The slots take 16 to 32
+// bytes a node, about what a tree hook inside every node took.
 class Tree::LocalIdIndex
 {
 public:
     LocalIdIndex() = default;
     LocalIdIndex(const LocalIdIndex&) = delete;
     LocalIdIndex& operator=(const LocalIdIndex&) = delete;
-    ~LocalIdIndex() { mNodes.clear(); }
 
-    std::size_t size() const { return mNodes.size(); }
+    std::size_t size() const { return mSize; }
     Node* find(std::uint64_t localId) const;
 
     // Inserts the node; throws DuplicatedLocalIdError when its local id is there already.
     void insert(Node& node);
+    // Takes the node out when it is held under its current local id; else nothing.
     void erase(Node& node);
     // The node and everything below it, pre-order. A directory below that holds an index of its own loses
     // it first. On a duplicate, what was inserted is taken out again and DuplicatedLocalIdError is thrown.
@@ -41,9 +46,15 @@ public:
     void eraseSubtree(Node& top);
 
 private:
-    using Set = boost::intrusive::set<Node, boost::intrusive::member_hook<Node, Node::IndexHook, &Node::mLocalIdHook>,
-                                      boost::intrusive::key_of_value<details::NodeLocalIdOf>>;
-    Set mNodes;
+    std::size_t home(std::uint64_t localId) const;
+    std::size_t next(std::size_t slot) const { return (slot + 1) & (mSlots.size() - 1); }
+    // The slot holding the local id, or the empty slot where it would go.
+    std::size_t probe(std::uint64_t localId) const;
+    void resize(std::size_t slotCount);
+
+    std::vector<Node*> mSlots; // a power of two long, at most half full; null: empty
+    std::size_t mSize = 0;
+    int mShift = 64; // 64 - log2(slot count), for Fibonacci hashing
 };
 
 class Tree::AssetIdIndex

@@ -116,8 +116,8 @@ void FakeStore::load() {
         mParticipants[id] = Participant{p.at("shareId"), p.at("userId"), p.at("accepted"), p.at("isOwner")};
     for (const auto& [id, share] : state.at("shares").items()) mShares[id] = Share{share.at("rootId")};
     for (const auto& [id, a] : state.at("assets").items())
-        mAssets[id] = Asset{a.at("shareId"), a.at("parentId"), a.at("folder"), a.at("name"), a.at("extension"),
-                            a.at("contentVersion")};
+        insertAsset(id, Asset{a.at("shareId"), a.at("parentId"), a.at("folder"), a.at("name"), a.at("extension"),
+                              a.at("contentVersion")});
     mSettings = state.at("settings");
     mNextMessageId = state.at("nextMessageId");
 }
@@ -231,7 +231,7 @@ IdPairText FakeStore::createShareLocked(const std::string& ownerId, const std::s
     const auto shareId = newId();
     const auto rootId = newId();
     mShares[shareId] = Share{rootId};
-    mAssets[rootId] = Asset{shareId, "", true, name, "", 0};
+    insertAsset(rootId, Asset{shareId, "", true, name, "", 0});
     mParticipants[newId()] = Participant{shareId, ownerId, true, true};
     emit(shareId, {{"type", "SHARE_CREATED"}, {"uuid", formatId(shareId)}, {"rootUuid", formatId(rootId)}});
     return {formatId(shareId), formatId(rootId)};
@@ -313,7 +313,7 @@ RestAnswer FakeStore::postAsset(Context& context) {
         context.violations.push_back("POST assets: a folder with an extension");
     }
     const auto id = newId();
-    mAssets[id] = asset;
+    insertAsset(id, asset);
     emitAssetEvent(id, asset, "FOLDER_CREATED", "DOCUMENT_CREATED");
     return json(assetJson(id, asset), 201);
 }
@@ -345,6 +345,8 @@ RestAnswer FakeStore::updateAsset(Context& context) {
         const auto* parent = assetIn(shareId, parentId);
         if (!parent || !parent->folder || asset.parentId.empty() || isDescendantOrSelf(parentId, found->first))
             return badRequest("Cannot move the asset there");
+        mChildren[asset.parentId].erase(found->first);
+        mChildren[parentId].insert(found->first);
         asset.parentId = parentId;
     }
     emitAssetEvent(found->first, asset, "FOLDER_UPDATED", "DOCUMENT_UPDATED");
@@ -386,8 +388,7 @@ RestAnswer FakeStore::getChildren(Context& context) {
     const auto* folder = assetIn(shareId, folderId);
     if (!folder) return notFound("No such folder");
     nlohmann::json list = nlohmann::json::array();
-    for (const auto& [id, asset] : mAssets)
-        if (asset.parentId == folderId) list.push_back(assetJson(id, asset));
+    for (const auto& id : childIds(folderId)) list.push_back(assetJson(id, mAssets.at(id)));
     return json(list);
 }
 
@@ -491,6 +492,17 @@ void FakeStore::emitAssetEvent(const std::string& assetId, const Asset& asset, c
                          {"shareUuid", formatId(asset.shareId)}});
 }
 
+void FakeStore::insertAsset(const std::string& id, const Asset& asset) {
+    mAssets[id] = asset;
+    if (!asset.parentId.empty()) mChildren[asset.parentId].insert(id);
+}
+
+const std::set<std::string>& FakeStore::childIds(const std::string& folderId) const {
+    static const std::set<std::string> none;
+    const auto found = mChildren.find(folderId);
+    return found == mChildren.end() ? none : found->second;
+}
+
 bool FakeStore::isDescendantOrSelf(const std::string& candidate, const std::string& ancestor) const {
     for (std::string id = candidate; !id.empty(); id = mAssets.at(id).parentId)
         if (id == ancestor) return true;
@@ -500,9 +512,11 @@ bool FakeStore::isDescendantOrSelf(const std::string& candidate, const std::stri
 void FakeStore::removeAssetTree(const std::string& assetId) {
     std::vector<std::string> doomed{assetId};
     for (std::size_t i = 0; i < doomed.size(); ++i)
-        for (const auto& [id, asset] : mAssets)
-            if (asset.parentId == doomed[i]) doomed.push_back(id);
+        for (const auto& id : childIds(doomed[i])) doomed.push_back(id);
+    if (const auto found = mAssets.find(assetId); found != mAssets.end() && !found->second.parentId.empty())
+        mChildren[found->second.parentId].erase(assetId);
     for (const auto& id : doomed) {
+        mChildren.erase(id);
         for (std::uint64_t v = 1; v <= mAssets[id].contentVersion; ++v) {
             std::error_code ignored;
             std::filesystem::remove(contentPath(id, v), ignored);
@@ -588,8 +602,8 @@ std::vector<AssetView> FakeStore::children(const std::string& folderId) const {
     {
         std::lock_guard lock(mMutex);
         const auto folder = normaliseId(folderId).value_or("");
-        for (const auto& [id, asset] : mAssets)
-            if (asset.parentId == folder) ids.push_back(id);
+        const auto& children = childIds(folder);
+        ids.assign(children.begin(), children.end());
     }
     std::vector<AssetView> views;
     for (const auto& id : ids) views.push_back(*asset(id));
@@ -622,7 +636,7 @@ std::string FakeStore::createAsset(const std::string& shareId, const std::string
     if (!parentAsset || !parentAsset->folder) throw std::invalid_argument("createAsset: no such folder");
     Asset asset{share, parent, folder, name, folder ? "" : extension, 0};
     const auto id = newId();
-    mAssets[id] = asset;
+    insertAsset(id, asset);
     emitAssetEvent(id, asset, "FOLDER_CREATED", "DOCUMENT_CREATED");
     save();
     return formatId(id);

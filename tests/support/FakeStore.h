@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,10 @@ private:
     std::filesystem::path contentPath(const std::string& assetId, std::uint64_t version) const;
     void emit(const std::string& shareId, nlohmann::json event, const std::string& onlyUserId = {});
     void emitAssetEvent(const std::string& assetId, const Asset& asset, const char* folderType, const char* documentType);
+    // Every new asset goes in through here, so that the children index stays complete.
+    void insertAsset(const std::string& id, const Asset& asset);
+    // The ids of the assets whose parent is `folderId`, in id order.
+    const std::set<std::string>& childIds(const std::string& folderId) const;
     bool isDescendantOrSelf(const std::string& candidate, const std::string& ancestor) const;
     void removeAssetTree(const std::string& assetId);
 
@@ -141,6 +146,7 @@ private:
     std::map<std::string, Participant> mParticipants;
     std::map<std::string, Share> mShares;
     std::map<std::string, Asset> mAssets;
+    std::map<std::string, std::set<std::string>> mChildren;  // parent id to child ids, kept with mAssets
     nlohmann::json mSettings = nlohmann::json::object();
     std::vector<std::uint32_t> mUpgradeVersion{1, 13, 0};
     std::string mInstaller;

@@ -443,6 +443,13 @@ std::vector<RecordedRequest> FakeWayfoldServer::requests(const std::string& path
     return selected;
 }
 
+std::size_t FakeWayfoldServer::countRequests(const std::function<bool(const RecordedRequest&)>& match) const {
+    std::lock_guard lock(mMutex);
+    std::size_t count = 0;
+    for (const auto& request : mRequests) count += match(request);
+    return count;
+}
+
 void FakeWayfoldServer::clearRequests() {
     std::lock_guard lock(mMutex);
     mRequests.clear();

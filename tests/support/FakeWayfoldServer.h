@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -99,6 +100,8 @@ public:
     std::vector<RecordedRequest> requests() const;
     // The requests whose path (without query) starts with prefix, e.g. "/rest/".
     std::vector<RecordedRequest> requests(const std::string& pathPrefix) const;
+    // How many logged requests match, counted without copying the log.
+    std::size_t countRequests(const std::function<bool(const RecordedRequest&)>& match) const;
     void clearRequests();
     std::vector<std::string> violations() const;
     // For tests that break the contract on purpose.

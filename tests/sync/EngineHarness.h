@@ -34,15 +34,15 @@ public:
     void add(const std::string& kind, std::wstring detail = {})
     {
         std::lock_guard lock(mMutex);
+        ++mCounts[kind];
         mEntries.emplace_back(kind, std::move(detail));
     }
+    // Kept as a tally, so that a caller polling it does not hold up the engine's add.
     std::size_t count(const std::string& kind) const
     {
         std::lock_guard lock(mMutex);
-        std::size_t n = 0;
-        for (const auto& entry : mEntries)
-            n += entry.first == kind;
-        return n;
+        const auto found = mCounts.find(kind);
+        return found == mCounts.end() ? 0 : found->second;
     }
     std::vector<std::wstring> details(const std::string& kind) const
     {
@@ -57,11 +57,13 @@ public:
     {
         std::lock_guard lock(mMutex);
         mEntries.clear();
+        mCounts.clear();
     }
 
 private:
     mutable std::mutex mMutex;
     std::vector<std::pair<std::string, std::wstring>> mEntries;
+    std::map<std::string, std::size_t> mCounts;
 };
 
 struct EngineSettings

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -305,4 +307,57 @@ TEST_F(SampleTree, CloneIsADeepCopyWithoutObserverOrIndex)
 
     copyShare.setName(L"changed");
     EXPECT_EQ(recorder.events.size(), eventsBefore);
+}
+
+// Many nodes in one Share, added, given new ids and removed in a random order: the index must answer
+// every lookup as a plain map of the live nodes does, however the entries collided and were shifted.
+TEST(TreeIndexStress, LookupsMatchTheLiveNodesThroughRandomChanges)
+{
+    std::mt19937_64 random(7);
+    auto root = dir(1, L"/r");
+    Tree::Directory& share = root->addChild(dir(2, L"s"));
+    share.buildLocalIdIndex();
+    std::map<std::uint64_t, Tree::Node*> live;
+    const auto freshId = [&]
+    {
+        std::uint64_t id;
+        do
+            id = random() % 4096 + 3; // few bits, so that entries collide and wrap around
+        while (live.count(id));
+        return id;
+    };
+    for (int step = 0; step < 20000; ++step)
+    {
+        const unsigned action = random() % 3;
+        if (action == 0 || live.size() < 10)
+        {
+            const std::uint64_t id = freshId();
+            live[id] = &share.addChild(file(id, L"f" + std::to_wstring(id)));
+        }
+        else
+        {
+            auto it = std::next(live.begin(), static_cast<long>(random() % live.size()));
+            Tree::Node* node = it->second;
+            live.erase(it);
+            if (action == 1)
+            {
+                node->detach();
+            }
+            else
+            {
+                const std::uint64_t id = freshId();
+                node->setLocalId(id);
+                live[id] = node;
+            }
+        }
+        if (step % 1000 == 0 || step == 19999)
+        {
+            for (std::uint64_t id = 3; id < 4096 + 3; ++id)
+            {
+                const auto found = live.find(id);
+                ASSERT_EQ(share.findNodeByLocalId(id), found == live.end() ? nullptr : found->second) << id;
+            }
+            ASSERT_EQ(share.localIdIndexSize(), live.size() + 1);
+        }
+    }
 }
