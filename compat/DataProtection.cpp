@@ -3,6 +3,7 @@
 #include "compat/LastError.h"
 #include "compat/PrivateFiles.h"
 #include "compat/SystemText.h"
+#include "compat/WriteAll.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -117,21 +118,6 @@ bool readWhole(int descriptor, unsigned char* buffer, std::size_t size)
     return true;
 }
 
-bool writeWhole(int descriptor, const unsigned char* buffer, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size)
-    {
-        const ssize_t put = ::write(descriptor, buffer + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 // Reads an existing key. A key file that is not a regular file of exactly the key's size, of the user's own
 // and closed to group and others, is refused rather than replaced: replacing it would make every secret
 // protected under it unreadable, and a key others could read or have planted protects nothing.
@@ -160,7 +146,7 @@ BOOL createKey(const std::string& path, SecretBytes& key)
     const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
         return failFromErrno();
-    const bool written = ::fchmod(descriptor, 0600) == 0 && writeWhole(descriptor, key.data(), keySize) &&
+    const bool written = ::fchmod(descriptor, 0600) == 0 && compat::writeAll(descriptor, key.data(), keySize) &&
                          ::fsync(descriptor) == 0;
     const int writeErrno = errno;
     ::close(descriptor);

@@ -2,6 +2,7 @@
 
 #include "compat/FileNameText.h"
 #include "compat/LastError.h"
+#include "compat/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,19 +36,6 @@ bool makeParents(const std::string& file)
     return true;
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    for (std::size_t done = 0; done < text.size();)
-    {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
 } // namespace
 
 std::wstring folderBookmarksFile()
@@ -93,7 +81,7 @@ BOOL addFolderBookmark(const std::wstring& file, const std::wstring& folder)
         setLastErrorFromErrno(errno, temporary.c_str());
         return FALSE;
     }
-    const bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
+    const bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int error = errno;
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), filePath.c_str()) != 0)

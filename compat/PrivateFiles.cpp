@@ -2,6 +2,7 @@
 
 #include "compat/FileNameText.h"
 #include "compat/LastError.h"
+#include "compat/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -161,18 +162,7 @@ void PrivateFile::close()
 
 BOOL PrivateFile::write(const void* data, std::size_t size)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0)
-    {
-        const ssize_t written = ::write(mDescriptor, bytes, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return fail(written < 0 ? windowsErrorFromErrno(errno) : ERROR_DISK_FULL);
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return TRUE;
+    return writeAll(mDescriptor, data, size) ? TRUE : fail(windowsErrorFromErrno(errno));
 }
 
 BOOL PrivateFile::truncate()

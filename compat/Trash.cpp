@@ -3,6 +3,7 @@
 #include "compat/FileNameText.h"
 #include "compat/LastError.h"
 #include "compat/VolumeApi.h"
+#include "compat/WriteAll.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -168,23 +169,6 @@ std::string candidateName(const std::string& name, int attempt)
     const std::string stem = cutName(name.substr(0, dot), maxNameBytes - suffix.size() - extension.size());
     return stem + suffix + extension;
 }
-
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size())
-    {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
 } // namespace
 
 std::string trashInfoText(const std::string& recordedPath, const std::string& deletionDate)
@@ -232,7 +216,7 @@ int moveInto(const std::string& trash, int folder, const std::string& entry, con
         }
         // The record is durable before the item moves, so that a crash never leaves an item nobody can
         // restore.
-        const bool written = writeAll(fd, record) && ::fsync(fd) == 0;
+        const bool written = writeAll(fd, record.data(), record.size()) && ::fsync(fd) == 0;
         const int writeError = errno;
         ::close(fd);
         if (!written)
