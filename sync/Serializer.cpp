@@ -203,6 +203,8 @@ void Serializer::close()
     mDeleteAll = {};
     mSelectConfiguration = {};
     mInsertConfiguration = {};
+    mInsertIntent = {};
+    mDeleteIntent = {};
     mDatabase.reset();
 }
 
@@ -452,11 +454,16 @@ void Serializer::setNextServerMessageNumber(std::uint64_t number)
     setConfigurationValue(kNextServerMessageNumberKey, static_cast<std::int64_t>(number));
 }
 
+Database::Statement& Serializer::prepared(Database::Statement& statement, const char* sql)
+{
+    if (!statement)
+        statement = Database::Statement(mDatabase, sql);
+    return statement;
+}
+
 Database::Statement& Serializer::configurationSelect()
 {
-    if (!mSelectConfiguration)
-        mSelectConfiguration = Database::Statement(mDatabase, kSelectConfiguration);
-    return mSelectConfiguration;
+    return prepared(mSelectConfiguration, kSelectConfiguration);
 }
 
 template <class T>
@@ -523,7 +530,7 @@ void bindItem(Database::Statement& statement, const CreationIntent& intent)
 
 void Serializer::add(const CreationIntent& intent)
 {
-    Database::Statement insert(mDatabase, kInsertCreationIntent);
+    Database::Statement& insert = prepared(mInsertIntent, kInsertCreationIntent);
     bindItem(insert, intent);
     const auto asset = idBytes(intent.assetId);
     insert.bindBlob(5, asset.data(), static_cast<int>(asset.size()));
@@ -532,7 +539,7 @@ void Serializer::add(const CreationIntent& intent)
 
 void Serializer::remove(const CreationIntent& intent)
 {
-    Database::Statement erase(mDatabase, kDeleteCreationIntent);
+    Database::Statement& erase = prepared(mDeleteIntent, kDeleteCreationIntent);
     bindItem(erase, intent);
     erase.execute();
 }

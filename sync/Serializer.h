@@ -99,6 +99,8 @@ private:
     void removeSubtree(const Tree::Node& top);
     void updateNode(const Tree::Node& node);
 
+    // The statement, prepared on first use.
+    Database::Statement& prepared(Database::Statement& statement, const char* sql);
     Database::Statement& configurationSelect();
     void writeConfigurationValue(const std::wstring& key, const std::function<void(Database::Statement&)>& bindValue);
 
@@ -109,6 +111,8 @@ private:
     Database::Statement mDeleteAll;
     Database::Statement mSelectConfiguration;
     Database::Statement mInsertConfiguration;
+    Database::Statement mInsertIntent;
+    Database::Statement mDeleteIntent;
     std::unordered_map<const Tree::Node*, std::int64_t> mRecordIds;
     std::wstring mApplicationVersion;
 
