@@ -120,11 +120,12 @@ LocalFolder::Download::~Download()
 commandprocessor::FileFacts LocalFolder::Download::finish()
 {
     const std::wstring path = wide(mFolder->path + mName);
-    qcl::File::flush(mFile.get());
     // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner,
-    // while a visible download file is never uploaded (its name tells it).
+    // while a visible download file is never uploaded (its name tells it). Cleared before the flush, so that
+    // the flush makes the cleared attribute durable with the content.
     if (compat::at::setHidden(mFile.get(), false) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot set attributes of '%1%'", path), GetLastError());
+    qcl::File::flush(mFile.get());
     // What the tree records is read now: a change made once the file is in place must look like an edit.
     const commandprocessor::FileFacts facts = commandprocessor::readFileFacts(mFile.get(), path);
     mFile.closeOrThrow();
