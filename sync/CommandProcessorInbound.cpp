@@ -743,9 +743,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             if (!mFolder.replace(download, *existing))
                 return keepLocalEdit(readFileFacts(existing->getPath()));
             existing->setLocalId(facts.localId);
-            existing->setSize(facts.size);
-            existing->setLastModificationTime(facts.lastModificationTime);
-            existing->setVersionNumber(versionNumber);
+            existing->setContent(facts.size, facts.lastModificationTime, versionNumber);
             file = existing;
         }
         else

@@ -578,7 +578,6 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         QCL_LOG_DEBUG(L"Uploading Wayfold Document '" << qcl::string::escaped(path) << L"' " << idsOf(file)
                                                       << L"...");
         const std::uint64_t version = mApi.uploadContent({share.shareId(), file.assetId()}, handle.get());
-        file.setVersionNumber(version);
         onServerAvailable();
         mRefusedUploads.erase(file.assetId());
         // A file written while it was sent may have gone out half-written: the node keeps its old size and
@@ -586,12 +585,12 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         // at the path, which the next snapshot sends anyway.)
         if (changeTimeOf(handle.get(), path) != changeTime)
         {
+            file.setVersionNumber(version);
             QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
                                    << L"' changed while it was uploaded: it is uploaded again");
             return;
         }
-        file.setSize(facts.size);
-        file.setLastModificationTime(facts.lastModificationTime);
+        file.setContent(facts.size, facts.lastModificationTime, version);
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {

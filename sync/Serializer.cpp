@@ -205,6 +205,7 @@ void Serializer::close()
     mInsertConfiguration = {};
     mInsertIntent = {};
     mDeleteIntent = {};
+    mSelectIntents = {};
     mDatabase.reset();
 }
 
@@ -546,7 +547,8 @@ void Serializer::remove(const CreationIntent& intent)
 
 std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
 {
-    Database::Statement select(mDatabase, kSelectCreationIntents);
+    Database::Statement& select = prepared(mSelectIntents, kSelectCreationIntents);
+    auto reset = qcl::scope::makeGuard([&] { select.reset(); });
     bindFolder(select, shareId, parentId);
     std::vector<CreationIntent> found;
     while (select.step())

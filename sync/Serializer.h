@@ -113,6 +113,7 @@ private:
     Database::Statement mInsertConfiguration;
     Database::Statement mInsertIntent;
     Database::Statement mDeleteIntent;
+    Database::Statement mSelectIntents;
     std::unordered_map<const Tree::Node*, std::int64_t> mRecordIds;
     std::wstring mApplicationVersion;
 
