@@ -545,6 +545,37 @@ void Serializer::remove(const CreationIntent& intent)
     erase.execute();
 }
 
+void Serializer::endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record)
+{
+    // One transaction instead of two. When `record` fails, whatever the tree kept of its changes stays
+    // written, as it would have been without the savepoint, and the intent is written again.
+    mDatabase.execute("SAVEPOINT intent_end");
+    const auto release = [this]
+    {
+        if (!sqlite3_get_autocommit(mDatabase.get()))
+            mDatabase.execute("RELEASE intent_end");
+    };
+    try
+    {
+        remove(intent);
+        record();
+    }
+    catch (...)
+    {
+        try
+        {
+            add(intent);
+            release();
+        }
+        catch (const std::exception& error)
+        {
+            QCL_LOG_ERROR(L"Cannot keep a creation intent: " << qcl::string::utf8ToUtf16(error.what()));
+        }
+        throw;
+    }
+    release();
+}
+
 std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
 {
     Database::Statement& select = prepared(mSelectIntents, kSelectCreationIntents);

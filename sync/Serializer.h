@@ -72,6 +72,7 @@ public:
     // Kept in a table of their own, which a file made before it existed gets when it is opened.
     void add(const CreationIntent& intent) override;
     void remove(const CreationIntent& intent) override;
+    void endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record) override;
     std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override;
 
 private:

@@ -195,6 +195,34 @@ TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTab
     EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
 }
 
+TEST_F(SerializerTest, AnIntentEndsOnlyWhenItsItemIsRecorded)
+{
+    auto root = sampleTree();
+    Serializer serializer;
+    serializer.open(widePath);
+    serializer.saveTree(*root);
+    Tree::Directory& share = *root->children().front().asDirectory();
+    const dwl::CreationIntent kept{share.shareId(), share.assetId(), L"kept", false, {}};
+    const dwl::CreationIntent ended{share.shareId(), share.assetId(), L"ended", false, {}};
+    serializer.add(kept);
+    serializer.add(ended);
+
+    // What the tree took before the failure stays written; the intent stays too.
+    EXPECT_THROW(serializer.endWhenRecorded(kept,
+                                            [&]
+                                            {
+                                                share.addChild(std::make_unique<Tree::File>(7, L"taken", 1, 1));
+                                                throw std::runtime_error("refused");
+                                            }),
+                 std::runtime_error);
+    serializer.endWhenRecorded(ended, [&] { share.addChild(std::make_unique<Tree::File>(8, L"ended", 1, 1)); });
+
+    const auto left = serializer.inFolder(share.shareId(), share.assetId());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].sameItem(kept));
+    EXPECT_EQ(contents(*reload()), contents(*root));
+}
+
 TEST_F(SerializerTest, EveryColumnSurvivesARoundTrip)
 {
     auto root = sampleTree();
