@@ -24,14 +24,15 @@ std::unique_ptr<Tree::Directory> buildTree(std::int64_t nodes)
     std::uint64_t nextId = 2;
     std::deque<Tree::Directory*> pending;
     for (int s = 0; s < 10; ++s)
-        pending.push_back(&root->addChild(std::make_unique<Tree::Directory>(nextId++, L"Share " + std::to_wstring(s))));
+        pending.push_back(
+            &root->addChild(std::make_unique<Tree::Directory>(nextId++, L"Share " + std::to_wstring(s))));
     while (static_cast<std::int64_t>(nextId) <= nodes && !pending.empty())
     {
         Tree::Directory* directory = pending.front();
         pending.pop_front();
         for (int f = 0; f < 40 && static_cast<std::int64_t>(nextId) <= nodes; ++f)
-            directory->addChild(std::make_unique<Tree::File>(nextId++, L"document " + std::to_wstring(f) + L".docx",
-                                                             1000 + f, 132000000000000000ull + f));
+            directory->addChild(std::make_unique<Tree::File>(
+                nextId++, L"document " + std::to_wstring(f) + L".docx", 1000 + f, 132000000000000000ull + f));
         for (int d = 0; d < 8 && static_cast<std::int64_t>(nextId) <= nodes; ++d)
             pending.push_back(&directory->addChild(
                 std::make_unique<Tree::Directory>(nextId++, L"folder " + std::to_wstring(d))));
@@ -51,7 +52,10 @@ struct NoCallbacks : dwl::TreeDeltaCallbacks
     void onShareRemoved(Tree::Directory*) override {}
     void onNodeRenamed(Tree::Directory*, Tree::Node*, Tree::Node*) override {}
     void onNodeMoved(Tree::Directory*, Tree::Node*, Tree::Node*, Tree::Directory*) override {}
-    Tree::Directory* onDirectoryAdded(Tree::Directory*, Tree::Directory*, Tree::Directory*) override { return nullptr; }
+    Tree::Directory* onDirectoryAdded(Tree::Directory*, Tree::Directory*, Tree::Directory*) override
+    {
+        return nullptr;
+    }
     void onFileAdded(Tree::Directory*, Tree::File*, Tree::Directory*) override { ++added; }
     void onFileModified(Tree::Directory*, Tree::File*, Tree::File*) override {}
     void onNodeRemoved(Tree::Directory*, Tree::Node*) override {}
@@ -129,7 +133,8 @@ void BM_DeltaTenThousandNewFiles(benchmark::State& state)
 
 struct ScratchDatabase
 {
-    std::string path = (std::filesystem::current_path() / ("tree_bench_" + std::to_string(::getpid()) + ".db")).string();
+    std::string path =
+        (std::filesystem::current_path() / ("tree_bench_" + std::to_string(::getpid()) + ".db")).string();
     ScratchDatabase() { removeFiles(); }
     ~ScratchDatabase() { removeFiles(); }
     std::wstring widePath() const { return qcl::string::utf8ToUtf16(path); }
@@ -249,6 +254,43 @@ void BM_LoadTree(benchmark::State& state)
     perNode(state, state.range(0));
 }
 
+// The floor of loading: one pass of SQLite alone over the same rows, reading every column the load reads,
+// building nothing.
+void BM_ScanRows(benchmark::State& state)
+{
+    ScratchDatabase database;
+    {
+        dwl::Serializer serializer;
+        serializer.open(database.widePath());
+        auto tree = buildTree(state.range(0));
+        serializer.saveTree(*tree);
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(database.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM Nodes ORDER BY RecordId", -1, &select, nullptr);
+    for (auto _ : state)
+    {
+        std::int64_t sum = 0;
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        while (sqlite3_step(select) == SQLITE_ROW)
+        {
+            for (int column : {0, 1, 2, 5, 8, 9, 10, 11})
+                sum += sqlite3_column_int64(select, column);
+            for (int column : {3, 4, 7})
+                sum +=
+                    (sqlite3_column_blob(select, column) != nullptr) + sqlite3_column_bytes(select, column);
+            sum += (sqlite3_column_text(select, 6) != nullptr) + sqlite3_column_bytes(select, 6);
+        }
+        sqlite3_reset(select);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        benchmark::DoNotOptimize(sum);
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    perNode(state, state.range(0));
+}
+
 long residentBytes()
 {
     std::ifstream statm("/proc/self/statm");
@@ -294,6 +336,7 @@ BENCHMARK(BM_WriteChange)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteSubtree)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CopyTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanRows)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerNode)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

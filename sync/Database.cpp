@@ -6,7 +6,8 @@
 namespace dwl
 {
 Database::Error::Error(int resultCode)
-    : basic_runtime_error(qcl::string::utf8ToUtf16Lenient(sqlite3_errstr(resultCode))), mResultCode(resultCode)
+    : basic_runtime_error(qcl::string::utf8ToUtf16Lenient(sqlite3_errstr(resultCode))),
+      mResultCode(resultCode)
 {
 }
 
@@ -93,16 +94,25 @@ bool Database::Statement::step()
     return false;
 }
 
-void Database::Statement::reset() { sqlite3_reset(mStatement); }
+void Database::Statement::reset()
+{
+    sqlite3_reset(mStatement);
+}
 
-void Database::Statement::clearBindings() { check(sqlite3_clear_bindings(mStatement)); }
+void Database::Statement::clearBindings()
+{
+    check(sqlite3_clear_bindings(mStatement));
+}
 
 void Database::Statement::bindBlob(int index, const void* data, int size)
 {
     check(sqlite3_bind_blob(mStatement, index, data, size, SQLITE_TRANSIENT));
 }
 
-void Database::Statement::bindInt(int index, int value) { check(sqlite3_bind_int(mStatement, index, value)); }
+void Database::Statement::bindInt(int index, int value)
+{
+    check(sqlite3_bind_int(mStatement, index, value));
+}
 
 void Database::Statement::bindInt64(int index, std::int64_t value)
 {
@@ -114,11 +124,21 @@ void Database::Statement::bindText(int index, const std::string& utf8)
     check(sqlite3_bind_text(mStatement, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT));
 }
 
-void Database::Statement::bindNull(int index) { check(sqlite3_bind_null(mStatement, index)); }
+void Database::Statement::bindNull(int index)
+{
+    check(sqlite3_bind_null(mStatement, index));
+}
 
 std::string Database::Statement::columnText(int column) const
 {
+    return std::string(columnTextView(column));
+}
+
+std::string_view Database::Statement::columnTextView(int column) const
+{
+    // The text first, then its length: the library gives the length of the form asked for last.
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mStatement, column));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(mStatement, column))) : std::string();
+    return text ? std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(mStatement, column)))
+                : std::string_view();
 }
 } // namespace dwl

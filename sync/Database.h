@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace dwl
@@ -22,7 +23,10 @@ public:
     {
     public:
         explicit Error(int resultCode);
-        Error(int resultCode, const std::wstring& message) : basic_runtime_error(message), mResultCode(resultCode) {}
+        Error(int resultCode, const std::wstring& message)
+            : basic_runtime_error(message), mResultCode(resultCode)
+        {
+        }
         int resultCode() const { return mResultCode; }
 
     private:
@@ -88,6 +92,8 @@ public:
         int columnInt(int column) const { return sqlite3_column_int(mStatement, column); }
         std::int64_t columnInt64(int column) const { return sqlite3_column_int64(mStatement, column); }
         std::string columnText(int column) const;
+        // Valid until the next step, reset or column call on the statement.
+        std::string_view columnTextView(int column) const;
 
     private:
         void reset(sqlite3_stmt* statement);
