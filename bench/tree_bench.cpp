@@ -24,15 +24,14 @@ std::unique_ptr<Tree::Directory> buildTree(std::int64_t nodes)
     std::uint64_t nextId = 2;
     std::deque<Tree::Directory*> pending;
     for (int s = 0; s < 10; ++s)
-        pending.push_back(
-            &root->addChild(std::make_unique<Tree::Directory>(nextId++, L"Share " + std::to_wstring(s))));
+        pending.push_back(&root->addChild(std::make_unique<Tree::Directory>(nextId++, L"Share " + std::to_wstring(s))));
     while (static_cast<std::int64_t>(nextId) <= nodes && !pending.empty())
     {
         Tree::Directory* directory = pending.front();
         pending.pop_front();
         for (int f = 0; f < 40 && static_cast<std::int64_t>(nextId) <= nodes; ++f)
-            directory->addChild(std::make_unique<Tree::File>(
-                nextId++, L"document " + std::to_wstring(f) + L".docx", 1000 + f, 132000000000000000ull + f));
+            directory->addChild(std::make_unique<Tree::File>(nextId++, L"document " + std::to_wstring(f) + L".docx",
+                                                             1000 + f, 132000000000000000ull + f));
         for (int d = 0; d < 8 && static_cast<std::int64_t>(nextId) <= nodes; ++d)
             pending.push_back(&directory->addChild(
                 std::make_unique<Tree::Directory>(nextId++, L"folder " + std::to_wstring(d))));
@@ -52,10 +51,7 @@ struct NoCallbacks : dwl::TreeDeltaCallbacks
     void onShareRemoved(Tree::Directory*) override {}
     void onNodeRenamed(Tree::Directory*, Tree::Node*, Tree::Node*) override {}
     void onNodeMoved(Tree::Directory*, Tree::Node*, Tree::Node*, Tree::Directory*) override {}
-    Tree::Directory* onDirectoryAdded(Tree::Directory*, Tree::Directory*, Tree::Directory*) override
-    {
-        return nullptr;
-    }
+    Tree::Directory* onDirectoryAdded(Tree::Directory*, Tree::Directory*, Tree::Directory*) override { return nullptr; }
     void onFileAdded(Tree::Directory*, Tree::File*, Tree::Directory*) override { ++added; }
     void onFileModified(Tree::Directory*, Tree::File*, Tree::File*) override {}
     void onNodeRemoved(Tree::Directory*, Tree::Node*) override {}
@@ -133,8 +129,7 @@ void BM_DeltaTenThousandNewFiles(benchmark::State& state)
 
 struct ScratchDatabase
 {
-    std::string path =
-        (std::filesystem::current_path() / ("tree_bench_" + std::to_string(::getpid()) + ".db")).string();
+    std::string path = (std::filesystem::current_path() / ("tree_bench_" + std::to_string(::getpid()) + ".db")).string();
     ScratchDatabase() { removeFiles(); }
     ~ScratchDatabase() { removeFiles(); }
     std::wstring widePath() const { return qcl::string::utf8ToUtf16(path); }

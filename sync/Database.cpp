@@ -6,8 +6,7 @@
 namespace dwl
 {
 Database::Error::Error(int resultCode)
-    : basic_runtime_error(qcl::string::utf8ToUtf16Lenient(sqlite3_errstr(resultCode))),
-      mResultCode(resultCode)
+    : basic_runtime_error(qcl::string::utf8ToUtf16Lenient(sqlite3_errstr(resultCode))), mResultCode(resultCode)
 {
 }
 
@@ -94,25 +93,16 @@ bool Database::Statement::step()
     return false;
 }
 
-void Database::Statement::reset()
-{
-    sqlite3_reset(mStatement);
-}
+void Database::Statement::reset() { sqlite3_reset(mStatement); }
 
-void Database::Statement::clearBindings()
-{
-    check(sqlite3_clear_bindings(mStatement));
-}
+void Database::Statement::clearBindings() { check(sqlite3_clear_bindings(mStatement)); }
 
 void Database::Statement::bindBlob(int index, const void* data, int size)
 {
     check(sqlite3_bind_blob(mStatement, index, data, size, SQLITE_TRANSIENT));
 }
 
-void Database::Statement::bindInt(int index, int value)
-{
-    check(sqlite3_bind_int(mStatement, index, value));
-}
+void Database::Statement::bindInt(int index, int value) { check(sqlite3_bind_int(mStatement, index, value)); }
 
 void Database::Statement::bindInt64(int index, std::int64_t value)
 {
@@ -124,10 +114,7 @@ void Database::Statement::bindText(int index, const std::string& utf8)
     check(sqlite3_bind_text(mStatement, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT));
 }
 
-void Database::Statement::bindNull(int index)
-{
-    check(sqlite3_bind_null(mStatement, index));
-}
+void Database::Statement::bindNull(int index) { check(sqlite3_bind_null(mStatement, index)); }
 
 std::string Database::Statement::columnText(int column) const
 {

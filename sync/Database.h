@@ -23,10 +23,7 @@ public:
     {
     public:
         explicit Error(int resultCode);
-        Error(int resultCode, const std::wstring& message)
-            : basic_runtime_error(message), mResultCode(resultCode)
-        {
-        }
+        Error(int resultCode, const std::wstring& message) : basic_runtime_error(message), mResultCode(resultCode) {}
         int resultCode() const { return mResultCode; }
 
     private:

@@ -16,14 +16,13 @@ namespace
 {
 using Event = Tree::TreeModificationEvent;
 
-constexpr const char* kSchema = "PRAGMA encoding = \"UTF-8\";"
-                                "CREATE TABLE Nodes(RecordId INTEGER PRIMARY KEY,RecordType INTEGER,ParentId "
-                                "INTEGER,ShareId BLOB,AssetId BLOB,"
-                                "LocalId BLOB,Name TEXT,LastModificationTime BLOB,FileSize "
-                                "INTEGER,VersionNumber INTEGER,IsSynchronised BOOLEAN,"
-                                "IsOwned BOOLEAN);"
-                                "CREATE INDEX AssetByParentIndex ON Nodes(ParentId);"
-                                "CREATE TABLE Configuration(Key TEXT PRIMARY KEY, Value);";
+constexpr const char* kSchema =
+    "PRAGMA encoding = \"UTF-8\";"
+    "CREATE TABLE Nodes(RecordId INTEGER PRIMARY KEY,RecordType INTEGER,ParentId INTEGER,ShareId BLOB,AssetId BLOB,"
+    "LocalId BLOB,Name TEXT,LastModificationTime BLOB,FileSize INTEGER,VersionNumber INTEGER,IsSynchronised BOOLEAN,"
+    "IsOwned BOOLEAN);"
+    "CREATE INDEX AssetByParentIndex ON Nodes(ParentId);"
+    "CREATE TABLE Configuration(Key TEXT PRIMARY KEY, Value);";
 
 constexpr const char* kInsert =
     "INSERT INTO Nodes(RecordType,ParentId,ShareId,AssetId,LocalId,Name,LastModificationTime,FileSize,"
@@ -142,10 +141,7 @@ Serializer::InvalidFormat::InvalidFormat(int storedFormat, int expectedFormat, c
 {
 }
 
-Serializer::~Serializer()
-{
-    close();
-}
+Serializer::~Serializer() { close(); }
 
 void Serializer::open(const std::wstring& path)
 {
@@ -184,15 +180,13 @@ void Serializer::createSchema()
 {
     mSelectConfiguration = {};
     // One transaction, so that a failure half-way leaves no partial schema behind.
-    inSavepoint(
-        [this]
-        {
-            mDatabase.execute(kSchema);
-            prepareNodeStatements();
-            setConfigurationValue(kFormatKey, kFormat);
-            setConfigurationValue(kApplicationVersionKey, mApplicationVersion);
-            setConfigurationValue(kNextServerMessageNumberKey, std::int64_t{0});
-        });
+    inSavepoint([this] {
+        mDatabase.execute(kSchema);
+        prepareNodeStatements();
+        setConfigurationValue(kFormatKey, kFormat);
+        setConfigurationValue(kApplicationVersionKey, mApplicationVersion);
+        setConfigurationValue(kNextServerMessageNumberKey, std::int64_t{0});
+    });
 }
 
 void Serializer::prepareNodeStatements()
@@ -351,7 +345,7 @@ Row readRow(const Database::Statement& row)
     }
     catch (const std::bad_alloc&)
     {
-        throw;
+        throw; // no fault of the row
     }
     catch (...)
     {
@@ -442,13 +436,11 @@ void Serializer::saveTree(Tree::Directory& root)
 {
     auto formerRecordIds = mRecordIds;
     auto restore = qcl::scope::makeGuard([&] { mRecordIds = std::move(formerRecordIds); });
-    inSavepoint(
-        [&]
-        {
-            mDeleteAll.execute();
-            mRecordIds.clear();
-            addSubtree(root);
-        });
+    inSavepoint([&] {
+        mDeleteAll.execute();
+        mRecordIds.clear();
+        addSubtree(root);
+    });
     restore.dismiss();
     listenTo(root);
 }
@@ -464,13 +456,11 @@ void Serializer::listenTo(Tree::Directory& root)
 {
     stopListening();
     mListenerToken = std::make_shared<Serializer*>(this);
-    root.setModificationListener(
-        [token = mListenerToken](const Event& event)
-        {
-            if (!*token)
-                throw Error(L"The tree is no longer kept in the database");
-            (*token)->onModification(event);
-        });
+    root.setModificationListener([token = mListenerToken](const Event& event) {
+        if (!*token)
+            throw Error(L"The tree is no longer kept in the database");
+        (*token)->onModification(event);
+    });
 }
 
 void Serializer::onModification(const Event& event)
@@ -501,22 +491,21 @@ void Serializer::onModification(const Event& event)
     }
 }
 
-template <class Writes> void Serializer::inSavepoint(Writes&& writes)
+template <class Writes>
+void Serializer::inSavepoint(Writes&& writes)
 {
     MapJournal journal;
     mJournal = &journal;
-    auto rollBack = qcl::scope::makeGuard(
-        [&]
-        {
-            mJournal = nullptr;
-            for (const Tree::Node* node : journal.added)
-                mRecordIds.erase(node);
-            for (const auto& [node, recordId] : journal.removed)
-                mRecordIds[node] = recordId;
-            // A failed commit may have ended the transaction already.
-            if (mDatabase && !sqlite3_get_autocommit(mDatabase.get()))
-                mDatabase.execute("ROLLBACK TO tree_change;RELEASE tree_change;");
-        });
+    auto rollBack = qcl::scope::makeGuard([&] {
+        mJournal = nullptr;
+        for (const Tree::Node* node : journal.added)
+            mRecordIds.erase(node);
+        for (const auto& [node, recordId] : journal.removed)
+            mRecordIds[node] = recordId;
+        // A failed commit may have ended the transaction already.
+        if (mDatabase && !sqlite3_get_autocommit(mDatabase.get()))
+            mDatabase.execute("ROLLBACK TO tree_change;RELEASE tree_change;");
+    });
     mDatabase.execute("SAVEPOINT tree_change");
     writes();
     mDatabase.execute("RELEASE tree_change");
@@ -611,7 +600,8 @@ Database::Statement& Serializer::configurationSelect()
     return mSelectConfiguration;
 }
 
-template <class T> T Serializer::getConfigurationValue(const std::wstring& key)
+template <class T>
+T Serializer::getConfigurationValue(const std::wstring& key)
 {
     Database::Statement& select = configurationSelect();
     auto reset = qcl::scope::makeGuard([&] { select.reset(); });
@@ -694,8 +684,8 @@ std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, co
     bindFolder(select, shareId, parentId);
     std::vector<CreationIntent> found;
     while (select.step())
-        found.push_back({shareId, parentId, qcl::string::utf8ToUtf16(select.columnText(0)),
-                         select.columnInt(1) != 0, readId(select, 2)});
+        found.push_back({shareId, parentId, qcl::string::utf8ToUtf16(select.columnText(0)), select.columnInt(1) != 0,
+                         readId(select, 2)});
     return found;
 }
 } // namespace dwl

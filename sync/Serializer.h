@@ -63,7 +63,8 @@ public:
     void setNextServerMessageNumber(std::uint64_t number);
 
     // T is int or std::int64_t. A missing key throws Error "Cannot get '<key>'".
-    template <class T> T getConfigurationValue(const std::wstring& key);
+    template <class T>
+    T getConfigurationValue(const std::wstring& key);
     void setConfigurationValue(const std::wstring& key, int value);
     void setConfigurationValue(const std::wstring& key, std::int64_t value);
     void setConfigurationValue(const std::wstring& key, const std::wstring& value);
@@ -88,7 +89,8 @@ private:
     void stopListening();
     void onModification(const Tree::TreeModificationEvent& event);
     // Runs `writes` inside a savepoint; when they throw, rolls the database and the record map back.
-    template <class Writes> void inSavepoint(Writes&& writes);
+    template <class Writes>
+    void inSavepoint(Writes&& writes);
 
     std::unique_ptr<Tree::Directory> readTree();
     void bindNode(Database::Statement& statement, const Tree::Node& node);
@@ -98,8 +100,7 @@ private:
     void updateNode(const Tree::Node& node);
 
     Database::Statement& configurationSelect();
-    void writeConfigurationValue(const std::wstring& key,
-                                 const std::function<void(Database::Statement&)>& bindValue);
+    void writeConfigurationValue(const std::wstring& key, const std::function<void(Database::Statement&)>& bindValue);
 
     Database::Connection mDatabase;
     Database::Statement mInsert;

@@ -28,12 +28,10 @@ void injectFailure(sqlite3_context* context, int, sqlite3_value**)
 
 int registerInjectFailure(sqlite3* db, char**, const sqlite3_api_routines*)
 {
-    return sqlite3_create_function(db, "inject_failure", 0, SQLITE_UTF8, nullptr, injectFailure, nullptr,
-                                   nullptr);
+    return sqlite3_create_function(db, "inject_failure", 0, SQLITE_UTF8, nullptr, injectFailure, nullptr, nullptr);
 }
 
-const bool gRegistered = []
-{
+const bool gRegistered = [] {
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(registerInjectFailure));
     return true;
 }();
@@ -44,17 +42,12 @@ struct Raw
     sqlite3* db = nullptr;
     explicit Raw(const std::string& path) { sqlite3_open(path.c_str(), &db); }
     ~Raw() { sqlite3_close(db); }
-    void exec(const std::string& sql)
-    {
-        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-            << sql << ": " << sqlite3_errmsg(db);
-    }
+    void exec(const std::string& sql) { ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db); }
     std::vector<std::string> rows(const std::string& sql)
     {
         std::vector<std::string> result;
         sqlite3_stmt* statement = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-            << sqlite3_errmsg(db);
+        EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
         while (sqlite3_step(statement) == SQLITE_ROW)
         {
             std::string row;
@@ -85,14 +78,12 @@ struct Raw
 std::multiset<std::wstring> contents(const Tree::Directory& root)
 {
     std::multiset<std::wstring> lines;
-    std::function<void(const Tree::Node&, const std::wstring&)> add =
-        [&](const Tree::Node& node, const std::wstring& path)
-    {
+    std::function<void(const Tree::Node&, const std::wstring&)> add = [&](const Tree::Node& node,
+                                                                             const std::wstring& path) {
         std::wostringstream line;
         line << path << L'|' << node.localId() << L'|' << node.shareId() << L'|' << node.assetId();
         if (const Tree::File* file = node.asFile())
-            line << L"|file|" << file->size() << L'|' << file->lastModificationTime() << L'|'
-                 << file->versionNumber();
+            line << L"|file|" << file->size() << L'|' << file->lastModificationTime() << L'|' << file->versionNumber();
         else
         {
             const Tree::Directory& directory = *node.asDirectory();
@@ -145,8 +136,8 @@ struct SerializerTest : ::testing::Test
         share.setOwned(false);
         share.setSynchronised(true);
         auto& folder = share.addChild(std::make_unique<Tree::Directory>(3, L"folder"));
-        auto& document = folder.addChild(std::make_unique<Tree::File>(
-            0xFFFFFFFFFFFFFFFEull, L"doc.pdf", 123456789012ull, 0x01D9AABBCCDDEEFFull));
+        auto& document = folder.addChild(std::make_unique<Tree::File>(0xFFFFFFFFFFFFFFFEull, L"doc.pdf", 123456789012ull,
+                                                                      0x01D9AABBCCDDEEFFull));
         document.setVersionNumber(42);
         document.setAssetId(qcl::uint128::fromHalves(~0ull, 1));
         share.addChild(std::make_unique<Tree::File>(5, L"empty", 0, 0));
@@ -166,8 +157,7 @@ TEST_F(SerializerTest, NewFileGetsTheSchemaAndNoTree)
     EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
     Raw raw(path);
     EXPECT_EQ(raw.rows("SELECT Key, Value FROM Configuration ORDER BY Key"),
-              (std::vector<std::string>{"Application Version|1.13.0", "Format|13",
-                                        "Next Server Message Number|0"}));
+              (std::vector<std::string>{"Application Version|1.13.0", "Format|13", "Next Server Message Number|0"}));
     EXPECT_EQ(raw.rows("SELECT name FROM sqlite_master WHERE name = 'AssetByParentIndex'").size(), 1u);
     EXPECT_EQ(raw.rows("PRAGMA journal_mode"), std::vector<std::string>{"wal"});
     EXPECT_THROW(serializer.getConfigurationValue<int>(L"Missing"), Serializer::Error);
@@ -223,15 +213,14 @@ TEST_F(SerializerTest, EveryColumnSurvivesARoundTrip)
 
     Raw raw(path);
     // Identifiers low half first, little-endian; times as 8-byte blobs; directory-only and file-only NULLs.
-    EXPECT_EQ(
-        raw.rows("SELECT RecordType, ParentId IS NULL, ShareId, AssetId, typeof(LocalId), LocalId, Name, "
-                 "LastModificationTime, FileSize, VersionNumber, IsSynchronised, IsOwned FROM Nodes "
-                 "WHERE LocalId IN (2, -2) ORDER BY RecordId"),
-        (std::vector<std::string>{
-            "2|0|18171615141312110807060504030201|0a000000000000000900000000000000|integer|2|"
-            "Sh\xc3\xa4re \xf0\x9f\x98\x80|NULL|NULL|NULL|1|0",
-            "1|0|00000000000000000000000000000000|0100000000000000ffffffffffffffff|integer|-2|doc.pdf|"
-            "ffeeddccbbaad901|123456789012|42|NULL|NULL"}));
+    EXPECT_EQ(raw.rows("SELECT RecordType, ParentId IS NULL, ShareId, AssetId, typeof(LocalId), LocalId, Name, "
+                       "LastModificationTime, FileSize, VersionNumber, IsSynchronised, IsOwned FROM Nodes "
+                       "WHERE LocalId IN (2, -2) ORDER BY RecordId"),
+              (std::vector<std::string>{
+                  "2|0|18171615141312110807060504030201|0a000000000000000900000000000000|integer|2|"
+                  "Sh\xc3\xa4re \xf0\x9f\x98\x80|NULL|NULL|NULL|1|0",
+                  "1|0|00000000000000000000000000000000|0100000000000000ffffffffffffffff|integer|-2|doc.pdf|"
+                  "ffeeddccbbaad901|123456789012|42|NULL|NULL"}));
 }
 
 TEST_F(SerializerTest, ListenerWritesEachChangeAtOnce)
@@ -242,10 +231,8 @@ TEST_F(SerializerTest, ListenerWritesEachChangeAtOnce)
     serializer.saveTree(*root);
     Raw raw(path);
     raw.exec("CREATE TABLE Writes(Kind TEXT, Name TEXT); "
-             "CREATE TRIGGER logDelete AFTER DELETE ON Nodes BEGIN INSERT INTO Writes VALUES('delete', "
-             "old.Name); END;"
-             "CREATE TRIGGER logUpdate AFTER UPDATE ON Nodes BEGIN INSERT INTO Writes VALUES('update', "
-             "new.Name); END;");
+             "CREATE TRIGGER logDelete AFTER DELETE ON Nodes BEGIN INSERT INTO Writes VALUES('delete', old.Name); END;"
+             "CREATE TRIGGER logUpdate AFTER UPDATE ON Nodes BEGIN INSERT INTO Writes VALUES('update', new.Name); END;");
 
     Tree::Directory& share = *root->children().front().asDirectory();
     Tree::Directory& folder = *share.children().front().asDirectory();
@@ -253,10 +240,9 @@ TEST_F(SerializerTest, ListenerWritesEachChangeAtOnce)
     second.setName(L"renamed");
     EXPECT_EQ(raw.rows("SELECT Kind, Name FROM Writes"), std::vector<std::string>{"update|renamed"});
     second.moveTo(share);
-    EXPECT_EQ(
-        raw.rows("SELECT n.ParentId = p.RecordId FROM Nodes n, Nodes p WHERE n.Name = 'renamed' AND p.Name = "
-                 "'Sh\xc3\xa4re \xf0\x9f\x98\x80'"),
-        std::vector<std::string>{"1"});
+    EXPECT_EQ(raw.rows("SELECT n.ParentId = p.RecordId FROM Nodes n, Nodes p WHERE n.Name = 'renamed' AND p.Name = "
+                       "'Sh\xc3\xa4re \xf0\x9f\x98\x80'"),
+              std::vector<std::string>{"1"});
     raw.exec("DELETE FROM Writes");
 
     folder.addChild(std::make_unique<Tree::File>(8, L"third", 1, 1));
@@ -284,9 +270,8 @@ TEST_F(SerializerTest, OtherFormatIsRefusedAndLeftUntouched)
     }
     catch (const Serializer::InvalidFormat& error)
     {
-        EXPECT_EQ(error.message(),
-                  L"Cannot load database '" + widePath +
-                      L"': The database format (v12) does not match the expected format (v13)");
+        EXPECT_EQ(error.message(), L"Cannot load database '" + widePath +
+                                       L"': The database format (v12) does not match the expected format (v13)");
         EXPECT_EQ(error.storedFormat(), 12);
     }
     std::ifstream after(path, std::ios::binary);
@@ -300,8 +285,7 @@ TEST_F(SerializerTest, UnexpectedContentFailsTheLoad)
         serializer.open(widePath);
     }
     Raw raw(path);
-    auto loadError = [&]() -> std::wstring
-    {
+    auto loadError = [&]() -> std::wstring {
         Serializer serializer;
         serializer.open(widePath);
         try
@@ -316,15 +300,13 @@ TEST_F(SerializerTest, UnexpectedContentFailsTheLoad)
     };
     raw.exec("INSERT INTO Nodes(RecordId, RecordType, Name) VALUES(1, 1, 'root')");
     EXPECT_EQ(loadError(), L"Record containing the root node doesn't have the expected type");
-    raw.exec("UPDATE Nodes SET RecordType = 2; INSERT INTO Nodes(RecordId, RecordType, Name) VALUES(2, 2, "
-             "'other')");
+    raw.exec("UPDATE Nodes SET RecordType = 2; INSERT INTO Nodes(RecordId, RecordType, Name) VALUES(2, 2, 'other')");
     EXPECT_EQ(loadError(), L"There is more than one record containing a potential root node");
     raw.exec("UPDATE Nodes SET ParentId = 1 WHERE RecordId = 2; "
              "INSERT INTO Nodes(RecordType, ParentId, Name) VALUES(3, 1, 'odd')");
     EXPECT_EQ(loadError(), L"Invalid database record type");
 
-    raw.exec(
-        "DELETE FROM Nodes WHERE Name = 'odd'; UPDATE Nodes SET ShareId = zeroblob(15) WHERE RecordId = 2");
+    raw.exec("DELETE FROM Nodes WHERE Name = 'odd'; UPDATE Nodes SET ShareId = zeroblob(15) WHERE RecordId = 2");
     Serializer serializer;
     serializer.open(widePath);
     auto root = serializer.loadTree();
@@ -384,18 +366,15 @@ TEST_F(SerializerTest, UnopenableFileNamesThePath)
 // undone in memory and in the database, and the changes after it still work.
 TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
 {
-    auto script = [](Tree::Directory& root, Serializer& serializer) -> std::vector<std::function<void()>>
-    {
+    auto script = [](Tree::Directory& root, Serializer& serializer) -> std::vector<std::function<void()>> {
         Tree::Directory& share = *root.children().front().asDirectory();
         Tree::Directory& folder = *share.children().front().asDirectory();
         return {
-            [&]
-            {
+            [&] {
                 auto& added = folder.addChild(std::make_unique<Tree::Directory>(20, L"added"));
                 added.addChild(std::make_unique<Tree::File>(21, L"a1", 1, 1));
             },
-            [&]
-            {
+            [&] {
                 auto tree = std::make_unique<Tree::Directory>(30, L"subtree");
                 tree->addChild(std::make_unique<Tree::File>(31, L"s1", 1, 1));
                 tree->addChild(std::make_unique<Tree::Directory>(32, L"s2"))
@@ -408,8 +387,7 @@ TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
             [&] { folder.moveTo(root); },
             [&] { Tree::findNodeById(&root, qcl::uint128::fromHalves(~0ull, 1))->setLocalId(99); },
             [&] { serializer.setNextServerMessageNumber(5); },
-            [&]
-            {
+            [&] {
                 if (Tree::Node* subtree = share.findNodeByLocalId(30))
                     subtree->detach();
             },
@@ -418,8 +396,7 @@ TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
         };
     };
 
-    auto runScript = [&](long failAt, int& failures)
-    {
+    auto runScript = [&](long failAt, int& failures) {
         removeFiles();
         auto root = sampleTree();
         Serializer serializer;
@@ -429,9 +406,8 @@ TEST_F(SerializerTest, FailedWritesLeaveMemoryAndDatabaseInStep)
         Raw raw(path);
         for (const char* table : {"Nodes", "Configuration"})
             for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
-                raw.exec(std::string("CREATE TRIGGER fail_") + table + operation + " BEFORE " + operation +
-                         " ON " + table +
-                         " WHEN inject_failure() BEGIN SELECT RAISE(ABORT, 'injected'); END;");
+                raw.exec(std::string("CREATE TRIGGER fail_") + table + operation + " BEFORE " + operation + " ON " +
+                         table + " WHEN inject_failure() BEGIN SELECT RAISE(ABORT, 'injected'); END;");
         gWrites = 0;
         gFailAt = failAt;
         for (auto& step : script(*root, serializer))
