@@ -140,6 +140,15 @@ struct ScratchDatabase
     }
 };
 
+// Writes a built tree of `nodes` nodes to the database file.
+void storeTree(const ScratchDatabase& database, std::int64_t nodes)
+{
+    dwl::Serializer serializer;
+    serializer.open(database.widePath());
+    auto tree = buildTree(nodes);
+    serializer.saveTree(*tree);
+}
+
 // Baseline: the same change on a tree that no database listens to.
 void BM_ChangeInMemory(benchmark::State& state)
 {
@@ -188,12 +197,7 @@ void BM_WriteSubtree(benchmark::State& state)
 void BM_RawUpdate(benchmark::State& state)
 {
     ScratchDatabase database;
-    {
-        dwl::Serializer serializer;
-        serializer.open(database.widePath());
-        auto tree = buildTree(1000);
-        serializer.saveTree(*tree);
-    }
+    storeTree(database, 1000);
     sqlite3* db = nullptr;
     sqlite3_open(database.path.c_str(), &db);
     sqlite3_exec(db,
@@ -231,12 +235,7 @@ void BM_CopyTree(benchmark::State& state)
 void BM_LoadTree(benchmark::State& state)
 {
     ScratchDatabase database;
-    {
-        dwl::Serializer serializer;
-        serializer.open(database.widePath());
-        auto tree = buildTree(state.range(0));
-        serializer.saveTree(*tree);
-    }
+    storeTree(database, state.range(0));
     dwl::Serializer serializer;
     serializer.open(database.widePath());
     for (auto _ : state)
@@ -254,12 +253,7 @@ void BM_LoadTree(benchmark::State& state)
 void BM_ScanRows(benchmark::State& state)
 {
     ScratchDatabase database;
-    {
-        dwl::Serializer serializer;
-        serializer.open(database.widePath());
-        auto tree = buildTree(state.range(0));
-        serializer.saveTree(*tree);
-    }
+    storeTree(database, state.range(0));
     sqlite3* db = nullptr;
     sqlite3_open_v2(database.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     sqlite3_stmt* select = nullptr;
