@@ -93,7 +93,7 @@ private:
     template <class Writes>
     void inSavepoint(Writes&& writes);
 
-    std::unique_ptr<Tree::Node> readNode(Database::Statement& row);
+    std::unique_ptr<Tree::Directory> readTree();
     void bindNode(Database::Statement& statement, const Tree::Node& node);
     std::int64_t recordIdOf(const Tree::Node& node) const;
     void addSubtree(const Tree::Node& top);
