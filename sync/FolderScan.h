@@ -1,8 +1,9 @@
 #pragma once
 // One scan of a folder into a snapshot tree: what the scanner thread runs each time the folder was quiet.
 //
-// Hidden, system and temporary items, links, mount points and special files are left out with a log line, and so
-// are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in the tree.
+// Hidden, system and temporary items, links, mount points and special files are left out with a log line, and
+// so are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in
+// the tree.
 
 #include "sync/TreeIndex.h"
 
@@ -26,7 +27,9 @@ public:
     void run(Tree::Directory& root, const std::wstring& path);
 
 private:
-    void scan(Tree::Directory& directory, const std::wstring& path);
+    class Entries; // one folder's listing, open while its subfolders are scanned
+
+    void scan(Tree::Directory& directory, const std::wstring& path, Entries& entries);
     void addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> file);
 
     Checkpoint mCheckpoint;
