@@ -20,8 +20,8 @@ public:
     ~FolderReader() { close(); }
 
     // Opens the folder at `path`, following links (the path is the user's choice), or the subfolder `name` of
-    // the open `parent`, never through a link. ERROR_SUCCESS, ERROR_PATH_NOT_FOUND when it is missing or is
-    // no folder, or the code of another failure.
+    // the open `parent`, never through a link. ERROR_SUCCESS, ERROR_PATH_NOT_FOUND when it is missing, is no
+    // folder or (a subfolder) is a link, or the code of another failure.
     DWORD open(const std::wstring& path);
     DWORD openChild(const FolderReader& parent, const std::wstring& name);
 
