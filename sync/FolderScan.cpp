@@ -62,11 +62,11 @@ void logSkippedEntry(const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& pat
 class FolderScan::Entries
 {
 public:
-    // The folder at `path`, or the subfolder `name` of the open `parent` at `path`. Reads the first entries.
-    // Throws SystemError "Cannot find '%1%'" (the folder's path joined with "*") when the folder cannot be
-    // listed.
-    explicit Entries(const std::wstring& path) { start(mFolder.open(path), path); }
-    Entries(const Entries& parent, const std::wstring& name, const std::wstring& path)
+    // Opens the folder at `path`, or the subfolder `name` of the open `parent` at `path`, and reads the first
+    // entries; a folder opened before is closed. Throws SystemError "Cannot find '%1%'" (the folder's path
+    // joined with "*") when the folder cannot be listed.
+    void open(const std::wstring& path) { start(mFolder.open(path), path); }
+    void openChild(const Entries& parent, const std::wstring& name, const std::wstring& path)
     {
         start(mFolder.openChild(parent.mFolder, name), path);
     }
@@ -98,6 +98,8 @@ public:
 private:
     void start(DWORD code, const std::wstring& path)
     {
+        mEntry = nullptr;
+        mStarted = false;
         if (code == ERROR_SUCCESS)
             code = readNext();
         if (code == ERROR_SUCCESS || code == ERROR_NO_MORE_FILES)
@@ -123,17 +125,30 @@ private:
     bool mStarted = false;
 };
 
+FolderScan::FolderScan(Checkpoint checkpoint) : mCheckpoint(std::move(checkpoint)) {}
+
+FolderScan::~FolderScan() = default;
+
 void FolderScan::run(Tree::Directory& root, const std::wstring& path)
 {
     mNodesByLocalId = std::make_unique<Tree::LocalIdIndex>();
     qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.reset(); });
+    qcl::scope::Guard closeFolders([this] { mOpenFolders.clear(); });
     mNodesByLocalId->insert(root);
-    Entries entries(path);
-    scan(root, path, entries);
+    entriesAt(0).open(path);
+    scan(root, path, 0);
 }
 
-void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, Entries& entries)
+FolderScan::Entries& FolderScan::entriesAt(std::size_t depth)
 {
+    while (mOpenFolders.size() <= depth)
+        mOpenFolders.push_back(std::make_unique<Entries>());
+    return *mOpenFolders[depth];
+}
+
+void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth)
+{
+    Entries& entries = *mOpenFolders[depth];
     while (const FILE_ID_BOTH_DIR_INFO* entry = entries.next())
     {
         if (mCheckpoint)
@@ -169,8 +184,8 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, Entr
                 continue;
             }
             mNodesByLocalId->insert(*node);
-            Entries subdirectoryEntries(entries, node->name(), subdirectoryPath);
-            scan(*node, subdirectoryPath, subdirectoryEntries);
+            entriesAt(depth + 1).openChild(entries, node->name(), subdirectoryPath);
+            scan(*node, subdirectoryPath, depth + 1);
             directory.addChild(std::move(node));
         }
         else

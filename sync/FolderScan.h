@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace dwl
 {
@@ -20,7 +21,8 @@ public:
     // Called before each entry; may throw to abandon the scan.
     using Checkpoint = std::function<void()>;
 
-    explicit FolderScan(Checkpoint checkpoint = {}) : mCheckpoint(std::move(checkpoint)) {}
+    explicit FolderScan(Checkpoint checkpoint = {});
+    ~FolderScan();
 
     // Adds below the empty `root` what lies in the folder at `path`, in the order of the enumeration. Throws
     // qcl::SystemError when a folder cannot be enumerated; the local ids come with the enumeration.
@@ -29,11 +31,17 @@ public:
 private:
     class Entries; // one folder's listing, open while its subfolders are scanned
 
-    void scan(Tree::Directory& directory, const std::wstring& path, Entries& entries);
+    // The listing for folders at `depth` below the root, made once a scan.
+    Entries& entriesAt(std::size_t depth);
+    // Reads the folder open at `depth` into `directory`.
+    void scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth);
     void addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> file);
 
     Checkpoint mCheckpoint;
     // Every node of the scan by local id, those of subtrees not yet attached included.
     std::unique_ptr<Tree::LocalIdIndex> mNodesByLocalId;
+    // One listing a depth, reused for every folder met there: the buffers are made once a scan, not once a
+    // folder.
+    std::vector<std::unique_ptr<Entries>> mOpenFolders;
 };
 } // namespace dwl
