@@ -2,15 +2,12 @@
 
 #include "compat/FileApi.h"
 #include "compat/FolderReader.h"
-#include "compat/LastError.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
-#include "qcl/Handle.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
 #include <memory>
-#include <vector>
 
 namespace dwl
 {
