@@ -5,10 +5,12 @@
 // Each figure comes with a baseline of the same run, the floor of the same work without the engine: the same
 // requests made directly through the REST client, each document read from or written to its own file, a
 // download synced, renamed into place and its folder synced. Compare engine/baseline, not absolute times.
-// `engine_over_one_file` keeps the former download baseline (every body into one file) for comparison.
+// `engine_over_one_file` keeps the former download baseline (every body into one file) for comparison;
+// `engine_over_recorded` compares with the floor plus the records the engine keeps in its tree database.
 
 #include "support/FakeWayfoldServer.h"
 #include "sync/EngineHarness.h"
+#include "sync/Serializer.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace
 {
@@ -137,10 +140,56 @@ struct FolderDescriptor
     int fd;
 };
 
+// The records the engine keeps of the same work, for a floor that includes them: the tree database written
+// as the engine writes it for each download (the intent before the document is put in place, then its record
+// and the end of the intent in one transaction).
+class Records
+{
+public:
+    explicit Records(const fs::path& file) : mRoot(std::make_unique<dwl::Tree::Directory>(0, L"/"))
+    {
+        mDatabase.open(wide(file));
+        mDatabase.saveTree(*mRoot);
+    }
+
+    dwl::Tree::Directory& addFolder(const dwl::IdPair& folder)
+    {
+        const std::uint64_t localId = ++mLocalIds;
+        auto directory = std::make_unique<dwl::Tree::Directory>(localId, L"f" + std::to_wstring(localId));
+        directory->setShareId(folder.first);
+        directory->setAssetId(folder.second);
+        return mRoot->addChild(std::move(directory));
+    }
+    dwl::CreationIntent beforePlacing(const dwl::Tree::Directory& folder, const dwl::IdPair& document,
+                                      const std::wstring& name)
+    {
+        const dwl::CreationIntent intent{document.first, folder.assetId(), name, false, document.second};
+        mDatabase.add(intent);
+        return intent;
+    }
+    void afterPlacing(dwl::Tree::Directory& folder, const dwl::CreationIntent& intent)
+    {
+        mDatabase.endWhenRecorded(intent,
+                                  [&]
+                                  {
+                                      auto file = std::make_unique<dwl::Tree::File>(++mLocalIds, intent.name,
+                                                                                    kContent.size(), 1);
+                                      file->setShareId(intent.shareId);
+                                      file->setAssetId(intent.assetId);
+                                      folder.addChild(std::move(file));
+                                  });
+    }
+
+private:
+    std::unique_ptr<dwl::Tree::Directory> mRoot;
+    dwl::Serializer mDatabase;
+    std::uint64_t mLocalIds = 0;
+};
+
 // The floor of one download: a file of its own beside the target, the body, a data sync, the rename into
-// place and a sync of the folder.
+// place and a sync of the folder; with `records`, also the engine's records of it.
 void downloadDurably(dwl::WayfoldApi& api, const dwl::IdPair& document, const fs::path& folder, int folderFd,
-                     const std::string& name)
+                     const std::string& name, Records* records, dwl::Tree::Directory* recorded)
 {
     const fs::path download = folder / (".download-" + name);
     {
@@ -149,14 +198,19 @@ void downloadDurably(dwl::WayfoldApi& api, const dwl::IdPair& document, const fs
         api.downloadContent(document, file.get());
         qcl::File::flush(file.get());
     }
+    std::optional<dwl::CreationIntent> intent;
+    if (records)
+        intent = records->beforePlacing(*recorded, document, qcl::string::utf8ToUtf16(name));
     if (::renameat2(AT_FDCWD, download.c_str(), AT_FDCWD, (folder / name).c_str(), RENAME_NOREPLACE) != 0 ||
         ::fsync(folderFd) != 0)
         throw std::runtime_error("cannot put " + name + " in place");
+    if (records)
+        records->afterPlacing(*recorded, *intent);
 }
 
 // The first synchronisation's requests straight through the REST client: the Share list, the children of
 // every folder, and every document downloaded durably into a folder made for it.
-void downloadSharesDurably(dwl::WayfoldApi& api, const fs::path& target)
+void downloadSharesDurably(dwl::WayfoldApi& api, const fs::path& target, Records* records = nullptr)
 {
     for (const auto& share : api.getShares())
     {
@@ -168,6 +222,7 @@ void downloadSharesDurably(dwl::WayfoldApi& api, const fs::path& target)
             const auto [folder, path] = folders.back();
             folders.pop_back();
             const FolderDescriptor folderFd(path);
+            dwl::Tree::Directory* recorded = records ? &records->addFolder(folder) : nullptr;
             for (const auto& child : api.getChildren(folder))
             {
                 const std::string name = qcl::string::utf16ToUtf8(child.name);
@@ -178,7 +233,8 @@ void downloadSharesDurably(dwl::WayfoldApi& api, const fs::path& target)
                 }
                 else
                 {
-                    downloadDurably(api, {child.shareId, child.assetId}, path, folderFd.fd, name);
+                    downloadDurably(api, {child.shareId, child.assetId}, path, folderFd.fd, name, records,
+                                    recorded);
                 }
             }
         }
@@ -215,6 +271,7 @@ void BM_FirstSynchronisation(benchmark::State& state)
 
         double oneFileSeconds = 0;
         double baseline = 0;
+        double recordedBaseline = 0;
         double total = 0;
         std::size_t requests = 0;
         const auto runBaselines = [&]
@@ -233,6 +290,14 @@ void BM_FirstSynchronisation(benchmark::State& state)
             const auto baselineStart = Clock::now();
             downloadSharesDurably(api, run / "baseline");
             baseline = seconds(Clock::now() - baselineStart);
+
+            fs::create_directories(run / "recorded");
+            const auto recordedStart = Clock::now();
+            {
+                Records records(run / "records.db");
+                downloadSharesDurably(api, run / "recorded", &records);
+            }
+            recordedBaseline = seconds(Clock::now() - recordedStart);
         };
         const auto runEngine = [&]
         {
@@ -254,6 +319,7 @@ void BM_FirstSynchronisation(benchmark::State& state)
         inAlternatingOrder(state, runEngine, runBaselines);
         reportCounters(state, total, baseline, requests, documents.size());
         state.counters["engine_over_one_file"] = total / oneFileSeconds;
+        state.counters["engine_over_recorded"] = total / recordedBaseline;
     }
 }
 BENCHMARK(BM_FirstSynchronisation)
