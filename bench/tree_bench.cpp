@@ -140,6 +140,15 @@ struct ScratchDatabase
     }
 };
 
+// Writes a built tree of `nodes` nodes to the database file.
+void storeTree(const ScratchDatabase& database, std::int64_t nodes)
+{
+    dwl::Serializer serializer;
+    serializer.open(database.widePath());
+    auto tree = buildTree(nodes);
+    serializer.saveTree(*tree);
+}
+
 // Baseline: the same change on a tree that no database listens to.
 void BM_ChangeInMemory(benchmark::State& state)
 {
@@ -188,12 +197,7 @@ void BM_WriteSubtree(benchmark::State& state)
 void BM_RawUpdate(benchmark::State& state)
 {
     ScratchDatabase database;
-    {
-        dwl::Serializer serializer;
-        serializer.open(database.widePath());
-        auto tree = buildTree(1000);
-        serializer.saveTree(*tree);
-    }
+    storeTree(database, 1000);
     sqlite3* db = nullptr;
     sqlite3_open(database.path.c_str(), &db);
     sqlite3_exec(db,
@@ -231,12 +235,7 @@ void BM_CopyTree(benchmark::State& state)
 void BM_LoadTree(benchmark::State& state)
 {
     ScratchDatabase database;
-    {
-        dwl::Serializer serializer;
-        serializer.open(database.widePath());
-        auto tree = buildTree(state.range(0));
-        serializer.saveTree(*tree);
-    }
+    storeTree(database, state.range(0));
     dwl::Serializer serializer;
     serializer.open(database.widePath());
     for (auto _ : state)
@@ -246,6 +245,38 @@ void BM_LoadTree(benchmark::State& state)
         tree.reset();
         state.ResumeTiming();
     }
+    perNode(state, state.range(0));
+}
+
+// The floor of loading: one pass of SQLite alone over the same rows, reading every column the load reads,
+// building nothing.
+void BM_ScanRows(benchmark::State& state)
+{
+    ScratchDatabase database;
+    storeTree(database, state.range(0));
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(database.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM Nodes ORDER BY RecordId", -1, &select, nullptr);
+    for (auto _ : state)
+    {
+        std::int64_t sum = 0;
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        while (sqlite3_step(select) == SQLITE_ROW)
+        {
+            for (int column : {0, 1, 2, 5, 8, 9, 10, 11})
+                sum += sqlite3_column_int64(select, column);
+            for (int column : {3, 4, 7})
+                sum +=
+                    (sqlite3_column_blob(select, column) != nullptr) + sqlite3_column_bytes(select, column);
+            sum += (sqlite3_column_text(select, 6) != nullptr) + sqlite3_column_bytes(select, 6);
+        }
+        sqlite3_reset(select);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        benchmark::DoNotOptimize(sum);
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
     perNode(state, state.range(0));
 }
 
@@ -294,6 +325,7 @@ BENCHMARK(BM_WriteChange)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteSubtree)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CopyTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadTree)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanRows)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerNode)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -40,8 +40,8 @@ LARGE_INTEGER largeInteger(const FILETIME& time)
     return {static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime)};
 }
 
-void fillRecord(FILE_ID_BOTH_DIR_INFO& record, const compat::ListedName& entry, const compat::EntryStatus& described,
-                ULONGLONG fileId)
+void fillRecord(FILE_ID_BOTH_DIR_INFO& record, const compat::ListedName& entry,
+                const compat::EntryStatus& described, ULONGLONG fileId)
 {
     const struct statx& status = described.status;
     std::memset(&record, 0, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
@@ -79,8 +79,8 @@ BOOL basicInformation(const compat::FileObject& file, void* information, DWORD b
 }
 } // namespace
 
-BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS informationClass, void* information,
-                                  DWORD bufferSize)
+BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                  void* information, DWORD bufferSize)
 {
     const auto file = compat::findHandle<compat::FileObject>(handle);
     if (!file)
@@ -103,28 +103,37 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infor
         file->enumeration = std::move(enumeration);
     }
     compat::DirectoryEnumeration& enumeration = *file->enumeration;
-    const std::string directory = file->path.empty() || file->path.back() == '/' ? file->path : file->path + '/';
+    const std::string directory =
+        file->path.empty() || file->path.back() == '/' ? file->path : file->path + '/';
+    const DWORD code = compat::readIdRecords(file->fd, directory, enumeration.names, enumeration.next,
+                                             information, bufferSize);
+    return code == ERROR_SUCCESS ? TRUE : fail(code);
+}
 
-    auto* const buffer = static_cast<unsigned char*>(information);
+DWORD compat::readIdRecords(int directoryFd, const std::string& directoryPath,
+                            const std::vector<ListedName>& names, std::size_t& next, void* buffer,
+                            std::size_t bufferSize)
+{
+    auto* const bytes = static_cast<unsigned char*>(buffer);
     std::size_t used = 0;
     FILE_ID_BOTH_DIR_INFO* previous = nullptr;
-    for (; enumeration.next < enumeration.names.size(); ++enumeration.next)
+    for (; next < names.size(); ++next)
     {
-        const compat::ListedName& entry = enumeration.names[enumeration.next];
+        const ListedName& entry = names[next];
         const std::size_t size = recordSize(entry);
         if (used + size > bufferSize)
         {
             if (previous == nullptr)
-                return fail(ERROR_INSUFFICIENT_BUFFER);
+                return ERROR_INSUFFICIENT_BUFFER;
             break;
         }
-        compat::EntryStatus described;
-        int error = compat::describeEntry(file->fd, directory, entry.bytes, described);
+        EntryStatus described;
+        int error = describeEntry(directoryFd, directoryPath, entry.bytes, described);
         ULONGLONG fileId = 0;
         if (error == 0)
         {
-            const std::uint32_t tag = compat::reuseTag(file->fd, entry.bytes.c_str(), 0, described.status, &error);
-            fileId = compat::fileIndex(described.status, tag);
+            const std::uint32_t tag = reuseTag(directoryFd, entry.bytes.c_str(), 0, described.status, &error);
+            fileId = fileIndex(described.status, tag);
             if (error != ENOENT)
                 error = 0; // a file system without file handles: the tag holds the birth time alone
         }
@@ -134,10 +143,9 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infor
         {
             if (previous != nullptr)
                 break; // this entry is tried again by the next call
-            compat::setLastErrorFromErrno(error);
-            return FALSE;
+            return windowsErrorFromErrno(error);
         }
-        auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer + used);
+        auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(bytes + used);
         fillRecord(*record, entry, described, fileId);
         if (previous != nullptr)
             previous->NextEntryOffset = static_cast<DWORD>(reinterpret_cast<unsigned char*>(record) -
@@ -145,7 +153,5 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infor
         previous = record;
         used += size;
     }
-    if (previous == nullptr)
-        return fail(ERROR_NO_MORE_FILES);
-    return TRUE;
+    return previous == nullptr ? ERROR_NO_MORE_FILES : ERROR_SUCCESS;
 }

@@ -70,14 +70,18 @@ bool matches(const wchar_t* pattern, const wchar_t* name)
 
 void sortNames(std::vector<ListedName>& names)
 {
-    const auto rank = [](const ListedName& entry) { return entry.bytes == "." ? 0 : entry.bytes == ".." ? 1 : 2; };
-    std::sort(names.begin(), names.end(), [&](const ListedName& a, const ListedName& b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
-        if (a.sortKey != b.sortKey)
-            return a.sortKey < b.sortKey;
-        return a.name < b.name;
-    });
+    const auto rank = [](const ListedName& entry) {
+        return entry.bytes == "." ? 0 : entry.bytes == ".." ? 1 : 2;
+    };
+    std::sort(names.begin(), names.end(),
+              [&](const ListedName& a, const ListedName& b)
+              {
+                  if (rank(a) != rank(b))
+                      return rank(a) < rank(b);
+                  if (a.sortKey != b.sortKey)
+                      return a.sortKey < b.sortKey;
+                  return a.name < b.name;
+              });
 }
 } // namespace
 
@@ -93,15 +97,19 @@ struct LinuxDirectoryEntry
 };
 } // namespace
 
-int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vector<ListedName>& names)
+namespace
 {
-    const bool all = namePattern == L"*" || namePattern == L"*.*";
-    const std::wstring upperPattern = upperCase(namePattern);
-    // Read straight from the folder's own descriptor, from its start: a second descriptor and a directory
-    // stream cost five more system calls a folder, about as many as the entries of a small folder.
-    if (::lseek(directoryFd, 0, SEEK_SET) == -1)
-        return errno;
-    names.clear();
+bool isDotEntry(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// Adds the names read from the descriptor's position on that match `upperPattern` (null: all), with or
+// without
+// "." and "..". 0 or the errno value.
+int appendNames(int directoryFd, const wchar_t* upperPattern, bool withDotEntries,
+                std::vector<ListedName>& names)
+{
     alignas(8) char buffer[32768];
     for (;;)
     {
@@ -111,22 +119,49 @@ int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vecto
         if (bytes == -1)
             return errno;
         if (bytes == 0)
-            break;
+            return 0;
         for (long offset = 0; offset < bytes;)
         {
             const auto* item = reinterpret_cast<const LinuxDirectoryEntry*>(buffer + offset);
             offset += item->length;
+            if (!withDotEntries && isDotEntry(item->name))
+                continue;
             ListedName entry{item->name, fileNameToUtf16(item->name), {}};
             entry.sortKey = upperCase(entry.name);
-            if (all || matches(upperPattern.c_str(), entry.sortKey.c_str()))
+            if (upperPattern == nullptr || matches(upperPattern, entry.sortKey.c_str()))
                 names.push_back(std::move(entry));
         }
     }
+}
+} // namespace
+
+int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vector<ListedName>& names)
+{
+    const bool all = namePattern == L"*" || namePattern == L"*.*";
+    const std::wstring upperPattern = upperCase(namePattern);
+    // Read straight from the folder's own descriptor, from its start: a second descriptor and a directory
+    // stream cost five more system calls a folder, about as many as the entries of a small folder.
+    if (::lseek(directoryFd, 0, SEEK_SET) == -1)
+        return errno;
+    names.clear();
+    if (const int error = appendNames(directoryFd, all ? nullptr : upperPattern.c_str(), true, names);
+        error != 0)
+        return error;
     sortNames(names);
     return 0;
 }
 
-int describeEntry(int directoryFd, const std::string& directoryPath, const std::string& name, EntryStatus& entry)
+int readSortedEntryNames(int directoryFd, std::vector<ListedName>& names)
+{
+    names.clear();
+    if (const int error = appendNames(directoryFd, nullptr, false, names); error != 0)
+        return error;
+    sortNames(names);
+    return 0;
+}
+
+int describeEntry(int directoryFd, const std::string& directoryPath, const std::string& name,
+                  EntryStatus& entry)
 {
     if (const int error = statAt(directoryFd, name.c_str(), entry.status); error != 0)
         return error;
@@ -134,7 +169,8 @@ int describeEntry(int directoryFd, const std::string& directoryPath, const std::
     if (S_ISLNK(entry.status.stx_mode))
     {
         struct statx target;
-        isDirectoryLink = ::statx(directoryFd, name.c_str(), 0, STATX_TYPE, &target) == 0 && S_ISDIR(target.stx_mode);
+        isDirectoryLink =
+            ::statx(directoryFd, name.c_str(), 0, STATX_TYPE, &target) == 0 && S_ISDIR(target.stx_mode);
     }
     const DWORD stored = readStoredAttributesAt(directoryFd, directoryPath, name.c_str(), entry.status);
     entry.attributes = attributesOf(entry.status, stored, isDirectoryLink, &entry.reparseTag);

@@ -13,8 +13,8 @@ namespace compat
 {
 struct ListedName
 {
-    std::string bytes;   // as on disk
-    std::wstring name;   // converted losslessly
+    std::string bytes;    // as on disk
+    std::wstring name;    // converted losslessly
     std::wstring sortKey; // upper-cased
 };
 
@@ -22,6 +22,8 @@ struct ListedName
 // without regard to case): "." and ".." first, then by upper-cased UTF-16 units. 0 or the errno value; the
 // descriptor's own position is not used.
 int readSortedNames(int directoryFd, const std::wstring& namePattern, std::vector<ListedName>& names);
+// All names of a folder just opened, in the same order, "." and ".." left out.
+int readSortedEntryNames(int directoryFd, std::vector<ListedName>& names);
 
 struct EntryStatus
 {
@@ -30,7 +32,16 @@ struct EntryStatus
     DWORD reparseTag; // goes with FILE_ATTRIBUTE_REPARSE_POINT
 };
 
-// The status and attributes of `name` in the open folder `directoryFd`, whose path is `directoryPath` (empty or
-// ending with "/"); links are not followed. 0 or the errno value (ENOENT: the entry went away).
-int describeEntry(int directoryFd, const std::string& directoryPath, const std::string& name, EntryStatus& entry);
+// The status and attributes of `name` in the open folder `directoryFd`, whose path is `directoryPath` (empty
+// or ending with "/"); links are not followed. 0 or the errno value (ENOENT: the entry went away).
+int describeEntry(int directoryFd, const std::string& directoryPath, const std::string& name,
+                  EntryStatus& entry);
+
+// Fills `buffer` (`bufferSize` bytes, 8-aligned) with FILE_ID_BOTH_DIR_INFO records, linked by
+// NextEntryOffset, of `names` from `next` on, which it advances; entries removed since the listing are left
+// out. ERROR_SUCCESS, ERROR_NO_MORE_FILES when no entry is left, ERROR_INSUFFICIENT_BUFFER when the first
+// does not fit, or the code of the failure to read the first entry (a later entry that fails is tried again
+// by the next call).
+DWORD readIdRecords(int directoryFd, const std::string& directoryPath, const std::vector<ListedName>& names,
+                    std::size_t& next, void* buffer, std::size_t bufferSize);
 } // namespace compat

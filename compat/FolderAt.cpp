@@ -43,6 +43,16 @@ std::uint64_t asNumber(const FILETIME& time)
     return (std::uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+int readIdentity(int folder, const char* name, int flags, Identity& identity)
+{
+    struct statx status;
+    if (::statx(folder, name, flags | AT_NO_AUTOMOUNT, STATX_INO, &status) != 0)
+        return failed(errno);
+    identity.device = (std::uint64_t(status.stx_dev_major) << 32) | status.stx_dev_minor;
+    identity.inode = status.stx_ino;
+    return result(0);
+}
+
 void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, ItemStatus& item)
 {
     item.fileIndex = fileIndex(status, reuseTag);
@@ -86,15 +96,6 @@ int openFolder(const std::string& path, Descriptor& folder)
     return result(0);
 }
 
-int duplicate(int folder, Descriptor& copy)
-{
-    const int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (fd == -1)
-        return failed(errno);
-    copy.reset(fd);
-    return result(0);
-}
-
 int openFolderAt(int folder, const std::string& name, Descriptor& opened)
 {
     if (!isEntryName(name))
@@ -126,6 +127,18 @@ int statusAt(int folder, const std::string& folderPath, const std::string& name,
     const DWORD stored = readStoredAttributesAt(folder, folderPath, name.c_str(), status);
     describe(status, reuseTag(folder, name.c_str(), 0, status), stored, item);
     return result(0);
+}
+
+int identityOf(int fd, Identity& identity)
+{
+    return readIdentity(fd, "", AT_EMPTY_PATH, identity);
+}
+
+int identityAt(int folder, const std::string& name, Identity& identity)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    return readIdentity(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, identity);
 }
 
 int entriesOf(int folder, std::vector<std::string>& names)
@@ -235,12 +248,5 @@ int removeFolderAt(int folder, const std::string& name)
 int syncFolder(int folder)
 {
     return result(::fsync(folder));
-}
-
-bool isSameFolder(int first, int second)
-{
-    struct stat a, b;
-    return ::fstat(first, &a) == 0 && ::fstat(second, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
 }
 } // namespace compat::at

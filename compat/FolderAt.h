@@ -41,10 +41,17 @@ struct ItemStatus
     bool isDirectory = false;
 };
 
+// The device and inode numbers of an item. While a descriptor of an item is open, its inode cannot be handed
+// to another item, so an entry with the identity of an open item is that item.
+struct Identity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+
 // Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
 int openFolder(const std::string& path, Descriptor& folder);
-// A second descriptor of the same open folder.
-int duplicate(int folder, Descriptor& copy);
 // Opens the entry `name` of `folder` as a folder; a symbolic link, or anything but a folder, fails (ELOOP,
 // ENOTDIR). `folderPath` (ending with "/") is the folder's path, for the stored attributes only.
 int openFolderAt(int folder, const std::string& name, Descriptor& opened);
@@ -52,6 +59,10 @@ int openFolderAt(int folder, const std::string& name, Descriptor& opened);
 // The status of the folder itself, and of its entry `name` (a link is reported as the link).
 int statusOf(int folder, const std::string& folderPath, ItemStatus& status);
 int statusAt(int folder, const std::string& folderPath, const std::string& name, ItemStatus& status);
+
+int identityOf(int fd, Identity& identity);
+// The identity of the entry `name` of `folder` (a link is reported as the link).
+int identityAt(int folder, const std::string& name, Identity& identity);
 
 // The entry names of the folder, without "." and "..".
 int entriesOf(int folder, std::vector<std::string>& names);
@@ -71,6 +82,4 @@ int removeFileAt(int folder, const std::string& name);
 int removeFolderAt(int folder, const std::string& name);
 // Makes the folder's entries durable.
 int syncFolder(int folder);
-// Whether both descriptors name one folder.
-bool isSameFolder(int first, int second);
 } // namespace compat::at

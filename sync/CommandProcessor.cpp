@@ -111,6 +111,8 @@ void CommandProcessor::run()
                 if (synchroniseCloudData() || !mServerUnavailable)
                     retrieveAndProcessNextServerMessages();
             }
+            // Nothing of the folder is held open between checks.
+            mFolder.close();
             deadline = Clock::now() + mPollingInterval;
         }
     }

@@ -219,9 +219,10 @@ private:
 
     // Upload (CommandProcessorOutbound.cpp).
     HANDLE openFileForUpload(const Tree::File& file);
-    bool canBeUploaded(const Tree::File& file);
     bool isTooBigToUpload(std::uint64_t size) const;
-    void uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile);
+    // Sends the content of `content`, the snapshot's file opened by openFileForUpload (nothing when that
+    // failed).
+    void uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile, qcl::Handle content);
 
     IWayfoldApi& mApi;
     Callback& mCallback;

@@ -574,12 +574,13 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
         auto directory = std::make_unique<Tree::Directory>(localId, made);
         directory->setShareId(shareId);
         directory->setAssetId(assetId);
-        auto& added = static_cast<Tree::Directory&>(addLocalNode(parent, std::move(directory)));
+        Tree::Directory* added = nullptr;
+        mIntents->endWhenRecorded(
+            placing, [&] { added = static_cast<Tree::Directory*>(&addLocalNode(parent, std::move(directory))); });
         remover.dismiss();
-        mIntents->remove(placing);
-        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Folder "
+        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added->getPath()) << L"' to match Folder "
                                             << assetId);
-        return &added;
+        return added;
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
@@ -743,9 +744,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             if (!mFolder.replace(download, *existing))
                 return keepLocalEdit(readFileFacts(existing->getPath()));
             existing->setLocalId(facts.localId);
-            existing->setSize(facts.size);
-            existing->setLastModificationTime(facts.lastModificationTime);
-            existing->setVersionNumber(versionNumber);
+            existing->setContent(facts.size, facts.lastModificationTime, versionNumber);
             file = existing;
         }
         else
@@ -760,8 +759,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             created->setShareId(asset.shareId);
             created->setAssetId(asset.assetId);
             created->setVersionNumber(versionNumber);
-            file = addLocalNode(directory, std::move(created)).asFile();
-            mIntents->remove(placing);
+            mIntents->endWhenRecorded(placing,
+                                      [&] { file = addLocalNode(directory, std::move(created)).asFile(); });
         }
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"

@@ -390,9 +390,9 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
         directory->setShareId(oldShare.shareId());
         directory->setAssetId(folderId);
         directory->setSynchronised(true);
-        Tree::Directory& added = oldDestination.addChild(std::move(directory));
-        mIntents->remove(intent);
-        return &added;
+        Tree::Directory* added = nullptr;
+        mIntents->endWhenRecorded(intent, [&] { added = &oldDestination.addChild(std::move(directory)); });
+        return added;
     }
     catch (const url::Error& error)
     {
@@ -428,7 +428,8 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
             qcl::format(L"Ignored the download left by an interrupted run '%1%'", newFile.getPath()));
         return;
     }
-    if (!canBeUploaded(newFile))
+    qcl::Handle content(openFileForUpload(newFile));
+    if (!content)
         return;
     setSynchronising(true);
     Tree::File* file = nullptr;
@@ -442,8 +443,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         auto created = std::make_unique<Tree::File>(newFile.localId(), newFile.name(), 0, 0);
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
-        file = &oldDestination.addChild(std::move(created));
-        mIntents->remove(intent);
+        mIntents->endWhenRecorded(intent, [&] { file = &oldDestination.addChild(std::move(created)); });
     }
     catch (const url::Error& error)
     {
@@ -460,7 +460,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
     }
     try
     {
-        uploadFile(oldShare, *file, newFile);
+        uploadFile(oldShare, *file, newFile, std::move(content));
     }
     catch (...)
     {
@@ -479,7 +479,7 @@ void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::Fi
     setSynchronising(true);
     try
     {
-        uploadFile(oldShare, oldFile, newFile);
+        uploadFile(oldShare, oldFile, newFile, qcl::Handle(openFileForUpload(newFile)));
     }
     catch (...)
     {
@@ -554,15 +554,9 @@ bool CommandProcessor::isTooBigToUpload(std::uint64_t size) const
     return mMaxUploadSize != 0 && size > mMaxUploadSize;
 }
 
-bool CommandProcessor::canBeUploaded(const Tree::File& file)
+void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile,
+                                  qcl::Handle handle)
 {
-    qcl::Handle handle(openFileForUpload(file));
-    return static_cast<bool>(handle);
-}
-
-void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, const Tree::File& snapshotFile)
-{
-    qcl::Handle handle(openFileForUpload(snapshotFile));
     if (!handle)
         return;
     const std::wstring path = snapshotFile.getPath();
@@ -578,7 +572,6 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         QCL_LOG_DEBUG(L"Uploading Wayfold Document '" << qcl::string::escaped(path) << L"' " << idsOf(file)
                                                       << L"...");
         const std::uint64_t version = mApi.uploadContent({share.shareId(), file.assetId()}, handle.get());
-        file.setVersionNumber(version);
         onServerAvailable();
         mRefusedUploads.erase(file.assetId());
         // A file written while it was sent may have gone out half-written: the node keeps its old size and
@@ -586,12 +579,12 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         // at the path, which the next snapshot sends anyway.)
         if (changeTimeOf(handle.get(), path) != changeTime)
         {
+            file.setVersionNumber(version);
             QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
                                    << L"' changed while it was uploaded: it is uploaded again");
             return;
         }
-        file.setSize(facts.size);
-        file.setLastModificationTime(facts.lastModificationTime);
+        file.setContent(facts.size, facts.lastModificationTime, version);
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {

@@ -9,6 +9,7 @@
 #include "qcl/Uint128.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     // Replaces an intent of the same item.
     virtual void add(const CreationIntent& intent) = 0;
     virtual void remove(const CreationIntent& intent) = 0;
+    // Removes the intent and runs `record`, the tree change that records the item, as one step where the
+    // tree is stored: when `record` throws, the intent stays.
+    virtual void endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record) = 0;
     virtual std::vector<CreationIntent> inFolder(const qcl::uint128& shareId,
                                                  const qcl::uint128& parentId) = 0;
 
@@ -55,6 +59,11 @@ public:
     void remove(const CreationIntent& intent) override
     {
         std::erase_if(mIntents, [&](const CreationIntent& kept) { return kept.sameItem(intent); });
+    }
+    void endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record) override
+    {
+        record();
+        remove(intent);
     }
     std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override
     {

@@ -118,7 +118,14 @@ void Database::Statement::bindNull(int index) { check(sqlite3_bind_null(mStateme
 
 std::string Database::Statement::columnText(int column) const
 {
+    return std::string(columnTextView(column));
+}
+
+std::string_view Database::Statement::columnTextView(int column) const
+{
+    // The text first, then its length: the library gives the length of the form asked for last.
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mStatement, column));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(mStatement, column))) : std::string();
+    return text ? std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(mStatement, column)))
+                : std::string_view();
 }
 } // namespace dwl

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace dwl
@@ -88,6 +89,8 @@ public:
         int columnInt(int column) const { return sqlite3_column_int(mStatement, column); }
         std::int64_t columnInt64(int column) const { return sqlite3_column_int64(mStatement, column); }
         std::string columnText(int column) const;
+        // Valid until the next step, reset or column call on the statement.
+        std::string_view columnTextView(int column) const;
 
     private:
         void reset(sqlite3_stmt* statement);

@@ -1,15 +1,13 @@
 #include "sync/FolderScan.h"
 
 #include "compat/FileApi.h"
-#include "compat/LastError.h"
+#include "compat/FolderReader.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
-#include "qcl/Handle.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
 #include <memory>
-#include <vector>
 
 namespace dwl
 {
@@ -18,15 +16,16 @@ namespace
 constexpr DWORD skippedAttributes =
     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-// Names that were not valid UTF-8 on disk hold lone surrogates after the file-name conversion; the server could not
-// take them.
+// Names that were not valid UTF-8 on disk hold lone surrogates after the file-name conversion; the server
+// could not take them.
 bool hasLoneSurrogate(const std::wstring& name)
 {
     for (std::size_t i = 0; i < name.size(); ++i)
     {
         const auto unit = static_cast<std::uint32_t>(name[i]);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() &&
-            static_cast<std::uint32_t>(name[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(name[i + 1]) <= 0xDFFF)
+            static_cast<std::uint32_t>(name[i + 1]) >= 0xDC00 &&
+            static_cast<std::uint32_t>(name[i + 1]) <= 0xDFFF)
             ++i;
         else if (unit >= 0xD800 && unit <= 0xDFFF)
             return true;
@@ -53,27 +52,23 @@ void logSkippedEntry(const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& pat
                                                << std::dec);
 }
 
-// The entries of a folder with their local ids, read with the listing instead of one by one by path. Failures are
-// reported as the enumeration by pattern reports them.
-class FolderEntries
+} // namespace
+
+// The entries of a folder with their local ids, read with the listing instead of one by one by path. Failures
+// are reported as the enumeration by pattern reports them.
+class FolderScan::Entries
 {
 public:
-    // Reads the first entries. Throws SystemError "Cannot find '%1%'" (the folder's path joined with "*") when the
-    // folder cannot be listed.
-    explicit FolderEntries(const std::wstring& path)
-        : mFolder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+    // Opens the folder at `path`, or the subfolder `name` of the open `parent` at `path`, and reads the first
+    // entries; a folder opened before is closed. Throws SystemError "Cannot find '%1%'" (the folder's path
+    // joined with "*") when the folder cannot be listed.
+    void open(const std::wstring& path) { start(mFolder.open(path), path); }
+    void openChild(const Entries& parent, const std::wstring& name, const std::wstring& path)
     {
-        DWORD code = mFolder ? readNext() : GetLastError();
-        if (code == ERROR_SUCCESS || code == ERROR_NO_MORE_FILES)
-            return;
-        // The folder itself, not an entry in it, is missing or is no folder.
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_INVALID_PARAMETER)
-            code = ERROR_PATH_NOT_FOUND;
-        throw qcl::SystemError(qcl::format(L"Cannot find '%1%'", Tree::Node::joinPath(path, L"*")), code);
+        start(mFolder.openChild(parent.mFolder, name), path);
     }
 
-    // The next entry, "." and ".." included; null at the end. Throws SystemError
+    // The next entry, "." and ".." left out; null at the end. Throws SystemError
     // "Cannot enumerate files using handle %1%".
     const FILE_ID_BOTH_DIR_INFO* next()
     {
@@ -86,11 +81,11 @@ public:
         }
         if (mEntry->NextEntryOffset != 0)
         {
-            mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(reinterpret_cast<const unsigned char*>(mEntry) +
-                                                                    mEntry->NextEntryOffset);
+            mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+                reinterpret_cast<const unsigned char*>(mEntry) + mEntry->NextEntryOffset);
             return mEntry;
         }
-        const HANDLE folder = mFolder.get();
+        const int folder = mFolder.descriptor();
         const DWORD code = readNext();
         if (code != ERROR_SUCCESS && code != ERROR_NO_MORE_FILES)
             throw qcl::SystemError(qcl::format(L"Cannot enumerate files using handle %1%", folder), code);
@@ -98,49 +93,65 @@ public:
     }
 
 private:
+    void start(DWORD code, const std::wstring& path)
+    {
+        mEntry = nullptr;
+        mStarted = false;
+        if (code == ERROR_SUCCESS)
+            code = readNext();
+        if (code == ERROR_SUCCESS || code == ERROR_NO_MORE_FILES)
+            return;
+        throw qcl::SystemError(qcl::format(L"Cannot find '%1%'", Tree::Node::joinPath(path, L"*")), code);
+    }
+
     // Fills the buffer; at the end the entry becomes null and the folder is closed.
     DWORD readNext()
     {
         mEntry = nullptr;
-        if (!::GetFileInformationByHandleEx(mFolder.get(), FileIdBothDirectoryInfo, mBuffer.get(),
-                                            static_cast<DWORD>(kBufferWords * sizeof(std::uint64_t))))
-        {
-            const DWORD code = GetLastError();
-            mFolder.close();
-            return code;
-        }
-        mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(mBuffer.get());
-        return ERROR_SUCCESS;
+        const DWORD code = mFolder.read(mBuffer.get(), kBufferWords * sizeof(std::uint64_t));
+        if (code == ERROR_SUCCESS)
+            mEntry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(mBuffer.get());
+        return code;
     }
 
-    qcl::Handle mFolder;
+    compat::FolderReader mFolder;
     static constexpr std::size_t kBufferWords = 8192; // 64 KiB, aligned for the records
     // Not zeroed: clearing 64 KiB for every folder cost more than listing a small one.
     std::unique_ptr<std::uint64_t[]> mBuffer = std::make_unique_for_overwrite<std::uint64_t[]>(kBufferWords);
     const FILE_ID_BOTH_DIR_INFO* mEntry = nullptr;
     bool mStarted = false;
 };
-} // namespace
+
+FolderScan::FolderScan(Checkpoint checkpoint) : mCheckpoint(std::move(checkpoint)) {}
+
+FolderScan::~FolderScan() = default;
 
 void FolderScan::run(Tree::Directory& root, const std::wstring& path)
 {
     mNodesByLocalId = std::make_unique<Tree::LocalIdIndex>();
     qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.reset(); });
+    qcl::scope::Guard closeFolders([this] { mOpenFolders.clear(); });
     mNodesByLocalId->insert(root);
-    scan(root, path);
+    entriesAt(0).open(path);
+    scan(root, path, 0);
 }
 
-void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
+FolderScan::Entries& FolderScan::entriesAt(std::size_t depth)
 {
-    FolderEntries entries(path);
+    while (mOpenFolders.size() <= depth)
+        mOpenFolders.push_back(std::make_unique<Entries>());
+    return *mOpenFolders[depth];
+}
+
+void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth)
+{
+    Entries& entries = *mOpenFolders[depth];
     while (const FILE_ID_BOTH_DIR_INFO* entry = entries.next())
     {
         if (mCheckpoint)
             mCheckpoint();
 
         std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-        if (name == L"." || name == L"..")
-            continue;
         // Built only where a log line or a subfolder needs it.
         const auto fullPath = [&path, &name] { return Tree::Node::joinPath(path, name); };
         if (entry->FileAttributes & skippedAttributes)
@@ -156,8 +167,8 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
         }
 
         const auto localId = static_cast<std::uint64_t>(entry->FileId.QuadPart);
-        QCL_LOG_TRACE(L"File or directory " << qcl::string::escaped(fullPath(), L'\'')
-                                            << L", object ID = " << Tree::formatLocalId(localId));
+        QCL_LOG_TRACE(L"File or directory " << qcl::string::escaped(fullPath(), L'\'') << L", object ID = "
+                                            << Tree::formatLocalId(localId));
         if (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         {
             std::wstring subdirectoryPath = fullPath();
@@ -170,7 +181,8 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path)
                 continue;
             }
             mNodesByLocalId->insert(*node);
-            scan(*node, subdirectoryPath);
+            entriesAt(depth + 1).openChild(entries, node->name(), subdirectoryPath);
+            scan(*node, subdirectoryPath, depth + 1);
             directory.addChild(std::move(node));
         }
         else

@@ -1,8 +1,9 @@
 #pragma once
 // One scan of a folder into a snapshot tree: what the scanner thread runs each time the folder was quiet.
 //
-// Hidden, system and temporary items, links, mount points and special files are left out with a log line, and so
-// are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in the tree.
+// Hidden, system and temporary items, links, mount points and special files are left out with a log line, and
+// so are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in
+// the tree.
 
 #include "sync/TreeIndex.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace dwl
 {
@@ -19,18 +21,27 @@ public:
     // Called before each entry; may throw to abandon the scan.
     using Checkpoint = std::function<void()>;
 
-    explicit FolderScan(Checkpoint checkpoint = {}) : mCheckpoint(std::move(checkpoint)) {}
+    explicit FolderScan(Checkpoint checkpoint = {});
+    ~FolderScan();
 
     // Adds below the empty `root` what lies in the folder at `path`, in the order of the enumeration. Throws
     // qcl::SystemError when a folder cannot be enumerated; the local ids come with the enumeration.
     void run(Tree::Directory& root, const std::wstring& path);
 
 private:
-    void scan(Tree::Directory& directory, const std::wstring& path);
+    class Entries; // one folder's listing, open while its subfolders are scanned
+
+    // The listing for folders at `depth` below the root, made once a scan.
+    Entries& entriesAt(std::size_t depth);
+    // Reads the folder open at `depth` into `directory`.
+    void scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth);
     void addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> file);
 
     Checkpoint mCheckpoint;
     // Every node of the scan by local id, those of subtrees not yet attached included.
     std::unique_ptr<Tree::LocalIdIndex> mNodesByLocalId;
+    // One listing a depth, reused for every folder met there: the buffers are made once a scan, not once a
+    // folder.
+    std::vector<std::unique_ptr<Entries>> mOpenFolders;
 };
 } // namespace dwl

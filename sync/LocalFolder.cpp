@@ -114,17 +114,18 @@ LocalFolder::Download::~Download()
 {
     mFile.close();
     if (!mPlaced && mFolder)
-        compat::at::removeFileAt(mFolder.get(), mName);
+        compat::at::removeFileAt(mFolder->descriptor.get(), mName);
 }
 
 commandprocessor::FileFacts LocalFolder::Download::finish()
 {
-    const std::wstring path = wide(mFolderPath + mName);
-    qcl::File::flush(mFile.get());
+    const std::wstring path = wide(mFolder->path + mName);
     // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner,
-    // while a visible download file is never uploaded (its name tells it).
+    // while a visible download file is never uploaded (its name tells it). Cleared before the flush, so that
+    // the flush makes the cleared attribute durable with the content.
     if (compat::at::setHidden(mFile.get(), false) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot set attributes of '%1%'", path), GetLastError());
+    qcl::File::flush(mFile.get());
     // What the tree records is read now: a change made once the file is in place must look like an edit.
     const commandprocessor::FileFacts facts = commandprocessor::readFileFacts(mFile.get(), path);
     mFile.closeOrThrow();
@@ -136,54 +137,77 @@ commandprocessor::FileFacts LocalFolder::Download::finish()
 
 void LocalFolder::open(const Tree::Directory& root)
 {
-    std::string path = fileName(root.name());
-    compat::at::Descriptor folder;
-    if (compat::at::openFolder(path, folder) != 0)
+    close();
+    auto folder = std::make_shared<Folder>();
+    folder->path = fileName(root.name());
+    if (compat::at::openFolder(folder->path, folder->descriptor) != 0 ||
+        compat::at::identityOf(folder->descriptor.get(), folder->identity) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", root.name()), GetLastError());
-    if (path.empty() || path.back() != '/')
-        path += '/';
+    if (folder->path.empty() || folder->path.back() != '/')
+        folder->path += '/';
+    folder->localId = root.localId();
     mRoot = std::move(folder);
-    mRootPath = std::move(path);
     mTree = &root;
 }
 
-LocalFolder::Folder LocalFolder::resolve(const Tree::Directory& directory)
+void LocalFolder::close()
+{
+    mOpened.clear();
+    mRoot.reset();
+}
+
+LocalFolder::FolderRef LocalFolder::resolve(const Tree::Directory& directory)
 {
     if (!mRoot)
         throw qcl::SystemError(L"The Wayfold folder is not open", ERROR_INVALID_HANDLE);
-    std::vector<const Tree::Directory*> chain;
-    const Tree::Directory* top = &directory;
-    for (; top->parent() != nullptr; top = top->parent())
-        chain.push_back(top);
-    if (top != mTree)
-        throw Mismatch(qcl::format(L"'%1%' is not part of the tree", directory.getPath()));
-
-    Folder current;
-    if (compat::at::duplicate(mRoot.get(), current.descriptor) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", wide(mRootPath)), GetLastError());
-    current.path = mRootPath;
-    for (auto node = chain.rbegin(); node != chain.rend(); ++node)
+    if (directory.parent() == nullptr)
     {
-        const std::string path = current.path + fileName((*node)->name());
-        Folder next;
-        if (const int error = compat::at::openFolderAt(current.descriptor.get(), fileName((*node)->name()),
-                                                       next.descriptor);
-            error != 0)
-        {
-            // A link, or anything but a folder, where the tree has a folder.
-            if (error == ELOOP || error == ENOTDIR)
-                throw Mismatch(qcl::format(L"File or folder '%1%' is a symbolic link or mount point",
-                                           escapedPath(path)));
-            throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
-        }
-        next.path = path + '/';
-        ItemStatus status;
-        if (compat::at::statusOf(next.descriptor.get(), next.path, status) != 0)
-            throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
-        checkIdentity(status, **node, path);
-        current = std::move(next);
+        if (&directory != mTree)
+            throw Mismatch(qcl::format(L"'%1%' is not part of the tree", directory.getPath()));
+        return mRoot;
     }
-    return current;
+    const FolderRef parent = resolve(*directory.parent());
+    const std::string name = fileName(directory.name());
+    if (const auto kept = mOpened.find(&directory); kept != mOpened.end())
+    {
+        const Folder& folder = *kept->second;
+        compat::at::Identity now;
+        if (folder.localId == directory.localId() && folder.path == parent->path + name + '/' &&
+            compat::at::identityAt(parent->descriptor.get(), name, now) == 0 && now == folder.identity)
+            return kept->second;
+        mOpened.erase(kept);
+    }
+    FolderRef opened = openChecked(*parent, directory, name);
+    // Each entry holds a descriptor: a long walk through many folders must not use up the process's share.
+    constexpr std::size_t maxOpenFolders = 256;
+    if (mOpened.size() >= maxOpenFolders)
+        mOpened.clear();
+    mOpened.emplace(&directory, opened);
+    return opened;
+}
+
+LocalFolder::FolderRef LocalFolder::openChecked(const Folder& parent, const Tree::Directory& directory,
+                                                const std::string& name)
+{
+    const std::string path = parent.path + name;
+    auto folder = std::make_shared<Folder>();
+    if (const int error = compat::at::openFolderAt(parent.descriptor.get(), name, folder->descriptor);
+        error != 0)
+    {
+        // A link, or anything but a folder, where the tree has a folder.
+        if (error == ELOOP || error == ENOTDIR)
+            throw Mismatch(
+                qcl::format(L"File or folder '%1%' is a symbolic link or mount point", escapedPath(path)));
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
+    }
+    folder->path = path + '/';
+    ItemStatus status;
+    if (compat::at::statusOf(folder->descriptor.get(), folder->path, status) != 0 ||
+        compat::at::identityOf(folder->descriptor.get(), folder->identity) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
+    checkIdentity(status, directory, path);
+    folder->localId = directory.localId();
+    return folder;
 }
 
 ItemStatus LocalFolder::checkedEntry(const Folder& parent, const Tree::Node& node)
@@ -205,7 +229,7 @@ bool LocalFolder::matches(const Tree::Node& node)
         else if (node.parent() == nullptr)
             throw Mismatch(qcl::format(L"'%1%' is not part of the tree", node.name()));
         else
-            checkedEntry(resolve(*node.parent()), node);
+            checkedEntry(*resolve(*node.parent()), node);
         return true;
     }
     catch (const qcl::basic_runtime_error<wchar_t>& error)
@@ -218,8 +242,8 @@ bool LocalFolder::matches(const Tree::Node& node)
 std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::Directory& parent,
                                                                     const std::wstring& name)
 {
-    const Folder folder = resolve(parent);
-    const int fd = folder.descriptor.get();
+    const FolderRef folder = resolve(parent);
+    const int fd = folder->descriptor.get();
     std::string made;
     const std::wstring free = underFreeName(
         name, directoryCandidateName,
@@ -231,12 +255,13 @@ std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::
         [&](const std::string& candidate)
         {
             throw qcl::SystemError(
-                qcl::format(L"Cannot create directory '%1%'", wide(folder.path + candidate)), GetLastError());
+                qcl::format(L"Cannot create directory '%1%'", wide(folder->path + candidate)),
+                GetLastError());
         });
-    syncFolder(fd, folder.path);
+    syncFolder(fd, folder->path);
     ItemStatus status;
-    if (compat::at::statusAt(fd, folder.path, made, status) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder.path + made)),
+    if (compat::at::statusAt(fd, folder->path, made, status) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder->path + made)),
                                GetLastError());
     return {free, status.fileIndex};
 }
@@ -245,9 +270,9 @@ void LocalFolder::removeEmptyDirectory(const Tree::Directory& parent, const std:
 {
     try
     {
-        const Folder folder = resolve(parent);
-        if (compat::at::removeFolderAt(folder.descriptor.get(), fileName(name)) == 0)
-            compat::at::syncFolder(folder.descriptor.get());
+        const FolderRef folder = resolve(parent);
+        if (compat::at::removeFolderAt(folder->descriptor.get(), fileName(name)) == 0)
+            compat::at::syncFolder(folder->descriptor.get());
     }
     catch (const std::exception&)
     {
@@ -257,13 +282,13 @@ void LocalFolder::removeEmptyDirectory(const Tree::Directory& parent, const std:
 std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& parent,
                                const std::wstring& name)
 {
-    const Folder from = resolve(*node.parent());
-    const Folder to = resolve(parent);
+    const FolderRef from = resolve(*node.parent());
+    const FolderRef to = resolve(parent);
     const std::string entry = fileName(node.name());
-    const bool sameFolder = compat::at::isSameFolder(from.descriptor.get(), to.descriptor.get());
+    const bool sameFolder = from->identity == to->identity;
     const bool isDirectory = node.asDirectory() != nullptr;
     // Read again right before the move: the item must still be the one that the server's change is about.
-    checkedEntry(from, node);
+    checkedEntry(*from, node);
     const std::wstring moved = underFreeName(
         name, isDirectory ? directoryCandidateName : fileCandidateName,
         [&](const std::string& candidate)
@@ -271,88 +296,87 @@ std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& pa
             // Already there under this name: nothing to do, and no other name may be picked.
             if (sameFolder && candidate == entry)
                 return 0;
-            return compat::at::renameAt(from.descriptor.get(), entry, to.descriptor.get(), candidate);
+            return compat::at::renameAt(from->descriptor.get(), entry, to->descriptor.get(), candidate);
         },
         [&](const std::string& candidate)
         {
             throw qcl::SystemError(qcl::format(isDirectory ? L"Cannot move directory '%1%' to '%2%'"
                                                            : L"Cannot move file '%1%' to '%2%'",
-                                               wide(from.path + entry), wide(to.path + candidate)),
+                                               wide(from->path + entry), wide(to->path + candidate)),
                                    GetLastError());
         });
-    syncFolder(to.descriptor.get(), to.path);
+    syncFolder(to->descriptor.get(), to->path);
     if (!sameFolder)
-        syncFolder(from.descriptor.get(), from.path);
+        syncFolder(from->descriptor.get(), from->path);
     return moved;
 }
 
 LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directory,
                                                   const std::wstring& downloadName)
 {
-    Folder folder = resolve(directory);
+    FolderRef folder = resolve(directory);
     Download download;
     download.mName = fileName(downloadName);
-    download.mFolderPath = folder.path;
     download.mDirectory = &directory;
+    const int fd = folder->descriptor.get();
     // One left behind by a killed program carries the same name.
-    compat::at::removeFileAt(folder.descriptor.get(), download.mName);
+    compat::at::removeFileAt(fd, download.mName);
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (compat::at::createFileAt(folder.descriptor.get(), download.mName, folder.path + download.mName, true,
-                                 file) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot create file '%1%'", wide(folder.path + download.mName)),
+    if (compat::at::createFileAt(fd, download.mName, folder->path + download.mName, true, file) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot create file '%1%'", wide(folder->path + download.mName)),
                                GetLastError());
     download.mFile.reset(file);
-    download.mFolder = std::move(folder.descriptor);
+    download.mFolder = std::move(folder);
     return download;
 }
 
-LocalFolder::Folder LocalFolder::folderOf(const Download& download)
+LocalFolder::FolderRef LocalFolder::folderOf(const Download& download)
 {
     // The folder may have been moved or replaced while the content arrived: it must still be where the tree
     // records it.
-    Folder folder = resolve(*download.mDirectory);
-    if (!compat::at::isSameFolder(folder.descriptor.get(), download.mFolder.get()))
-        throw Mismatch(qcl::format(L"Directory '%1%' was replaced", escapedPath(folder.path)));
+    FolderRef folder = resolve(*download.mDirectory);
+    if (folder->identity != download.mFolder->identity)
+        throw Mismatch(qcl::format(L"Directory '%1%' was replaced", escapedPath(folder->path)));
     return folder;
 }
 
 std::wstring LocalFolder::place(Download& download, const std::wstring& name)
 {
-    const Folder folder = folderOf(download);
-    const int fd = folder.descriptor.get();
+    const FolderRef folder = folderOf(download);
+    const int fd = folder->descriptor.get();
     const std::wstring placed = underFreeName(
         name, fileCandidateName,
         [&](const std::string& candidate) { return compat::at::renameAt(fd, download.mName, fd, candidate); },
         [&](const std::string& candidate)
         {
             throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
-                                               wide(folder.path + download.mName),
-                                               wide(folder.path + candidate)),
+                                               wide(folder->path + download.mName),
+                                               wide(folder->path + candidate)),
                                    GetLastError());
         });
     download.mPlaced = true;
-    syncFolder(fd, folder.path);
+    syncFolder(fd, folder->path);
     return placed;
 }
 
 bool LocalFolder::replace(Download& download, const Tree::File& existing)
 {
-    const Folder folder = folderOf(download);
-    const int fd = folder.descriptor.get();
+    const FolderRef folder = folderOf(download);
+    const int fd = folder->descriptor.get();
     const std::string target = fileName(existing.name());
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
-                                           wide(folder.path + download.mName), wide(folder.path + target)),
+                                           wide(folder->path + download.mName), wide(folder->path + target)),
                                GetLastError());
     // The file displaced now has the download's name: it must be the version that the tree records, or it
     // holds a save made while the content arrived, and goes back.
     ItemStatus displaced;
-    const bool known = compat::at::statusAt(fd, folder.path, download.mName, displaced) == 0;
+    const bool known = compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0;
     if (known && isAsRecorded(displaced, existing))
     {
         download.mPlaced = true;
         compat::at::removeFileAt(fd, download.mName);
-        syncFolder(fd, folder.path);
+        syncFolder(fd, folder->path);
         return true;
     }
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
@@ -366,7 +390,7 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
             { return compat::at::renameAt(fd, download.mName, fd, candidate); },
             [](const std::string&) {});
     }
-    syncFolder(fd, folder.path);
+    syncFolder(fd, folder->path);
     return false;
 }
 
@@ -377,9 +401,9 @@ bool LocalFolder::trash(const Tree::Node& node)
 {
     if (node.parent() == nullptr)
         throw Mismatch(qcl::format(L"'%1%' is not part of the tree", node.name()));
-    const Folder parent = resolve(*node.parent());
-    checkedEntry(parent, node);
-    return trashSeen(parent, node);
+    const FolderRef parent = resolve(*node.parent());
+    checkedEntry(*parent, node);
+    return trashSeen(*parent, node);
 }
 
 bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)

@@ -2,10 +2,12 @@
 // The open Wayfold folder, through which the command processor makes every change that server data asks for.
 //
 // An item is found from the folder's descriptor one name at a time along the tree, never through a symbolic
-// link and never outside the folder, and every folder on the way must still carry the local id that the tree
-// records and must not be hidden. Each change reads the item it acts on again at the moment it commits, and
-// commits in one step: another program may change anything at any moment, and a check made earlier proves
-// nothing. Every new directory entry is synced with its folder.
+// link and never outside the folder: a folder on the way is opened only while it carries the local id that
+// the tree records and is not hidden, and is kept open until close(). Whenever a folder is used again, each
+// folder on the way is checked to be still the one kept open, under the tree's name in the folder above.
+// Each change reads the item it acts on again at the moment it commits, and commits in one step: another
+// program may change anything at any moment, and a check made earlier proves nothing. Every new directory
+// entry is synced with its folder.
 
 #include "compat/FolderAt.h"
 #include "qcl/Error.h"
@@ -14,13 +16,18 @@
 #include "sync/Tree.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace dwl
 {
 class LocalFolder
 {
+    struct Folder;
+    using FolderRef = std::shared_ptr<const Folder>;
+
 public:
     // The disk no longer matches the tree on the way to an item (the user has just renamed, replaced or
     // hidden something that the scanner has not reported yet): the change waits for a later cycle.
@@ -47,8 +54,7 @@ public:
         Download() = default;
 
         const Tree::Directory* mDirectory = nullptr;
-        compat::at::Descriptor mFolder;
-        std::string mFolderPath; // ends with "/"
+        FolderRef mFolder;
         std::string mName;
         qcl::Handle mFile;
         bool mPlaced = false;
@@ -56,7 +62,8 @@ public:
 
     // Opens the folder named by the root of the tree (its full path). Throws qcl::SystemError.
     void open(const Tree::Directory& root);
-    void close() { mRoot.reset(); }
+    // Closes the folder and every folder in it that was kept open.
+    void close();
 
     // Whether the disk matches the tree on the way to the node and at the node; logs why not. Never throws
     // for a file-system failure.
@@ -92,19 +99,25 @@ private:
     {
         compat::at::Descriptor descriptor;
         std::string path; // ends with "/"
+        compat::at::Identity identity;
+        std::uint64_t localId = 0; // of the node it was opened for
     };
 
     // The folder of the directory node, each folder on the way checked; throws Mismatch or qcl::SystemError.
-    Folder resolve(const Tree::Directory& directory);
+    FolderRef resolve(const Tree::Directory& directory);
+    // Opens the folder of the directory node in its parent's folder and checks it against the node.
+    FolderRef openChecked(const Folder& parent, const Tree::Directory& directory, const std::string& name);
     // The status of the node's entry in its resolved parent, checked against the node; throws Mismatch.
     compat::at::ItemStatus checkedEntry(const Folder& parent, const Tree::Node& node);
     // The folder of the download, which must still be where the tree records it; throws Mismatch.
-    Folder folderOf(const Download& download);
+    FolderRef folderOf(const Download& download);
     bool trashSeen(const Folder& parent, const Tree::Node& node);
     bool isAllSeen(const Folder& folder, const Tree::Directory& directory);
 
     const Tree::Directory* mTree = nullptr;
-    compat::at::Descriptor mRoot;
-    std::string mRootPath; // ends with "/"
+    FolderRef mRoot;
+    // Folders opened since open(), by node. An entry whose node has gone (even one whose address a new node
+    // took) is harmless: it is used only when it passes the checks of resolve() for the node asking.
+    std::unordered_map<const Tree::Directory*, FolderRef> mOpened;
 };
 } // namespace dwl

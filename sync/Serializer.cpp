@@ -3,8 +3,12 @@
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
+#include <algorithm>
 #include <array>
-#include <deque>
+#include <exception>
+#include <limits>
+#include <span>
+#include <string_view>
 
 namespace dwl
 {
@@ -29,8 +33,8 @@ constexpr const char* kUpdate =
     "WHERE RecordId = ?12";
 constexpr const char* kDeleteOne = "DELETE FROM Nodes WHERE RecordId = ?1";
 constexpr const char* kDeleteAll = "DELETE FROM Nodes";
-constexpr const char* kSelectRoot = "SELECT * FROM Nodes WHERE ParentId IS NULL";
-constexpr const char* kSelectChildren = "SELECT * FROM Nodes WHERE ParentId = ?1";
+// The table's own order: no sort step.
+constexpr const char* kSelectAllNodes = "SELECT * FROM Nodes ORDER BY RecordId";
 constexpr const char* kCountNodes = "SELECT count(*) FROM Nodes";
 constexpr const char* kCreationIntentsSchema =
     "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
@@ -203,61 +207,89 @@ void Serializer::close()
     mDeleteAll = {};
     mSelectConfiguration = {};
     mInsertConfiguration = {};
+    mInsertIntent = {};
+    mDeleteIntent = {};
+    mSelectIntents = {};
     mDatabase.reset();
 }
 
-std::unique_ptr<Tree::Directory> Serializer::loadTree()
+namespace
 {
-    stopListening(); // the tree listened to so far loses its records now
-    mRecordIds.clear();
-    // The records of nodes that a failed load destroys must not stay behind.
-    auto forget = qcl::scope::makeGuard([this] { mRecordIds.clear(); });
-    std::unique_ptr<Tree::Directory> root;
-    // One read transaction for all the queries: one consistent picture of the file, read under one lock
-    // instead of one a folder.
-    inSavepoint(
-        [&]
+constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
+
+// A row of Nodes as loadTree reads it. A row that cannot become a node keeps the reason, which fails the
+// load only when the row is part of the tree.
+struct Row
+{
+    enum class Parent : std::uint8_t
+    {
+        None,      // NULL: a root
+        Record,    // the record `parentId`
+        Unmatched, // a value no record id equals
+    };
+
+    std::int64_t recordId = 0;
+    std::int64_t parentId = 0;
+    std::unique_ptr<Tree::Node> node;
+    std::exception_ptr failure;
+    Parent parent = Parent::None;
+    std::uint8_t recordType = 0; // kFileRecord, kDirectoryRecord, or 0 for any other value
+};
+
+// The rows below each row, in record order, as one array of row numbers sliced by parent. `rows` are in
+// ascending record order.
+class ChildRows
+{
+public:
+    explicit ChildRows(const std::vector<Row>& rows) : mStart(rows.size() + 1, 0)
+    {
+        std::vector<std::uint32_t> parents(rows.size(), kNoRow);
+        std::int64_t lastParentId = 0;
+        std::uint32_t lastParent = kNoRow;
+        bool anyParent = false;
+        for (std::size_t i = 0; i < rows.size(); ++i)
         {
-            // The map is sized once: growing it step by step rehashed every entry again and again.
-            Database::Statement countQuery(mDatabase, kCountNodes);
-            if (countQuery.step())
-                mRecordIds.reserve(static_cast<std::size_t>(countQuery.columnInt64(0)));
-            countQuery.reset();
-            Database::Statement rootQuery(mDatabase, kSelectRoot);
-            if (!rootQuery.step())
-                return;
-            if (rootQuery.columnInt(RecordType) != kDirectoryRecord)
-                throw Error(L"Record containing the root node doesn't have the expected type");
-            root.reset(readNode(rootQuery).release()->asDirectory());
-            if (rootQuery.step())
-                throw Error(L"There is more than one record containing a potential root node");
-
-            Database::Statement childrenQuery(mDatabase, kSelectChildren);
-            std::deque<Tree::Directory*> pending{root.get()};
-            while (!pending.empty())
+            if (rows[i].parent != Row::Parent::Record)
+                continue;
+            // Rows of one directory mostly follow each other: look the parent up once for a run of them.
+            if (!anyParent || rows[i].parentId != lastParentId)
             {
-                Tree::Directory* directory = pending.front();
-                pending.pop_front();
-                childrenQuery.bindInt64(1, mRecordIds.at(directory));
-                while (childrenQuery.step())
-                {
-                    Tree::Node& child = directory->addChild(readNode(childrenQuery));
-                    if (Tree::Directory* childDirectory = child.asDirectory())
-                        pending.push_back(childDirectory);
-                }
+                lastParentId = rows[i].parentId;
+                anyParent = true;
+                const auto found =
+                    std::lower_bound(rows.begin(), rows.end(), lastParentId,
+                                     [](const Row& row, std::int64_t id) { return row.recordId < id; });
+                lastParent = found != rows.end() && found->recordId == lastParentId
+                                 ? static_cast<std::uint32_t>(found - rows.begin())
+                                 : kNoRow;
             }
-        });
-    if (!root)
-        return nullptr;
-    listenTo(*root);
-    forget.dismiss();
-    return root;
-}
+            parents[i] = lastParent;
+            if (lastParent != kNoRow)
+                ++mStart[lastParent + 1];
+        }
+        for (std::size_t i = 1; i < mStart.size(); ++i)
+            mStart[i] += mStart[i - 1];
+        mChildren.resize(mStart.back());
+        std::vector<std::uint32_t> filled(mStart.begin(), mStart.end() - 1);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (parents[i] != kNoRow)
+                mChildren[filled[parents[i]]++] = static_cast<std::uint32_t>(i);
+    }
 
-std::unique_ptr<Tree::Node> Serializer::readNode(Database::Statement& row)
+    std::span<const std::uint32_t> of(std::uint32_t row) const
+    {
+        return {mChildren.data() + mStart[row], mChildren.data() + mStart[row + 1]};
+    }
+
+private:
+    std::vector<std::uint32_t> mStart; // the children of row i are mChildren[mStart[i]] to [mStart[i + 1]]
+    std::vector<std::uint32_t> mChildren;
+};
+
+std::unique_ptr<Tree::Node> readNode(const Database::Statement& row)
 {
-    const std::string utf8Name = row.columnText(Name);
-    std::wstring name = qcl::string::utf8ToUtf16(utf8Name);
+    const std::string_view utf8Name = row.columnTextView(Name);
+    std::wstring name = qcl::string::utf8ToUtf16(utf8Name.data(), utf8Name.data() + utf8Name.size());
     const auto localId = static_cast<std::uint64_t>(row.columnInt64(LocalId));
     std::unique_ptr<Tree::Node> node;
     switch (row.columnInt(RecordType))
@@ -283,12 +315,124 @@ std::unique_ptr<Tree::Node> Serializer::readNode(Database::Statement& row)
         break;
     }
     default:
-        throw Error(L"Invalid database record type");
+        throw Serializer::Error(L"Invalid database record type");
     }
     node->setShareId(readId(row, ShareId));
     node->setAssetId(readId(row, AssetId));
-    mRecordIds[node.get()] = row.columnInt64(RecordId);
     return node;
+}
+
+Row readRow(const Database::Statement& row)
+{
+    Row result;
+    result.recordId = row.columnInt64(RecordId);
+    switch (row.columnType(ParentId))
+    {
+    case SQLITE_NULL:
+        result.parent = Row::Parent::None;
+        break;
+    case SQLITE_INTEGER:
+        result.parent = Row::Parent::Record;
+        result.parentId = row.columnInt64(ParentId);
+        break;
+    default: // no record id matches it
+        result.parent = Row::Parent::Unmatched;
+        break;
+    }
+    const int recordType = row.columnInt(RecordType);
+    if (recordType == kFileRecord || recordType == kDirectoryRecord)
+        result.recordType = static_cast<std::uint8_t>(recordType);
+    try
+    {
+        result.node = readNode(row);
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw; // no fault of the row
+    }
+    catch (...)
+    {
+        result.failure = std::current_exception();
+    }
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<Tree::Directory> Serializer::loadTree()
+{
+    stopListening(); // the tree listened to so far loses its records now
+    mRecordIds.clear();
+    // The records of nodes that a failed load destroys must not stay behind.
+    auto forget = qcl::scope::makeGuard([this] { mRecordIds.clear(); });
+    std::unique_ptr<Tree::Directory> root;
+    // One read transaction: one consistent picture of the file.
+    inSavepoint([&] { root = readTree(); });
+    if (!root)
+        return nullptr;
+    listenTo(*root);
+    forget.dismiss();
+    return root;
+}
+
+// The whole table is read in one pass in record order, which the table's own order gives without a sort;
+// the tree is then linked from plain arrays. Only rows that a chain of parents links to the root become
+// part of the tree, as a walk down from the root would find them: the others (without a parent, below a
+// file, or in a cycle) are left out, and a row that cannot become a node fails the load only when it is
+// part of the tree. Rows of one directory keep their record order.
+std::unique_ptr<Tree::Directory> Serializer::readTree()
+{
+    std::vector<Row> rows;
+    {
+        Database::Statement countQuery(mDatabase, kCountNodes);
+        if (countQuery.step())
+        {
+            const auto count = static_cast<std::size_t>(countQuery.columnInt64(0));
+            rows.reserve(count);
+            mRecordIds.reserve(count);
+        }
+        countQuery.reset();
+    }
+    Database::Statement allRows(mDatabase, kSelectAllNodes);
+    while (allRows.step())
+        rows.push_back(readRow(allRows));
+
+    const auto isRoot = [](const Row& row) { return row.parent == Row::Parent::None; };
+    const auto root = std::find_if(rows.begin(), rows.end(), isRoot);
+    if (root == rows.end())
+        return nullptr;
+    if (root->recordType != kDirectoryRecord)
+        throw Error(L"Record containing the root node doesn't have the expected type");
+    if (root->failure)
+        std::rethrow_exception(root->failure);
+    if (std::find_if(root + 1, rows.end(), isRoot) != rows.end())
+        throw Error(L"There is more than one record containing a potential root node");
+
+    const ChildRows children(rows);
+    // Directories of the tree, breadth-first from the root: each row is checked in the order a walk down
+    // from the root would read it.
+    std::vector<std::uint32_t> directories{static_cast<std::uint32_t>(root - rows.begin())};
+    for (std::size_t next = 0; next < directories.size(); ++next)
+        for (const std::uint32_t child : children.of(directories[next]))
+        {
+            if (rows[child].failure)
+                std::rethrow_exception(rows[child].failure);
+            if (rows[child].node->asDirectory())
+                directories.push_back(child);
+        }
+    // Deepest directories first: each is filled before it joins its parent, so that an added child's event
+    // stops at once instead of climbing to the root.
+    for (auto directory = directories.rbegin(); directory != directories.rend(); ++directory)
+    {
+        Tree::Directory& parent = *rows[*directory].node->asDirectory();
+        for (const std::uint32_t child : children.of(*directory))
+        {
+            mRecordIds[rows[child].node.get()] = rows[child].recordId;
+            parent.addChild(std::move(rows[child].node));
+        }
+    }
+    mRecordIds[root->node.get()] = root->recordId;
+    return std::unique_ptr<Tree::Directory>(root->node.release()->asDirectory());
 }
 
 void Serializer::saveTree(Tree::Directory& root)
@@ -452,11 +596,16 @@ void Serializer::setNextServerMessageNumber(std::uint64_t number)
     setConfigurationValue(kNextServerMessageNumberKey, static_cast<std::int64_t>(number));
 }
 
+Database::Statement& Serializer::prepared(Database::Statement& statement, const char* sql)
+{
+    if (!statement)
+        statement = Database::Statement(mDatabase, sql);
+    return statement;
+}
+
 Database::Statement& Serializer::configurationSelect()
 {
-    if (!mSelectConfiguration)
-        mSelectConfiguration = Database::Statement(mDatabase, kSelectConfiguration);
-    return mSelectConfiguration;
+    return prepared(mSelectConfiguration, kSelectConfiguration);
 }
 
 template <class T>
@@ -523,7 +672,7 @@ void bindItem(Database::Statement& statement, const CreationIntent& intent)
 
 void Serializer::add(const CreationIntent& intent)
 {
-    Database::Statement insert(mDatabase, kInsertCreationIntent);
+    Database::Statement& insert = prepared(mInsertIntent, kInsertCreationIntent);
     bindItem(insert, intent);
     const auto asset = idBytes(intent.assetId);
     insert.bindBlob(5, asset.data(), static_cast<int>(asset.size()));
@@ -532,14 +681,46 @@ void Serializer::add(const CreationIntent& intent)
 
 void Serializer::remove(const CreationIntent& intent)
 {
-    Database::Statement erase(mDatabase, kDeleteCreationIntent);
+    Database::Statement& erase = prepared(mDeleteIntent, kDeleteCreationIntent);
     bindItem(erase, intent);
     erase.execute();
 }
 
+void Serializer::endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record)
+{
+    // One transaction instead of two. When `record` fails, whatever the tree kept of its changes stays
+    // written, as it would have been without the savepoint, and the intent is written again.
+    mDatabase.execute("SAVEPOINT intent_end");
+    const auto release = [this]
+    {
+        if (!sqlite3_get_autocommit(mDatabase.get()))
+            mDatabase.execute("RELEASE intent_end");
+    };
+    try
+    {
+        remove(intent);
+        record();
+    }
+    catch (...)
+    {
+        try
+        {
+            add(intent);
+            release();
+        }
+        catch (const std::exception& error)
+        {
+            QCL_LOG_ERROR(L"Cannot keep a creation intent: " << qcl::string::utf8ToUtf16(error.what()));
+        }
+        throw;
+    }
+    release();
+}
+
 std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
 {
-    Database::Statement select(mDatabase, kSelectCreationIntents);
+    Database::Statement& select = prepared(mSelectIntents, kSelectCreationIntents);
+    auto reset = qcl::scope::makeGuard([&] { select.reset(); });
     bindFolder(select, shareId, parentId);
     std::vector<CreationIntent> found;
     while (select.step())

@@ -72,6 +72,7 @@ public:
     // Kept in a table of their own, which a file made before it existed gets when it is opened.
     void add(const CreationIntent& intent) override;
     void remove(const CreationIntent& intent) override;
+    void endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record) override;
     std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override;
 
 private:
@@ -92,13 +93,15 @@ private:
     template <class Writes>
     void inSavepoint(Writes&& writes);
 
-    std::unique_ptr<Tree::Node> readNode(Database::Statement& row);
+    std::unique_ptr<Tree::Directory> readTree();
     void bindNode(Database::Statement& statement, const Tree::Node& node);
     std::int64_t recordIdOf(const Tree::Node& node) const;
     void addSubtree(const Tree::Node& top);
     void removeSubtree(const Tree::Node& top);
     void updateNode(const Tree::Node& node);
 
+    // The statement, prepared on first use.
+    Database::Statement& prepared(Database::Statement& statement, const char* sql);
     Database::Statement& configurationSelect();
     void writeConfigurationValue(const std::wstring& key, const std::function<void(Database::Statement&)>& bindValue);
 
@@ -109,6 +112,9 @@ private:
     Database::Statement mDeleteAll;
     Database::Statement mSelectConfiguration;
     Database::Statement mInsertConfiguration;
+    Database::Statement mInsertIntent;
+    Database::Statement mDeleteIntent;
+    Database::Statement mSelectIntents;
     std::unordered_map<const Tree::Node*, std::int64_t> mRecordIds;
     std::wstring mApplicationVersion;
 

@@ -183,6 +183,8 @@ public:
     void setSize(std::uint64_t size);
     void setLastModificationTime(std::uint64_t time);
     void setVersionNumber(std::uint64_t versionNumber);
+    // The three together, as one change.
+    void setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t versionNumber);
 
 private:
     std::uint64_t mSize;

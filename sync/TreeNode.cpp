@@ -1,6 +1,7 @@
 #include "sync/TreeIndex.h"
 
 #include <stdexcept>
+#include <tuple>
 
 namespace dwl
 {
@@ -188,4 +189,16 @@ void Tree::File::setSize(std::uint64_t size) { changeField(mSize, size); }
 void Tree::File::setLastModificationTime(std::uint64_t time) { changeField(mLastModificationTime, time); }
 
 void Tree::File::setVersionNumber(std::uint64_t versionNumber) { changeField(mVersionNumber, versionNumber); }
+
+void Tree::File::setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t versionNumber)
+{
+    const std::tuple former{mSize, mLastModificationTime, mVersionNumber};
+    const std::tuple wanted{size, lastModificationTime, versionNumber};
+    if (former == wanted)
+        return;
+    std::tie(mSize, mLastModificationTime, mVersionNumber) = wanted;
+    auto undo = qcl::scope::makeGuard([&] { std::tie(mSize, mLastModificationTime, mVersionNumber) = former; });
+    notifyModification({TreeModificationEvent::Changed, this});
+    undo.dismiss();
+}
 } // namespace dwl

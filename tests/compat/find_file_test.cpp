@@ -1,5 +1,6 @@
 #include "compat/FileApi.h"
 #include "compat/FileNameText.h"
+#include "compat/FolderReader.h"
 #include "compat/LastError.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -43,8 +44,8 @@ TEST(FindFile, ListsDotEntriesFirstThenByUpperCasedUnits)
     for (const char* name : {"b", "B2", "a", "_x", "\xC3\xA9t\xC3\xA9", "Z", ".hidden-not"})
         scratch.writeFile(name);
     scratch.makeDirectory("C");
-    const std::vector<std::wstring> expected = {L".",  L"..", L".hidden-not", L"a",          L"b", L"B2",
-                                                L"C",  L"Z",  L"_x",          L"\xE9t\xE9"};
+    const std::vector<std::wstring> expected = {L".",  L"..", L".hidden-not", L"a",  L"b",
+                                                L"B2", L"C",  L"Z",           L"_x", L"\xE9t\xE9"};
     EXPECT_EQ(find(scratch / "*"), expected);
 }
 
@@ -114,12 +115,31 @@ struct IdEntry
     ULONGLONG size;
     ULONGLONG lastWrite;
     ULONGLONG fileId;
+    bool operator==(const IdEntry&) const = default;
 };
 
 HANDLE openFolder(const std::string& path)
 {
     return CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Adds the linked records of one filled buffer.
+void appendRecords(const void* buffer, std::vector<IdEntry>& entries)
+{
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    for (DWORD offset = 0;;)
+    {
+        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
+        entries.push_back({std::wstring(record->FileName, record->FileNameLength / sizeof(wchar_t)),
+                           record->FileAttributes, record->EaSize,
+                           static_cast<ULONGLONG>(record->EndOfFile.QuadPart),
+                           static_cast<ULONGLONG>(record->LastWriteTime.QuadPart),
+                           static_cast<ULONGLONG>(record->FileId.QuadPart)});
+        if (record->NextEntryOffset == 0)
+            return;
+        offset += record->NextEntryOffset;
+    }
 }
 
 // Every entry of the folder, read `bufferSize` bytes at a time.
@@ -129,22 +149,9 @@ std::vector<IdEntry> listWithIds(HANDLE folder, DWORD bufferSize,
     std::vector<IdEntry> entries;
     std::vector<std::uint64_t> buffer(bufferSize / 8 + 1);
     for (FILE_INFO_BY_HANDLE_CLASS kind = first;
-         GetFileInformationByHandleEx(folder, kind, buffer.data(), bufferSize); kind = FileIdBothDirectoryInfo)
-    {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (DWORD offset = 0;;)
-        {
-            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
-            entries.push_back({std::wstring(record->FileName, record->FileNameLength / sizeof(wchar_t)),
-                               record->FileAttributes, record->EaSize,
-                               static_cast<ULONGLONG>(record->EndOfFile.QuadPart),
-                               static_cast<ULONGLONG>(record->LastWriteTime.QuadPart),
-                               static_cast<ULONGLONG>(record->FileId.QuadPart)});
-            if (record->NextEntryOffset == 0)
-                break;
-            offset += record->NextEntryOffset;
-        }
-    }
+         GetFileInformationByHandleEx(folder, kind, buffer.data(), bufferSize);
+         kind = FileIdBothDirectoryInfo)
+        appendRecords(buffer.data(), entries);
     EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
     return entries;
 }
@@ -152,8 +159,9 @@ std::vector<IdEntry> listWithIds(HANDLE folder, DWORD bufferSize,
 // The file index as an attributes-only handle reports it, the way file ids are read one by one by path.
 ULONGLONG fileIdByPath(const std::string& path)
 {
-    const HANDLE file = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
     BY_HANDLE_FILE_INFORMATION information{};
     EXPECT_TRUE(GetFileInformationByHandle(file, &information));
@@ -267,5 +275,44 @@ TEST(FolderEnumerationWithIds, RestartsEndsAndRefusesWhatItCannotDo)
     EXPECT_FALSE(GetFileInformationByHandleEx(file, FileIdBothDirectoryInfo, buffer.data(), 128));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     CloseHandle(file);
+}
+
+// The scan's reader gives the records of the handle's enumeration without "." and "..", and opens a subfolder
+// only when the entry is a folder itself, not a link to one.
+TEST(FolderReader, ListsAsTheHandleDoesWithoutDotEntriesAndEntersNoLink)
+{
+    test::ScratchFolder scratch;
+    fillVariedFolder(scratch);
+    scratch.writeFile("folder/inner", "12345");
+    const HANDLE folder = openFolder(scratch.path());
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    std::vector<IdEntry> expected = listWithIds(folder, 4096);
+    CloseHandle(folder);
+    ASSERT_EQ(expected[1].name, L"..");
+    expected.erase(expected.begin(), expected.begin() + 2);
+
+    const auto readAll = [](compat::FolderReader& reader)
+    {
+        std::vector<IdEntry> entries;
+        std::vector<std::uint64_t> buffer(32);
+        DWORD code;
+        while ((code = reader.read(buffer.data(), buffer.size() * 8)) == ERROR_SUCCESS)
+            appendRecords(buffer.data(), entries);
+        EXPECT_EQ(code, ERROR_NO_MORE_FILES);
+        return entries;
+    };
+    compat::FolderReader reader;
+    ASSERT_EQ(reader.open(wide(scratch.path())), ERROR_SUCCESS);
+    for (const wchar_t* name : {L"folder link", L"plain", L"missing"})
+    {
+        compat::FolderReader child;
+        EXPECT_EQ(child.openChild(reader, name), ERROR_PATH_NOT_FOUND) << name;
+    }
+    compat::FolderReader child;
+    ASSERT_EQ(child.openChild(reader, L"folder"), ERROR_SUCCESS);
+    const std::vector<IdEntry> inner = readAll(child);
+    ASSERT_EQ(inner.size(), 1u);
+    EXPECT_EQ(inner[0].size, 5u);
+    EXPECT_EQ(readAll(reader), expected);
 }
 } // namespace

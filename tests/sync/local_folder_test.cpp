@@ -82,6 +82,8 @@ TEST_F(LocalFolderTest, MatchingItemMatchesAndTheRootIsNeverTested)
 
 TEST_F(LocalFolderTest, RenamedParentDoesNotMatch)
 {
+    // Checked once, so that the folder is kept open: it is checked again on the next use.
+    ASSERT_TRUE(local.matches(*report));
     ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "root/share/papers").c_str()), 0);
     EXPECT_FALSE(local.matches(*report));
 }
@@ -192,5 +194,36 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     EXPECT_TRUE(local.replace(download, *report));
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
+}
+
+TEST_F(LocalFolderTest, DownloadWhoseFolderWasReplacedMeanwhileIsNotPlaced)
+{
+    auto download = local.createDownload(*docs, L".wayfold-download");
+    download.finish();
+    // The folder kept open is moved out and a new one takes its name.
+    ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
+    folder.makeDirectory("root/share/docs");
+
+    EXPECT_THROW(local.place(download, L"new.txt"), dwl::LocalFolder::Mismatch);
+    EXPECT_FALSE(exists("moved-docs/new.txt"));
+    EXPECT_FALSE(exists("root/share/docs/new.txt"));
+}
+
+TEST_F(LocalFolderTest, FoldersKeptOpenAreBoundedAndReleasedOnClose)
+{
+    const auto openDescriptors = []
+    { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = openDescriptors();
+    for (int n = 0; n < 300; ++n)
+    {
+        const std::string name = "f" + std::to_string(n);
+        folder.makeDirectory("root/share/" + name);
+        auto& made = share->addChild(std::make_unique<Tree::Directory>(
+            idOf("root/share/" + name), std::wstring(name.begin(), name.end())));
+        ASSERT_TRUE(local.matches(made)) << name;
+    }
+    EXPECT_LE(openDescriptors(), before + 257);
+    local.close();
+    EXPECT_LT(openDescriptors(), before);
 }
 } // namespace

@@ -195,6 +195,34 @@ TEST_F(SerializerTest, CreationIntentsLastUntilRemovedAndAnOlderFileGetsTheirTab
     EXPECT_EQ(serializer.getConfigurationValue<int>(L"Format"), 13);
 }
 
+TEST_F(SerializerTest, AnIntentEndsOnlyWhenItsItemIsRecorded)
+{
+    auto root = sampleTree();
+    Serializer serializer;
+    serializer.open(widePath);
+    serializer.saveTree(*root);
+    Tree::Directory& share = *root->children().front().asDirectory();
+    const dwl::CreationIntent kept{share.shareId(), share.assetId(), L"kept", false, {}};
+    const dwl::CreationIntent ended{share.shareId(), share.assetId(), L"ended", false, {}};
+    serializer.add(kept);
+    serializer.add(ended);
+
+    // What the tree took before the failure stays written; the intent stays too.
+    EXPECT_THROW(serializer.endWhenRecorded(kept,
+                                            [&]
+                                            {
+                                                share.addChild(std::make_unique<Tree::File>(7, L"taken", 1, 1));
+                                                throw std::runtime_error("refused");
+                                            }),
+                 std::runtime_error);
+    serializer.endWhenRecorded(ended, [&] { share.addChild(std::make_unique<Tree::File>(8, L"ended", 1, 1)); });
+
+    const auto left = serializer.inFolder(share.shareId(), share.assetId());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].sameItem(kept));
+    EXPECT_EQ(contents(*reload()), contents(*root));
+}
+
 TEST_F(SerializerTest, EveryColumnSurvivesARoundTrip)
 {
     auto root = sampleTree();
@@ -314,6 +342,36 @@ TEST_F(SerializerTest, UnexpectedContentFailsTheLoad)
 
     raw.exec("UPDATE Nodes SET Name = CAST(X'FF' AS TEXT) WHERE RecordId = 2");
     EXPECT_THROW(serializer.loadTree(), qcl::string::invalid_utf_sequence);
+}
+
+// Only rows that a chain of parents links to the root make the tree, and a bad row elsewhere does not fail
+// the load. Children keep their record order, also below a directory whose record comes after them.
+TEST_F(SerializerTest, RowsOutsideTheTreeAreLeftOut)
+{
+    {
+        Serializer serializer;
+        serializer.open(widePath);
+    }
+    Raw(path).exec("INSERT INTO Nodes(RecordId, RecordType, ParentId, LocalId, Name) VALUES"
+                   "(5, 2, NULL, 1, 'root'), (9, 2, 5, 2, 'late'), (2, 1, 9, 3, 'b'), (3, 1, 9, 4, 'a'),"
+                   "(6, 1, 5, 5, 'file'), (7, 2, 6, 6, 'below a file'),"
+                   "(10, 3, 99, 7, 'orphan'), (11, 2, 12, 8, 'cycle'), (12, 2, 11, 9, 'cycle'),"
+                   "(13, 2, 'x', 10, 'text parent'), (14, 1, 99, 11, CAST(X'FF' AS TEXT))");
+    Serializer serializer;
+    serializer.open(widePath);
+    auto root = serializer.loadTree();
+    ASSERT_NE(root, nullptr);
+    std::wostringstream printed;
+    Tree::printTree(printed, *root);
+    EXPECT_EQ(printed.str(), L"* 'root', Local ID = 0000-0000-0000-0001\n"
+                             L"|--  'file', Local ID = 0000-0000-0000-0005, size = 0\n"
+                             L"+--* 'late', Local ID = 0000-0000-0000-0002\n"
+                             L"  |--  'b', Local ID = 0000-0000-0000-0003, size = 0\n"
+                             L"  +--  'a', Local ID = 0000-0000-0000-0004, size = 0\n");
+    // The loaded nodes know their records: a change reaches the right row.
+    root->children().back().setName(L"renamed");
+    EXPECT_EQ(Raw(path).rows("SELECT Name FROM Nodes WHERE RecordId = 9"),
+              std::vector<std::string>{"renamed"});
 }
 
 TEST_F(SerializerTest, UnopenableFileNamesThePath)
