@@ -189,7 +189,8 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, std:
         {
             const auto size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
             const auto lastWrite = static_cast<std::uint64_t>(entry->LastWriteTime.QuadPart);
-            addFile(directory, std::make_unique<Tree::File>(localId, std::move(name), size, lastWrite));
+            const auto change = static_cast<std::uint64_t>(entry->ChangeTime.QuadPart);
+            addFile(directory, std::make_unique<Tree::File>(localId, std::move(name), size, lastWrite, change));
         }
     }
 }

@@ -168,9 +168,11 @@ private:
 class Tree::File : public Node
 {
 public:
-    // A new file: version 0, zero share and asset ids, no parent. The time is a file time: 100-ns ticks
-    // since 1601-01-01 UTC.
-    File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime);
+    // A new file: version 0, zero share and asset ids, no parent. Times are file times: 100-ns ticks since
+    // 1601-01-01 UTC. The change time is the last change of the content or the metadata, which no program can
+    // set back (unlike the modification time); 0 when it is not known.
+    File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime,
+         std::uint64_t changeTime = 0);
 
     std::unique_ptr<Node> clone() const override;
     void accept(Visitor& visitor) override { visitor.visit(*this); }
@@ -178,17 +180,21 @@ public:
 
     std::uint64_t size() const { return mSize; }
     std::uint64_t lastModificationTime() const { return mLastModificationTime; }
+    std::uint64_t changeTime() const { return mChangeTime; }
     std::uint64_t versionNumber() const { return mVersionNumber; }
 
     void setSize(std::uint64_t size);
     void setLastModificationTime(std::uint64_t time);
+    void setChangeTime(std::uint64_t time);
     void setVersionNumber(std::uint64_t versionNumber);
-    // The three together, as one change.
-    void setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t versionNumber);
+    // The four together, as one change.
+    void setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t changeTime,
+                    std::uint64_t versionNumber);
 
 private:
     std::uint64_t mSize;
     std::uint64_t mLastModificationTime;
+    std::uint64_t mChangeTime;
     std::uint64_t mVersionNumber = 0;
 };
 
