@@ -66,6 +66,9 @@ void CommandProcessor::run()
         });
     // Every start (after a sleep too) sends the folder's changes before it applies the server's.
     mFirstSnapshotProcessed = false;
+    // ...and settles the downloads that the last run left unrecorded, before any snapshot is compared.
+    mSettlementDue = true;
+    retryPassedShares();
 
     Clock::time_point deadline = Clock::now();
     for (;;)
@@ -73,6 +76,11 @@ void CommandProcessor::run()
         setSynchronising(false);
         checkInterruption();
 
+        if (mSettlementDue)
+        {
+            settleDownloads();
+            mFolder.close();
+        }
         if (!mScannerStarted)
         {
             // A pending snapshot may hold changes that this thread made itself while the scanner ran.
@@ -96,7 +104,10 @@ void CommandProcessor::run()
         }
         if (snapshot)
         {
+            // Uploads read their files through the open folder.
+            openFolder();
             processNewSnapShot(std::move(snapshot));
+            mFolder.close();
             mFirstSnapshotProcessed = true;
             ++mSnapshotsProcessed;
             snapshot.reset();
@@ -104,6 +115,8 @@ void CommandProcessor::run()
         const bool serverCheckDue = Clock::now() >= deadline;
         if (serverCheckAllowed && serverCheckDue)
         {
+            if (mPassedRetryAt && Clock::now() >= *mPassedRetryAt)
+                retryPassedShares();
             if (openFolder() && registerDeviceIfNecessary())
             {
                 // A Share that cannot be brought down for a local reason holds no message back; a lost server
@@ -249,6 +262,28 @@ void CommandProcessor::reportLocalFailure(const std::function<void()>& report)
 {
     if (!mCurrentWork || mFailingWork != mCurrentWork)
         report();
+}
+
+void CommandProcessor::retryPassedShares()
+{
+    mPassedRetryAt.reset();
+    for (Tree::Node& child : tree().children())
+        if (const Tree::Directory* share = child.asDirectory(); share && !share->isSynchronised())
+        {
+            setCloudDataSynchronised(false);
+            return;
+        }
+}
+
+void CommandProcessor::schedulePassedRetry()
+{
+    // Twice the pause each time the same work is passed again, from two polling intervals to an hour.
+    constexpr int maxDoublings = 6;
+    const auto base = std::max<std::chrono::milliseconds>(mPollingInterval, std::chrono::milliseconds(1));
+    const auto pause = std::min<std::chrono::milliseconds>(base * (2 << std::min(mPasses, maxDoublings)),
+                                                           std::chrono::hours(1));
+    ++mPasses;
+    mPassedRetryAt = Clock::now() + pause;
 }
 
 bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)

@@ -48,6 +48,16 @@ protected:
             (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) |
                 information.ftLastWriteTime.dwLowDateTime);
     }
+    // A download of "server" into docs, finished and not placed.
+    dwl::LocalFolder::Download serverDownload()
+    {
+        auto download = local.createDownload(*docs, L".wayfold-download", L"report.txt", {});
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
+        download.written();
+        download.finish();
+        return download;
+    }
     std::vector<std::string> trashed()
     {
         std::vector<std::string> names;
@@ -163,10 +173,7 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
 {
     for (const bool byRename : {false, true})
     {
-        auto download = local.createDownload(*docs, L".wayfold-download");
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
-        download.finish();
+        auto download = serverDownload();
         if (byRename)
         {
             folder.writeFile("root/share/docs/saved.tmp", "saved by rename");
@@ -187,10 +194,7 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     report->setLocalId(current->localId());
     report->setSize(current->size());
     report->setLastModificationTime(current->lastModificationTime());
-    auto download = local.createDownload(*docs, L".wayfold-download");
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
-    download.finish();
+    auto download = serverDownload();
     EXPECT_TRUE(local.replace(download, *report));
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
@@ -198,8 +202,7 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
 
 TEST_F(LocalFolderTest, DownloadWhoseFolderWasReplacedMeanwhileIsNotPlaced)
 {
-    auto download = local.createDownload(*docs, L".wayfold-download");
-    download.finish();
+    auto download = serverDownload();
     // The folder kept open is moved out and a new one takes its name.
     ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
     folder.makeDirectory("root/share/docs");
