@@ -103,10 +103,10 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
         return;
     }
 
+    // Swapped when the document's place holds the download's file, whatever the user did to it since.
     const auto placed = mFolder.statusOf(*directory, file->name());
-    if (!placed || !LocalFolder::isSameContent(*placed, own))
+    if (!placed || placed->isDirectory || placed->fileIndex != intent.localId)
     {
-        // Not swapped (or the document's file changed since): the download is not in place.
         if (left)
         {
             stopScannerBeforeLocalChange();
@@ -133,14 +133,16 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
         stopScannerBeforeLocalChange();
         mFolder.removeFileIfSame(*directory, downloadName, recordedStatus(*file));
     }
+    // The tree takes the download as it was written: an edit made to it since is then sent as one.
+    const bool unchanged = LocalFolder::isSameContent(*placed, own);
     QCL_LOG_INFO(L"Recorded the download of Asset " << intent.assetId << L" found in place at '"
                                                     << qcl::string::escaped(file->getPath()) << L"'");
     mIntents->endWhenRecorded(intent,
                               [&]
                               {
-                                  file->setLocalId(placed->fileIndex);
-                                  file->setContent(placed->size, placed->lastWriteTime, placed->changeTime,
-                                                   intent.versionNumber);
+                                  file->setLocalId(intent.localId);
+                                  file->setContent(intent.size, intent.lastModificationTime,
+                                                   unchanged ? placed->changeTime : 0, intent.versionNumber);
                               });
 }
 
