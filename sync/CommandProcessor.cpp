@@ -94,7 +94,12 @@ void CommandProcessor::run()
         }
 
         const bool polling = mPollingInterval.count() != 0;
-        const bool serverCheckAllowed = polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited);
+        // Work that failed for a local reason is tried again only once a snapshot has come since: its
+        // retry stops the scanner, which must finish a scan now and then, or no local change is ever sent.
+        const bool awaitingSnapshot =
+            mFirstSnapshotAwaited && mFailingWork && mSnapshotsAtLastFailure == mSnapshotsProcessed;
+        const bool serverCheckAllowed =
+            polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited) && !awaitingSnapshot;
         waitForWork(deadline, serverCheckAllowed);
 
         std::unique_ptr<Tree::Directory> snapshot;

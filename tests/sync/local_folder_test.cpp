@@ -200,16 +200,23 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
 }
 
-TEST_F(LocalFolderTest, DownloadWhoseFolderWasReplacedMeanwhileIsNotPlaced)
+TEST_F(LocalFolderTest, DownloadWhoseFolderWasMovedOrReplacedMeanwhileWaitsQuietly)
 {
-    auto download = serverDownload();
-    // The folder kept open is moved out and a new one takes its name.
-    ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
-    folder.makeDirectory("root/share/docs");
+    for (const bool replaced : {false, true})
+    {
+        auto download = serverDownload();
+        // The folder kept open is moved out, and maybe a new one takes its name.
+        std::filesystem::remove_all(folder / "moved-docs");
+        ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
+        if (replaced)
+            folder.makeDirectory("root/share/docs");
 
-    EXPECT_THROW(local.place(download, L"new.txt"), dwl::LocalFolder::Mismatch);
-    EXPECT_FALSE(exists("moved-docs/new.txt"));
-    EXPECT_FALSE(exists("root/share/docs/new.txt"));
+        EXPECT_THROW(local.place(download, L"new.txt"), dwl::LocalFolder::Mismatch) << replaced;
+        EXPECT_FALSE(exists("moved-docs/new.txt"));
+        EXPECT_FALSE(exists("root/share/docs/new.txt"));
+        std::filesystem::remove_all(folder / "root/share/docs");
+        ASSERT_EQ(std::rename((folder / "moved-docs").c_str(), (folder / "root/share/docs").c_str()), 0);
+    }
 }
 
 TEST_F(LocalFolderTest, FoldersKeptOpenAreBoundedAndReleasedOnClose)
