@@ -852,18 +852,22 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                                      false,            asset.assetId,       versionNumber,
                                      written.localId,  written.size,        written.lastModificationTime};
         mIntents->add(placing);
+        // A download that is not put in place is removed, and so is its intent; one in place keeps it until
+        // the tree records it.
+        auto forget = qcl::scope::makeGuard(
+            [&]
+            {
+                if (!download.isPlaced())
+                    mIntents->remove(placing);
+            });
         download.finish();
 
         Tree::File* file = existing;
-        if (existing)
+        if (existing && !mFolder.replace(download, *existing))
         {
-            if (!mFolder.replace(download, *existing))
-            {
-                mIntents->remove(placing);
-                if (const auto edited = localEdit())
-                    return keepLocalEdit(*edited);
-                return false;
-            }
+            if (const auto edited = localEdit())
+                return keepLocalEdit(*edited);
+            return false;
         }
         const std::wstring localName = existing ? existing->name() : mFolder.place(download, name);
         const FileFacts& facts = download.facts();
@@ -918,7 +922,6 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
 
 bool CommandProcessor::recordDownload(const CreationIntent& placing, const std::function<void()>& record)
 {
-    const auto path = [&] { return Tree::Node::joinPath(tree().getPath(), placing.name); };
     try
     {
         mIntents->endWhenRecorded(placing, record);
@@ -926,8 +929,9 @@ bool CommandProcessor::recordDownload(const CreationIntent& placing, const std::
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
-        QCL_LOG_ERROR(L"The newly created file '" << qcl::string::escaped(path()) << L"' which maps to Asset "
-                                                  << placing.assetId << L" cannot join the tree: " << error.message());
+        QCL_LOG_ERROR(L"The newly downloaded file " << qcl::string::escaped(placing.name, L'\'')
+                                                    << L" which maps to Asset " << placing.assetId
+                                                    << L" cannot join the tree: " << error.message());
     }
     catch (const Database::Error& error)
     {

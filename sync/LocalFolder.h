@@ -57,6 +57,7 @@ public:
         void finish();
         // What the tree records of it; the change time is read once it is in place.
         const commandprocessor::FileFacts& facts() const { return mFacts; }
+        bool isPlaced() const { return mPlaced; }
 
     private:
         friend class LocalFolder;
