@@ -30,10 +30,9 @@ template <class... Args> std::wstring text(unsigned id, const Args&... args)
 template <class... Args>
 std::wstring textWithReason(unsigned withReason, const std::wstring& reason, const Args&... args)
 {
-    const std::wstring reasonText = CMainFrame::getReasonText({}, reason);
-    if (reasonText.empty())
+    if (reason.empty())
         return text(withReason + 1, args...);
-    return text(withReason, args..., reasonText);
+    return text(withReason, args..., reason);
 }
 
 std::wstring lastComponent(const std::wstring& path)
@@ -584,31 +583,38 @@ void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Direct
         postBalloon(text(IDS_NODE_UPDATE_BLOCKED, node.name(), share.name()), ui::BalloonLevel::Error);
 }
 
-void CMainFrame::onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                          const std::wstring& reason)
+void CMainFrame::onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                          const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_DOCUMENT_CREATION_FAILED, reason, name, folderName),
+    postBalloon(textWithReason(IDS_DOCUMENT_CREATION_FAILED, getReasonText(code, message),
+                               lastComponent(path), share.name()),
                 ui::BalloonLevel::Error);
 }
 
-void CMainFrame::onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                        const std::wstring& reason)
+void CMainFrame::onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                        const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_FOLDER_CREATION_FAILED, reason, name, folderName),
+    postBalloon(textWithReason(IDS_FOLDER_CREATION_FAILED, getReasonText(code, message), lastComponent(path),
+                               share.name()),
                 ui::BalloonLevel::Error);
 }
 
-void CMainFrame::onShareCreationFailed(const std::wstring& name, const std::wstring& reason)
+void CMainFrame::onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                                       const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_SHARE_CREATION_FAILED, reason, name), ui::BalloonLevel::Error);
+    postBalloon(textWithReason(IDS_SHARE_CREATION_FAILED, getReasonText(code, message), lastComponent(path)),
+                ui::BalloonLevel::Error);
 }
 
 void CMainFrame::onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                        const std::wstring& reason)
+                                        const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_DOCUMENT_UPLOAD_FAILED, reason, file.name(), share.name()),
-                ui::BalloonLevel::Error);
+    postBalloon(
+        textWithReason(IDS_DOCUMENT_UPLOAD_FAILED, getReasonText(code, message), file.name(), share.name()),
+        ui::BalloonLevel::Error);
 }
+
+void CMainFrame::onDocumentUploaded(const Tree::File&, const Tree::Directory&) {}
 
 void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
 {

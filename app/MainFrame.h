@@ -71,13 +71,15 @@ public:
                               const std::wstring& reason) override;
     void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                               const std::wstring& reason) override;
-    void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                  const std::wstring& reason) override;
-    void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                const std::wstring& reason) override;
-    void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) override;
+    void onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                  const std::error_code& code, const std::wstring& message) override;
+    void onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                const std::error_code& code, const std::wstring& message) override;
+    void onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                               const std::wstring& message) override;
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                const std::wstring& reason) override;
+                                const std::error_code& code, const std::wstring& message) override;
+    void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
     void onWayfoldFolderMissing(const std::wstring& folder) override;
     void onUnlinkCompleted() override;
     bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers) override;

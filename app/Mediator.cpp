@@ -485,31 +485,38 @@ void Mediator::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Director
         callback->onLocalUpdateBlocked(node, share, reason);
 }
 
-void Mediator::onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                        const std::wstring& reason)
+void Mediator::onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                        const std::error_code& code, const std::wstring& message)
 {
     if (Callback* callback = runningCallback())
-        callback->onDocumentCreationFailed(name, folderName, reason);
+        callback->onDocumentCreationFailed(path, share, code, message);
 }
 
-void Mediator::onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                      const std::wstring& reason)
+void Mediator::onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                      const std::error_code& code, const std::wstring& message)
 {
     if (Callback* callback = runningCallback())
-        callback->onFolderCreationFailed(name, folderName, reason);
+        callback->onFolderCreationFailed(path, share, code, message);
 }
 
-void Mediator::onShareCreationFailed(const std::wstring& name, const std::wstring& reason)
+void Mediator::onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                                     const std::wstring& message)
 {
     if (Callback* callback = runningCallback())
-        callback->onShareCreationFailed(name, reason);
+        callback->onShareCreationFailed(path, code, message);
 }
 
 void Mediator::onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                      const std::wstring& reason)
+                                      const std::error_code& code, const std::wstring& message)
 {
     if (Callback* callback = runningCallback())
-        callback->onDocumentUploadFailed(file, share, reason);
+        callback->onDocumentUploadFailed(file, share, code, message);
+}
+
+void Mediator::onDocumentUploaded(const Tree::File& file, const Tree::Directory& share)
+{
+    if (Callback* callback = runningCallback())
+        callback->onDocumentUploaded(file, share);
 }
 
 void Mediator::startScanner()

@@ -208,7 +208,7 @@ Tree::Directory* CommandProcessor::onShareAdded(Tree::Directory* newSharePointer
         onServerAvailable();
         mIntents->remove(intent);
         QCL_LOG_ERROR(qcl::format(L"Cannot create Share %1%: %2%", quoted(newShare.name()), error.message()));
-        mCallback.onShareCreationFailed(newShare.name(), error.message());
+        mCallback.onShareCreationFailed(newShare.getPath(), error.code, error.serverMessage);
         return nullptr;
     }
 }
@@ -348,7 +348,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
                                            idsOf(oldDestination)));
         onServerAvailable();
         mIntents->remove(intent);
-        mCallback.onFolderCreationFailed(newDirectory.name(), oldDestination.name(), error.message());
+        mCallback.onFolderCreationFailed(newDirectory.getPath(), oldShare, error.code, error.serverMessage);
         return nullptr;
     }
 }
@@ -413,7 +413,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
                                            newFile.name(), oldDestination.name(), idsOf(oldDestination)));
         onServerAvailable();
         mIntents->remove(intent);
-        mCallback.onDocumentCreationFailed(newFile.name(), oldDestination.name(), error.message());
+        mCallback.onDocumentCreationFailed(newFile.getPath(), oldShare, error.code, error.serverMessage);
         return;
     }
     try
@@ -547,13 +547,14 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
             return;
         }
         file.setContent(facts.size, facts.lastModificationTime, facts.changeTime, version);
+        mCallback.onDocumentUploaded(file, share);
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {
         onServerAvailable();
         QCL_LOG_WARN(report(error));
         mRefusedUploads.insert(file.assetId());
-        mCallback.onDocumentUploadFailed(file, share, error.message());
+        mCallback.onDocumentUploadFailed(file, share, error.code, error.serverMessage);
     }
     catch (const url::FileTooBig& error)
     {

@@ -195,19 +195,20 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
           L"Wayfold "
           L"folder as it is being used by another program.",
           L::Error}},
-        {[](auto& c) { c.onDocumentCreationFailed(L"<b>x</b>", L"Plans", L"Quota exceeded"); },
+        {[&](auto& c)
+         { c.onDocumentCreationFailed(L"/home/u/Wayfold/Plans/Drafts/<b>x", share, {}, L"Quota exceeded"); },
          {{},
-          L"Document '<b>x</b>' cannot be added to Share 'Plans'. Quota exceeded. Please remove this "
+          L"Document '<b>x' cannot be added to Share 'Plans'. Quota exceeded. Please remove this "
           L"document "
           L"from your Wayfold folder.",
           L::Error}},
-        {[](auto& c) { c.onFolderCreationFailed(L"D", L"Plans", L""); },
+        {[&](auto& c) { c.onFolderCreationFailed(L"/home/u/Wayfold/Plans/D", share, {}, L""); },
          {{},
           L"Folder 'D' cannot be added to Share 'Plans'. Please remove this folder from your Wayfold folder.",
           L::Error}},
-        {[](auto& c) { c.onShareCreationFailed(L"S", L"Refused."); },
+        {[](auto& c) { c.onShareCreationFailed(L"/home/u/Wayfold/S", {}, L"Refused."); },
          {{}, L"Share 'S' cannot be created on the server. Refused.", L::Error}},
-        {[&](auto& c) { c.onDocumentUploadFailed(file, share, L""); },
+        {[&](auto& c) { c.onDocumentUploadFailed(file, share, {}, L""); },
          {{},
           L"Document 'a.txt' cannot be uploaded to Share 'Plans'. Please remove this document from your "
           L"Wayfold "

@@ -156,22 +156,28 @@ protected:
     {
         record("localUpdateBlocked");
     }
-    void onDocumentCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override
+    void onDocumentCreationFailed(const std::wstring&, const dwl::Tree::Directory&, const std::error_code&,
+                                  const std::wstring&) override
     {
         record("documentCreationFailed");
     }
-    void onFolderCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override
+    void onFolderCreationFailed(const std::wstring&, const dwl::Tree::Directory&, const std::error_code&,
+                                const std::wstring&) override
     {
         record("folderCreationFailed");
     }
-    void onShareCreationFailed(const std::wstring&, const std::wstring&) override
+    void onShareCreationFailed(const std::wstring&, const std::error_code&, const std::wstring&) override
     {
         record("shareCreationFailed");
     }
-    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&,
+    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::error_code&,
                                 const std::wstring&) override
     {
         record("documentUploadFailed");
+    }
+    void onDocumentUploaded(const dwl::Tree::File&, const dwl::Tree::Directory&) override
+    {
+        record("uploaded");
     }
     void onWayfoldFolderMissing(const std::wstring& folder) override
     {
@@ -339,7 +345,7 @@ TEST_F(MediatorTest, WorkerNotificationsPassOnlyWhileRunningButUpgradeReportsAlw
         mediator->onServerAvailable();
         mediator->setSynchronising(true);
         mediator->onFileTooBig(L"big", 2, 1);
-        mediator->onShareCreationFailed(L"Share", L"why");
+        mediator->onShareCreationFailed(L"Share", {}, L"why");
         mediator->onUpgradeDownloadProgress(5);
         mediator->onUpgradeDownloadFailed();
     };
