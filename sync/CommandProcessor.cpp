@@ -27,6 +27,7 @@ std::optional<std::wregex> compileBlacklist(const std::wstring& pattern)
 CommandProcessor::CommandProcessor(IWayfoldApi& api, Callback& callback)
     : qcl::InterruptibleThread(L"Command Processor"), mApi(api), mCallback(callback)
 {
+    mFolder.setChangeListener([this] { stopScannerAfterLocalChange(); });
 }
 
 CommandProcessor::~CommandProcessor() = default;
@@ -94,12 +95,7 @@ void CommandProcessor::run()
         }
 
         const bool polling = mPollingInterval.count() != 0;
-        // Work that failed for a local reason is tried again only once a snapshot has come since: its
-        // retry stops the scanner, which must finish a scan now and then, or no local change is ever sent.
-        const bool awaitingSnapshot =
-            mFirstSnapshotAwaited && mFailingWork && mSnapshotsAtLastFailure == mSnapshotsProcessed;
-        const bool serverCheckAllowed =
-            polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited) && !awaitingSnapshot;
+        const bool serverCheckAllowed = polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited);
         waitForWork(deadline, serverCheckAllowed);
 
         std::unique_ptr<Tree::Directory> snapshot;
@@ -248,7 +244,7 @@ void CommandProcessor::onServerUnavailable(const url::Error& error)
     mCallback.onServerUnavailable(error);
 }
 
-void CommandProcessor::stopScannerBeforeLocalChange()
+void CommandProcessor::stopScannerAfterLocalChange()
 {
     if (!mScannerStarted)
         return;
@@ -298,8 +294,8 @@ bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)
         mFailingWork = work;
         mFailedCycles = 0;
     }
-    else if (mSnapshotsAtLastFailure == mSnapshotsProcessed)
-        return false; // the folder was not scanned since: the tree may just not know the user's change yet
+    else if (mLastLocalFailure.empty() && mSnapshotsAtLastFailure == mSnapshotsProcessed)
+        return false; // the disk did not match the tree, and was not scanned since: the user's change is on its way
     mSnapshotsAtLastFailure = mSnapshotsProcessed;
     if (++mFailedCycles < kLocalFailureCycles)
         return false;

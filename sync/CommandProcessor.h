@@ -149,7 +149,11 @@ private:
     void onServerAvailable();
     // Inside a catch block only: what is not a loss of the server is thrown on.
     void onServerUnavailable(const url::Error& error);
-    void stopScannerBeforeLocalChange();
+    // Called once the folder was changed from server data: a scan running meanwhile, or a snapshot made
+    // before, may hold the change half-made or not at all, and is dropped when the scanner starts again.
+    // An attempt that fails before it changes anything leaves the scanner running, so that a change that
+    // keeps failing does not keep every scan from finishing.
+    void stopScannerAfterLocalChange();
     void forceShareResynchronisation(Tree::Directory& share);
     // Detaches every node that claims the local id while the item at its path carries another one (an item
     // that is gone and whose id was reused), and lets its Share be brought down again. Whether any was
@@ -210,7 +214,8 @@ private:
     // Records a download in the tree, ending its intent; false when that failed (settled at the next cycle).
     bool recordDownload(const CreationIntent& placing, const std::function<void()>& record);
     bool isOwnDownload(const qcl::uint128& assetId, std::uint64_t localId);
-    // Keeps the reason of the last local failure, for the line that passes the work.
+    // Keeps the reason of a local failure of the current work (not a disk that no longer matches the tree),
+    // for the line that passes the work.
     void noteLocalFailure(const std::wstring& reason) { mLastLocalFailure = reason; }
     // ": " and that reason, or nothing.
     std::wstring lastFailureText() const { return mLastLocalFailure.empty() ? L"" : L": " + mLastLocalFailure; }

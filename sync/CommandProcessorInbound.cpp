@@ -69,6 +69,7 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
             QCL_LOG_TRACE(L"Processing server message #" << message->number << L" of type " << message->type);
             setSynchronising(true);
             mCurrentWork = message->number;
+            mLastLocalFailure.clear();
             const bool processed = processServerMessage(*message);
             revisitVacatedNames();
             if (processed)
@@ -273,7 +274,6 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 {
     if (!mFolder.matches(node))
         return false;
-    stopScannerBeforeLocalChange();
     try
     {
         // What the server has not seen stays; the next snapshot sends it as new.
@@ -321,6 +321,7 @@ bool CommandProcessor::synchroniseCloudData()
 
         bool synchronised = true;
         mCurrentWork = kDownSynchronisation;
+        mLastLocalFailure.clear();
         for (const IWayfoldApi::Share& share : shares)
         {
             try
@@ -572,7 +573,6 @@ bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, 
                                      Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
                                      const qcl::uint128& assetId)
 {
-    stopScannerBeforeLocalChange();
     const std::wstring oldPath = node.getPath();
     Tree::Directory& oldParent = *node.parent();
     const std::wstring oldName = node.name();
@@ -618,7 +618,6 @@ bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, 
 Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
                                                         const std::wstring& name, const qcl::uint128& shareId)
 {
-    stopScannerBeforeLocalChange();
     std::wstring made;
     try
     {
@@ -703,7 +702,6 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
 
 Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& share)
 {
-    stopScannerBeforeLocalChange();
     std::wstring name;
     // Noted first, so that a folder left unrecorded by a crash is matched with its Share at the next start.
     const CreationIntent placing{{}, {}, share.name, true, share.rootId};
@@ -840,7 +838,6 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 return keepLocalEdit(*edited);
         // Only now: a download put off for a local edit must leave the scanner running, or the snapshot
         // that sends the edit (and so unblocks the download) never comes.
-        stopScannerBeforeLocalChange();
 
         // The download has a name of its own, so that one left behind by a stopped program is found, and is
         // never taken for a user's file (see isDownloadFileName).

@@ -83,7 +83,6 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     const compat::at::ItemStatus own = downloadStatus(intent);
     const auto keepBeside = [&](const std::wstring& wantedName)
     {
-        stopScannerBeforeLocalChange();
         const std::wstring aside = mFolder.moveAside(*directory, downloadName, wantedName);
         QCL_LOG_WARN(L"Kept the file found under the name of the download of Asset " << intent.assetId
                                                                                       << L" as '" << aside << L"'");
@@ -95,7 +94,6 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
         // snapshot reports it (see createAsset).
         if (left)
         {
-            stopScannerBeforeLocalChange();
             if (!mFolder.removeFileIfSame(*directory, downloadName, own))
                 keepBeside(file ? file->name() : intent.name);
             mIntents->remove(intent);
@@ -109,7 +107,6 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     {
         if (left)
         {
-            stopScannerBeforeLocalChange();
             if (!mFolder.removeFileIfSame(*directory, downloadName, own))
                 keepBeside(file->name());
         }
@@ -119,7 +116,6 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     if (left && !LocalFolder::isSameContent(*left, recordedStatus(*file)))
     {
         // The file displaced held a save the server has not seen: it goes back, and the next snapshot sends it.
-        stopScannerBeforeLocalChange();
         mFolder.exchange(*directory, downloadName, file->name());
         QCL_LOG_INFO(L"Put the file '" << qcl::string::escaped(file->getPath())
                                        << L"' back in place of an unrecorded download: it had changed");
@@ -130,7 +126,6 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     }
     if (left)
     {
-        stopScannerBeforeLocalChange();
         mFolder.removeFileIfSame(*directory, downloadName, recordedStatus(*file));
     }
     // The tree takes the download as it was written: an edit made to it since is then sent as one.

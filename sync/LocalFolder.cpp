@@ -192,6 +192,18 @@ void LocalFolder::close()
                   [](const FolderRef& folder) { return compat::at::syncFolder(folder->descriptor.get()) == 0; });
 }
 
+void LocalFolder::changed(const FolderRef& folder)
+{
+    notifyChange();
+    sync(folder);
+}
+
+void LocalFolder::notifyChange()
+{
+    if (mChangeListener)
+        mChangeListener();
+}
+
 void LocalFolder::sync(const FolderRef& folder)
 {
     if (compat::at::syncFolder(folder->descriptor.get()) == 0)
@@ -322,7 +334,7 @@ std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::
                 qcl::format(L"Cannot create directory '%1%'", wide(folder->path + candidate)),
                 GetLastError());
         });
-    sync(folder);
+    changed(folder);
     ItemStatus status;
     if (compat::at::statusAt(fd, folder->path, made, status) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder->path + made)),
@@ -336,7 +348,7 @@ void LocalFolder::removeEmptyDirectory(const Tree::Directory& parent, const std:
     {
         const FolderRef folder = resolve(parent);
         if (compat::at::removeFolderAt(folder->descriptor.get(), fileName(name)) == 0)
-            sync(folder);
+            changed(folder);
     }
     catch (const std::exception&)
     {
@@ -372,7 +384,9 @@ LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directo
                                                wide(from->path + entry), wide(to->path + candidate)),
                                    GetLastError());
         });
-    sync(to);
+    if (sameFolder && target == entry)
+        return moved;
+    changed(to);
     if (!sameFolder)
         sync(from);
     ItemStatus status;
@@ -414,13 +428,16 @@ LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directo
         const bool own = !left.isDirectory &&
                          ((left.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || (isOwnFile && isOwnFile(left.fileIndex)));
         if (own)
-            compat::at::removeFileAt(fd, download.mName);
+        {
+            if (compat::at::removeFileAt(fd, download.mName) == 0 && (left.attributes & FILE_ATTRIBUTE_HIDDEN) == 0)
+                changed(folder);
+        }
         else
         {
             const std::wstring aside = moveUnderFreeName(*folder, download.mName, documentName);
             QCL_LOG_WARN(L"Moved " << escapedPath(folder->path + download.mName) << L", which is not a download of this "
                                    << L"Device's, to " << qcl::string::escaped(aside, L'\''));
-            sync(folder);
+            changed(folder);
         }
     }
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -450,7 +467,7 @@ std::wstring LocalFolder::place(Download& download, const std::wstring& name)
     const FolderRef folder = folderOf(download);
     const std::wstring placed = moveUnderFreeName(*folder, download.mName, name);
     download.placed();
-    sync(folder);
+    changed(folder);
     return placed;
 }
 
@@ -470,6 +487,7 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
                                            wide(folder->path + download.mName), wide(folder->path + target)),
                                GetLastError());
+    changed(folder);
     // The file displaced now has the download's name: unless it is what was checked, it holds a save made in
     // between, and goes back.
     ItemStatus displaced;
@@ -513,7 +531,7 @@ void LocalFolder::exchange(const Tree::Directory& directory, const std::wstring&
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", wide(folder->path) + first,
                                            wide(folder->path) + second),
                                GetLastError());
-    sync(folder);
+    changed(folder);
 }
 
 bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
@@ -527,7 +545,7 @@ bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::
         return false;
     if (compat::at::removeFileAt(folder->descriptor.get(), entry) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot delete '%1%'", wide(folder->path + entry)), GetLastError());
-    sync(folder);
+    changed(folder);
     return true;
 }
 
@@ -536,7 +554,7 @@ std::wstring LocalFolder::moveAside(const Tree::Directory& directory, const std:
 {
     const FolderRef folder = resolve(directory);
     const std::wstring moved = moveUnderFreeName(*folder, fileName(name), wantedName);
-    sync(folder);
+    changed(folder);
     return moved;
 }
 
@@ -584,6 +602,7 @@ bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)
             return false;
         }
         const compat::trash::Trashed trashed = moveToTrash(fd, entry, path);
+        notifyChange();
         ItemStatus moved;
         if (compat::trash::statusOfTrashed(trashed, moved) != 0 || !isSameContent(moved, status))
         {
@@ -600,6 +619,7 @@ bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)
     if (isAllSeen(folder, directory))
     {
         const compat::trash::Trashed trashed = moveToTrash(fd, entry, path);
+        notifyChange();
         // The folder stays open through the move: what it holds now is what went.
         if (!isAllSeen(folder, directory))
         {

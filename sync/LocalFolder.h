@@ -85,6 +85,9 @@ public:
     // Whether the item is the file of `expected` (id, size and modification time), whatever moved it since.
     static bool isSameContent(const compat::at::ItemStatus& status, const compat::at::ItemStatus& expected);
 
+    // Told after each change that a scan can see (a hidden download file being written is none).
+    void setChangeListener(std::function<void()> listener) { mChangeListener = std::move(listener); }
+
     // Opens the folder named by the root of the tree (its full path). Throws qcl::SystemError.
     void open(const Tree::Directory& root);
     // Closes the folder and every folder in it that was kept open; folder syncs that failed are tried again.
@@ -156,7 +159,10 @@ private:
     compat::at::ItemStatus checkedEntry(const Folder& parent, const Tree::Node& node);
     // The folder of the download, which must still be where the tree records it; throws Mismatch.
     FolderRef folderOf(const Download& download);
-    // Makes the folder's entries durable; when that fails, it is tried again at close().
+    // After a change: tells the listener and makes the folder's entries durable (when that fails, it is
+    // tried again at close()).
+    void changed(const FolderRef& folder);
+    void notifyChange();
     void sync(const FolderRef& folder);
     std::wstring moveUnderFreeName(const Folder& folder, const std::string& entry, const std::wstring& name);
     bool trashSeen(const Folder& parent, const Tree::Node& node);
@@ -168,5 +174,6 @@ private:
     // took) is harmless: it is used only when it passes the checks of resolve() for the node asking.
     std::unordered_map<const Tree::Directory*, FolderRef> mOpened;
     std::vector<FolderRef> mUnsynced;
+    std::function<void()> mChangeListener;
 };
 } // namespace dwl
