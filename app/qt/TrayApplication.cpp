@@ -1,5 +1,6 @@
 #include "app/qt/TrayApplication.h"
 
+#include "app/DesktopName.h"
 #include "app/MainFrame.h"
 #include "app/Mediator.h"
 #include "app/MediatorEngine.h"
@@ -23,7 +24,7 @@ int runTrayApplication(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Wayfold");
-    QApplication::setDesktopFileName("wayfold");
+    QApplication::setDesktopFileName(desktopName);
 
     QtUserInterface ui;
     Mediator mediator;
