@@ -182,10 +182,10 @@ bool Mediator::showConfigurationDialogIfNecessary()
     mCallback->createWayfoldShortcutInFavorites(folder);
 
     // The same account in the same folder goes on where it was: emptying the picture of a folder that still
-    // holds its files would send every one of them to the server again as new.
-    const bool sameAccountAndFolder = before.server == configuration.server &&
-                                      before.userName == configuration.userName &&
-                                      before.wayfoldFolderLocation == configuration.wayfoldFolderLocation;
+    // holds its files would send every one of them to the server again as new. The dialog accepted the
+    // folder's content by the same test.
+    const bool sameAccountAndFolder = isSameAccountAndFolder(
+        before, configuration.server, configuration.userName, configuration.wayfoldFolderLocation);
     if (!sameAccountAndFolder || mTree->children().empty())
     {
         if (!mTree->children().empty())
