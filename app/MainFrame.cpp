@@ -3,6 +3,7 @@
 #include "api/ServerError.h"
 #include "app/BalloonText.h"
 #include "app/Paths.h"
+#include "app/StartFailure.h"
 #include "app/Strings.h"
 #include "app/TrayStrings.h"
 #include "qcl/Error.h"
@@ -286,8 +287,17 @@ void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
         {
             QCL_LOG_INFO(error.what());
             if (!mDesktop.handOverToRunningInstance())
-                QCL_LOG_ERROR(L"Cannot hand over to the running instance");
+            {
+                failToStart(L"Quillmere Wayfold is already running, but it did not answer. End it, or wait "
+                            L"for it to answer, and start Quillmere Wayfold again.");
+                return;
+            }
             postClose();
+            return;
+        }
+        catch (const StartFailure& failure)
+        {
+            failToStart(failure.message());
             return;
         }
         catch (const Mediator::MissingFolder& error)
@@ -434,6 +444,14 @@ void CMainFrame::showUnexpectedError(const std::wstring& details)
 {
     LaunchWebBrowser(supportAskUrl());
     mDesktop.showError(text(IDS_UNEXPECTED_ERROR), details);
+}
+
+void CMainFrame::failToStart(const std::wstring& message)
+{
+    mNotifyIcon.Hide();
+    mExitCode = 1;
+    mDesktop.showStartFailure(message);
+    postClose();
 }
 
 void CMainFrame::failAndClose(const std::wstring& details)

@@ -102,6 +102,8 @@ private:
     void LaunchWebBrowser(const std::string& url);
     void showUnexpectedError(const std::wstring& text);
     void failAndClose(const std::wstring& text);
+    // The program cannot start for a reason the user can mend: said plainly, and the program ends with 1.
+    void failToStart(const std::wstring& message);
     void stopForRestart();
     void postBalloon(const std::wstring& text, ui::BalloonLevel level);
     // A failure of the item at `path`: shown once until the item succeeds (postSuccess), however often the

@@ -1,7 +1,9 @@
 #include "app/MainFrame.h"
 
 #include "FakeNotificationArea.h"
+#include "FakeTrayDesktop.h"
 #include "api/ServerError.h"
+#include "app/StartFailure.h"
 #include "support/LogCapture.h"
 #include "url/Error.h"
 
@@ -14,6 +16,7 @@ namespace
 test::LogCapture logCapture;
 
 using Choice = dwl::TrayDesktop::MissingFolderChoice;
+using test::FakeDesktop;
 
 struct FakeEngine : dwl::TrayEngine
 {
@@ -64,56 +67,6 @@ struct FakeEngine : dwl::TrayEngine
     std::deque<Answer> initialiseResults, passwordResults;
     std::string calls, downloads = "http://wayfold.example/downloads";
     bool running = false, failStart = false;
-};
-
-struct FakeDesktop : dwl::TrayDesktop
-{
-    bool openUrl(const std::string& url) override { return record("url " + url); }
-    bool openPath(const std::wstring& path) override
-    {
-        return record("path " + qcl::string::utf16ToUtf8(path));
-    }
-    void showError(const std::wstring& text, const std::wstring& details) override
-    {
-        errors.push_back(text + L" | " + details);
-    }
-    bool editConfiguration(dwl::Configuration&, dwl::WayfoldApi&, const dwl::ServerList&, bool) override
-    {
-        return true;
-    }
-    Choice askAboutMissingFolder(const std::wstring&) override
-    {
-        record("missing-folder");
-        Choice choice = choices.empty() ? Choice::Exit : choices.front();
-        if (!choices.empty())
-            choices.pop_front();
-        return choice;
-    }
-    bool confirmUnlink() override
-    {
-        record("confirm-unlink");
-        if (duringUnlinkDialog)
-            duringUnlinkDialog();
-        return confirm;
-    }
-    void bringToFront(Dialog) override { record("front"); }
-    void addFolderBookmark(const std::wstring&) override {}
-    void listenForHandOver() override { record("listen"); }
-    bool handOverToRunningInstance() override { return record("hand-over"); }
-    void quit(int exitCode) override { this->exitCode = exitCode; }
-
-    bool record(const std::string& what)
-    {
-        actions.push_back(what);
-        return true;
-    }
-
-    std::vector<std::string> actions;
-    std::vector<std::wstring> errors;
-    std::deque<Choice> choices;
-    std::function<void()> duringUnlinkDialog;
-    bool confirm = true;
-    std::optional<int> exitCode;
 };
 
 struct Frame
@@ -432,16 +385,37 @@ TEST(MainFrame, ThreadErrorsAskForThePasswordEndOnARefusedVersionOrReportTheFail
     }
 }
 
-TEST(MainFrame, SecondInstanceHandsOverAndExitsWithZero)
+TEST(MainFrame, SecondInstanceHandsOverAndExitsWithZeroOrSaysItCouldNot)
+{
+    for (const bool answered : {true, false})
+    {
+        Frame f(false);
+        f.desktop.handOverAnswered = answered;
+        f.engine.initialiseResults.push_back(
+            {true, [] { throw dwl::Mediator::OtherInstanceAlreadyRunning(); }});
+        f.frame.OnCreate();
+        f.run();
+        EXPECT_TRUE(f.has("hand-over"));
+        EXPECT_FALSE(f.has("listen")); // the lock is not ours
+        EXPECT_EQ(f.desktop.exitCode, answered ? 0 : 1);
+        EXPECT_EQ(f.desktop.startFailures.size(), answered ? 0u : 1u);
+        EXPECT_EQ(f.engine.calls.find("start"), std::string::npos);
+    }
+}
+
+TEST(MainFrame, AStartThatCannotGoOnSaysWhyAndEndsWithOneWithoutCallingItUnexpected)
 {
     Frame f(false);
-    f.engine.initialiseResults.push_back({true, [] { throw dwl::Mediator::OtherInstanceAlreadyRunning(); }});
+    f.engine.initialiseResults.push_back(
+        {true,
+         [] { throw dwl::StartFailure(L"Cannot read the list of servers '/opt/w/Servers.json': gone"); }});
     f.frame.OnCreate();
     f.run();
-    EXPECT_TRUE(f.has("hand-over"));
-    EXPECT_FALSE(f.has("listen")); // the lock is not ours
-    EXPECT_EQ(f.desktop.exitCode, 0);
-    EXPECT_EQ(f.engine.calls.find("start"), std::string::npos);
+    EXPECT_EQ(f.desktop.startFailures,
+              std::vector<std::wstring>{L"Cannot read the list of servers '/opt/w/Servers.json': gone"});
+    EXPECT_TRUE(f.desktop.errors.empty());
+    EXPECT_FALSE(f.has("url http://assistance.wayfold.example/app/ask"));
+    EXPECT_EQ(f.desktop.exitCode, 1);
 }
 
 TEST(MainFrame, MissingFolderRetriesUnlinksOrExitsAndAStartFailureIsFatal)

@@ -2,6 +2,7 @@
 
 #include "app/ConfigurationDlg.h"
 #include "app/Paths.h"
+#include "app/StartFailure.h"
 #include "compat/KnownFolders.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
@@ -517,6 +518,33 @@ TEST_F(MediatorTest, AMissingFolderOrAnotherInstanceStopsInitialisation)
     std::ifstream lock(scratch / "appdata/quillmere/Wayfold/Lock");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}),
               "ProcessId: " + std::to_string(::getpid()) + "\r\n");
+}
+
+TEST_F(MediatorTest, AListOfServersThatIsMissingUnreadableOrEmptyStopsTheStartNamingIt)
+{
+    const std::wstring list = wide(scratch / "Servers.json");
+    const std::vector<std::pair<std::string, std::wstring>> table = {
+        {"", L"Cannot read the list of servers '" + list + L"': "},
+        {"\"Servers\": {", L"Cannot read the list of servers '" + list + L"': "},
+        {"\"Servers\": {}\n\"DefaultServer\": \"\"", L"The list of servers '" + list + L"' names no server"},
+        {"\"DocumentBlackList\": []", L"The list of servers '" + list + L"' names no server"},
+    };
+    for (const auto& [text, message] : table)
+    {
+        fs::remove(scratch / "Servers.json");
+        if (!text.empty())
+            std::ofstream(scratch / "Servers.json") << text;
+        const std::unique_ptr<dwl::Mediator> fresh = makeMediator();
+        try
+        {
+            fresh->initialise();
+            ADD_FAILURE() << text;
+        }
+        catch (const dwl::StartFailure& failure)
+        {
+            EXPECT_EQ(failure.message().substr(0, message.size()), message) << text;
+        }
+    }
 }
 
 TEST_F(MediatorTest, AFolderRenamedWhileRunningOrAsleepIsReportedOnceARunAndNothingIsTouched)
