@@ -31,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace dwl
 {
@@ -60,13 +61,16 @@ public:
                                           const std::wstring& reason) = 0;
         virtual void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                                           const std::wstring& reason) = 0;
-        virtual void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                              const std::wstring& reason) = 0;
-        virtual void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                            const std::wstring& reason) = 0;
-        virtual void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) = 0;
+        // The refusals, as the engine reports them (CommandProcessor::Callback).
+        virtual void onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                              const std::error_code& code, const std::wstring& message) = 0;
+        virtual void onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                            const std::error_code& code, const std::wstring& message) = 0;
+        virtual void onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                                           const std::wstring& message) = 0;
         virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                            const std::wstring& reason) = 0;
+                                            const std::error_code& code, const std::wstring& message) = 0;
+        virtual void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) = 0;
         // The Wayfold folder was renamed, replaced or unmounted while running: once a run, on the scanner or
         // folder monitor thread. Nothing in the tree or on the server is touched until the owner acts.
         virtual void onWayfoldFolderMissing(const std::wstring& folder) = 0;
@@ -123,8 +127,8 @@ public:
     void setServerListFile(std::wstring path) { mServerListFile = std::move(path); }
 
     // Main thread. False when the user cancelled the configuration dialog. Throws
-    // OtherInstanceAlreadyRunning, MissingFolder, qcl::SystemError and the errors of the database and the
-    // JSON reader.
+    // OtherInstanceAlreadyRunning, MissingFolder, StartFailure (a data folder that cannot be used, a list of
+    // servers that is missing, unreadable or names no server), qcl::SystemError and the database's errors.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();
@@ -175,13 +179,15 @@ public:
                               const std::wstring& reason) override;
     void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                               const std::wstring& reason) override;
-    void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                  const std::wstring& reason) override;
-    void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                const std::wstring& reason) override;
-    void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) override;
+    void onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                  const std::error_code& code, const std::wstring& message) override;
+    void onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                const std::error_code& code, const std::wstring& message) override;
+    void onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                               const std::wstring& message) override;
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                const std::wstring& reason) override;
+                                const std::error_code& code, const std::wstring& message) override;
+    void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
     void startScanner() override;
     void stopScanner() override;
 

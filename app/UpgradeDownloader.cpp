@@ -2,6 +2,7 @@
 
 #include "api/ContentFile.h"
 #include "api/ServerList.h"
+#include "app/InstallerFileName.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
 #include "qcl/Error.h"
@@ -151,7 +152,8 @@ std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
     {
         ServerList::checkUrl(mUrl);
         folder = createPrivateTemporaryFolder();
-        const std::wstring path = folder + L'/' + mInstallerFileName;
+        // Created without any execute permission: the user installs it, nothing here runs it.
+        const std::wstring path = folder + L'/' + installerFileName(mUrl, mInstallerFileName);
         qcl::Handle file =
             qcl::file::open(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
         QCL_LOG_TRACE(L">>> Downloading upgrade to " << qcl::string::escaped(path, L'\''));

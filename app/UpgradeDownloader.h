@@ -34,6 +34,7 @@ public:
 
     // Settings, in place before start. The address must be http or https, and so must every redirect.
     void setUrl(std::string url) { mUrl = std::move(url); }
+    // The installer's name when the address does not end in a plain file name (see installerFileName).
     void setInstallerFileName(std::wstring name) { mInstallerFileName = std::move(name); }
     void setCallback(Callback* callback) { mCallback = callback; }
 

@@ -23,6 +23,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace dwl
@@ -42,7 +43,8 @@ public:
         virtual void setSynchronising(bool synchronising) = 0;
         virtual void setNextServerMessageNumber(std::uint64_t number) = 0;
         virtual void onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share) = 0;
-        // The document's name, the local folder it was to go to, and why it failed.
+        // The item's name, the local folder it was to go to, and why it failed: the system's text for the
+        // cause ("There is not enough space on the disk."), with no path in it.
         virtual void onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
                                               const std::wstring& reason) = 0;
         virtual void onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
@@ -51,14 +53,20 @@ public:
                                           const std::wstring& reason) = 0;
         virtual void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                                           const std::wstring& reason) = 0;
-        // The new item's name, the name of the folder it was made in, and the server's refusal.
-        virtual void onDocumentCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                              const std::wstring& reason) = 0;
-        virtual void onFolderCreationFailed(const std::wstring& name, const std::wstring& folderName,
-                                            const std::wstring& reason) = 0;
-        virtual void onShareCreationFailed(const std::wstring& name, const std::wstring& reason) = 0;
+        // The server refused a new item or a document's content. `path` is the item's local path, `share`
+        // the Share it belongs to; `code` is the refusal's code (in the "Wayfold" category when the server
+        // named one) and `message` the server's own text for it, empty when it gave none; neither holds an
+        // address or an id.
+        virtual void onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                              const std::error_code& code, const std::wstring& message) = 0;
+        virtual void onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
+                                            const std::error_code& code, const std::wstring& message) = 0;
+        virtual void onShareCreationFailed(const std::wstring& path, const std::error_code& code,
+                                           const std::wstring& message) = 0;
         virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
-                                            const std::wstring& reason) = 0;
+                                            const std::error_code& code, const std::wstring& message) = 0;
+        // The document's content is on the server: an earlier failure of the document is over.
+        virtual void onDocumentUploaded(const Tree::File& /*file*/, const Tree::Directory& /*share*/) {}
         virtual void startScanner() = 0;
         virtual void stopScanner() = 0;
 

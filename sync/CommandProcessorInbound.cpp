@@ -27,6 +27,12 @@ IWayfoldApi::Share shareOfAncestors(const qcl::uint128& shareId, const IWayfoldA
     return IWayfoldApi::Share{shareId, asset.ancestors.front().id, asset.ancestors.front().name};
 }
 
+// What the user is told of a local failure: the system's text for its code, without the path.
+std::wstring systemText(const qcl::SystemError& error)
+{
+    return qcl::string::utf8ToUtf16Lenient(error.code().message());
+}
+
 } // namespace
 
 // ---- Server messages
@@ -597,7 +603,7 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     {
         QCL_LOG_INFO(error.message());
         reportLocalFailure([&]
-                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), error.message()); });
+                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), systemText(error)); });
     }
     return nullptr;
 }
@@ -794,7 +800,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, error.message()); });
         else
             reportLocalFailure(
-                [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), error.message()); });
+                [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), systemText(error)); });
         return false;
     }
 }

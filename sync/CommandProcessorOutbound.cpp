@@ -272,7 +272,7 @@ Tree::Directory* CommandProcessor::onShareAdded(Tree::Directory* newSharePointer
             rethrowWithContext(qcl::format(L"Cannot create Share '%1%'", newShare.name()));
         onServerAvailable();
         QCL_LOG_ERROR(qcl::format(L"Cannot create Share %1%: %2%", quoted(newShare.name()), error.message()));
-        mCallback.onShareCreationFailed(newShare.name(), error.message());
+        mCallback.onShareCreationFailed(newShare.getPath(), error.code, error.serverMessage);
         return nullptr;
     }
 }
@@ -405,7 +405,7 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
                                            idsOf(oldDestination)));
         onServerAvailable();
         mIntents->remove(intent);
-        mCallback.onFolderCreationFailed(newDirectory.name(), oldDestination.name(), error.message());
+        mCallback.onFolderCreationFailed(newDirectory.getPath(), oldShare, error.code, error.serverMessage);
         return nullptr;
     }
 }
@@ -455,7 +455,7 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
                                            newFile.name(), oldDestination.name(), idsOf(oldDestination)));
         onServerAvailable();
         mIntents->remove(intent);
-        mCallback.onDocumentCreationFailed(newFile.name(), oldDestination.name(), error.message());
+        mCallback.onDocumentCreationFailed(newFile.getPath(), oldShare, error.code, error.serverMessage);
         return;
     }
     try
@@ -585,13 +585,14 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
             return;
         }
         file.setContent(facts.size, facts.lastModificationTime, version);
+        mCallback.onDocumentUploaded(file, share);
     }
     catch (const url::NotFoundOrForbiddenError& error)
     {
         onServerAvailable();
         QCL_LOG_WARN(report(error));
         mRefusedUploads.insert(file.assetId());
-        mCallback.onDocumentUploadFailed(file, share, error.message());
+        mCallback.onDocumentUploadFailed(file, share, error.code, error.serverMessage);
     }
     catch (const url::FileTooBig& error)
     {

@@ -190,20 +190,22 @@ private:
     {
         reports.add("onLocalUpdateBlocked", node.name());
     }
-    void onDocumentCreationFailed(const std::wstring& name, const std::wstring&, const std::wstring&) override
+    void onDocumentCreationFailed(const std::wstring& name, const dwl::Tree::Directory&,
+                                  const std::error_code&, const std::wstring&) override
     {
         reports.add("onDocumentCreationFailed", name);
     }
-    void onFolderCreationFailed(const std::wstring& name, const std::wstring&, const std::wstring&) override
+    void onFolderCreationFailed(const std::wstring& name, const dwl::Tree::Directory&, const std::error_code&,
+                                const std::wstring&) override
     {
         reports.add("onFolderCreationFailed", name);
     }
-    void onShareCreationFailed(const std::wstring& name, const std::wstring&) override
+    void onShareCreationFailed(const std::wstring& name, const std::error_code&, const std::wstring&) override
     {
         reports.add("onShareCreationFailed", name);
     }
     void onDocumentUploadFailed(const dwl::Tree::File& file, const dwl::Tree::Directory&,
-                                const std::wstring&) override
+                                const std::error_code&, const std::wstring&) override
     {
         reports.add("onDocumentUploadFailed", file.name());
     }

@@ -132,10 +132,16 @@ public:
                               const std::wstring&) override
     {
     }
-    void onDocumentCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
-    void onFolderCreationFailed(const std::wstring&, const std::wstring&, const std::wstring&) override {}
-    void onShareCreationFailed(const std::wstring&, const std::wstring&) override {}
-    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&,
+    void onDocumentCreationFailed(const std::wstring&, const dwl::Tree::Directory&, const std::error_code&,
+                                  const std::wstring&) override
+    {
+    }
+    void onFolderCreationFailed(const std::wstring&, const dwl::Tree::Directory&, const std::error_code&,
+                                const std::wstring&) override
+    {
+    }
+    void onShareCreationFailed(const std::wstring&, const std::error_code&, const std::wstring&) override {}
+    void onDocumentUploadFailed(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::error_code&,
                                 const std::wstring&) override
     {
     }
