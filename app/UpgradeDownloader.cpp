@@ -62,16 +62,29 @@ void removeFolder(const std::wstring& folder)
                                                   << qcl::string::utf8ToUtf16Lenient(error.message()));
 }
 
-// Only a final 2xx answer is the installer, and all of it when its length was announced.
-void checkAnswer(CURL* curl, std::uint64_t received)
+// Only the body of a final 200 answer that announces its length is the installer; checked when its first
+// bytes arrive, so that nothing else is written to the disk.
+curl_off_t checkAnnouncedInstaller(CURL* curl)
 {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
+    if (status != 200)
         throw qcl::basic_runtime_error<wchar_t>(qcl::format(L"Unexpected HTTP status %1%", status));
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced >= 0 && static_cast<std::uint64_t>(announced) != received)
+    if (announced < 0)
+        throw qcl::basic_runtime_error<wchar_t>(L"The server did not announce the length of the installer");
+    return announced;
+}
+
+// After the transfer: an answer without a body (a 204, an empty 200) is no installer either, and a body must
+// be all of what was announced.
+void checkWholeInstaller(CURL* curl, std::uint64_t received)
+{
+    const curl_off_t announced = checkAnnouncedInstaller(curl);
+    if (announced == 0)
+        throw qcl::basic_runtime_error<wchar_t>(L"The server sent an empty installer");
+    if (static_cast<std::uint64_t>(announced) != received)
         throw qcl::basic_runtime_error<wchar_t>(
             qcl::format(L"Received %1% bytes instead of the %2% announced", received, announced));
 }
@@ -157,10 +170,18 @@ std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
         QCL_LOG_TRACE(L">>> Downloading upgrade to " << qcl::string::escaped(path, L'\''));
         rewindFile(file.get());
         std::uint64_t received = 0;
-        mSession.setWriter(FileWriter(file.get(), &received));
+        mSession.setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<long>(kMaximumInstallerSize));
+        mSession.setOption(CURLOPT_TIMEOUT_MS, static_cast<long>(mTimeLimit.count()));
+        mSession.setWriter(
+            [this, &received, writer = FileWriter(file.get(), &received)](const char* data, std::size_t size)
+            {
+                if (received == 0)
+                    checkAnnouncedInstaller(mSession.handle());
+                writer(data, size);
+            });
         mSession.setUrl(mUrl);
         mSession.perform();
-        checkAnswer(mSession.handle(), received);
+        checkWholeInstaller(mSession.handle(), received);
         file.closeOrThrow();
         QCL_LOG_TRACE(L"<<< Finished downloading upgrade " << qcl::string::escaped(path, L'\''));
         return path;

@@ -86,17 +86,18 @@ HostileServer::HostileServer(Scheme scheme)
                 response.set_header("Location", answer.location);
             if (answer.body.empty() && answer.length == HostileAnswer::Length::Exact)
                 return;
-            // Sends the next piece of the body from `offset`; false ends the answer there, which closes
-            // the connection when a longer length was announced.
-            auto send = [this, answer](std::size_t offset, httplib::DataSink& sink)
+            // Sends the next piece of the body from `offset`; false ends the answer there and closes the
+            // connection.
+            auto body = std::make_shared<const std::string>(std::move(answer.body));
+            auto send = [this, body, piece = answer.piece, pause = answer.pause](std::size_t offset,
+                                                                                 httplib::DataSink& sink)
             {
-                if (offset >= answer.body.size())
+                if (offset >= body->size())
                     return false;
-                if (answer.piece != 0)
-                    std::this_thread::sleep_for(answer.pause);
-                const std::size_t size =
-                    std::min({answer.body.size() - offset, answer.piece != 0 ? answer.piece : kLargestPiece});
-                if (!sink.write(answer.body.data() + offset, size))
+                if (piece != 0)
+                    std::this_thread::sleep_for(pause);
+                const std::size_t size = std::min(body->size() - offset, piece != 0 ? piece : kLargestPiece);
+                if (!sink.write(body->data() + offset, size))
                     return false;
                 mBytesSent += size;
                 return true;
@@ -107,8 +108,7 @@ HostileServer::HostileServer(Scheme scheme)
             case HostileAnswer::Length::Exact:
             case HostileAnswer::Length::Announced:
                 response.set_content_provider(
-                    answer.length == HostileAnswer::Length::Exact ? answer.body.size() : answer.announced,
-                    type,
+                    answer.length == HostileAnswer::Length::Exact ? body->size() : answer.announced, type,
                     [send](std::size_t offset, std::size_t, httplib::DataSink& sink)
                     { return send(offset, sink); });
                 break;
