@@ -4,6 +4,7 @@
 #include "api/ServerList.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
@@ -42,9 +43,9 @@ std::wstring userCacheFolder()
 std::wstring createPrivateTemporaryFolder()
 {
     const std::wstring cache = userCacheFolder();
-    std::error_code error;
-    if (!qcl::file::createDirectories(cache, error) && error.value() != ERROR_ALREADY_EXISTS)
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), error.value());
+    // A missing cache folder is the user's alone, as the base-directory convention asks, whatever the umask.
+    if (!compat::createPrivateFolders(qcl::string::utf16ToUtf8(cache)))
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), GetLastError());
     std::string pattern = qcl::string::utf16ToUtf8(cache + L"/quillmere-wayfold-upgrade-XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr)
         throw qcl::SystemError(
