@@ -107,7 +107,7 @@ xdotool key Return
 
 waitFor 180 "document of the demo Share" test -f "$work/home/Wayfold/Demo/Plans/Notes.txt"
 grep -q "Edit me" "$work/home/Wayfold/Demo/Plans/Notes.txt" || fail "the document's content did not arrive"
-grep -q "^file://$work/home/Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
+grep -q "^file://$work/home/Wayfold Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
 
 if [ "$tray" = yes ]; then
   panel=$(xdotool search --classname '^panel$' | head -n 1)
