@@ -13,6 +13,8 @@
 #include "qcl/qcl_scope.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -46,6 +48,16 @@ std::wstring createPrivateTemporaryFolder()
     // A missing cache folder is the user's alone, as the base-directory convention asks, whatever the umask.
     if (!compat::createPrivateFolders(qcl::string::utf16ToUtf8(cache)))
         throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), GetLastError());
+    // In a folder that others may write to (an older version made it so under umask 000) they could put a
+    // folder of theirs in place of the installer's.
+    struct stat status = {};
+    if (::stat(qcl::string::utf16ToUtf8(cache).c_str(), &status) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot use folder '%1%'", cache),
+                               compat::windowsErrorFromErrno(errno));
+    if ((status.st_uid != ::geteuid() && status.st_uid != 0) ||
+        ((status.st_mode & 022) != 0 && (status.st_mode & S_ISVTX) == 0))
+        throw qcl::basic_runtime_error<wchar_t>(
+            qcl::format(L"Cannot use folder '%1%': others may write to it", cache));
     std::string pattern = qcl::string::utf16ToUtf8(cache + L"/quillmere-wayfold-upgrade-XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr)
         throw qcl::SystemError(

@@ -135,6 +135,16 @@ TEST_F(UpgradeDownloaderBounds, AHugeAnnouncedLengthIsRefusedBeforeTheBody)
     EXPECT_LT(plain.bytesSent(), sent / 4); // what the sockets' buffers took at most
 }
 
+TEST_F(UpgradeDownloaderBounds, ACacheFolderThatOthersMayWriteIsNotUsed)
+{
+    plain.answer("/installer", HostileAnswer::bytes("installer"));
+    std::filesystem::create_directories(scratch / "cache");
+    std::filesystem::permissions(scratch / "cache", std::filesystem::perms::all);
+    EXPECT_EQ(download(plain.url("/installer")), "failed");
+    EXPECT_TRUE(cacheIsEmpty());
+    EXPECT_EQ(plain.requestCount("/installer"), 0u);
+}
+
 TEST_F(UpgradeDownloaderBounds, ADownloadEndsAtItsTimeLimit)
 {
     plain.answer("/slow", HostileAnswer::trickle(std::string(200000, 'i'), 4096, 100ms)); // 5 s
