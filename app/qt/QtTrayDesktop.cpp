@@ -79,7 +79,7 @@ void QtTrayDesktop::bringToFront(Dialog)
 void QtTrayDesktop::addFolderBookmark(const std::wstring& folder)
 {
     const std::wstring file = compat::folderBookmarksFile();
-    if (!compat::addFolderBookmark(file, folder))
+    if (!compat::setFolderBookmark(file, folder, L"Wayfold"))
         throw qcl::SystemError(qcl::format(L"Cannot add '%1%' to '%2%'", folder, file), GetLastError());
 }
 

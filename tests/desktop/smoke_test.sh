@@ -185,7 +185,7 @@ waitFor 180 "document of the demo Share" test -f "$work/home/Wayfold/Demo/Plans/
 sleep 1
 screenshot balloon
 grep -q "Edit me" "$work/home/Wayfold/Demo/Plans/Notes.txt" || fail "the document's content did not arrive"
-grep -q "^file://$work/home/Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
+grep -q "^file://$work/home/Wayfold Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
 # The dialog asked for the user's country: a locale without one is no error.
 grep -q "ERROR" "$work/home/.local/share/quillmere/Logging/Wayfold.log" &&
   fail "errors in the log of a healthy start: $(grep ERROR "$work/home/.local/share/quillmere/Logging/Wayfold.log")"
