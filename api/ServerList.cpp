@@ -87,10 +87,15 @@ std::wstring userCountryCode()
 
 ServerList ServerList::loadFromFile(const std::wstring& path)
 {
-    return loadFromValue(json_spirit::readFile(path));
+    return load(json_spirit::readFile(path), path);
 }
 
 ServerList ServerList::loadFromValue(const json_spirit::Value& root)
+{
+    return load(root, {});
+}
+
+ServerList ServerList::load(const json_spirit::Value& root, const std::wstring& source)
 {
     root.getObject();
     QCL_LOG_TRACE(L"Parsed Servers list as " << [&] {
@@ -104,6 +109,10 @@ ServerList ServerList::loadFromValue(const json_spirit::Value& root)
     list.mFolderBlackList = root["FolderBlackList"].getWStringArray();
     for (const auto& [key, value] : root["Servers"].getObject())
         list.insert(readServer(key, value));
+    // A list as installed before the deployment has written its servers.
+    if (list.mServers.empty())
+        throw Error(source.empty() ? L"The server list names no server"
+                                   : qcl::format(L"The server list '%1%' names no server", source));
 
     list.mDefaultServer = list.findOrThrow(root["DefaultServer"].getWString(), L"Cannot find default server '%1%'");
 

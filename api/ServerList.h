@@ -52,10 +52,11 @@ public:
     ServerList(ServerList&&) noexcept = default;
     ServerList& operator=(ServerList&&) noexcept = default;
 
-    // Reads the brace-less member list of the file. Throws Error for a bad address or a server that is named but
-    // not listed, and the JSON library's and the file functions' errors unchanged.
+    // Reads the brace-less member list of the file. Throws Error for a bad address, a server that is named but
+    // not listed, and a list without any server ("The server list '<path>' names no server"), and the JSON
+    // library's and the file functions' errors unchanged.
     static ServerList loadFromFile(const std::wstring& path);
-    // The same over a parsed document (an object).
+    // The same over a parsed document (an object); a list without any server: "The server list names no server".
     static ServerList loadFromValue(const json_spirit::Value& root);
 
     static std::unique_ptr<Server> newServer();
@@ -79,6 +80,8 @@ public:
     static CountryToServer::value_type makeCountryEntry(const std::string& countryCode, const Server* server);
 
 private:
+    // `source` names the file in messages; empty for a document read elsewhere.
+    static ServerList load(const json_spirit::Value& root, const std::wstring& source);
     void insert(std::unique_ptr<Server> server);
     const Server* findOrThrow(const std::wstring& key, const wchar_t* message) const;
 

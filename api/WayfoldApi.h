@@ -5,6 +5,7 @@
 #include "url/Error.h"
 #include "url/Session.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,9 @@ public:
     static constexpr const char* kMediaTypeJson = "application/json";
     static constexpr const char* kMediaTypeHal = "application/hal+json";
     static constexpr const char* kCharset = "utf-8";
+    // The longest answer read into memory (a folder's children are the longest by far); a longer one fails the
+    // request as a network error.
+    static constexpr std::size_t kMaximumAnswerSize = std::size_t(128) << 20;
 
     WayfoldApi();
     virtual ~WayfoldApi() = default;
@@ -32,6 +36,7 @@ public:
     void setUserId(const qcl::uint128& userId) { mUserId = userId; }
     void setDeviceId(const qcl::uint128& deviceId) { mDeviceId = deviceId; }
     void setCheckForGenuineServer(bool check) { mCheckForGenuineServer = check; }
+    void setMaximumAnswerSize(std::size_t size) { mMaximumAnswerSize = size; }
     // For the owner's lasting settings: user agent, proxy, certificate checking.
     url::Session& session() { return mSession; }
 
@@ -91,5 +96,6 @@ private:
     qcl::uint128 mDeviceId;
     std::string mCsrfToken;
     bool mCheckForGenuineServer = false;
+    std::size_t mMaximumAnswerSize = kMaximumAnswerSize;
 };
 } // namespace dwl

@@ -92,7 +92,7 @@ std::string WayfoldApi::performGetRequest(const std::string& url, const char* me
     mSession.setUrl(url);
     mSession.addHeader(std::string("Accept"), std::string(mediaType));
     mSession.addHeader(std::string("Accept-Charset"), std::string(kCharset));
-    mSession.setWriter(url::StringWriter(&answer));
+    mSession.setWriter(url::StringWriter(&answer, mMaximumAnswerSize));
     QCL_LOG_TRACE(L">>> HTTP GET " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
     performRequest("GET", url, &answer);
@@ -124,7 +124,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, const std::st
     mSession.addHeader(std::string("Content-Type"), std::string(mediaType));
     mSession.addHeader(std::string("Accept"), std::string(mediaType));
     mSession.addHeader(std::string("Accept-Charset"), std::string(kCharset));
-    mSession.setWriter(url::StringWriter(&answer));
+    mSession.setWriter(url::StringWriter(&answer, mMaximumAnswerSize));
     QCL_LOG_TRACE(L">>> HTTP POST " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
     QCL_LOG_TRACE(L">>> Request = " << logText(body));
@@ -145,7 +145,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, HANDLE file, 
     mSession.setOption(CURLOPT_MAX_SEND_SPEED_LARGE, bytesPerSecond(limitKiBPerSecond));
     mSession.addHeader(std::string("Accept"), std::string(mediaType));
     mSession.addHeader(std::string("Accept-Charset"), std::string(kCharset));
-    mSession.setWriter(url::StringWriter(&answer));
+    mSession.setWriter(url::StringWriter(&answer, mMaximumAnswerSize));
     QCL_LOG_TRACE(L">>> Uploading document by HTTP POST " << logText(url));
     QCL_LOG_TRACE(L">>> API version = " << logText(mediaType));
     const Stopwatch stopwatch;

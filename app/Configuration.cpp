@@ -1,5 +1,6 @@
 #include "app/Configuration.h"
 
+#include "app/EmailAddress.h"
 #include "app/Paths.h"
 #include "compat/FileApi.h"
 #include "compat/FileOperations.h"
@@ -162,5 +163,13 @@ std::string Configuration::toText(const Configuration& record)
 void Configuration::save(const Configuration& record, const std::wstring& path)
 {
     replaceFileContent(path, toText(record));
+}
+
+bool isSameAccountAndFolder(const Configuration& configuration, const std::wstring& server,
+                            const std::wstring& userName, const std::wstring& folderLocation)
+{
+    return !configuration.userName.empty() && configuration.server == server &&
+           configuration.wayfoldFolderLocation == folderLocation &&
+           isSameEmailAddress(configuration.userName, userName);
 }
 } // namespace dwl

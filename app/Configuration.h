@@ -57,4 +57,9 @@ struct Configuration
 
     friend bool operator==(const Configuration&, const Configuration&) = default;
 };
+
+// Whether `configuration` is signed in to `server` as `userName` (the same e-mail address in any letter case)
+// with its Wayfold folder in `folderLocation`: a sign-in that the folder and its picture go on with.
+bool isSameAccountAndFolder(const Configuration& configuration, const std::wstring& server,
+                            const std::wstring& userName, const std::wstring& folderLocation);
 } // namespace dwl

@@ -40,14 +40,6 @@ std::wstring trimmed(const std::wstring& text)
     return text.substr(begin, end - begin);
 }
 
-bool equalIgnoringAsciiCase(const std::wstring& a, const std::wstring& b)
-{
-    const auto lower = [](wchar_t c)
-    { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
-}
-
 bool isUntrustedConnection(const std::error_code& code)
 {
     return code.category() == url::curlCategory() &&
@@ -321,9 +313,8 @@ bool ConfigurationDlg::CheckIfFolderIsOkOrInformUser(const std::wstring& locatio
 bool ConfigurationDlg::isConfiguredFolderOfSameAccount(const std::wstring& location)
 {
     const ServerList::Server* server = selectedServer();
-    return !mConfiguration.userName.empty() && server != nullptr && server->key == mConfiguration.server &&
-           location == mConfiguration.wayfoldFolderLocation &&
-           equalIgnoringAsciiCase(text(View::EmailEdit), mConfiguration.userName);
+    return server != nullptr &&
+           isSameAccountAndFolder(mConfiguration, server->key, text(View::EmailEdit), location);
 }
 
 void ConfigurationDlg::OnChangeFolder()

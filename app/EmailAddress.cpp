@@ -1,5 +1,6 @@
 #include "app/EmailAddress.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace dwl
@@ -40,5 +41,12 @@ bool isValidEmailAddress(const std::wstring& text)
         return false;
     const std::wstring_view view(text);
     return isDotAtom(view.substr(0, at)) && isDotAtom(view.substr(at + 1));
+}
+bool isSameEmailAddress(const std::wstring& a, const std::wstring& b)
+{
+    const auto lower = [](wchar_t c)
+    { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
 }
 } // namespace dwl

@@ -1,7 +1,9 @@
 #include "app/MainFrame.h"
 
 #include "api/ServerError.h"
+#include "app/BalloonText.h"
 #include "app/Paths.h"
+#include "app/StartFailure.h"
 #include "app/Strings.h"
 #include "app/TrayStrings.h"
 #include "qcl/Error.h"
@@ -26,19 +28,33 @@ template <class... Args> std::wstring text(unsigned id, const Args&... args)
     return qcl::format(loadString(id), args...);
 }
 
-// The string with the reason (`withReason`) or, when there is none, the one after it without.
-template <class... Args>
-std::wstring textWithReason(unsigned withReason, const std::wstring& reason, const Args&... args)
+// A balloon's text: the string with its arguments, the first (the item's name) cut when the whole is too
+// long.
+std::wstring balloon(unsigned id, std::vector<std::wstring> arguments)
+{
+    return fitBalloonText(loadString(id), std::move(arguments), win32::NotifyIcon::maxBalloonText);
+}
+
+// The string with the reason (`withReason`) or, when there is none, `without`.
+std::wstring balloonWithReason(unsigned withReason, unsigned without, const std::wstring& reason,
+                               std::vector<std::wstring> arguments)
 {
     if (reason.empty())
-        return text(withReason + 1, args...);
-    return text(withReason, args..., reason);
+        return balloon(without, std::move(arguments));
+    arguments.push_back(reason);
+    return balloon(withReason, std::move(arguments));
 }
 
 std::wstring lastComponent(const std::wstring& path)
 {
     const auto slash = path.find_last_of(L'/');
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring parentFolderOf(const std::wstring& path)
+{
+    const auto slash = path.find_last_of(L'/');
+    return slash == std::wstring::npos || slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 std::wstring parentPathOf(const Tree::Node& node, const Tree::Directory& share)
@@ -211,8 +227,9 @@ void CMainFrame::OnPowerBroadcast(unsigned event)
     if (event == PBT_APMSUSPEND && mEngine.isRunning())
     {
         QCL_LOG_INFO(L"Suspending the application because the system is going to sleep");
-        mEngine.waitForUpgradeDownload();
-        mIsDownloadingUpgrade = false;
+        // A download cut by the sleep starts again on wake.
+        mResumeUpgradeDownload = mIsDownloadingUpgrade;
+        cancelUpgradeDownload();
         mEngine.stop();
         mIsSuspended = true;
         QCL_LOG_INFO(L"Application suspended");
@@ -222,9 +239,10 @@ void CMainFrame::OnPowerBroadcast(unsigned event)
         QCL_LOG_INFO(L"Resuming the application because the system woke up");
         try
         {
-            mEngine.start();
-            mIsSuspended = false;
+            startEngine();
             QCL_LOG_INFO(L"Application resumed");
+            if (mResumeUpgradeDownload)
+                startUpgradeDownload();
         }
         catch (...)
         {
@@ -259,9 +277,7 @@ void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
                 postClose();
                 return;
             }
-            mIsServerAvailable = true;
-            mEngine.start();
-            mIsSuspended = false;
+            startEngine();
             updateNotifyIcon();
             if (!mNotifyIcon.isAdded())
                 mNotifyIcon.AddIconToTaskbar();
@@ -271,8 +287,17 @@ void CMainFrame::LoadConfigurationAndStart(bool afterPasswordFailure)
         {
             QCL_LOG_INFO(error.what());
             if (!mDesktop.handOverToRunningInstance())
-                QCL_LOG_ERROR(L"Cannot hand over to the running instance");
+            {
+                failToStart(L"Quillmere Wayfold is already running, but it did not answer. End it, or wait "
+                            L"for it to answer, and start Quillmere Wayfold again.");
+                return;
+            }
             postClose();
+            return;
+        }
+        catch (const StartFailure& failure)
+        {
+            failToStart(failure.message());
             return;
         }
         catch (const Mediator::MissingFolder& error)
@@ -383,11 +408,29 @@ void CMainFrame::OnMenuUpgrade()
     QCL_LOG_INFO(L"Menu > Upgrade");
     if (mIsDownloadingUpgrade || mUpgradeUrl.empty())
         return;
-    ChangeUpgradeMenuItem(0);
-    mIsDownloadingUpgrade = true;
-    mEngine.startUpgradeDownload(mUpgradeUrl);
+    startUpgradeDownload();
     if (mNotifyIcon.isAdded())
         mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_APP_TITLE), ui::BalloonLevel::Information);
+}
+
+void CMainFrame::startUpgradeDownload()
+{
+    mResumeUpgradeDownload = false;
+    ChangeUpgradeMenuItem(0);
+    mIsDownloadingUpgrade = true;
+    mDownloadingVersion = mNewVersion;
+    mEngine.startUpgradeDownload(mUpgradeUrl);
+}
+
+void CMainFrame::cancelUpgradeDownload()
+{
+    // Its failure report, still to come, finds no download running and shows nothing.
+    mEngine.waitForUpgradeDownload();
+    if (mIsDownloadingUpgrade)
+    {
+        mIsDownloadingUpgrade = false;
+        ChangeUpgradeMenuItem(std::nullopt);
+    }
 }
 
 void CMainFrame::LaunchWebBrowser(const std::string& url)
@@ -403,6 +446,14 @@ void CMainFrame::showUnexpectedError(const std::wstring& details)
     mDesktop.showError(text(IDS_UNEXPECTED_ERROR), details);
 }
 
+void CMainFrame::failToStart(const std::wstring& message)
+{
+    mNotifyIcon.Hide();
+    mExitCode = 1;
+    mDesktop.showStartFailure(message);
+    postClose();
+}
+
 void CMainFrame::failAndClose(const std::wstring& details)
 {
     mNotifyIcon.Hide();
@@ -415,17 +466,48 @@ void CMainFrame::stopForRestart()
 {
     mNotifyIcon.Hide();
     mEngine.stop();
-    mEngine.waitForUpgradeDownload();
+    cancelUpgradeDownload();
     mIsSuspended = false;
 }
 
-void CMainFrame::postBalloon(const std::wstring& balloon, ui::BalloonLevel level)
+void CMainFrame::startEngine()
+{
+    // The engine reports its server's availability and its synchronising afresh after every start, and only
+    // when they change: it begins from "available, idle", and so does the icon.
+    mIsServerAvailable = true;
+    mIsSynchronising = false;
+    mEngine.start();
+    mIsSuspended = false;
+}
+
+void CMainFrame::postBalloon(const std::wstring& text, ui::BalloonLevel level)
 {
     post(
-        [this, balloon, level]
+        [this, text, level]
         {
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(balloon, text(IDS_APP_TITLE), level);
+                mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), level);
+        });
+}
+
+void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring& text)
+{
+    post(
+        [this, path, text]
+        {
+            if (mNotifyIcon.isAdded() && mShownFailures.emplace(path, text).second)
+                mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+        });
+}
+
+void CMainFrame::postSuccess(const std::wstring& path)
+{
+    post(
+        [this, path]
+        {
+            auto shown = mShownFailures.lower_bound({path, std::wstring()});
+            while (shown != mShownFailures.end() && shown->first == path)
+                shown = mShownFailures.erase(shown);
         });
 }
 
@@ -470,8 +552,8 @@ void CMainFrame::onFileTooBig(const std::wstring& path, std::uint64_t size, std:
 {
     QCL_LOG_INFO(L"File '" << qcl::string::escaped(path) << L"' is too big to be uploaded: its size (" << size
                            << L" bytes) exceeds the maximum uploadable size (" << maximumSize << L" bytes)");
-    postBalloon(text(IDS_FILE_TOO_BIG, lastComponent(path), qcl::formatByteCount(maximumSize)),
-                ui::BalloonLevel::Error);
+    postFailureBalloon(path,
+                       balloon(IDS_FILE_TOO_BIG, {lastComponent(path), qcl::formatByteCount(maximumSize)}));
 }
 
 void CMainFrame::onServerUnavailable(const url::Error&)
@@ -547,74 +629,80 @@ void CMainFrame::onThreadError(qcl::NamedThread& thread)
 
 void CMainFrame::onDocumentDownloaded(const Tree::File& file, const Tree::Directory& share)
 {
-    postBalloon(text(IDS_DOCUMENT_DOWNLOADED, file.name(), parentPathOf(file, share)),
+    postSuccess(file.getPath());
+    postBalloon(balloon(IDS_DOCUMENT_DOWNLOADED, {file.name(), parentPathOf(file, share)}),
                 ui::BalloonLevel::Information);
 }
 
 void CMainFrame::onDocumentDownloadFailed(const std::wstring& name, const std::wstring& folderPath,
-                                          const std::wstring&)
+                                          const std::wstring& reason)
 {
-    postBalloon(text(IDS_DOCUMENT_DOWNLOAD_FAILED, name, folderPath), ui::BalloonLevel::Error);
+    postFailureBalloon(Tree::Node::joinPath(folderPath, name),
+                       balloonWithReason(IDS_DOCUMENT_DOWNLOAD_FAILED_BECAUSE, IDS_DOCUMENT_DOWNLOAD_FAILED,
+                                         reason, {name, folderPath}));
 }
 
 void CMainFrame::onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
-                                        const std::wstring&)
+                                        const std::wstring& reason)
 {
-    postBalloon(text(IDS_FOLDER_DOWNLOAD_FAILED, name, parentPath), ui::BalloonLevel::Error);
+    postFailureBalloon(Tree::Node::joinPath(parentPath, name),
+                       balloonWithReason(IDS_FOLDER_DOWNLOAD_FAILED_BECAUSE, IDS_FOLDER_DOWNLOAD_FAILED,
+                                         reason, {name, parentPath}));
 }
 
 void CMainFrame::onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
                                       const std::wstring&)
 {
-    if (&node == &share)
-        postBalloon(text(IDS_SHARE_REMOVAL_FAILED, share.name()), ui::BalloonLevel::Error);
-    else
-        postBalloon(text(node.asDirectory() ? IDS_FOLDER_REMOVAL_FAILED : IDS_DOCUMENT_REMOVAL_FAILED,
-                         node.name(), share.name()),
-                    ui::BalloonLevel::Error);
+    const std::wstring text = &node == &share ? balloon(IDS_SHARE_REMOVAL_FAILED, {share.name()})
+                                              : balloon(node.asDirectory() ? IDS_FOLDER_REMOVAL_FAILED
+                                                                           : IDS_DOCUMENT_REMOVAL_FAILED,
+                                                        {node.name(), share.name()});
+    postFailureBalloon(node.getPath(), text);
 }
 
 void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                                       const std::wstring&)
 {
-    if (&node == &share)
-        postBalloon(text(IDS_SHARE_UPDATE_BLOCKED, share.name()), ui::BalloonLevel::Error);
-    else
-        postBalloon(text(IDS_NODE_UPDATE_BLOCKED, node.name(), share.name()), ui::BalloonLevel::Error);
+    const std::wstring text = &node == &share ? balloon(IDS_SHARE_UPDATE_BLOCKED, {share.name()})
+                                              : balloon(IDS_NODE_UPDATE_BLOCKED, {node.name(), share.name()});
+    postFailureBalloon(node.getPath(), text);
 }
 
 void CMainFrame::onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
                                           const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_DOCUMENT_CREATION_FAILED, getReasonText(code, message),
-                               lastComponent(path), share.name()),
-                ui::BalloonLevel::Error);
+    postFailureBalloon(path,
+                       balloonWithReason(IDS_DOCUMENT_CREATION_FAILED, IDS_DOCUMENT_CREATION_FAILED + 1,
+                                         getReasonText(code, message), {lastComponent(path), share.name()}));
 }
 
 void CMainFrame::onFolderCreationFailed(const std::wstring& path, const Tree::Directory& share,
                                         const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_FOLDER_CREATION_FAILED, getReasonText(code, message), lastComponent(path),
-                               share.name()),
-                ui::BalloonLevel::Error);
+    postFailureBalloon(path,
+                       balloonWithReason(IDS_FOLDER_CREATION_FAILED, IDS_FOLDER_CREATION_FAILED + 1,
+                                         getReasonText(code, message), {lastComponent(path), share.name()}));
 }
 
 void CMainFrame::onShareCreationFailed(const std::wstring& path, const std::error_code& code,
                                        const std::wstring& message)
 {
-    postBalloon(textWithReason(IDS_SHARE_CREATION_FAILED, getReasonText(code, message), lastComponent(path)),
-                ui::BalloonLevel::Error);
+    postFailureBalloon(path, balloonWithReason(IDS_SHARE_CREATION_FAILED, IDS_SHARE_CREATION_FAILED + 1,
+                                               getReasonText(code, message), {lastComponent(path)}));
 }
 
 void CMainFrame::onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                         const std::error_code& code, const std::wstring& message)
 {
-    postBalloon(
-        textWithReason(IDS_DOCUMENT_UPLOAD_FAILED, getReasonText(code, message), file.name(), share.name()),
-        ui::BalloonLevel::Error);
+    postFailureBalloon(file.getPath(),
+                       balloonWithReason(IDS_DOCUMENT_UPLOAD_FAILED, IDS_DOCUMENT_UPLOAD_FAILED + 1,
+                                         getReasonText(code, message), {file.name(), share.name()}));
 }
 
-void CMainFrame::onDocumentUploaded(const Tree::File&, const Tree::Directory&) {}
+void CMainFrame::onDocumentUploaded(const Tree::File& file, const Tree::Directory&)
+{
+    postSuccess(file.getPath());
+}
 
 void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
 {
@@ -696,7 +784,8 @@ void CMainFrame::onNewVersionAvailable(const Version& version, const std::string
             if (mIsDownloadingUpgrade)
                 return;
             ChangeUpgradeMenuItem(std::nullopt);
-            if (mNotifyIcon.isAdded())
+            // The checker offers it again at every check and after every wake; the user hears of it once.
+            if (mNotifyIcon.isAdded() && mOfferedVersions.insert(version).second)
                 mNotifyIcon.ShowBalloon(text(IDS_NEW_VERSION), text(IDS_APP_TITLE),
                                         ui::BalloonLevel::Information);
         });
@@ -715,20 +804,25 @@ void CMainFrame::onUpgradeDownloadProgress(int percent)
 void CMainFrame::onUpgradeDownloadFinished(const std::wstring& installerPath)
 {
     QCL_LOG_INFO(L"An upgrade installer has been downloaded and is ready to be installed");
-    post([this, installerPath] { openUpgradeInstaller(installerPath); });
+    post([this, installerPath] { showUpgradeInstaller(installerPath); });
 }
 
-void CMainFrame::openUpgradeInstaller(const std::wstring& installerPath)
+void CMainFrame::showUpgradeInstaller(const std::wstring& installerPath)
 {
     mEngine.waitForUpgradeDownload();
     mIsDownloadingUpgrade = false;
     ChangeUpgradeMenuItem(std::nullopt);
-    // Never run here: the desktop's handler for the file asks the user before anything is installed.
-    QCL_LOG_INFO(L"Opening upgrade installer '" << qcl::string::escaped(installerPath) << L"'...");
-    if (mDesktop.openPath(installerPath))
-        postClose();
-    else
-        mDesktop.showError(qcl::format(L"Cannot open installer '%1%'", installerPath), openFailedDetails);
+    // The file is neither run nor handed to an opener (which would pick a program by the file's content, so
+    // the server would choose what runs): the user finds it in its folder and installs it, and this program
+    // runs on meanwhile.
+    const std::wstring folder = parentFolderOf(installerPath);
+    QCL_LOG_INFO(L"Showing the folder of upgrade installer '" << qcl::string::escaped(installerPath) << L"'");
+    if (!mDesktop.openPath(folder))
+        QCL_LOG_WARN(L"Cannot open folder " << qcl::string::escaped(folder, L'\''));
+    if (mNotifyIcon.isAdded())
+        mNotifyIcon.ShowBalloon(
+            balloon(IDS_UPGRADE_DOWNLOADED, {installerPath, mDownloadingVersion.toWString()}),
+            text(IDS_APP_TITLE), ui::BalloonLevel::Information);
 }
 
 void CMainFrame::onUpgradeDownloadFailed()
@@ -736,6 +830,8 @@ void CMainFrame::onUpgradeDownloadFailed()
     post(
         [this]
         {
+            if (!mIsDownloadingUpgrade)
+                return; // ended on purpose (sleep, unlink, password): nothing went wrong
             mEngine.waitForUpgradeDownload();
             mIsDownloadingUpgrade = false;
             ChangeUpgradeMenuItem(std::nullopt);

@@ -8,8 +8,10 @@
 #include "app/RunnableQueue.h"
 #include "app/TrayDesktop.h"
 
+#include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace dwl
 {
@@ -100,11 +102,21 @@ private:
     void LaunchWebBrowser(const std::string& url);
     void showUnexpectedError(const std::wstring& text);
     void failAndClose(const std::wstring& text);
+    // The program cannot start for a reason the user can mend: said plainly, and the program ends with 1.
+    void failToStart(const std::wstring& message);
     void stopForRestart();
     void postBalloon(const std::wstring& text, ui::BalloonLevel level);
+    // A failure of the item at `path`: shown once until the item succeeds (postSuccess), however often the
+    // engine reports it.
+    void postFailureBalloon(const std::wstring& path, const std::wstring& text);
+    void postSuccess(const std::wstring& path);
+    void startEngine();
+    void startUpgradeDownload();
+    // Ends a download in progress on purpose: no failure is shown for it.
+    void cancelUpgradeDownload();
     void updateNotifyIcon();
     void ChangeUpgradeMenuItem(std::optional<int> downloadPercent);
-    void openUpgradeInstaller(const std::wstring& installerPath);
+    void showUpgradeInstaller(const std::wstring& installerPath);
     bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                                 bool passwordOnly);
     void listenForHandOver();
@@ -119,7 +131,11 @@ private:
     bool mConfigurationDialog = false;
     bool mUnlinkDialog = false;
     bool mIsDownloadingUpgrade = false;
+    bool mResumeUpgradeDownload = false; // a download was cut by sleep
     Version mNewVersion;
+    Version mDownloadingVersion;
+    std::set<Version> mOfferedVersions;                             // shown in a balloon this run
+    std::set<std::pair<std::wstring, std::wstring>> mShownFailures; // item path and text
     std::string mUpgradeUrl;
     bool mIsServerAvailable = false;
     bool mIsSynchronising = false;

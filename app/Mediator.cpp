@@ -2,8 +2,11 @@
 
 #include "app/Blacklist.h"
 #include "app/Paths.h"
+#include "app/StartFailure.h"
 #include "compat/FileApi.h"
 #include "compat/LastError.h"
+#include "json_spirit/Reader.h"
+#include "json_spirit/Value.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
@@ -27,6 +30,45 @@ std::chrono::milliseconds fromSeconds(std::uint64_t seconds)
 long flag(bool on)
 {
     return on ? 1L : 0L;
+}
+
+// A file of the data folder; a data folder that cannot be made or used (it belongs to another user, say)
+// stops the start.
+std::wstring dataFile(std::wstring (*file)())
+{
+    try
+    {
+        return file();
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        throw StartFailure(error.message());
+    }
+}
+
+// Without a list that names at least one server, nothing can be configured.
+ServerList loadServerList(const std::wstring& path)
+{
+    bool namesServers = false;
+    try
+    {
+        const json_spirit::Value root = json_spirit::readFile(path);
+        namesServers = static_cast<bool>(root["Servers"]);
+        if (namesServers)
+            return ServerList::loadFromValue(root);
+    }
+    catch (const qcl::SystemError& error)
+    {
+        // The path is named once: the system's text says what is wrong with it.
+        throw StartFailure(qcl::format(L"Cannot read the list of servers '%1%': %2%", path,
+                                       qcl::string::utf8ToUtf16Lenient(error.code().message())));
+    }
+    catch (...)
+    {
+        throw StartFailure(
+            qcl::format(L"Cannot read the list of servers '%1%': %2%", path, qcl::currentExceptionMessage()));
+    }
+    throw StartFailure(qcl::format(L"The list of servers '%1%' names no server", path));
 }
 
 bool isDirectory(const std::wstring& path)
@@ -124,14 +166,14 @@ bool Mediator::initialise()
 void Mediator::lockInstance()
 {
     if (!mLock.isHeld())
-        mLock.lock(Paths::lockFile());
+        mLock.lock(dataFile(&Paths::lockFile));
 }
 
 void Mediator::loadDatabase()
 {
     if (mTree)
         return;
-    mSerializer.open(Paths::databaseFile());
+    mSerializer.open(dataFile(&Paths::databaseFile));
     std::unique_ptr<Tree::Directory> tree = mSerializer.loadTree();
     if (!tree)
     {
@@ -150,7 +192,7 @@ void Mediator::loadConfigurationFromFileIfNecessary()
     {
         const std::wstring path = mServerListFile.empty() ? Paths::serverListFile() : mServerListFile;
         QCL_LOG_TRACE(L"File containing list of servers: " << qcl::string::escaped(path));
-        mServerList = std::make_unique<ServerList>(ServerList::loadFromFile(path));
+        mServerList = std::make_unique<ServerList>(loadServerList(path));
     }
     if (!mConfiguration)
     {
@@ -182,10 +224,10 @@ bool Mediator::showConfigurationDialogIfNecessary()
     mCallback->createWayfoldShortcutInFavorites(folder);
 
     // The same account in the same folder goes on where it was: emptying the picture of a folder that still
-    // holds its files would send every one of them to the server again as new.
-    const bool sameAccountAndFolder = before.server == configuration.server &&
-                                      before.userName == configuration.userName &&
-                                      before.wayfoldFolderLocation == configuration.wayfoldFolderLocation;
+    // holds its files would send every one of them to the server again as new. The dialog accepted the
+    // folder's content by the same test.
+    const bool sameAccountAndFolder = isSameAccountAndFolder(
+        before, configuration.server, configuration.userName, configuration.wayfoldFolderLocation);
     if (!sameAccountAndFolder || mTree->children().empty())
     {
         if (!mTree->children().empty())

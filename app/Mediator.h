@@ -127,8 +127,8 @@ public:
     void setServerListFile(std::wstring path) { mServerListFile = std::move(path); }
 
     // Main thread. False when the user cancelled the configuration dialog. Throws
-    // OtherInstanceAlreadyRunning, MissingFolder, qcl::SystemError and the errors of the database and the
-    // JSON reader.
+    // OtherInstanceAlreadyRunning, MissingFolder, StartFailure (a data folder that cannot be used, a list of
+    // servers that is missing, unreadable or names no server), qcl::SystemError and the database's errors.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();

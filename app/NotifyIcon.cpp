@@ -10,6 +10,8 @@ namespace
 {
 constexpr int maxRetries = 50;
 constexpr std::chrono::milliseconds addRetryWait{100};
+// Longer than any desktop's double-click interval.
+constexpr std::chrono::milliseconds doubleClickTime{1000};
 } // namespace
 
 bool trySeveralTimes(std::chrono::milliseconds wait, const std::function<bool()>& operation,
@@ -105,9 +107,13 @@ void NotifyIcon::Hide()
 
 void NotifyIcon::onActivated(Activation activation)
 {
-    // Most tray hosts here never deliver a double click, so a single click runs the default item too. The
+    // Most tray hosts here never deliver a double click, so a single click runs the default item too; those
+    // that do deliver the double click's first click before it, and the gesture runs the item once. The
     // context menu is shown by the tray host itself.
-    if (activation != Activation::Click && activation != Activation::DoubleClick)
+    const auto now = std::chrono::steady_clock::now();
+    if (activation == Activation::Click)
+        mLastClick = now;
+    else if (activation != Activation::DoubleClick || (mLastClick && now - *mLastClick < doubleClickTime))
         return;
     if (mMenu.defaultCommand && mPostCommand)
         mPostCommand(*mMenu.defaultCommand);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace win32
@@ -74,5 +75,6 @@ private:
     std::wstring mToolTip;
     dwl::ui::ContextMenu mMenu;
     bool mAdded = false;
+    std::optional<std::chrono::steady_clock::time_point> mLastClick;
 };
 } // namespace win32

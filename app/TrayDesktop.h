@@ -32,6 +32,9 @@ public:
     virtual bool openPath(const std::wstring& path) = 0;
     // The error message of the program (logged at error level first), modal.
     virtual void showError(const std::wstring& text, const std::wstring& details) = 0;
+    // The program cannot start (StartFailure): the message on standard error, in the log and in the error
+    // message.
+    virtual void showStartFailure(const std::wstring& message) = 0;
 
     // Modal dialogs; false or Exit when the user cancelled.
     virtual bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers,

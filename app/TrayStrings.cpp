@@ -67,6 +67,9 @@ void registerTrayStrings()
              L"Wayfold folder."},
             {247, L"Document '%1%' cannot be uploaded to Share '%2%'. Please remove this document from your "
                   L"Wayfold folder."},
+            {248, L"'%1%' could not be downloaded to '%2%'. %3%"},
+            {249, L"Folder '%1%' could not be downloaded to '%2%'. %3%"},
+            {250, L"Version %2% of Quillmere Wayfold has been downloaded to '%1%'. Install it from there."},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

@@ -12,6 +12,9 @@ namespace dwl
 {
 namespace
 {
+// The upgrade information is a version and an address: anything much longer is not the upgrade information.
+constexpr std::size_t kMaximumAnswerSize = 64 * 1024;
+
 double seconds(std::chrono::steady_clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
@@ -81,7 +84,7 @@ bool UpgradeChecker::checkForUpgrade()
     {
         QCL_LOG_INFO(L"Checking if there is a software upgrade available...");
         std::string answer;
-        mSession.setWriter(url::StringWriter(&answer));
+        mSession.setWriter(url::StringWriter(&answer, kMaximumAnswerSize));
         mSession.setUrl(mUpgradeInfoUrl);
         QCL_LOG_TRACE(L">>> HTTP GET " << qcl::string::escaped(mUpgradeInfoUrl));
         mSession.perform();

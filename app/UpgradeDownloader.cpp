@@ -2,8 +2,10 @@
 
 #include "api/ContentFile.h"
 #include "api/ServerList.h"
+#include "app/InstallerFileName.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
+#include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/File.h"
 #include "qcl/Format.h"
@@ -12,6 +14,8 @@
 #include "qcl/qcl_scope.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -42,9 +46,19 @@ std::wstring userCacheFolder()
 std::wstring createPrivateTemporaryFolder()
 {
     const std::wstring cache = userCacheFolder();
-    std::error_code error;
-    if (!qcl::file::createDirectories(cache, error) && error.value() != ERROR_ALREADY_EXISTS)
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), error.value());
+    // A missing cache folder is the user's alone, as the base-directory convention asks, whatever the umask.
+    if (!compat::createPrivateFolders(qcl::string::utf16ToUtf8(cache)))
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", cache), GetLastError());
+    // In a folder that others may write to (an older version made it so under umask 000) they could put a
+    // folder of theirs in place of the installer's.
+    struct stat status = {};
+    if (::stat(qcl::string::utf16ToUtf8(cache).c_str(), &status) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot use folder '%1%'", cache),
+                               compat::windowsErrorFromErrno(errno));
+    if ((status.st_uid != ::geteuid() && status.st_uid != 0) ||
+        ((status.st_mode & 022) != 0 && (status.st_mode & S_ISVTX) == 0))
+        throw qcl::basic_runtime_error<wchar_t>(
+            qcl::format(L"Cannot use folder '%1%': others may write to it", cache));
     std::string pattern = qcl::string::utf16ToUtf8(cache + L"/quillmere-wayfold-upgrade-XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr)
         throw qcl::SystemError(
@@ -62,16 +76,29 @@ void removeFolder(const std::wstring& folder)
                                                   << qcl::string::utf8ToUtf16Lenient(error.message()));
 }
 
-// Only a final 2xx answer is the installer, and all of it when its length was announced.
-void checkAnswer(CURL* curl, std::uint64_t received)
+// Only the body of a final 200 answer that announces its length is the installer; checked when its first
+// bytes arrive, so that nothing else is written to the disk.
+curl_off_t checkAnnouncedInstaller(CURL* curl)
 {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
+    if (status != 200)
         throw qcl::basic_runtime_error<wchar_t>(qcl::format(L"Unexpected HTTP status %1%", status));
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced >= 0 && static_cast<std::uint64_t>(announced) != received)
+    if (announced < 0)
+        throw qcl::basic_runtime_error<wchar_t>(L"The server did not announce the length of the installer");
+    return announced;
+}
+
+// After the transfer: an answer without a body (a 204, an empty 200) is no installer either, and a body must
+// be all of what was announced.
+void checkWholeInstaller(CURL* curl, std::uint64_t received)
+{
+    const curl_off_t announced = checkAnnouncedInstaller(curl);
+    if (announced == 0)
+        throw qcl::basic_runtime_error<wchar_t>(L"The server sent an empty installer");
+    if (static_cast<std::uint64_t>(announced) != received)
         throw qcl::basic_runtime_error<wchar_t>(
             qcl::format(L"Received %1% bytes instead of the %2% announced", received, announced));
 }
@@ -151,16 +178,25 @@ std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
     {
         ServerList::checkUrl(mUrl);
         folder = createPrivateTemporaryFolder();
-        const std::wstring path = folder + L'/' + mInstallerFileName;
+        // Created without any execute permission: the user installs it, nothing here runs it.
+        const std::wstring path = folder + L'/' + installerFileName(mUrl, mInstallerFileName);
         qcl::Handle file =
             qcl::file::open(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
         QCL_LOG_TRACE(L">>> Downloading upgrade to " << qcl::string::escaped(path, L'\''));
         rewindFile(file.get());
         std::uint64_t received = 0;
-        mSession.setWriter(FileWriter(file.get(), &received));
+        mSession.setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<long>(kMaximumInstallerSize));
+        mSession.setOption(CURLOPT_TIMEOUT_MS, static_cast<long>(mTimeLimit.count()));
+        mSession.setWriter(
+            [this, &received, writer = FileWriter(file.get(), &received)](const char* data, std::size_t size)
+            {
+                if (received == 0)
+                    checkAnnouncedInstaller(mSession.handle());
+                writer(data, size);
+            });
         mSession.setUrl(mUrl);
         mSession.perform();
-        checkAnswer(mSession.handle(), received);
+        checkWholeInstaller(mSession.handle(), received);
         file.closeOrThrow();
         QCL_LOG_TRACE(L"<<< Finished downloading upgrade " << qcl::string::escaped(path, L'\''));
         return path;

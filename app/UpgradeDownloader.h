@@ -4,6 +4,8 @@
 
 #include "url/Session.h"
 
+#include <chrono>
+#include <cstdint>
 #include <future>
 #include <optional>
 #include <string>
@@ -26,16 +28,24 @@ public:
         ~Callback() = default;
     };
 
+    // The installer is the body of a 200 answer of exactly its announced length, at most this long, and the
+    // whole download takes at most the time limit; anything else fails it.
+    static constexpr std::uint64_t kMaximumInstallerSize = std::uint64_t(512) << 20;
+    static constexpr std::chrono::milliseconds kTimeLimit = std::chrono::hours(1);
+
     UpgradeDownloader();
     // Aborts and waits for a download in progress.
     ~UpgradeDownloader();
     UpgradeDownloader(const UpgradeDownloader&) = delete;
     UpgradeDownloader& operator=(const UpgradeDownloader&) = delete;
 
-    // Settings, in place before start. The address must be http or https, and so must every redirect.
+    // Settings, in place before start. The address must be http or https, and so must every redirect; one
+    // from https goes to https only.
     void setUrl(std::string url) { mUrl = std::move(url); }
+    // The installer's name when the address does not end in a plain file name (see installerFileName).
     void setInstallerFileName(std::wstring name) { mInstallerFileName = std::move(name); }
     void setCallback(Callback* callback) { mCallback = callback; }
+    void setTimeLimit(std::chrono::milliseconds limit) { mTimeLimit = limit; }
 
     // For the owners' lasting settings: user agent, proxy, certificate checking.
     url::Session& session() { return mSession; }
@@ -60,6 +70,7 @@ private:
     std::string mUrl;
     std::wstring mInstallerFileName;
     Callback* mCallback = nullptr;
+    std::chrono::milliseconds mTimeLimit = kTimeLimit;
     int mLastPercent = -1;
     std::future<void> mTask;
 };

@@ -1,5 +1,6 @@
 #include "app/WayfoldFolder.h"
 
+#include "app/DesktopName.h"
 #include "app/Strings.h"
 #include "compat/FileApi.h"
 #include "compat/LastError.h"
@@ -27,7 +28,6 @@ bool isLocalDiskFileSystem(const std::wstring& name)
 
 // The desktop's description of a folder: its icon and its tip.
 const wchar_t* const descriptionFileName = L"/.directory";
-const char* const iconName = "quillmere-wayfold";
 
 void writeDescription(const std::wstring& folder)
 {
@@ -40,7 +40,7 @@ void writeDescription(const std::wstring& folder)
         QCL_LOG_INFO(L"Keeping the existing folder description " << qcl::string::escaped(path, L'\''));
         return;
     }
-    const std::string text = "[Desktop Entry]\nIcon=" + std::string(iconName) +
+    const std::string text = "[Desktop Entry]\nIcon=" + std::string(desktopName) +
                              "\nComment=" + qcl::string::utf16ToUtf8(loadString(IDS_FOLDER_TIP)) + "\n";
     qcl::Handle file = qcl::file::open(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, ours);
     qcl::File::write(file.get(), text.data(), text.size());

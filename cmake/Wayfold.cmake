@@ -1,5 +1,12 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
+# cmake --install makes every folder 0755 and installs files 0644, programs and libraries 0755, whatever the
+# umask: nothing installed may be writable by anyone but its owner.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+set(WAYFOLD_FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(WAYFOLD_PROGRAM_PERMISSIONS ${WAYFOLD_FILE_PERMISSIONS} OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+
 # wayfold_test(NAME <name> SOURCES <files...> LIBS <targets...>)
 # One GoogleTest program, registered with CTest as one test.
 function(wayfold_test)

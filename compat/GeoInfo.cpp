@@ -3,25 +3,62 @@
 #include "compat/LastError.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 namespace
 {
-std::mutex localeMutex;
+std::mutex testingMutex;
 std::optional<std::string> localeOverride;
+std::optional<std::vector<std::string>> systemFilesOverride;
 
-std::string userLocaleName()
+// The settings that say where the user is come first; the language's come last.
+const char* const localeVariables[] = {
+    "LC_ALL",         "LC_ADDRESS", "LC_TELEPHONE", "LC_MONETARY", "LC_PAPER",
+    "LC_MEASUREMENT", "LC_NUMERIC", "LC_TIME",      "LC_MESSAGES", "LANG"};
+
+// The value of `variable` in a KEY=VALUE file of the system's default locale, quotes removed.
+std::string systemSetting(const std::vector<std::string>& files, const std::string& variable)
 {
+    for (const std::string& file : files)
     {
-        std::lock_guard lock(localeMutex);
-        if (localeOverride)
-            return *localeOverride;
+        std::ifstream input(file);
+        for (std::string line; std::getline(input, line);)
+        {
+            if (line.compare(0, variable.size() + 1, variable + "=") != 0)
+                continue;
+            std::string value = line.substr(variable.size() + 1);
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front())
+                value = value.substr(1, value.size() - 2);
+            return value;
+        }
     }
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    return {};
+}
+
+std::string userTerritory()
+{
+    std::vector<std::string> systemFiles{"/etc/default/locale", "/etc/locale.conf"};
+    {
+        std::lock_guard lock(testingMutex);
+        if (localeOverride)
+            return compat::territoryOfLocale(*localeOverride);
+        if (systemFilesOverride)
+            systemFiles = *systemFilesOverride;
+    }
+    for (const char* variable : localeVariables)
     {
         const char* value = std::getenv(variable);
-        if (value && value[0] != '\0')
-            return value;
+        const std::string territory = compat::territoryOfLocale(value != nullptr ? value : "");
+        if (!territory.empty())
+            return territory;
+    }
+    for (const char* variable : localeVariables)
+    {
+        const std::string territory = compat::territoryOfLocale(systemSetting(systemFiles, variable));
+        if (!territory.empty())
+            return territory;
     }
     return {};
 }
@@ -37,8 +74,10 @@ GEOID geoIdOfTerritory(const std::string& territory)
     return 0x10000 | (static_cast<GEOID>(territory[0]) << 8) | static_cast<GEOID>(territory[1]);
 }
 
-std::optional<std::string> territoryOfGeoId(GEOID id)
+std::optional<std::string> codeOfGeoId(GEOID id)
 {
+    if (id == GEOID_WORLD)
+        return "001";
     if ((id & ~0xFFFF) != 0x10000)
         return std::nullopt;
     const std::string territory{static_cast<char>((id >> 8) & 0xFF), static_cast<char>(id & 0xFF)};
@@ -52,8 +91,8 @@ GEOID GetUserGeoID(GEOCLASS geoClass)
 {
     if (geoClass != GEOCLASS_NATION)
         return GEOID_NOT_AVAILABLE;
-    const std::string territory = compat::territoryOfLocale(userLocaleName());
-    return territory.empty() ? GEOID_NOT_AVAILABLE : geoIdOfTerritory(territory);
+    const std::string territory = userTerritory();
+    return territory.empty() ? GEOID_WORLD : geoIdOfTerritory(territory);
 }
 
 int GetGeoInfoW(GEOID location, GEOTYPE type, LPWSTR data, int size, LANGID)
@@ -63,13 +102,13 @@ int GetGeoInfoW(GEOID location, GEOTYPE type, LPWSTR data, int size, LANGID)
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
-    const auto territory = territoryOfGeoId(location);
-    if (!territory)
+    const auto code = codeOfGeoId(location);
+    if (!code)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    constexpr int needed = 3;
+    const int needed = static_cast<int>(code->size()) + 1;
     if (size == 0)
         return needed;
     if (size < needed || data == nullptr)
@@ -77,9 +116,9 @@ int GetGeoInfoW(GEOID location, GEOTYPE type, LPWSTR data, int size, LANGID)
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    data[0] = static_cast<wchar_t>((*territory)[0]);
-    data[1] = static_cast<wchar_t>((*territory)[1]);
-    data[2] = L'\0';
+    for (std::size_t i = 0; i < code->size(); ++i)
+        data[i] = static_cast<wchar_t>((*code)[i]);
+    data[code->size()] = L'\0';
     return needed;
 }
 
@@ -87,8 +126,14 @@ namespace compat
 {
 void setUserLocaleForTesting(std::optional<std::string> localeName)
 {
-    std::lock_guard lock(localeMutex);
+    std::lock_guard lock(testingMutex);
     localeOverride = std::move(localeName);
+}
+
+void setSystemLocaleFilesForTesting(std::optional<std::vector<std::string>> files)
+{
+    std::lock_guard lock(testingMutex);
+    systemFilesOverride = std::move(files);
 }
 
 std::string territoryOfLocale(const std::string& localeName)

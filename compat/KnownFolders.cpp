@@ -2,16 +2,15 @@
 
 #include "compat/LastError.h"
 #include "compat/PlatformText.h"
+#include "compat/PrivateFiles.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <mutex>
-#include <system_error>
 
 const KNOWNFOLDERID FOLDERID_LocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
 const KNOWNFOLDERID FOLDERID_LocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
@@ -127,13 +126,9 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE, LPWSTR* p
     auto folder = compat::folderOf(known);
     if (!folder)
         return E_FAIL;
-    if (flags & KF_FLAG_CREATE)
-    {
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::path(compat::text::toUtf8(*folder)), error);
-        if (error)
-            return compat::hresultFromWin32(compat::windowsErrorFromErrno(error.value()));
-    }
+    // Missing folders are made for the user alone, whatever the umask, as the base-directory convention asks.
+    if ((flags & KF_FLAG_CREATE) && !compat::createPrivateFolders(compat::text::toUtf8(*folder)))
+        return compat::hresultFromWin32(GetLastError());
     auto* buffer = static_cast<wchar_t*>(std::malloc((folder->size() + 1) * sizeof(wchar_t)));
     if (buffer == nullptr)
         return E_OUTOFMEMORY;

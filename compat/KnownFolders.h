@@ -32,7 +32,7 @@ inline constexpr DWORD KF_FLAG_DEFAULT = 0x00000000;
 inline constexpr DWORD KF_FLAG_CREATE = 0x00008000;
 
 // Returns the folder in `*path`, a buffer to be freed with CoTaskMemFree (also on failure, where it
-// is null). With KF_FLAG_CREATE the folder and its parents are made when missing. Failures:
+// is null). With KF_FLAG_CREATE the folder and its parents are made when missing, each 0700. Failures:
 // E_INVALIDARG for an unknown id or a null `path`, E_FAIL when no home folder is known, and the
 // Windows error as an HRESULT (0x8007xxxx) when the folder cannot be made.
 HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, LPWSTR* path);

@@ -58,6 +58,8 @@ DWORD conform(int descriptor, mode_t type, mode_t mode)
     struct stat status = {};
     if (::fstat(descriptor, &status) != 0)
         return windowsErrorFromErrno(errno);
+    if (S_ISLNK(status.st_mode))
+        return ERROR_CANT_RESOLVE_FILENAME;
     if ((status.st_mode & S_IFMT) != type)
         return type == S_IFDIR ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED;
     if (status.st_uid != ::geteuid())
@@ -95,8 +97,9 @@ BOOL keepFolderPrivate(const std::string& folder)
 {
     if (!createPrivateFolders(folder))
         return FALSE;
-    // O_PATH: the folder is checked and corrected whatever its present mode.
-    const int descriptor = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // O_PATH: the folder is checked and corrected whatever its present mode. O_NOFOLLOW: a link in its place
+    // is opened itself, and refused.
+    const int descriptor = ::open(folder.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0)
         return failWithErrno(errno, folder);
     const DWORD code = conform(descriptor, S_IFDIR, privateFolderMode);

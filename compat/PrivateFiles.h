@@ -19,7 +19,9 @@
 namespace compat
 {
 // Makes `folder` private: created with its missing parents (each 0700) when missing, else corrected to
-// 0700. FALSE with the last error on failure.
+// 0700. A symbolic link in its place is refused with ERROR_CANT_RESOLVE_FILENAME and neither it nor its
+// target is changed; links among its parents are followed, as the user set them up. FALSE with the last
+// error on failure.
 BOOL keepFolderPrivate(const std::string& folder);
 BOOL keepFolderPrivate(LPCWSTR folder);
 

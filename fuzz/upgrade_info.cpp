@@ -1,5 +1,7 @@
 // The upgrade information answer from any body: it reads or throws a std::runtime_error, and an installer
-// address is read exactly when the offered version is newer than the running one.
+// address is read exactly when the offered version is newer than the running one. The file name taken from
+// that address is the fallback or a plain name that stays in its folder.
+#include "app/InstallerFileName.h"
 #include "app/UpgradeChecker.h"
 
 #include <cstdint>
@@ -15,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const dwl::UpgradeChecker::Offer offer =
             dwl::UpgradeChecker::readUpgradeInfo(std::string(reinterpret_cast<const char*>(data), size), running);
         if (!(running < offer.version) && !offer.installerUrl.empty())
+            std::abort();
+        const std::wstring fallback = L"fallback";
+        const std::wstring name = dwl::installerFileName(offer.installerUrl, fallback);
+        if (name != fallback &&
+            (name.empty() || name.front() == L'.' || name.find(L'/') != std::wstring::npos))
             std::abort();
     }
     catch (const std::runtime_error&)

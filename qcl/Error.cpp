@@ -171,6 +171,8 @@ void throwPrivateFolderError(const std::wstring& folder, DWORD code)
     if (code == ERROR_INVALID_OWNER)
         throw basic_runtime_error<wchar_t>(
             format(L"Cannot use folder '%1%': it belongs to another user", folder));
+    if (code == ERROR_CANT_RESOLVE_FILENAME)
+        throw basic_runtime_error<wchar_t>(format(L"Cannot use folder '%1%': it is a symbolic link", folder));
     throw SystemError(format(L"Cannot create directory '%1%'", folder), code);
 }
 

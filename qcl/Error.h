@@ -91,7 +91,8 @@ private:
 };
 
 // The failure to keep `folder` private to the user: basic_runtime_error "Cannot use folder '%1%': it belongs
-// to another user" for ERROR_INVALID_OWNER, else SystemError "Cannot create directory '%1%'" with the code.
+// to another user" for ERROR_INVALID_OWNER, "Cannot use folder '%1%': it is a symbolic link" for
+// ERROR_CANT_RESOLVE_FILENAME, else SystemError "Cannot create directory '%1%'" with the code.
 [[noreturn]] void throwPrivateFolderError(const std::wstring& folder, DWORD code);
 
 // The text of the exception being handled. Call only inside a catch block; never throws.

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <shared_mutex>
 #include <system_error>
 
 namespace
@@ -72,10 +73,33 @@ void createFolder(const std::string& folder)
         throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), GetLastError());
 }
 
+// Whether `folder` lies inside `base`, ".." and "." taken into account.
 bool isBelow(const std::string& folder, const std::string& base)
 {
-    return !base.empty() && folder.size() > base.size() + 1 && folder.compare(0, base.size(), base) == 0 &&
-           folder[base.size()] == '/';
+    if (base.empty())
+        return false;
+    const std::string inner = fs::path(folder).lexically_normal().string();
+    std::string outer = fs::path(base).lexically_normal().string();
+    if (outer.back() != '/')
+        outer += '/';
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0;
+}
+
+struct Subsystem
+{
+    log4cplus::Hierarchy hierarchy;
+    std::shared_mutex gate;
+};
+
+Subsystem& subsystemFor(const std::wstring& name)
+{
+    // Never destroyed: writers handed out keep loggers that refer to their hierarchy, and the program
+    // may log until its very end.
+    static auto* subsystems = new std::map<std::wstring, std::unique_ptr<Subsystem>>();
+    auto& subsystem = (*subsystems)[name];
+    if (!subsystem)
+        subsystem = std::make_unique<Subsystem>();
+    return *subsystem;
 }
 
 // Makes the folder private to the user whoever made it first; one of another user is refused.
@@ -89,11 +113,13 @@ void keepPrivate(const std::string& folder)
 void LoggingSystem::Configuration::configure(const LoggingSystem& system)
 {
     set_up_environment();
-    log4cplus::Hierarchy& hierarchy = hierarchy_for(system.mSubsystem);
+    Subsystem& subsystem = subsystemFor(system.mSubsystem);
     const std::string file = generate_cfg_file(system.mSubsystem);
-    hierarchy.resetConfiguration();
+    // Between the reset and the new appenders the loggers have none: a line written then would be lost.
+    std::unique_lock writersWait(subsystem.gate);
+    subsystem.hierarchy.resetConfiguration();
     if (!file.empty())
-        scriblet::Configurator(file, hierarchy).configure();
+        scriblet::Configurator(file, subsystem.hierarchy).configure();
 }
 
 void LoggingSystem::Configuration::set_up_environment()
@@ -121,39 +147,50 @@ void LoggingSystem::Configuration::set_up_environment()
         keepPrivate(logFolder);
 }
 
+bool LoggingSystem::Configuration::is_plain_name(const std::wstring& subsystem)
+{
+    return subsystem.find(L'/') == std::wstring::npos && subsystem != L"." && subsystem != L"..";
+}
+
 LoggingSystem::Configuration::Locations
 LoggingSystem::Configuration::cfg_locations(const std::wstring& subsystem)
 {
     const bool librarySubsystem = subsystem == L"scriblet";
+    const std::string name = qcl::string::utf16ToUtf8Lenient(subsystem);
     std::wstring value;
     std::string sourceFolder;
-    std::wstring targetText;
+    std::string targetFolder;
     if (qcl::settings::get_string(value, L"Logging", librarySubsystem ? nullptr : subsystem.c_str(),
                                   L"CfgSourceDir"))
     {
         sourceFolder = expandEnvironment(value);
-        if (qcl::settings::get_string(value, L"Logging", subsystem.c_str(), L"CfgTargetDir"))
-            targetText = value;
+        if (qcl::settings::get_string(value, L"Logging", subsystem.c_str(), L"CfgTargetDir") && !value.empty())
+            targetFolder = expandEnvironment(value);
     }
     else
         sourceFolder = scriblet::libraryFolder();
-    if (targetText.empty())
-        targetText = subsystem.empty() ? L"%QUILLMERE_APP_DATA%" : L"%QUILLMERE_APP_DATA%/" + subsystem;
+    // The name joins the expanded folder as it is: "%" in it is no reference to the environment.
+    if (targetFolder.empty())
+    {
+        targetFolder = expandEnvironment(L"%QUILLMERE_APP_DATA%");
+        if (!name.empty())
+            targetFolder = scriblet::joinPath(targetFolder, name);
+    }
 
     const std::string templatePath =
-        fs::path(scriblet::joinPath(sourceFolder,
-                                    "scriblet." + qcl::string::utf16ToUtf8Lenient(subsystem) + ".cfg"))
-            .lexically_normal()
-            .string();
-    return {templatePath, expandEnvironment(targetText)};
+        fs::path(scriblet::joinPath(sourceFolder, "scriblet." + name + ".cfg")).lexically_normal().string();
+    return {templatePath, targetFolder};
 }
 
 std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& subsystem)
 {
+    if (!is_plain_name(subsystem))
+    {
+        logFatal("LoggingSystem::Configuration::generate_cfg_file",
+                 "Invalid subsystem name: " + qcl::string::utf16ToUtf8Lenient(subsystem));
+        return {};
+    }
     const auto [templatePath, targetFolder] = cfg_locations(subsystem);
-    // A target among the user's application data (by default the program's own data folder) is private.
-    if (isBelow(targetFolder, scriblet::applicationDataFolder()))
-        keepPrivate(targetFolder);
     std::error_code error;
     if (!fs::exists(fs::path(templatePath), error))
     {
@@ -161,6 +198,9 @@ std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& 
                  "Missing logging configuration template: " + templatePath);
         return {};
     }
+    // A target among the user's application data (by default the program's own data folder) is private.
+    if (isBelow(targetFolder, scriblet::applicationDataFolder()))
+        keepPrivate(targetFolder);
 
     const std::string output = scriblet::joinPath(targetFolder, "scriblet.cfg");
     scriblet::Cfg cfg;
@@ -176,11 +216,10 @@ std::string LoggingSystem::Configuration::generate_cfg_file(const std::wstring& 
 
 log4cplus::Hierarchy& LoggingSystem::Configuration::hierarchy_for(const std::wstring& subsystem)
 {
-    // Never destroyed: writers handed out keep loggers that refer to their hierarchy, and the program
-    // may log until its very end.
-    static auto* hierarchies = new std::map<std::wstring, std::unique_ptr<log4cplus::Hierarchy>>();
-    auto& hierarchy = (*hierarchies)[subsystem];
-    if (!hierarchy)
-        hierarchy = std::make_unique<log4cplus::Hierarchy>();
-    return *hierarchy;
+    return subsystemFor(subsystem).hierarchy;
+}
+
+std::shared_mutex& LoggingSystem::Configuration::gate_for(const std::wstring& subsystem)
+{
+    return subsystemFor(subsystem).gate;
 }

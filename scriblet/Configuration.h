@@ -5,6 +5,7 @@
 
 #include <log4cplus/hierarchy.h>
 
+#include <shared_mutex>
 #include <string>
 
 // Internal: not exported from the library.
@@ -19,8 +20,12 @@ public:
     // it is unset.
     static void set_up_environment();
 
+    // Whether `subsystem` can name the subsystem's folder and files: no "/", not "." or "..".
+    static bool is_plain_name(const std::wstring& subsystem);
+
     // Where the subsystem's template is read from and its "scriblet.cfg" written to (UTF-8), from the
-    // registry settings with the library's defaults. The template need not exist.
+    // registry settings with the library's defaults: by default a folder of the application data named
+    // after the subsystem as it is (never expanded). The template need not exist.
     struct Locations
     {
         std::string templatePath;
@@ -29,9 +34,12 @@ public:
     static Locations cfg_locations(const std::wstring& subsystem);
 
     // Regenerates "scriblet.cfg" of `subsystem` from its template when the template is newer and
-    // returns its path (UTF-8); empty when there is no template.
+    // returns its path (UTF-8); empty when there is no template or the name is not plain, in which case
+    // nothing is made or changed.
     static std::string generate_cfg_file(const std::wstring& subsystem);
 
     // The subsystem's own hierarchy, made on first request and kept for the whole process.
     static log4cplus::Hierarchy& hierarchy_for(const std::wstring& subsystem);
+    // Held shared by the subsystem's writers while they write and exclusively while it is configured.
+    static std::shared_mutex& gate_for(const std::wstring& subsystem);
 };

@@ -4,6 +4,7 @@
 #include "compat/PrivateFiles.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
+#include "scriblet/WriteFailures.h"
 
 #include <log4cplus/helpers/loglog.h>
 #include <log4cplus/helpers/property.h>
@@ -97,11 +98,19 @@ void reportOpening(const log4cplus::tofstream& out, const std::string& name)
     if (!out.good())
         log4cplus::helpers::getLogLog().error("Failed to open file " + name);
 }
+
+// After a line was written: a stream that failed lost it.
+void reportWriting(const log4cplus::tofstream& out, const std::string& name, log4cplus::ErrorHandler& handler)
+{
+    if (!out.good())
+        handler.error("Failed to write to file " + name);
+}
 } // namespace
 
 FileAppender::FileAppender(const log4cplus::helpers::Properties& properties)
     : SharedLogFile(properties), log4cplus::FileAppender(mAppenderProperties)
 {
+    setErrorHandler(std::make_unique<RecordingErrorHandler>());
 }
 
 FileAppender::~FileAppender()
@@ -113,6 +122,7 @@ RollingFileAppender::RollingFileAppender(const log4cplus::helpers::Properties& p
     : SharedLogFile(properties), log4cplus::RollingFileAppender(mAppenderProperties),
       mBackupCount(maxBackupIndex), mNextAttemptSize(0)
 {
+    setErrorHandler(std::make_unique<RecordingErrorHandler>());
     // The framework raises a MaxBackupIndex below 1 to 1; 0 means "keep no backup" here.
     int configured = 0;
     if (properties.getInt(configured, "MaxBackupIndex"))
@@ -122,6 +132,12 @@ RollingFileAppender::RollingFileAppender(const log4cplus::helpers::Properties& p
 RollingFileAppender::~RollingFileAppender()
 {
     destructorImpl();
+}
+
+void FileAppender::append(const log4cplus::spi::InternalLoggingEvent& event)
+{
+    log4cplus::FileAppender::append(event);
+    reportWriting(out, filename, *getErrorHandler());
 }
 
 void FileAppender::open(std::ios_base::openmode mode)
@@ -143,6 +159,7 @@ void RollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent& eve
         rollOver();
     log4cplus::FileAppender::append(event);
     out.flush();
+    reportWriting(out, filename, *getErrorHandler());
     if (due())
         rollOver();
 }
@@ -180,6 +197,7 @@ void RollingFileAppender::rollOver()
 DailyRollingFileAppender::DailyRollingFileAppender(const log4cplus::helpers::Properties& properties)
     : SharedLogFile(properties), log4cplus::DailyRollingFileAppender(mAppenderProperties)
 {
+    setErrorHandler(std::make_unique<RecordingErrorHandler>());
 }
 
 DailyRollingFileAppender::~DailyRollingFileAppender()
@@ -204,6 +222,7 @@ void DailyRollingFileAppender::append(const log4cplus::spi::InternalLoggingEvent
         rollOver(event.getTimestamp());
     log4cplus::FileAppender::append(event);
     out.flush();
+    reportWriting(out, filename, *getErrorHandler());
 }
 
 void DailyRollingFileAppender::open(std::ios_base::openmode mode)

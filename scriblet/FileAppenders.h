@@ -9,6 +9,8 @@
 //   for appending), so another process holding the live file open keeps a valid file and two writers
 //   never leave holes or overwrite each other's lines;
 // - when the copy fails, the live file is kept as it is: no line is lost.
+// - a line that cannot be written is reported through the appender's error handler, which records it on
+//   the writing thread (see WriteFailures.h).
 // A MaxBackupIndex of 0 on the size-rolling appender is honoured: the file is emptied at each rollover
 // and no backup is kept. Everything else (properties, layouts, schedule) is the framework's.
 
@@ -27,6 +29,7 @@ public:
     ~FileAppender() override;
 
 protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override;
     void open(std::ios_base::openmode mode) override;
 };
 

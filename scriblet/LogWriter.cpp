@@ -1,10 +1,14 @@
 #include "scriblet/LogWriter.h"
 
 #include "qcl/String.h"
+#include "scriblet/WriteFailures.h"
 
 #include <log4cplus/logger.h>
 
-LogWriter::LogWriter(const log4cplus::Logger& logger) : mLogger(new log4cplus::Logger(logger)) {}
+LogWriter::LogWriter(const log4cplus::Logger& logger, std::shared_mutex& gate)
+    : mLogger(new log4cplus::Logger(logger)), mGate(&gate)
+{
+}
 
 LogWriter::~LogWriter()
 {
@@ -13,6 +17,7 @@ LogWriter::~LogWriter()
 
 bool LogWriter::IsEnabledFor(int level) const
 {
+    std::shared_lock lock(*mGate);
     return mLogger->isEnabledFor(level);
 }
 
@@ -20,12 +25,14 @@ void LogWriter::Message(int level, const std::wstring& text, const char* file, i
 {
     try
     {
+        std::shared_lock lock(*mGate);
         if (mLogger->isEnabledFor(level))
             mLogger->forcedLog(level, qcl::string::utf16ToUtf8Lenient(text), file, line, "");
     }
     catch (...)
     {
-        // A log statement must never fail its caller; there is nowhere left to report this.
+        // A log statement must never fail its caller; a caller that asks learns that the line was lost.
+        scriblet::recordWriteFailure();
     }
 }
 
@@ -33,6 +40,7 @@ void LogWriter::Message(int level, const std::string& text, const char* file, in
 {
     try
     {
+        std::shared_lock lock(*mGate);
         if (mLogger->isEnabledFor(level))
         {
             std::string valid = qcl::string::utf16ToUtf8Lenient(qcl::string::utf8ToUtf16Lenient(text));
@@ -41,5 +49,6 @@ void LogWriter::Message(int level, const std::string& text, const char* file, in
     }
     catch (...)
     {
+        scriblet::recordWriteFailure();
     }
 }

@@ -29,7 +29,8 @@ void LoggingSystem::PutSubsystem(const std::wstring& name)
 LogWriter* LoggingSystem::CreateLogWriter(const std::wstring& name) const
 {
     log4cplus::Hierarchy& hierarchy = Configuration::hierarchy_for(mSubsystem);
+    std::shared_mutex& gate = Configuration::gate_for(mSubsystem);
     if (name.empty())
-        return new LogWriter(hierarchy.getRoot());
-    return new LogWriter(hierarchy.getInstance(qcl::string::utf16ToUtf8Lenient(name)));
+        return new LogWriter(hierarchy.getRoot(), gate);
+    return new LogWriter(hierarchy.getInstance(qcl::string::utf16ToUtf8Lenient(name)), gate);
 }

@@ -6,6 +6,7 @@
 #include "scriblet/Configuration.h"
 #include "scriblet/LogWriter.h"
 #include "scriblet/ScriptLoggerItems.h"
+#include "scriblet/WriteFailures.h"
 
 #include <log4cplus/loglevel.h>
 
@@ -36,12 +37,6 @@ bool toName(const char* text, std::wstring& name)
     {
         return false;
     }
-}
-
-// A subsystem name becomes part of folder and file names: it must stay one component.
-bool isPlainSubsystem(const std::wstring& name)
-{
-    return name.find(L'/') == std::wstring::npos && name != L"." && name != L"..";
 }
 
 int frameworkLevel(std::int32_t level)
@@ -85,7 +80,16 @@ std::string substituteEnvironment(const std::string& text)
 CLog::CLog()
 {
     std::lock_guard configuration(configurationMutex());
-    mSystem.PutSubsystem(L"scriblet");
+    // The library's subsystem is configured by the first logger of the process; the later ones write with
+    // that configuration, so that making a logger never changes what the other writers use.
+    static LoggingSystem library;
+    static bool configured = false;
+    if (!configured)
+    {
+        library.PutSubsystem(L"scriblet");
+        configured = true;
+    }
+    mSystem = library;
     mWriter.reset(mSystem.CreateLogWriter(mName));
 }
 
@@ -132,8 +136,9 @@ HRESULT CLog::write(int level, const char* text)
 {
     if (text == nullptr)
         return E_INVALIDARG;
+    takeWriteFailure(); // what an earlier line of this thread left
     writer()->Message(level, std::string(text), nullptr, -1);
-    return S_OK;
+    return takeWriteFailure() ? E_FAIL : S_OK;
 }
 
 HRESULT CLog::Trace(const char* text)
@@ -238,7 +243,7 @@ HRESULT CLog::get_Subsystem(std::string* subsystem) const
 HRESULT CLog::put_Subsystem(const char* subsystem)
 {
     std::wstring wide;
-    if (subsystem == nullptr || !toName(subsystem, wide) || !isPlainSubsystem(wide))
+    if (subsystem == nullptr || !toName(subsystem, wide) || !LoggingSystem::Configuration::is_plain_name(wide))
         return E_INVALIDARG;
     std::lock_guard lock(mMutex);
     // Configured on a copy, so that a failure leaves this object as it was.

@@ -62,7 +62,8 @@ typedef struct scriblet_enum scriblet_enum;
 
 SCRIBLET_C_API void scriblet_free_string(char* text);
 
-/* Logger. Creation configures the subsystem "scriblet". */
+/* Logger. The first logger of the process configures the subsystem "scriblet"; making, renaming and
+ * releasing loggers never changes the configuration that other loggers write with. */
 SCRIBLET_C_API scriblet_result scriblet_logger_create(scriblet_logger** logger);
 SCRIBLET_C_API void scriblet_logger_release(scriblet_logger* logger);
 
@@ -70,6 +71,7 @@ SCRIBLET_C_API scriblet_result scriblet_logger_get_name(scriblet_logger* logger,
 /* Writes through the logger `name` ("a.b.c"; "" for the root logger) from now on. */
 SCRIBLET_C_API scriblet_result scriblet_logger_put_name(scriblet_logger* logger, const char* name);
 
+/* The level functions: SCRIBLET_E_FAIL when a log file the line is meant for could not be written. */
 SCRIBLET_C_API scriblet_result scriblet_logger_trace(scriblet_logger* logger, const char* text);
 SCRIBLET_C_API scriblet_result scriblet_logger_debug(scriblet_logger* logger, const char* text);
 SCRIBLET_C_API scriblet_result scriblet_logger_information(scriblet_logger* logger, const char* text);
@@ -91,7 +93,8 @@ SCRIBLET_C_API scriblet_result scriblet_logger_get_logger_info(scriblet_logger* 
                                                                scriblet_items** items);
 
 SCRIBLET_C_API scriblet_result scriblet_logger_get_subsystem(scriblet_logger* logger, char** subsystem);
-/* Configures `subsystem` (a plain name: no "/", not "." or "..") and writes to its logs from now on.
+/* Configures `subsystem` (a plain name: no "/", not "." or ".."; taken as it is, "%" included) and
+ * writes to its logs from now on; the subsystem's other writers wait meanwhile, so they lose no line.
  * On failure the logger keeps its subsystem. */
 SCRIBLET_C_API scriblet_result scriblet_logger_put_subsystem(scriblet_logger* logger,
                                                              const char* subsystem);

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <type_traits>
 
 static_assert(std::is_same_v<curl_off_t, long>, "setOption(long) serves the curl_off_t options");
@@ -21,7 +23,9 @@ namespace
 {
 constexpr std::uint64_t kMaximumUploadSize = 2147483648ull; // 2 GiB
 constexpr long kConnectTimeoutSeconds = 30;
-constexpr long kLowSpeedLimitBytesPerSecond = 1;
+// Below the smallest speed cap a server may set (1 KiB/s), so that a capped transfer never trips it, and far
+// above a trickle that would hold a transfer open for ever.
+constexpr long kLowSpeedLimitBytesPerSecond = 512;
 constexpr long kLowSpeedTimeSeconds = 120;
 
 bool isNetworkCode(CURLcode code)
@@ -42,9 +46,21 @@ bool isNetworkCode(CURLcode code)
     // fresh connection, can cure them all.
     case CURLE_HTTP2:
     case CURLE_SEND_FAIL_REWIND:
-    case CURLE_HTTP2_STREAM: return true;
+    case CURLE_HTTP2_STREAM:
+    // An answer announced longer than the request allows: refused like one cut short.
+    case CURLE_FILESIZE_EXCEEDED: return true;
     default: return false;
     }
+}
+
+bool startsWithNoCase(const std::string& text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
 }
 
 bool isClassicSpace(char c)
@@ -133,6 +149,7 @@ void Session::setOption(CURLoption option, void* value)
 void Session::setUrl(const std::string& url)
 {
     setOption(CURLOPT_URL, url.c_str());
+    setOption(CURLOPT_REDIR_PROTOCOLS_STR, startsWithNoCase(url, "https:") ? "https" : "http,https");
 }
 
 void Session::addHeader(qcl::string::basic_span<char> name, qcl::string::basic_span<char> value)
@@ -397,5 +414,21 @@ void Session::setMustCloseSocket(bool mustClose)
     for (const curl_socket_t socket : mSockets)
         if (::shutdown(socket, SHUT_RDWR) != 0 && errno != ENOTCONN)
             QCL_LOG_ERROR(L"Cannot shut down socket " << socket);
+}
+
+void StringWriter::operator()(const char* data, std::size_t size) const
+{
+    if (mTarget->size() + size > mMaximumSize)
+        throw NetworkError(CURLE_FILESIZE_EXCEEDED,
+                           qcl::format(L"The answer is longer than %1% bytes", mMaximumSize));
+    try
+    {
+        mTarget->append(data, size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw NetworkError(CURLE_OUT_OF_MEMORY,
+                           qcl::format(L"Not enough memory for an answer of %1% bytes", mTarget->size() + size));
+    }
 }
 } // namespace url

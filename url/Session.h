@@ -46,7 +46,7 @@ public:
     };
 
     // Every session: no signals, http and https only (redirects too), a 30 s connect time-out, less than
-    // 1 byte/s for 120 s ends a transfer, TCP keep-alive.
+    // 512 bytes/s for 120 s ends a transfer, TCP keep-alive.
     Session();
     ~Session();
     Session(const Session&) = delete;
@@ -57,6 +57,8 @@ public:
     void setOption(CURLoption option, long value);
     void setOption(CURLoption option, const char* value);
     void setOption(CURLoption option, void* value);
+    // Also the protocols a redirect may go to: from an https address only https, so that what was asked for
+    // over TLS never comes back in clear.
     void setUrl(const std::string& url);
     void addHeader(qcl::string::basic_span<char> name, qcl::string::basic_span<char> value);
     // CURLOPT_USERNAME and CURLOPT_PASSWORD, as UTF-8.
@@ -113,14 +115,16 @@ private:
     curl_mime* mForm = nullptr;
 };
 
-// A writer that appends every block to a string.
+// A writer that appends every block to a string of at most maximumSize bytes. A longer answer, or one that
+// memory cannot hold, ends the request with url::NetworkError, as a broken transfer would.
 class StringWriter
 {
 public:
-    explicit StringWriter(std::string* target) : mTarget(target) {}
-    void operator()(const char* data, std::size_t size) const { mTarget->append(data, size); }
+    StringWriter(std::string* target, std::size_t maximumSize) : mTarget(target), mMaximumSize(maximumSize) {}
+    void operator()(const char* data, std::size_t size) const;
 
 private:
     std::string* mTarget;
+    std::size_t mMaximumSize;
 };
 } // namespace url

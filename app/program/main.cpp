@@ -1,13 +1,13 @@
 // wayfold: the tray application. Writes the start and stop banners around the run and turns anything that
 // escapes it into a fatal log line. Exit codes: 0 after a normal exit, the end of the session or the
-// hand-over to a running instance; non-zero after a failure.
+// hand-over to a running instance; 1 when it cannot start (no display, a data folder of another user, no
+// usable list of servers, a failed hand-over), and non-zero after any other failure.
 
-#include "app/MainFrame.h"
+#include "app/Banner.h"
+#include "app/qt/StartFailureReport.h"
 #include "app/qt/TrayApplication.h"
 #include "qcl/Error.h"
 #include "qcl/Log.h"
-
-#include <string>
 
 namespace
 {
@@ -16,10 +16,15 @@ constexpr int failedExitCode = -1;
 
 int main(int argc, char** argv)
 {
-    const std::wstring stars(88, L'*'), dashes(88, L'-');
-    QCL_LOG_INFO(stars);
-    QCL_LOG_INFO(L"* Started " << dwl::productBanner);
-    QCL_LOG_INFO(stars);
+    try
+    {
+        dwl::logStartBanner();
+    }
+    catch (...)
+    {
+        // The log cannot be written (its folders belong to another user, say): nothing may log from here on.
+        return dwl::qt::reportUnloggedStartFailure(argc, argv, qcl::currentExceptionMessage());
+    }
     int exitCode = failedExitCode;
     try
     {
@@ -30,8 +35,6 @@ int main(int argc, char** argv)
         QCL_LOG_FATAL(qcl::currentExceptionMessage());
         exitCode = failedExitCode;
     }
-    QCL_LOG_INFO(dashes);
-    QCL_LOG_INFO(L"- Stopped " << dwl::productBanner);
-    QCL_LOG_INFO(dashes);
+    dwl::logStopBanner();
     return exitCode;
 }

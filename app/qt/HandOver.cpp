@@ -4,6 +4,7 @@
 #include "qcl/Log.h"
 
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +16,10 @@ namespace
 const QByteArray openFolderRequest = "open-folder\n";
 const QByteArray acknowledgement = "ok\n";
 constexpr int waitMilliseconds = 5000;
+// Far more than the request; a longer message is no hand-over and is not kept.
+constexpr qint64 maximumRequest = 64;
+// A second instance needs one connection; a few allow for some starting at once.
+constexpr int maximumConnections = 4;
 
 bool isSameUser(const QLocalSocket& socket)
 {
@@ -27,9 +32,10 @@ bool isSameUser(const QLocalSocket& socket)
 } // namespace
 
 HandOver::HandOver(QString socketPath, std::function<void()> onOpenFolder)
-    : mSocketPath(std::move(socketPath)), mOnOpenFolder(std::move(onOpenFolder))
+    : mSocketPath(std::move(socketPath)), mOnOpenFolder(std::move(onOpenFolder)), mIdleTime(waitMilliseconds)
 {
     mServer.setSocketOptions(QLocalServer::UserAccessOption);
+    mServer.setMaxPendingConnections(maximumConnections);
     connect(&mServer, &QLocalServer::newConnection, this, [this] { accept(); });
 }
 
@@ -53,12 +59,30 @@ void HandOver::accept()
             socket->abort();
             continue;
         }
+        if (mConnections >= maximumConnections)
+        {
+            QCL_LOG_WARN(L"Refused a hand-over: " << maximumConnections << L" connections are open already");
+            socket->abort();
+            continue;
+        }
+        ++mConnections;
+        connect(socket, &QObject::destroyed, this, [this] { --mConnections; });
+        socket->setReadBufferSize(maximumRequest);
+        QTimer::singleShot(mIdleTime, socket, [socket] { socket->abort(); });
         connect(socket, &QLocalSocket::readyRead, this,
                 [this, socket]
                 {
                     if (!socket->canReadLine())
+                    {
+                        if (socket->bytesAvailable() >= maximumRequest)
+                        {
+                            QCL_LOG_WARN(L"Refused a hand-over message longer than " << maximumRequest
+                                                                                     << L" bytes");
+                            socket->abort();
+                        }
                         return;
-                    if (socket->readLine(64) == openFolderRequest)
+                    }
+                    if (socket->readLine(maximumRequest) == openFolderRequest)
                     {
                         QCL_LOG_INFO(L"A second instance asks to open the Wayfold folder");
                         socket->write(acknowledgement);

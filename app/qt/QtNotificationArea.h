@@ -1,7 +1,7 @@
 #pragma once
 // The notification area on Qt: a QSystemTrayIcon with its QMenu. Balloons go to the desktop's notification
-// service when there is one (also when no tray exists at all), else to the tray icon's own message. Every
-// text is shown as plain text. Main thread only.
+// service when there is one (also when no tray exists at all), each in place of the one before, else to the
+// tray icon's own message. Every text is shown as plain text. Main thread only.
 
 #include "app/NotifyIcon.h"
 #include "app/ui/NotificationArea.h"
@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace dwl::qt
 {
@@ -48,6 +49,7 @@ private:
     std::vector<unsigned> mCommands; // of the menu's actions, in order
     QTimer mTrayWatch;
     bool mTrayAvailable = false;
+    uint mNotificationId = 0; // the last notification sent, replaced by the next
     std::function<void(unsigned)> mOnCommand;
     std::function<void(win32::NotifyIcon::Activation)> mOnActivated;
     std::function<void()> mOnTrayRestarted;
@@ -57,6 +59,8 @@ private:
 // that shows it as written.
 QString plainText(const std::wstring& text);
 
-// Sends a notification to the desktop's notification service on the session bus; false when there is none.
-bool notifyDesktop(const QString& title, const QString& body, ui::BalloonLevel level);
+// Sends a notification to the desktop's notification service on the session bus, in place of the one with
+// id `replacesId` (0: none). The id the service gave it; nothing when there is no service.
+std::optional<uint> notifyDesktop(const QString& title, const QString& body, ui::BalloonLevel level,
+                                  uint replacesId);
 } // namespace dwl::qt

@@ -4,6 +4,7 @@
 #include "app/DisplayErrorMessage.h"
 #include "app/MissingWayfoldFolderDlg.h"
 #include "app/UnlinkDialog.h"
+#include "app/qt/StartFailureReport.h"
 #include "compat/FolderBookmarks.h"
 #include "compat/LastError.h"
 #include "qcl/Error.h"
@@ -27,6 +28,11 @@ bool QtTrayDesktop::openPath(const std::wstring& path)
 void QtTrayDesktop::showError(const std::wstring& text, const std::wstring& details)
 {
     displayErrorMessage(mUi.messageBox(), nullptr, text, details, ui::MB_ICONERROR | ui::MB_SYSTEMMODAL);
+}
+
+void QtTrayDesktop::showStartFailure(const std::wstring& message)
+{
+    reportStartFailure(message, &mUi.messageBox());
 }
 
 bool QtTrayDesktop::editConfiguration(Configuration& configuration, WayfoldApi& api,
@@ -73,7 +79,7 @@ void QtTrayDesktop::bringToFront(Dialog)
 void QtTrayDesktop::addFolderBookmark(const std::wstring& folder)
 {
     const std::wstring file = compat::folderBookmarksFile();
-    if (!compat::addFolderBookmark(file, folder))
+    if (!compat::setFolderBookmark(file, folder, L"Wayfold"))
         throw qcl::SystemError(qcl::format(L"Cannot add '%1%' to '%2%'", folder, file), GetLastError());
 }
 

@@ -16,6 +16,7 @@ public:
     bool openUrl(const std::string& url) override;
     bool openPath(const std::wstring& path) override;
     void showError(const std::wstring& text, const std::wstring& details) override;
+    void showStartFailure(const std::wstring& message) override;
     bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                            bool passwordOnly) override;
     MissingFolderChoice askAboutMissingFolder(const std::wstring& folder) override;

@@ -1,5 +1,6 @@
 #include "app/qt/TrayApplication.h"
 
+#include "app/DesktopName.h"
 #include "app/MainFrame.h"
 #include "app/Mediator.h"
 #include "app/MediatorEngine.h"
@@ -10,6 +11,7 @@
 #include "app/qt/QtTrayDesktop.h"
 #include "app/qt/QtUserInterface.h"
 #include "app/qt/SessionEvents.h"
+#include "app/qt/StartFailureReport.h"
 #include "app/qt/Text.h"
 
 #include <QApplication>
@@ -20,12 +22,29 @@ namespace dwl::qt
 {
 int runTrayApplication(int argc, char** argv)
 {
+    if (const std::optional<std::wstring> problem = displayProblem(argc, argv))
+    {
+        reportStartFailure(*problem, nullptr);
+        return 1;
+    }
+    std::optional<FatalQtMessageExit> unreachableDisplay(std::in_place, true);
     QApplication application(argc, argv);
+    unreachableDisplay.reset();
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("Wayfold");
-    QApplication::setDesktopFileName("wayfold");
+    QApplication::setDesktopFileName(desktopName);
 
     QtUserInterface ui;
+    QString handOverSocket;
+    try
+    {
+        handOverSocket = toQString(Paths::dataRoot() + L"/Handover");
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        reportStartFailure(error.message(), &ui.messageBox());
+        return 1;
+    }
     Mediator mediator;
     MediatorEngine engine(mediator);
     std::optional<CMainFrame> frame;
@@ -37,7 +56,7 @@ int runTrayApplication(int argc, char** argv)
                 &application, [&] { queue.runPending(); }, Qt::QueuedConnection);
         });
     QtNotificationArea area;
-    HandOver handOver(toQString(Paths::dataRoot() + L"/Handover"),
+    HandOver handOver(handOverSocket,
                       [&] { queue.post([&] { frame->OnCommand(ID_CONTEXTMENU_OPENWAYFOLDFOLDER); }); });
     QtTrayDesktop desktop(ui, handOver);
     frame.emplace(engine, desktop, area, queue);

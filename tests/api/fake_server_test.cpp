@@ -26,7 +26,7 @@ protected:
         if (method)
             session.setOption(CURLOPT_CUSTOMREQUEST, method);
         std::string body;
-        session.setWriter(url::StringWriter(&body));
+        session.setWriter(url::StringWriter(&body, 1 << 20));
         try
         {
             session.perform();
@@ -97,12 +97,12 @@ TEST_F(FakeServerTest, UpgradeInformationNeedsNoCredentials)
     url::Session session;
     std::string info;
     session.setUrl(server.baseUrl() + "/upgrade/info");
-    session.setWriter(url::StringWriter(&info));
+    session.setWriter(url::StringWriter(&info, 1 << 20));
     session.perform();
     EXPECT_EQ(info, R"({"url":")" + server.baseUrl() + R"(/upgrade/installer","version":[1,14,0]})");
     std::string installer;
     session.setUrl(server.baseUrl() + "/upgrade/installer");
-    session.setWriter(url::StringWriter(&installer));
+    session.setWriter(url::StringWriter(&installer, 1 << 20));
     session.perform();
     EXPECT_EQ(installer, "installer bytes");
 }

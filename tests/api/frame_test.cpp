@@ -204,6 +204,16 @@ TEST_F(FrameTest, CutAnswersAndUnreachableServersAreNetworkErrors)
     EXPECT_EQ(error.message().rfind(L"Cannot GET http://127.0.0.1:1/rest/users?emailAddress=", 0), 0u);
 }
 
+TEST_F(FrameTest, AnAnswerBeyondItsBoundIsANetworkError)
+{
+    auto padded = FaultRule::of(FaultKind::Body, "GET", "/rest/users");
+    padded.body = R"({"uuid":")" + server.userId(apitest::kEmail) + R"(","padding":")" + std::string(2000, ' ') + "\"}";
+    server.addFault(padded);
+    api.setMaximumAnswerSize(1000);
+    caught<url::NetworkError>([&] { api.getUserId(); });
+    EXPECT_EQ(api.getUserId(), id(server.userId(apitest::kEmail)));
+}
+
 TEST(FrameTls, CertificateCheckingRefusesASelfSignedServerAndCanBeTurnedOff)
 {
     const fake::TestCertificate certificate;

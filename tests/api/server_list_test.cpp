@@ -188,12 +188,25 @@ TEST(ServerList, TerritoryComesFromTheFirstSetLocaleVariable)
     EXPECT_EQ(load(twoServers).getServerForUserLocation()->key, L"Main");
 }
 
-TEST(ServerList, ShippedListDefaultsToTheLocalDevelopmentServer)
+TEST(ServerList, TheInstalledListNamesNoServerAndTheDevelopmentListTheLocalOne)
 {
-    const std::filesystem::path shipped = std::filesystem::path(WAYFOLD_SOURCE_DIR) / "data" / "Servers.json";
-    const ServerList list = ServerList::loadFromFile(qcl::string::utf8ToUtf16(shipped.string()));
-    ASSERT_NE(list.defaultServer(), nullptr);
-    EXPECT_EQ(list.defaultServer()->baseUrl.rfind("http://127.0.0.1:", 0), 0u);
+    const std::filesystem::path source(WAYFOLD_SOURCE_DIR);
+    const std::wstring installed = qcl::string::utf8ToUtf16((source / "data" / "Servers.json").string());
+    try
+    {
+        ServerList::loadFromFile(installed);
+        ADD_FAILURE() << "the installed list names a server";
+    }
+    catch (const ServerList::Error& error)
+    {
+        EXPECT_EQ(error.message(), L"The server list '" + installed + L"' names no server");
+    }
+    expectError("Servers: {}", L"The server list names no server");
+
+    const ServerList development =
+        ServerList::loadFromFile(qcl::string::utf8ToUtf16((source / "tools" / "Servers.json").string()));
+    ASSERT_NE(development.defaultServer(), nullptr);
+    EXPECT_EQ(development.defaultServer()->baseUrl.rfind("http://127.0.0.1:", 0), 0u);
 }
 
 TEST(ServerList, NewServerRecordChecksTheCertificate)

@@ -117,6 +117,7 @@ TEST_F(ConfigurationDialogTest, SuccessfulLoginStoresTheAccountAndMakesTheFolder
     std::ifstream file(scratch / "Wayfold/.directory");
     const std::string text((std::istreambuf_iterator<char>(file)), {});
     EXPECT_NE(std::string::npos, text.find("Comment=Your Quillmere Wayfold Shares\n"));
+    EXPECT_NE(std::string::npos, text.find("Icon=wayfold\n")); // the installed icon's name
 }
 
 struct FailureRow

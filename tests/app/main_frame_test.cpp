@@ -1,7 +1,9 @@
 #include "app/MainFrame.h"
 
 #include "FakeNotificationArea.h"
+#include "FakeTrayDesktop.h"
 #include "api/ServerError.h"
+#include "app/StartFailure.h"
 #include "support/LogCapture.h"
 #include "url/Error.h"
 
@@ -14,6 +16,7 @@ namespace
 test::LogCapture logCapture;
 
 using Choice = dwl::TrayDesktop::MissingFolderChoice;
+using test::FakeDesktop;
 
 struct FakeEngine : dwl::TrayEngine
 {
@@ -64,56 +67,6 @@ struct FakeEngine : dwl::TrayEngine
     std::deque<Answer> initialiseResults, passwordResults;
     std::string calls, downloads = "http://wayfold.example/downloads";
     bool running = false, failStart = false;
-};
-
-struct FakeDesktop : dwl::TrayDesktop
-{
-    bool openUrl(const std::string& url) override { return record("url " + url); }
-    bool openPath(const std::wstring& path) override
-    {
-        return record("path " + qcl::string::utf16ToUtf8(path));
-    }
-    void showError(const std::wstring& text, const std::wstring& details) override
-    {
-        errors.push_back(text + L" | " + details);
-    }
-    bool editConfiguration(dwl::Configuration&, dwl::WayfoldApi&, const dwl::ServerList&, bool) override
-    {
-        return true;
-    }
-    Choice askAboutMissingFolder(const std::wstring&) override
-    {
-        record("missing-folder");
-        Choice choice = choices.empty() ? Choice::Exit : choices.front();
-        if (!choices.empty())
-            choices.pop_front();
-        return choice;
-    }
-    bool confirmUnlink() override
-    {
-        record("confirm-unlink");
-        if (duringUnlinkDialog)
-            duringUnlinkDialog();
-        return confirm;
-    }
-    void bringToFront(Dialog) override { record("front"); }
-    void addFolderBookmark(const std::wstring&) override {}
-    void listenForHandOver() override { record("listen"); }
-    bool handOverToRunningInstance() override { return record("hand-over"); }
-    void quit(int exitCode) override { this->exitCode = exitCode; }
-
-    bool record(const std::string& what)
-    {
-        actions.push_back(what);
-        return true;
-    }
-
-    std::vector<std::string> actions;
-    std::vector<std::wstring> errors;
-    std::deque<Choice> choices;
-    std::function<void()> duringUnlinkDialog;
-    bool confirm = true;
-    std::optional<int> exitCode;
 };
 
 struct Frame
@@ -173,10 +126,15 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
          {{}, L"The server is now available.\r\nYour Shares will be updated shortly.", L::Information}},
         {[&](auto& c) { c.onDocumentDownloaded(file, share); },
          {{}, L"'a.txt' has been downloaded to '/home/u/Wayfold/Plans/Drafts'", L::Information}},
-        {[](auto& c) { c.onDocumentDownloadFailed(L"a.txt", L"/w/P", L"disk full"); },
-         {{}, L"'a.txt' could not be downloaded to '/w/P'", L::Error}},
-        {[](auto& c) { c.onFolderDownloadFailed(L"D", L"/w/P", L"x"); },
-         {{}, L"Folder 'D' could not be downloaded to '/w/P'", L::Error}},
+        {[](auto& c)
+         { c.onDocumentDownloadFailed(L"a.txt", L"/w/P", L"There is not enough space on the disk."); },
+         {{},
+          L"'a.txt' could not be downloaded to '/w/P'. There is not enough space on the disk.",
+          L::Error}},
+        {[](auto& c) { c.onDocumentDownloadFailed(L"b.txt", L"/w/P", L""); },
+         {{}, L"'b.txt' could not be downloaded to '/w/P'", L::Error}},
+        {[](auto& c) { c.onFolderDownloadFailed(L"D", L"/w/P", L"Access is denied."); },
+         {{}, L"Folder 'D' could not be downloaded to '/w/P'. Access is denied.", L::Error}},
         {[&](auto& c) { c.onLocalRemovalFailed(share, share, L""); },
          {{}, L"Share 'Plans' has been ended, but could not be removed from your Wayfold folder.", L::Error}},
         {[&](auto& c) { c.onLocalRemovalFailed(folder, share, L""); },
@@ -251,13 +209,14 @@ TEST(MainFrame, IconAndToolTipFollowAvailabilitySynchronisationAndSleep)
     f.run();
     EXPECT_EQ(f.area.picture, P::Offline);
     EXPECT_EQ(f.area.toolTip, L"Quillmere Wayfold 1.13.0\nServer Local <dev> is currently unavailable");
-    f.frame.onServerAvailable();
+    // Asleep during the outage: the engine starts again from "available, idle" and reports only changes.
     f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
     f.run();
     EXPECT_EQ(f.area.picture, P::Offline);
     EXPECT_FALSE(f.engine.running);
     f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
-    EXPECT_EQ(f.area.picture, P::Synchronising);
+    EXPECT_EQ(f.area.picture, P::Online);
+    EXPECT_EQ(f.area.toolTip, L"Quillmere Wayfold 1.13.0\nConnected to Local <dev>");
     EXPECT_TRUE(f.engine.running);
     // A resume without a suspend starts nothing.
     f.engine.calls.clear();
@@ -281,26 +240,32 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
 {
     Frame f;
     auto item = [&] { return *f.area.menu.find(dwl::ID_CONTEXTMENU_UPGRADE); };
+    auto count = [&](const std::wstring& text)
+    {
+        return std::count_if(f.area.balloons.begin(), f.area.balloons.end(),
+                             [&](const test::Balloon& balloon) { return balloon.text == text; });
+    };
+    const std::wstring offered =
+        L"A newer version of Quillmere Wayfold is available.\nRight click and choose 'Update' to apply.";
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"No Update Available", false}));
     f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE); // nothing offered yet
     EXPECT_EQ(f.engine.calls.find("download"), std::string::npos);
 
-    f.frame.onNewVersionAvailable({1, 14, 2}, "http://x/setup.msi");
+    // Every check offers it again; the user hears of each version once.
+    f.frame.onNewVersionAvailable({1, 14, 2}, "http://x/setup.deb");
+    f.frame.onNewVersionAvailable({1, 14, 2}, "http://x/setup.deb");
     f.run();
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.14.2", true}));
-    EXPECT_EQ(
-        f.area.balloons.back().text,
-        L"A newer version of Quillmere Wayfold is available.\nRight click and choose 'Update' to apply.");
+    EXPECT_EQ(count(offered), 1);
 
     f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
-    EXPECT_NE(f.engine.calls.find("download(http://x/setup.msi)"), std::string::npos);
+    EXPECT_NE(f.engine.calls.find("download(http://x/setup.deb)"), std::string::npos);
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (0%)", false}));
     f.frame.onUpgradeDownloadProgress(42);
-    const std::size_t balloons = f.area.balloons.size();
-    f.frame.onNewVersionAvailable({1, 15, 0}, "http://x/later.msi"); // stored, nothing shown
+    f.frame.onNewVersionAvailable({1, 15, 0}, "http://x/later.deb"); // stored, nothing shown
     f.run();
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (42%)", false}));
-    EXPECT_EQ(f.area.balloons.size(), balloons);
+    EXPECT_EQ(count(offered), 1);
 
     f.frame.onUpgradeDownloadFailed();
     f.frame.onUpgradeDownloadProgress(50); // late: the download is over
@@ -308,12 +273,79 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.15.0", true}));
     EXPECT_EQ(f.area.balloons.back().text, L"An error occurred while downloading the update");
 
-    // A finished download is handed to the desktop's handler, never run, and the program closes.
+    // Cut by sleep: no error, and it starts again on wake.
     f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
-    f.frame.onUpgradeDownloadFinished(L"/tmp/x/setup.msi");
+    f.engine.calls.clear();
+    f.area.balloons.clear();
+    f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
+    f.frame.onUpgradeDownloadFailed(); // what the cut download reports
     f.run();
-    EXPECT_TRUE(f.has("path /tmp/x/setup.msi"));
-    EXPECT_EQ(f.desktop.exitCode, 0);
+    f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(f.engine.calls, "stop start download(http://x/later.deb) ");
+    EXPECT_TRUE(f.area.balloons.empty());
+    EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (0%)", false}));
+
+    // A finished download is never run nor opened: its folder is shown, the balloon says where, and the
+    // program goes on.
+    f.frame.onUpgradeDownloadFinished(L"/tmp/x/setup.deb");
+    f.run();
+    EXPECT_TRUE(f.has("path /tmp/x"));
+    EXPECT_FALSE(f.has("path /tmp/x/setup.deb"));
+    EXPECT_EQ(
+        f.area.balloons.back().text,
+        L"Version 1.15.0 of Quillmere Wayfold has been downloaded to '/tmp/x/setup.deb'. Install it from "
+        L"there.");
+    EXPECT_FALSE(f.desktop.exitCode);
+    EXPECT_TRUE(f.engine.running);
+}
+
+TEST(MainFrame, AFailureIsShownOnceUntilItsItemSucceeds)
+{
+    Frame f;
+    dwl::Tree::Directory root(1, L"/home/u/Wayfold");
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    auto& file = share.addChild(std::make_unique<dwl::Tree::File>(3, L"a.txt", 0, 0));
+    const auto refused = [&]
+    {
+        f.frame.onDocumentUploadFailed(file, share,
+                                       dwl::make_error_code(dwl::ServerErrorCode::permissionDenied), L"");
+    };
+    refused();
+    refused();
+    f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
+    f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
+    f.run();
+    ASSERT_EQ(f.area.balloons.size(), 2u);
+    EXPECT_EQ(f.area.balloons[0].text,
+              L"Document 'a.txt' cannot be uploaded to Share 'Plans'. You do not have permission to perform "
+              L"this action. Please remove this document from your Wayfold folder.");
+
+    f.frame.onDocumentUploaded(file, share);
+    refused();
+    f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
+    f.run();
+    EXPECT_EQ(f.area.balloons.size(), 3u);
+    EXPECT_EQ(f.area.balloons.back().text, f.area.balloons[0].text);
+}
+
+TEST(MainFrame, ALongNameIsCutSoThatTheReasonAndTheInstructionStayWhole)
+{
+    Frame f;
+    dwl::Tree::Directory root(1, L"/home/u/Wayfold");
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    const std::wstring name(200, L'n');
+    f.frame.onDocumentCreationFailed(L"/home/u/Wayfold/Plans/" + name, share,
+                                     dwl::make_error_code(dwl::ServerErrorCode::userExceededQuota), L"");
+    f.run();
+    ASSERT_EQ(f.area.balloons.size(), 1u);
+    const std::wstring& shown = f.area.balloons[0].text;
+    EXPECT_EQ(shown.size(), win32::NotifyIcon::maxBalloonText);
+    EXPECT_EQ(shown.substr(0, 15), L"Document 'nnnnn");
+    EXPECT_NE(
+        shown.find(L"n\x2026' cannot be added to Share 'Plans'. You have exceeded your usage plan quota. "
+                   L"Upgrade your plan to receive more connections. Please remove this document from your "
+                   L"Wayfold folder."),
+        std::wstring::npos);
 }
 
 TEST(MainFrame, ThreadErrorsAskForThePasswordEndOnARefusedVersionOrReportTheFailure)
@@ -353,16 +385,37 @@ TEST(MainFrame, ThreadErrorsAskForThePasswordEndOnARefusedVersionOrReportTheFail
     }
 }
 
-TEST(MainFrame, SecondInstanceHandsOverAndExitsWithZero)
+TEST(MainFrame, SecondInstanceHandsOverAndExitsWithZeroOrSaysItCouldNot)
+{
+    for (const bool answered : {true, false})
+    {
+        Frame f(false);
+        f.desktop.handOverAnswered = answered;
+        f.engine.initialiseResults.push_back(
+            {true, [] { throw dwl::Mediator::OtherInstanceAlreadyRunning(); }});
+        f.frame.OnCreate();
+        f.run();
+        EXPECT_TRUE(f.has("hand-over"));
+        EXPECT_FALSE(f.has("listen")); // the lock is not ours
+        EXPECT_EQ(f.desktop.exitCode, answered ? 0 : 1);
+        EXPECT_EQ(f.desktop.startFailures.size(), answered ? 0u : 1u);
+        EXPECT_EQ(f.engine.calls.find("start"), std::string::npos);
+    }
+}
+
+TEST(MainFrame, AStartThatCannotGoOnSaysWhyAndEndsWithOneWithoutCallingItUnexpected)
 {
     Frame f(false);
-    f.engine.initialiseResults.push_back({true, [] { throw dwl::Mediator::OtherInstanceAlreadyRunning(); }});
+    f.engine.initialiseResults.push_back(
+        {true,
+         [] { throw dwl::StartFailure(L"Cannot read the list of servers '/opt/w/Servers.json': gone"); }});
     f.frame.OnCreate();
     f.run();
-    EXPECT_TRUE(f.has("hand-over"));
-    EXPECT_FALSE(f.has("listen")); // the lock is not ours
-    EXPECT_EQ(f.desktop.exitCode, 0);
-    EXPECT_EQ(f.engine.calls.find("start"), std::string::npos);
+    EXPECT_EQ(f.desktop.startFailures,
+              std::vector<std::wstring>{L"Cannot read the list of servers '/opt/w/Servers.json': gone"});
+    EXPECT_TRUE(f.desktop.errors.empty());
+    EXPECT_FALSE(f.has("url http://assistance.wayfold.example/app/ask"));
+    EXPECT_EQ(f.desktop.exitCode, 1);
 }
 
 TEST(MainFrame, MissingFolderRetriesUnlinksOrExitsAndAStartFailureIsFatal)

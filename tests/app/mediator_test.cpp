@@ -1,10 +1,13 @@
 #include "app/Mediator.h"
 
+#include "app/ConfigurationDlg.h"
 #include "app/Paths.h"
+#include "app/StartFailure.h"
 #include "compat/KnownFolders.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
 
+#include "FakeUserInterface.h"
 #include "support/FakeWayfoldServer.h"
 #include "support/ScratchFolder.h"
 #include "support/WaitUntil.h"
@@ -27,6 +30,10 @@ using fake::FaultKind;
 using fake::FaultRule;
 namespace fs = std::filesystem;
 
+// The configuration dialog accepts only folders on a disk file system; the temporary-files folder may be a
+// memory one.
+const bool scratchOnDisk = ::setenv("TMPDIR", std::filesystem::current_path().c_str(), 1) == 0;
+
 const std::string kEmail = "ann@example.com";
 const std::string kPassword = "s3cret";
 
@@ -42,6 +49,7 @@ class MediatorTest : public testing::Test, public dwl::Mediator::Callback
 protected:
     MediatorTest()
     {
+        EXPECT_TRUE(scratchOnDisk);
         ::setenv("XDG_DATA_HOME", logHome().path().c_str(), 1);
         server.start();
         server.addUser(kEmail, kPassword);
@@ -184,10 +192,12 @@ protected:
         record("folderMissing", qcl::string::utf16ToUtf8(folder));
     }
     void onUnlinkCompleted() override { record("unlinkCompleted"); }
-    bool editConfiguration(dwl::Configuration& configuration, dwl::WayfoldApi&,
-                           const dwl::ServerList&) override
+    bool editConfiguration(dwl::Configuration& configuration, dwl::WayfoldApi& api,
+                           const dwl::ServerList& servers) override
     {
         record("editConfiguration");
+        if (typedEmail)
+            return signInThroughTheDialog(configuration, api, servers);
         configuration.server = L"Local";
         configuration.userName = wide(kEmail);
         configuration.password = wide(kPassword);
@@ -213,6 +223,28 @@ protected:
     void onUpgradeDownloadProgress(int percent) override { record("progress", std::to_string(percent)); }
     void onUpgradeDownloadFinished(const std::wstring&) override { record("downloadFinished"); }
     void onUpgradeDownloadFailed() override { record("downloadFailed"); }
+
+    // The real dialog, as a user who types `typedEmail` and the password over the stored settings.
+    bool signInThroughTheDialog(dwl::Configuration& configuration, dwl::WayfoldApi& api,
+                                const dwl::ServerList& servers)
+    {
+        using View = dwl::ui::ConfigurationView;
+        test::FakeUserInterface ui;
+        ui.configurationScript = [&](test::FakeConfigurationView& view, View::Events& events)
+        {
+            view.setText(View::EmailEdit, *typedEmail);
+            view.setText(View::PasswordEdit, wide(kPassword));
+            events.OnLogin();
+            if (!view.isEnabled(View::LoginButton) && view.waitForPingEnded())
+                events.OnPingEnded();
+        };
+        dwl::ConfigurationDlg dialog(configuration, api, servers, ui,
+                                     dwl::ConfigurationDlg::Mode::Configuration);
+        const bool accepted = dialog.DoModal() == dwl::ui::IDOK;
+        for (const auto& shown : ui.box.shown)
+            record("message", qcl::string::utf16ToUtf8(shown.text));
+        return accepted;
+    }
 
     // ---- the world ----
 
@@ -254,6 +286,7 @@ protected:
     std::unique_ptr<dwl::Mediator> mediator;
     std::string dialogLocation = scratch / "home";
     bool dialogAccepted = true;
+    std::optional<std::wstring> typedEmail;
     std::function<void()> newVersionHook;
     std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> reports;
@@ -332,6 +365,30 @@ TEST_F(MediatorTest, ACancelledDialogStopsInitialisationAndTheDialogComesOnlyWhe
     const dwl::Configuration stored = storedConfiguration();
     EXPECT_TRUE(stored.deviceId.isNil());
     EXPECT_FALSE(stored.mustShowConfigurationDialog);
+}
+
+TEST_F(MediatorTest, SigningInAgainWithTheAddressInOtherLettersKeepsTheFolderItsPictureAndTheDevice)
+{
+    const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil([&] { return fs::is_directory(scratch / "home/Wayfold/Projects/Plans"); }));
+    mediator->stop();
+    const qcl::uint128 deviceId = mediator->configuration()->deviceId;
+
+    mediator->configuration()->mustShowConfigurationDialog = true;
+    typedEmail = L"ANN@Example.COM";
+    const bool accepted = mediator->initialise();
+    EXPECT_EQ(details("message"), std::vector<std::string>()); // the folder's content was accepted
+    ASSERT_TRUE(accepted);
+    EXPECT_FALSE(mediator->tree()->children().empty());
+    EXPECT_EQ(storedConfiguration().deviceId, deviceId);
+
+    mediator->start();
+    std::this_thread::sleep_for(2s); // two polling intervals: nothing is sent again as new
+    mediator->stop();
+    EXPECT_EQ(server.devices(kEmail).size(), 1u);
+    EXPECT_EQ(serverNames(projects.rootId), std::vector<std::string>{"Plans"});
 }
 
 TEST_F(MediatorTest, WorkerNotificationsPassOnlyWhileRunningButUpgradeReportsAlwaysPass)
@@ -461,6 +518,33 @@ TEST_F(MediatorTest, AMissingFolderOrAnotherInstanceStopsInitialisation)
     std::ifstream lock(scratch / "appdata/quillmere/Wayfold/Lock");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}),
               "ProcessId: " + std::to_string(::getpid()) + "\r\n");
+}
+
+TEST_F(MediatorTest, AListOfServersThatIsMissingUnreadableOrEmptyStopsTheStartNamingIt)
+{
+    const std::wstring list = wide(scratch / "Servers.json");
+    const std::vector<std::pair<std::string, std::wstring>> table = {
+        {"", L"Cannot read the list of servers '" + list + L"': "},
+        {"\"Servers\": {", L"Cannot read the list of servers '" + list + L"': "},
+        {"\"Servers\": {}\n\"DefaultServer\": \"\"", L"The list of servers '" + list + L"' names no server"},
+        {"\"DocumentBlackList\": []", L"The list of servers '" + list + L"' names no server"},
+    };
+    for (const auto& [text, message] : table)
+    {
+        fs::remove(scratch / "Servers.json");
+        if (!text.empty())
+            std::ofstream(scratch / "Servers.json") << text;
+        const std::unique_ptr<dwl::Mediator> fresh = makeMediator();
+        try
+        {
+            fresh->initialise();
+            ADD_FAILURE() << text;
+        }
+        catch (const dwl::StartFailure& failure)
+        {
+            EXPECT_EQ(failure.message().substr(0, message.size()), message) << text;
+        }
+    }
 }
 
 TEST_F(MediatorTest, AFolderRenamedWhileRunningOrAsleepIsReportedOnceARunAndNothingIsTouched)

@@ -1,3 +1,4 @@
+#include "app/InstallerFileName.h"
 #include "app/UpgradeChecker.h"
 #include "app/UpgradeDownloader.h"
 #include "app/Version.h"
@@ -214,10 +215,12 @@ TEST_F(DownloaderTest, StoresTheInstallerInAPrivateFolderReportingEachWholePerce
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), bytes);
     const std::filesystem::path folder = std::filesystem::path(installer).parent_path();
     EXPECT_EQ(folder.parent_path(), scratch / "cache");
-    EXPECT_EQ(std::filesystem::path(installer).filename(), "Wayfold installer.msi");
+    EXPECT_EQ(std::filesystem::path(installer).filename(), "installer"); // the address's last segment
     struct stat status = {};
     ASSERT_EQ(::stat(folder.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(installer.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0111, 0u) << "never executable";
 
     int last = -1;
     for (std::size_t i = 0; i + 1 < reports.size(); ++i)
@@ -227,6 +230,24 @@ TEST_F(DownloaderTest, StoresTheInstallerInAPrivateFolderReportingEachWholePerce
         last = percent;
     }
     EXPECT_EQ(last, 100);
+}
+
+TEST(InstallerFileName, IsTheAddressesLastSegmentWhenThatIsAPlainFileName)
+{
+    const std::wstring fallback = L"Quillmere Wayfold For Windows.msi";
+    const std::vector<std::pair<std::string, std::wstring>> table = {
+        {"https://h.example/files/wayfold_1.14.0_amd64.deb", L"wayfold_1.14.0_amd64.deb"},
+        {"http://h.example:8080/get/wayfold-1.14.0.tar.gz?token=a/b#top", L"wayfold-1.14.0.tar.gz"},
+        {"http://h.example/files/", fallback},
+        {"http://h.example", fallback},
+        {"http://h.example/files/.profile", fallback},
+        {"http://h.example/files/..", fallback},
+        {"http://h.example/files/set%20up.deb", fallback},
+        {"http://h.example/files/" + std::string(256, 'a'), fallback},
+        {"wayfold.deb", fallback},
+    };
+    for (const auto& [url, name] : table)
+        EXPECT_EQ(dwl::installerFileName(url, fallback), name) << url;
 }
 
 TEST_F(DownloaderTest, AnythingButACompleteFinal2xxAnswerFailsAndLeavesNothing)

@@ -3,8 +3,12 @@
 # bus, against the development server:
 #   the configuration dialog comes up and is filled in by keyboard input; the demo Share arrives in the Wayfold
 #   folder; the icon is docked in the tray and its menu opens; a second start hands over to the running instance
-#   (which opens the Wayfold folder) and exits 0; SIGTERM ends the first instance with exit status 0.
-# Screenshots of the dialog and the tray menu are saved in the folder given as third argument.
+#   (which opens the Wayfold folder) and exits 0, and one whose hand-over is not answered exits 1; SIGTERM ends
+#   the first instance with exit status 0.
+# Starts that cannot go on end with exit status 1 and say why on standard error (and in a dialog where there
+# is a display): no display, a data folder that belongs to another user, no list of servers. The program
+# started as the build made it, from the build folder, comes up with its configuration dialog.
+# Screenshots of the dialogs, a balloon and the tray menu are saved in the folder given as third argument.
 #
 #   smoke_test.sh WAYFOLD DEVSERVER SCREENSHOT_FOLDER
 # Exits 77 (skipped) when the display tools are missing.
@@ -49,6 +53,41 @@ screenshot() {
     echo "note: no screenshot $1 (ImageMagick's import is missing)"
 }
 
+# startFailure NAME DIALOG MESSAGE COMMAND...: the command ends with exit status 1 and MESSAGE on standard
+# error; with DIALOG "yes" its error dialog is photographed and closed first.
+startFailure() {
+  local name=$1 dialog=$2 message=$3
+  shift 3
+  "$@" >"$work/$name.log" 2>&1 &
+  local pid=$!
+  if [ "$dialog" = yes ]; then
+    local window=""
+    for _ in $(seq 1 120); do
+      window=$(xdotool search --name "^Quillmere Wayfold$" 2>/dev/null | head -n 1)
+      [ -n "$window" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.5
+    done
+    [ -n "$window" ] || fail "$name: no dialog"
+    sleep 1
+    screenshot "$name"
+    xdotool windowfocus --sync "$window" key Return
+  fi
+  for _ in $(seq 1 120); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "$name: the program did not end"; }
+  wait "$pid"
+  local status=$?
+  [ "$status" -eq 1 ] || fail "$name: exit status $status instead of 1"
+  grep -qF "wayfold: $message" "$work/$name.log" || fail "$name: no message \"$message\" on standard error"
+}
+
+# No display: the message, exit status 1 and the stop banner in the log.
+mkdir -p "$work/nodisplay"
+startFailure no-display no "Cannot start Quillmere Wayfold: it needs a display" \
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$work/nodisplay" \
+  XDG_DATA_HOME="$work/nodisplay/data" ASAN_OPTIONS=detect_leaks=0 "$wayfold"
+grep -q -- "- Stopped " "$work/nodisplay/data/quillmere/Logging/Wayfold.log" || fail "no stop banner in the log"
+
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$devserver" --host 127.0.0.1 --port "$port" --data "$work/server" --user demo@example.com:secret \
   --demo demo@example.com >"$work/server.log" 2>&1 &
@@ -87,6 +126,43 @@ else
   echo "note: no tray host (trayer) can be had: the tray icon and its menu are not checked"
 fi
 
+# As built, from the build folder, with a data folder of its own: the list beside it is found, and the
+# configuration dialog comes up (Exit in it ends the program with 0).
+mkdir -p "$work/built"
+env HOME="$work/built" XDG_DATA_HOME="$work/built/data" XDG_CONFIG_HOME="$work/built/config" \
+  XDG_CACHE_HOME="$work/built/cache" PATH="$work/stub:$PATH" QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 \
+  "$wayfold" >"$work/built.log" 2>&1 &
+built=$!
+waitFor 120 "configuration dialog of the program in the build folder" xdotool search --name "^Quillmere Wayfold$"
+sleep 1
+screenshot built-dialog
+xdotool windowfocus --sync "$(xdotool search --name "^Quillmere Wayfold$" | head -n 1)" key Escape
+for _ in $(seq 1 60); do kill -0 "$built" 2>/dev/null || break; sleep 0.5; done
+wait "$built"
+status=$?
+[ "$status" -eq 0 ] || fail "the program in the build folder exited with $status"
+grep -q "unexpected error" "$work/built.log" && fail "the program in the build folder had an unexpected error"
+
+# No list of servers beside the program nor installed with it.
+mkdir -p "$work/nolist/bin" "$work/nolist/home"
+cp "$wayfold" "$work/nolist/bin/wayfold"
+startFailure no-list yes "Cannot read the list of servers '$work/nolist/share/quillmere-wayfold/Servers.json'" \
+  env HOME="$work/nolist/home" XDG_DATA_HOME="$work/nolist/home/data" QT_QPA_PLATFORM=xcb \
+  ASAN_OPTIONS=detect_leaks=0 "$work/nolist/bin/wayfold"
+
+# A data folder made by another user (a run under sudo): only root can stage one.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  other="$work/other"
+  mkdir -p "$other/data/quillmere/Wayfold" "$other/home"
+  chmod 755 "$work" "$other" "$other/data" "$other/data/quillmere"
+  chown 65534:65534 "$other/home" "$other/data"
+  startFailure foreign-data yes "Cannot use folder '$other/data/quillmere': it belongs to another user" \
+    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$other/home" XDG_DATA_HOME="$other/data" \
+    XDG_RUNTIME_DIR="$other/home" QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 "$wayfold"
+else
+  echo "note: not root: the data folder of another user is not checked"
+fi
+
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
 export XDG_CACHE_HOME="$work/home/.cache" PATH="$work/stub:$PATH" QT_QPA_PLATFORM=xcb
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" # the toolkit's own allocations are not ours to judge
@@ -106,8 +182,13 @@ screenshot dialog
 xdotool key Return
 
 waitFor 180 "document of the demo Share" test -f "$work/home/Wayfold/Demo/Plans/Notes.txt"
+sleep 1
+screenshot balloon
 grep -q "Edit me" "$work/home/Wayfold/Demo/Plans/Notes.txt" || fail "the document's content did not arrive"
-grep -q "^file://$work/home/Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
+grep -q "^file://$work/home/Wayfold Wayfold\$" "$work/home/.config/gtk-3.0/bookmarks" || fail "no bookmark for the folder"
+# The dialog asked for the user's country: a locale without one is no error.
+grep -q "ERROR" "$work/home/.local/share/quillmere/Logging/Wayfold.log" &&
+  fail "errors in the log of a healthy start: $(grep ERROR "$work/home/.local/share/quillmere/Logging/Wayfold.log")"
 
 if [ "$tray" = yes ]; then
   panel=$(xdotool search --classname '^panel$' | head -n 1)
@@ -125,6 +206,11 @@ timeout 120 "$work/bin/wayfold" >"$work/second.log" 2>&1
 status=$?
 [ "$status" -eq 0 ] || fail "the second instance exited with $status"
 waitFor 60 "open-folder hand-over" grep -q "^file://$work/home/Wayfold\$" "$work/opened"
+
+# A running instance that does not answer the hand-over (its socket is gone): the second start says so and
+# exits 1.
+rm -f "$work/home/.local/share/quillmere/Wayfold/Handover"
+startFailure no-hand-over yes "Quillmere Wayfold is already running, but it did not answer" "$work/bin/wayfold"
 
 kill -TERM "$first"
 for _ in $(seq 1 120); do kill -0 "$first" 2>/dev/null || break; sleep 0.5; done

@@ -11,9 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <vector>
 
 namespace
 {
@@ -43,6 +47,58 @@ TEST_F(HandOverTest, ASecondInstanceOfTheSameUserMakesTheFirstOpenTheFolder)
     auto handedOver = std::async(std::launch::async, [&] { return second.handOver(); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 10000));
     EXPECT_TRUE(handedOver.get());
+}
+
+// A plain client of the socket, which the test drives itself.
+int connectTo(const std::string& path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
+}
+
+// Whether the running instance has closed the connection.
+bool closedByServer(int fd)
+{
+    char byte;
+    const ssize_t n = ::recv(fd, &byte, 1, 0);
+    return n == 0 || (n < 0 && errno != EAGAIN);
+}
+
+TEST_F(HandOverTest, LongMessagesAndSilentOrSurplusConnectionsAreClosed)
+{
+    first.listen();
+    const std::string path = socket.toStdString();
+    const auto closed = [](const std::vector<int>& fds)
+    { return std::count_if(fds.begin(), fds.end(), closedByServer); };
+
+    const int talker = connectTo(path);
+    const std::string endless(4096, 'x');
+    ASSERT_EQ(::send(talker, endless.data(), endless.size(), 0), static_cast<ssize_t>(endless.size()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closedByServer(talker); }, 5000));
+
+    first.setIdleTime(std::chrono::milliseconds(200));
+    const int silent = connectTo(path);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closedByServer(silent); }, 5000));
+
+    first.setIdleTime(std::chrono::minutes(1));
+    std::vector<int> many;
+    for (int i = 0; i < 10; ++i)
+        many.push_back(connectTo(path));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closed(many) >= 6; }, 5000));
+    QTest::qWait(200);
+    EXPECT_EQ(closed(many), 6);
+    for (const int fd : many)
+        ::close(fd);
+
+    dwl::qt::HandOver second(socket, [] {});
+    auto handedOver = std::async(std::launch::async, [&] { return second.handOver(); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 10000));
+    EXPECT_TRUE(handedOver.get());
+    ::close(silent);
+    ::close(talker);
 }
 
 TEST_F(HandOverTest, AnotherUserCannotHandOver)

@@ -152,6 +152,35 @@ TEST(Configuration, ATargetFolderThatCannotBeMadeThrows)
     scratch.setUserRegistry("");
 }
 
+TEST(Configuration, ASubsystemNameIsOneFolderOfTheApplicationDataTakenAsItIs)
+{
+    const auto modeOf = [](const std::string& path)
+    { return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask); };
+    const std::string outside = scratch.path("outside");
+    fs::create_directories(outside);
+    fs::permissions(outside, fs::perms(0755));
+    // From the application data, $XDG_DATA_HOME/quillmere, up to the scratch folder and into "outside".
+    ::setenv("SCRIBLET_ESCAPE", "../../outside", 1);
+    scratch.write("names/scriblet.%SCRIBLET_ESCAPE%.cfg", templateText(scratch.path("names.log")));
+    scratch.setUserRegistry(
+        "[SOFTWARE\\Quillmere\\Logging\\%SCRIBLET_ESCAPE%]\nCfgSourceDir=" + scratch.path("names") + "\n");
+
+    log(L"%SCRIBLET_ESCAPE%", L"kept inside");
+    EXPECT_TRUE(fs::exists(scratch.applicationData() + "/%SCRIBLET_ESCAPE%/scriblet.cfg"));
+    EXPECT_EQ(test::readFile(scratch.path("names.log")), "kept inside\n");
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(modeOf(outside), 0755u);
+
+    // A name that is no single folder configures nothing and changes nothing.
+    const std::string dataHome = scratch.path("data");
+    fs::permissions(dataHome, fs::perms(0755));
+    for (const wchar_t* name : {L"..", L".", L"../..", L"a/../.."})
+        configure(name);
+    EXPECT_EQ(modeOf(dataHome), 0755u);
+    EXPECT_FALSE(fs::exists(dataHome + "/scriblet.cfg"));
+    scratch.setUserRegistry("");
+}
+
 TEST(Configuration, EachSubsystemHasItsOwnHierarchy)
 {
     EXPECT_EQ(&LoggingSystem::Configuration::hierarchy_for(L"One"), &LoggingSystem::Configuration::hierarchy_for(L"One"));

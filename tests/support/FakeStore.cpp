@@ -11,6 +11,12 @@
 namespace fake {
 
 namespace {
+// As a real server does, an account's address is the same in any letter case.
+bool sameEmail(const std::string& a, const std::string& b) {
+    const CaseInsensitiveLess less;
+    return !less(a, b) && !less(b, a);
+}
+
 
 constexpr const char* v2 = "application/vnd.quillmere.wayfold-v2+json";
 constexpr const char* v3 = "application/vnd.quillmere.wayfold-v3+json";
@@ -176,7 +182,7 @@ RestAnswer FakeStore::handle(const RestCall& call, std::vector<std::string>& vio
 RestAnswer FakeStore::getUser(Context& context) {
     const auto email = context.queryValue("emailAddress");
     for (const auto& [id, user] : mUsers)
-        if (user.email == email) return json({{"uuid", formatId(id)}, {"emailAddress", email}});
+        if (sameEmail(user.email, email)) return json({{"uuid", formatId(id)}, {"emailAddress", user.email}});
     return notFound("No such user");
 }
 
@@ -530,7 +536,7 @@ void FakeStore::removeAssetTree(const std::string& assetId) {
 std::optional<std::string> FakeStore::authenticate(const std::string& email, const std::string& password) const {
     std::lock_guard lock(mMutex);
     for (const auto& [id, user] : mUsers)
-        if (user.email == email && user.password == password) return id;
+        if (sameEmail(user.email, email) && user.password == password) return id;
     return std::nullopt;
 }
 
@@ -549,7 +555,7 @@ std::optional<std::string> FakeStore::userIdOf(const std::string& email) const {
 
 std::optional<std::string> FakeStore::findUser(const std::string& email) const {
     for (const auto& [id, user] : mUsers)
-        if (user.email == email) return id;
+        if (sameEmail(user.email, email)) return id;
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "url/Session.h"
 
+#include "support/HostileServer.h"
 #include "support/TestCertificate.h"
 #include "url/Error.h"
 
@@ -88,10 +89,12 @@ private:
     bool mReleased = false;
 };
 
+constexpr std::size_t kAnswerBound = 1 << 20;
+
 std::string get(url::Session& session, const std::string& address) {
     std::string body;
     session.setUrl(address);
-    session.setWriter(url::StringWriter(&body));
+    session.setWriter(url::StringWriter(&body, kAnswerBound));
     session.perform();
     return body;
 }
@@ -136,7 +139,7 @@ TEST_F(SessionTest, StatusesMapToTheirErrorClasses) {
 TEST_F(SessionTest, AnErrorAnswersBodyReachesTheWriter) {
     std::string body;
     session.setUrl(server.url("/status/404"));
-    session.setWriter(url::StringWriter(&body));
+    session.setWriter(url::StringWriter(&body, kAnswerBound));
     EXPECT_THROW(session.perform(), url::NotFoundError);
     EXPECT_EQ(body, "body of 404");
 }
@@ -209,7 +212,7 @@ TEST_F(SessionTest, EveryRequestStartsWithoutThePreviousRequestsState) {
     session.setOption(CURLOPT_MAX_RECV_SPEED_LARGE, 10L);
     session.addHeader(std::string("X-Once"), std::string("1"));
     std::string first;
-    session.setWriter(url::StringWriter(&first));
+    session.setWriter(url::StringWriter(&first, kAnswerBound));
     int headerCalls = 0;
     session.setHeaderCallback([&](auto, auto) { ++headerCalls; });
     session.perform();
@@ -317,7 +320,7 @@ TEST_F(SessionTest, MultipartUploadSendsOnePartNamedFile) {
     session.addFileToUploadWithMultiPartPost(5, std::make_unique<CountingReader>("hello"));
     session.setUrl(server.url("/upload"));
     std::string answer;
-    session.setWriter(url::StringWriter(&answer));
+    session.setWriter(url::StringWriter(&answer, kAnswerBound));
     session.perform();
     EXPECT_EQ(answer, "file|*|application/octet-stream|hello");
 }
@@ -356,6 +359,35 @@ TEST(SessionTls, CertificateCheckingRefusesASelfSignedServerAndCanBeTurnedOff) {
     }
     session.setOption(CURLOPT_SSL_VERIFYPEER, 0L);
     EXPECT_EQ(get(session, server.url("/status/200", "https")), "body of 200");
+}
+
+// The string writer takes no more than its bound; the session's pace and redirect rules are pinned by the
+// upgrade tests, against the same hostile server.
+TEST(SessionBounds, AnAnswerLongerThanItsBoundFailsAsANetworkError) {
+    test::HostileServer server;
+    const std::string body(100000, 'x');
+    server.answer("/announced", test::HostileAnswer::bytes(body));
+    server.answer("/unannounced", test::HostileAnswer::bytes(body, test::HostileAnswer::Length::None));
+    url::Session session;
+    for (const char* path : {"/announced", "/unannounced"}) {
+        SCOPED_TRACE(path);
+        std::string answer;
+        session.setUrl(server.url(path));
+        session.setWriter(url::StringWriter(&answer, body.size()));
+        session.perform();
+        EXPECT_EQ(answer, body);
+
+        answer.clear();
+        session.setUrl(server.url(path));
+        session.setWriter(url::StringWriter(&answer, body.size() - 1));
+        try {
+            session.perform();
+            ADD_FAILURE() << "an answer beyond its bound was taken";
+        } catch (const url::NetworkError& e) {
+            EXPECT_EQ(e.code, std::error_code(CURLE_FILESIZE_EXCEEDED, url::curlCategory()));
+        }
+        EXPECT_LT(answer.size(), body.size());
+    }
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -354,6 +356,75 @@ TEST(ScriptInterface, ScribletLogToolWritesArgumentsOrLinesAndExplainsUsageError
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
               (std::vector<std::string>{"WARN  tool.args -5 degrees", "INFO  tool.stdin first",
                                         "INFO  tool.stdin second", "INFO  root numbered"}));
+}
+
+TEST(ScriptInterface, MakingRenamingAndReleasingLoggersLosesNoLineOfOtherWriters)
+{
+    // The library's own subsystem, which every new logger writes to, with a template of the test's.
+    scratch.write("own/scriblet.scriblet.cfg", "log4cplus.rootLogger=INFO, A\n" +
+                                                   fileAppender("A", scratch.path("own.log")) +
+                                                   "log4cplus.appender.A.layout.ConversionPattern=%m%n\n");
+    scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging]\nCfgSourceDir=" + scratch.path("own") + "\n");
+    Logger configuring = newLogger();
+    ASSERT_EQ(scriblet_logger_put_subsystem(configuring.get(), "scriblet"), SCRIBLET_S_OK);
+
+    constexpr int writers = 4;
+    constexpr int perWriter = 2000;
+    std::vector<Logger> loggers;
+    for (int t = 0; t < writers; ++t)
+        loggers.push_back(newLogger());
+    std::atomic<int> running{writers};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < writers; ++t)
+        threads.emplace_back(
+            [&, t]
+            {
+                for (int i = 0; i < perWriter; ++i)
+                {
+                    const std::string line = "w" + std::to_string(t) + " " + std::to_string(i);
+                    EXPECT_EQ(scriblet_logger_information(loggers[t].get(), line.c_str()), SCRIBLET_S_OK);
+                }
+                --running;
+            });
+    int made = 0;
+    while (running > 0)
+    {
+        Logger churned = newLogger();
+        EXPECT_EQ(scriblet_logger_put_name(churned.get(), ++made % 2 ? "odd" : "even"), SCRIBLET_S_OK);
+        if (made % 10 == 0)
+        {
+            // Configures the subsystem again, under the writers.
+            EXPECT_EQ(scriblet_logger_put_subsystem(churned.get(), "scriblet"), SCRIBLET_S_OK);
+        }
+    }
+    for (auto& thread : threads)
+        thread.join();
+
+    std::map<std::string, int> arrived;
+    for (const std::string& line : test::readLines(scratch.path("own.log")))
+        ++arrived[line];
+    for (int t = 0; t < writers; ++t)
+        for (int i = 0; i < perWriter; ++i)
+        {
+            const std::string line = "w" + std::to_string(t) + " " + std::to_string(i);
+            ASSERT_EQ(arrived[line], 1) << line << " (" << made << " loggers made meanwhile)";
+        }
+    scratch.setUserRegistry("");
+}
+
+TEST(ScriptInterface, ALineThatCannotBeWrittenIsAFailure)
+{
+    scratch.write("blocking-file", "");
+    scratch.write("broken/scriblet.Broken.cfg",
+                  "log4cplus.rootLogger=INFO, A\n" +
+                      fileAppender("A", scratch.path("blocking-file/broken.log")));
+    scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging\\Broken]\nCfgSourceDir=" + scratch.path("broken") +
+                            "\n");
+    Logger logger = newLogger();
+    ASSERT_EQ(scriblet_logger_put_subsystem(logger.get(), "Broken"), SCRIBLET_S_OK);
+    EXPECT_EQ(scriblet_logger_information(logger.get(), "lost"), SCRIBLET_E_FAIL);
+    EXPECT_EQ(scriblet_logger_debug(logger.get(), "below the level: nothing to write"), SCRIBLET_S_OK);
+    scratch.setUserRegistry("");
 }
 
 TEST(ScriptInterface, OneLoggerWritesFromManyThreadsWhileItsNameChanges)

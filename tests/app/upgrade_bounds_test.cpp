@@ -1,0 +1,155 @@
+// What a hostile upgrade server can make the checker and the downloader do: nothing beyond a failed attempt.
+
+#include "app/UpgradeChecker.h"
+#include "app/UpgradeDownloader.h"
+
+#include "support/HostileServer.h"
+#include "support/ScratchFolder.h"
+#include "support/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace
+{
+using namespace std::chrono_literals;
+using test::HostileAnswer;
+using test::HostileServer;
+
+const std::string kOffer = R"({"version":[1,14,0],"url":"http://127.0.0.1:1/installer"})";
+
+TEST(UpgradeCheckerBounds, AHugeOrTrickledAnswerIsAFailedCheckThatIsRetried)
+{
+    HostileServer server;
+    server.answer("/huge", HostileAnswer::bytes(R"({"version":[1,14,0],"url":"x","padding":")" +
+                                                std::string(100000, ' ') + "\"}"));
+    server.answer("/trickle", HostileAnswer::trickle(kOffer, 2, 100ms));
+    for (const char* path : {"/huge", "/trickle"})
+    {
+        SCOPED_TRACE(path);
+        std::mutex mutex;
+        std::vector<std::string> offers;
+        dwl::UpgradeChecker checker;
+        checker.setCurrentVersion({1, 13, 0});
+        checker.setUpgradeInfoUrl(server.url(path));
+        checker.setRetryInterval(10ms);
+        checker.setNewVersionHandler(
+            [&](const dwl::Version& version, const std::string&)
+            {
+                std::lock_guard lock(mutex);
+                offers.push_back(version.toString());
+            });
+        checker.session().setOption(CURLOPT_LOW_SPEED_TIME, 1L); // the speed is the session's own
+        checker.start();
+        EXPECT_TRUE(test::waitUntil([&] { return server.requestCount(path) >= 2; }, 15s));
+        checker.stop();
+        EXPECT_EQ(checker.exception(), nullptr);
+        EXPECT_EQ(offers, std::vector<std::string>());
+    }
+}
+
+class UpgradeDownloaderBounds : public testing::Test, public dwl::UpgradeDownloader::Callback
+{
+protected:
+    UpgradeDownloaderBounds()
+    {
+        ::setenv("XDG_CACHE_HOME", (scratch / "cache").c_str(), 1);
+        downloader.setCallback(this);
+        downloader.setInstallerFileName(L"installer.msi");
+        downloader.session().setOption(CURLOPT_SSL_VERIFYPEER, 0L);
+        downloader.session().setOption(CURLOPT_LOW_SPEED_TIME, 1L);
+    }
+
+    void onUpgradeDownloadProgress(int) override {}
+    void onUpgradeDownloadFinished(const std::wstring&) override { record("finished"); }
+    void onUpgradeDownloadFailed() override { record("failed"); }
+    void record(const std::string& report)
+    {
+        std::lock_guard lock(mutex);
+        reports.push_back(report);
+    }
+
+    // Downloads from the address and returns the report.
+    std::string download(const std::string& url)
+    {
+        {
+            std::lock_guard lock(mutex);
+            reports.clear();
+        }
+        downloader.setUrl(url);
+        downloader.start();
+        EXPECT_TRUE(test::waitUntil([&] { return !downloader.isRunning(); }));
+        std::lock_guard lock(mutex);
+        return reports.empty() ? "" : reports.back();
+    }
+
+    bool cacheIsEmpty() const
+    {
+        std::error_code ignored;
+        return std::filesystem::directory_iterator(scratch / "cache", ignored) ==
+               std::filesystem::directory_iterator();
+    }
+
+    test::ScratchFolder scratch;
+    HostileServer plain;
+    HostileServer tls{HostileServer::Scheme::Https};
+    std::mutex mutex;
+    std::vector<std::string> reports;
+    dwl::UpgradeDownloader downloader;
+};
+
+TEST_F(UpgradeDownloaderBounds, OnlyA200OfExactlyItsAnnouncedLengthIsAnInstaller)
+{
+    const std::string installer(100000, 'i');
+    plain.answer("/installer", HostileAnswer::bytes(installer));
+    plain.answer("/no-length", HostileAnswer::bytes(installer, HostileAnswer::Length::None));
+    plain.answer("/no-content", HostileAnswer::withStatus(204));
+    plain.answer("/empty", HostileAnswer::bytes("", HostileAnswer::Length::Announced));
+    plain.answer("/trickle", HostileAnswer::trickle(installer.substr(0, 40), 2, 100ms));
+    tls.answer("/to-http", HostileAnswer::redirect(plain.url("/installer")));
+    tls.answer("/installer", HostileAnswer::bytes(installer));
+    tls.answer("/to-https", HostileAnswer::redirect(tls.url("/installer")));
+
+    EXPECT_EQ(download(plain.url("/installer")), "finished");
+    EXPECT_EQ(download(tls.url("/to-https")), "finished");
+    std::filesystem::remove_all(scratch / "cache");
+    for (const std::string& url : {plain.url("/no-length"), plain.url("/no-content"), plain.url("/empty"),
+                                   plain.url("/trickle"), tls.url("/to-http")})
+    {
+        EXPECT_EQ(download(url), "failed") << url;
+        EXPECT_TRUE(cacheIsEmpty()) << url;
+    }
+    EXPECT_EQ(plain.requestCount("/installer"), 1u); // never reached from https
+}
+
+TEST_F(UpgradeDownloaderBounds, AHugeAnnouncedLengthIsRefusedBeforeTheBody)
+{
+    const std::size_t sent = 32 << 20;
+    plain.answer("/huge", HostileAnswer::announcing(1000000000000000, std::string(sent, 'i')));
+    EXPECT_EQ(download(plain.url("/huge")), "failed");
+    EXPECT_TRUE(cacheIsEmpty());
+    EXPECT_LT(plain.bytesSent(), sent / 4); // what the sockets' buffers took at most
+}
+
+TEST_F(UpgradeDownloaderBounds, ACacheFolderThatOthersMayWriteIsNotUsed)
+{
+    plain.answer("/installer", HostileAnswer::bytes("installer"));
+    std::filesystem::create_directories(scratch / "cache");
+    std::filesystem::permissions(scratch / "cache", std::filesystem::perms::all);
+    EXPECT_EQ(download(plain.url("/installer")), "failed");
+    EXPECT_TRUE(cacheIsEmpty());
+    EXPECT_EQ(plain.requestCount("/installer"), 0u);
+}
+
+TEST_F(UpgradeDownloaderBounds, ADownloadEndsAtItsTimeLimit)
+{
+    plain.answer("/slow", HostileAnswer::trickle(std::string(200000, 'i'), 4096, 100ms)); // 5 s
+    downloader.setTimeLimit(500ms);
+    EXPECT_EQ(download(plain.url("/slow")), "failed");
+    EXPECT_TRUE(cacheIsEmpty());
+}
+} // namespace
