@@ -107,9 +107,11 @@ void CommandProcessor::run()
         {
             // Uploads read their files through the open folder.
             openFolder();
-            processNewSnapShot(std::move(snapshot));
+            // The first server check waits for a snapshot compared to its end: one stopped by a newer one
+            // may not have seen every edit made while the program was stopped.
+            if (processNewSnapShot(std::move(snapshot)))
+                mFirstSnapshotProcessed = true;
             mFolder.close();
-            mFirstSnapshotProcessed = true;
             ++mSnapshotsProcessed;
             snapshot.reset();
         }

@@ -223,7 +223,8 @@ private:
     Tree::Node& addLocalNode(Tree::Directory& parent, std::unique_ptr<Tree::Node> node);
 
     // CommandProcessorOutbound.cpp: local changes and uploads.
-    void processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot);
+    // Whether the snapshot was compared to its end (not stopped by a newer one).
+    bool processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot);
     bool runTreeDelta(Tree::Directory& snapshot);
     void waitBeforeRetryingSnapshot();
     void checkIfMustStopTreeDelta();
@@ -244,6 +245,9 @@ private:
     // Records or undoes what the download intents left: run before any snapshot is compared with the tree.
     void settleDownloads();
     void settleDownload(const CreationIntent& intent);
+    // The file of an unrecorded download of the document found in the folder, recorded now; null when there
+    // is none.
+    Tree::File* adoptPlacedDownload(Tree::Directory& directory, const IWayfoldApi::Asset& asset);
     // Creates the folder or document of the intent on the server for the new item `local`, noting the intent
     // first. When the intent is noted already, an earlier request may have been carried out without its
     // answer reaching the tree: the server asset of that name and kind that no node describes (for a document,

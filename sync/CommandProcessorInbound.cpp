@@ -439,9 +439,22 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
 bool CommandProcessor::synchroniseDocument(const IWayfoldApi::Share& share,
                                            const IWayfoldApi::AssetProperties& asset)
 {
-    const Straightened place = straightenDocument(share, asset);
+    Straightened place = straightenDocument(share, asset);
     if (place.retry)
         return false;
+    if (!place.file)
+    {
+        // A download that a stop left in place unrecorded is taken, not made again beside itself.
+        try
+        {
+            place.file = adoptPlacedDownload(*place.directory, asset);
+        }
+        catch (const qcl::basic_runtime_error<wchar_t>& error)
+        {
+            QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+            return false;
+        }
+    }
     if (place.file && place.file->versionNumber() >= asset.contentVersion)
     {
         QCL_LOG_DEBUG(L"Local Document version number " << place.file->versionNumber()

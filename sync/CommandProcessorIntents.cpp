@@ -5,6 +5,7 @@
 
 #include "qcl/Format.h"
 #include "qcl/LocalFileNames.h"
+#include "qcl/LocalFileOperations.h"
 #include "qcl/Log.h"
 #include "sync/CommandProcessorFiles.h"
 
@@ -139,6 +140,38 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
                                   file->setContent(intent.size, intent.lastModificationTime,
                                                    unchanged ? placed->changeTime : 0, intent.versionNumber);
                               });
+}
+
+Tree::File* CommandProcessor::adoptPlacedDownload(Tree::Directory& directory, const IWayfoldApi::Asset& asset)
+{
+    const std::vector<CreationIntent> noted = mIntents->inFolder(asset.shareId, directory.assetId());
+    const auto own = std::find_if(noted.begin(), noted.end(), [&](const CreationIntent& kept)
+                                  { return kept.isDownload() && kept.assetId == asset.assetId; });
+    if (own == noted.end())
+        return nullptr;
+    // It was put under the first free form of its name.
+    for (std::uint64_t attempt = 1; attempt <= maxCollisionAttempts; ++attempt)
+    {
+        const std::wstring name = fileCandidateName(own->name, attempt);
+        const auto status = mFolder.statusOf(directory, name);
+        if (!status)
+            break;
+        if (status->isDirectory || status->fileIndex != own->localId)
+            continue;
+        // An edit made to it since is then sent as one.
+        const bool unchanged = LocalFolder::isSameContent(*status, downloadStatus(*own));
+        auto file = std::make_unique<Tree::File>(own->localId, name, own->size, own->lastModificationTime,
+                                                 unchanged ? status->changeTime : 0);
+        file->setShareId(asset.shareId);
+        file->setAssetId(asset.assetId);
+        file->setVersionNumber(own->versionNumber);
+        Tree::File* adopted = nullptr;
+        mIntents->endWhenRecorded(*own, [&] { adopted = addLocalNode(directory, std::move(file)).asFile(); });
+        QCL_LOG_INFO(L"Recorded the download of Asset " << asset.assetId << L" found at '"
+                                                        << qcl::string::escaped(adopted->getPath()) << L"'");
+        return adopted;
+    }
+    return nullptr;
 }
 
 qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent, const Tree::Node& local,

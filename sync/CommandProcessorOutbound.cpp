@@ -48,7 +48,7 @@ bool isRefusal(const url::Error& error)
 }
 } // namespace
 
-void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot)
+bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot)
 {
     QCL_LOG_DEBUG(L">>> Processing snapshot");
     const std::size_t knownShares = countDirectories(tree());
@@ -59,7 +59,7 @@ void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
         QCL_LOG_ERROR(L"Ignored a snapshot of '"
                       << qcl::string::escaped(snapshot->name()) << L"' that holds no Share while "
                       << knownShares << L" Shares are known: the folder may be missing or replaced");
-        return;
+        return true;
     }
     try
     {
@@ -71,10 +71,12 @@ void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
             done = runTreeDelta(*snapshot);
         }
         QCL_LOG_DEBUG(L"<<< Processed snapshot");
+        return true;
     }
     catch (const StoppedTreeDelta&)
     {
         QCL_LOG_DEBUG(L"<<< Stopped processing snapshot because a more recent snapshot is available");
+        return false;
     }
 }
 

@@ -423,10 +423,12 @@ LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directo
     const int fd = folder->descriptor.get();
     if (ItemStatus left; compat::at::statusAt(fd, folder->path, download.mName, left) == 0)
     {
-        // Left by a run that ended before the download was put in place or settled. A visible file that is
-        // not one of this engine's downloads holds bytes of the user's, which are never deleted.
+        // Left by a run that ended before the download was put in place or settled; an empty one, by a run
+        // that ended between making the file and hiding it. Any other visible file that is not one of this
+        // engine's downloads holds bytes of the user's, which are never deleted.
         const bool own = !left.isDirectory &&
-                         ((left.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || (isOwnFile && isOwnFile(left.fileIndex)));
+                         ((left.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || left.size == 0 ||
+                          (isOwnFile && isOwnFile(left.fileIndex)));
         if (own)
         {
             if (compat::at::removeFileAt(fd, download.mName) == 0 && (left.attributes & FILE_ATTRIBUTE_HIDDEN) == 0)

@@ -113,8 +113,9 @@ public:
     Moved move(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& name);
 
     // The hidden file `downloadName` in the folder of `directory`. An entry left there by an earlier run is
-    // removed when it is a download of this engine (hidden, or a file for which `isOwnFile` answers true for
-    // its local id); any other is the user's, and is moved beside `documentName` under a free form of it.
+    // removed when it is a download of this engine (hidden, empty, or a file for which `isOwnFile` answers
+    // true for its local id); any other is the user's, and is moved beside `documentName` under a free form
+    // of it.
     Download createDownload(const Tree::Directory& directory, const std::wstring& downloadName,
                             const std::wstring& documentName, const std::function<bool(std::uint64_t)>& isOwnFile);
     // Puts a finished download in place under a free form of `name`; returns that name.

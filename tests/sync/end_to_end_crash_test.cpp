@@ -19,6 +19,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -26,7 +27,7 @@ extern char** environ;
 namespace systemcalls
 {
 // The child kills itself right after the first call whose description ("renameat2 <flags> <from> <to>",
-// "mkdirat <path>") matches.
+// "mkdirat <path>") matches, or right before it ("fsetxattr <path>").
 std::optional<std::regex> killAfter;
 // Folder syncs still to fail with EIO.
 std::atomic<int> failingFolderSyncs{0};
@@ -39,7 +40,8 @@ std::string pathOf(int folder, const char* name)
         return name;
     char target[4096];
     const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(folder)).c_str(), target, sizeof target);
-    return std::string(target, length > 0 ? static_cast<std::size_t>(length) : 0) + "/" + name;
+    const std::string folderPath(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return name[0] == '\0' ? folderPath : folderPath + "/" + name;
 }
 
 void called(const std::string& description)
@@ -76,6 +78,15 @@ extern "C" int mkdirat(int folder, const char* path, mode_t mode) noexcept
     if (result == 0)
         systemcalls::called("mkdirat " + systemcalls::pathOf(folder, path));
     return result;
+}
+
+// Described before the call: the kill comes between making a file and giving it an attribute.
+extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) noexcept
+{
+    using Function = int (*)(int, const char*, const void*, size_t, int);
+    static const auto next = systemcalls::real<Function>("fsetxattr");
+    systemcalls::called("fsetxattr " + systemcalls::pathOf(fd, ""));
+    return next(fd, name, value, size, flags);
 }
 
 extern "C" int fsync(int fd)
@@ -181,8 +192,8 @@ protected:
         mChild = 0;
     }
 
-    // Starts the child and waits until it killed itself right after the system call.
-    void killRightAfter(const std::string& call)
+    // Starts the child and waits until it killed itself at the system call.
+    void killAt(const std::string& call)
     {
         startChild(call);
         int status = 0;
@@ -381,7 +392,7 @@ TEST_F(CrashTest, AKillRightAfterADownloadSwapKeepsEverySaveAndSendsNoRenameOrDe
     {
         const std::string version = savedBeforeTheSwap ? "third" : "second";
         server.putContent(idText(document), version);
-        killRightAfter("renameat2 2 .*/\\.wayfold-");
+        killAt("renameat2 2 .*/\\.wayfold-");
         ASSERT_TRUE(exists(displaced));
         // A save that reached the old file just before the swap, or the document saved while no engine ran.
         const std::string saved = savedBeforeTheSwap ? "saved just before the swap" : "saved while stopped";
@@ -406,12 +417,21 @@ TEST_F(CrashTest, AKillBetweenPlacingANewDownloadAndRecordingItKeepsANewerServer
     server.putContent(idText(document), "first");
     server.clearRequests();
 
-    killRightAfter("renameat2 1 .*/\\.wayfold-[^/]*\\.download .*/new\\.txt$");
+    killAt("renameat2 1 .*/\\.wayfold-[^/]*\\.download .*/new\\.txt$");
     ASSERT_TRUE(hasContent(one / "Big/f0/new.txt", "first"));
     server.putContent(idText(document), "newer, from another Device");
     expected["Big/f0/new.txt"] = "newer, from another Device";
     convergeOn(expected);
     EXPECT_EQ(requestCount("POST", ".*/contents"), 0u);
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
+}
+
+TEST_F(CrashTest, AKillBetweenMakingADownloadsFileAndHidingItMakesNoDocument)
+{
+    auto expected = makeServerTree(1, 2);
+    server.clearRequests();
+    killAt("fsetxattr .*/\\.wayfold-[^/]*\\.download$");
+    convergeOn(expected);
     EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
 }
 
@@ -424,7 +444,7 @@ TEST_F(CrashTest, AKillRightAfterANewSharesFolderIsMadeMakesNoSecondShare)
         probe.createDocument(L"inside.txt", {qcl::uint128::parse(fresh.shareId), qcl::uint128::parse(fresh.rootId)});
     server.putContent(idText(document), "inside");
 
-    killRightAfter("mkdirat .*/Fresh$");
+    killAt("mkdirat .*/Fresh$");
     expected["Fresh/inside.txt"] = "inside";
     convergeOn(expected);
     const auto shares = probe.getShares();
@@ -440,7 +460,7 @@ TEST_F(CrashTest, AKillRightAfterATrashMoveKeepsTheDocumentInTheTrashAndMakesNot
     probe.removeAsset({share->shareId, serverAsset(L"Big", L"f0/d1.txt")->assetId});
     server.clearRequests();
 
-    killRightAfter("renameat2 1 .* .*/Trash/files/d1\\.txt$");
+    killAt("renameat2 1 .* .*/Trash/files/d1\\.txt$");
     expected.erase("Big/f0/d1.txt");
     convergeOn(expected);
     EXPECT_TRUE(hasContent(dataHome() / "Trash/files/d1.txt", "content of d1.txt in f0"));
