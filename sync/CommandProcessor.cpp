@@ -261,6 +261,16 @@ void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
     setCloudDataSynchronised(false);
     share.setSynchronised(false);
 }
+bool CommandProcessor::matchesDisk(const Tree::Node& node)
+{
+    std::wstring failure;
+    if (mFolder.matches(node, &failure))
+        return true;
+    if (!failure.empty())
+        noteLocalFailure(failure);
+    return false;
+}
+
 void CommandProcessor::reportLocalFailure(const std::function<void()>& report)
 {
     if (!mCurrentWork || mFailingWork != mCurrentWork)

@@ -199,6 +199,9 @@ private:
     // A new local folder for a server folder; null when it is to be tried again.
     Tree::Directory* createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
                                           const std::wstring& name, const qcl::uint128& shareId);
+    // Whether the disk matches the tree at the node (see LocalFolder::matches); a failure to read it counts
+    // as a local failure of the current work.
+    bool matchesDisk(const Tree::Node& node);
     // Tells the user of a local failure, unless the work that failed is being retried and was reported
     // already.
     void reportLocalFailure(const std::function<void()>& report);

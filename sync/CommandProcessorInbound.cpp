@@ -272,7 +272,7 @@ std::optional<IWayfoldApi::AssetProperties> CommandProcessor::getAssetProperties
 
 bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 {
-    if (!mFolder.matches(node))
+    if (!matchesDisk(node))
         return false;
     try
     {
@@ -489,7 +489,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             L"Root Folder ID %3% returned by server doesn't match root Folder ID %2% of Share %1%",
             share.shareId, directory->assetId(), ancestors.front().id));
 
-    if (!mFolder.matches(*directory))
+    if (!matchesDisk(*directory))
     {
         result.retry = true;
         return result;
@@ -523,7 +523,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             if (!existing)
                 throw InconsistentServerResponse(
                     qcl::format(L"In Share %1%, the Asset %2% is not a Folder", share.shareId, ancestor.id));
-            if (!mFolder.matches(*existing))
+            if (!matchesDisk(*existing))
             {
                 result.retry = true;
                 return result;
@@ -695,7 +695,7 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
     if (!file)
         throw InconsistentServerResponse(
             qcl::format(L"In Share %1%, the Asset %2% is not a Document", share.shareId, asset.assetId));
-    if (!mFolder.matches(*file))
+    if (!matchesDisk(*file))
     {
         result.retry = true;
         return result;
@@ -834,13 +834,14 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, reason); });
         return !sendable;
     };
-    // Nothing to fetch while the local file holds an edit; the replacement checks again when it commits.
+    // Nothing to fetch while the local file holds an edit; the replacement checks again when it commits. A
+    // file whose change time alone moved is replaced, and goes to the trash (see LocalFolder::replace).
     const auto localEdit = [&]() -> std::optional<compat::at::ItemStatus>
     {
         const auto status = mFolder.statusOf(directory, existing->name());
         if (!status)
             throw LocalFolder::Mismatch(qcl::format(L"File '%1%' is gone", existing->getPath()));
-        if (LocalFolder::isAsRecorded(*status, *existing))
+        if (LocalFolder::hasRecordedContent(*status, *existing))
             return std::nullopt;
         return status;
     };

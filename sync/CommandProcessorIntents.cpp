@@ -85,8 +85,8 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     const auto keepBeside = [&](const std::wstring& wantedName)
     {
         const std::wstring aside = mFolder.moveAside(*directory, downloadName, wantedName);
-        QCL_LOG_WARN(L"Kept the file found under the name of the download of Asset " << intent.assetId
-                                                                                      << L" as '" << aside << L"'");
+        QCL_LOG_WARN(L"Kept the file found under the name of the download of Asset "
+                     << intent.assetId << L" as " << qcl::string::escaped(aside, L'\''));
     };
 
     if (!file || file->parent() != directory)
@@ -125,10 +125,10 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
         mIntents->remove(intent);
         return;
     }
+    // The file displaced had the recorded content when it was swapped; whether its change time had moved
+    // cannot be known any more, so it goes to the trash.
     if (left)
-    {
-        mFolder.removeFileIfSame(*directory, downloadName, recordedStatus(*file));
-    }
+        mFolder.trashFileIfSame(*directory, downloadName, file->name(), recordedStatus(*file));
     // The tree takes the download as it was written: an edit made to it since is then sent as one.
     const bool unchanged = LocalFolder::isSameContent(*placed, own);
     QCL_LOG_INFO(L"Recorded the download of Asset " << intent.assetId << L" found in place at '"

@@ -439,6 +439,29 @@ void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::Fi
     setSynchronising(true);
     try
     {
+        // Only the change time moved: an edit that kept the size and the time, or a change of the file's
+        // metadata alone (its mode, a link). Against a newer server version this proves too little to make
+        // the old content the newest again: that version comes down instead, and the file it displaces goes
+        // to the trash.
+        if (oldFile.size() == newFile.size() && oldFile.lastModificationTime() == newFile.lastModificationTime())
+        {
+            const IdPair asset{oldShare.shareId(), oldFile.assetId()};
+            std::optional<IWayfoldApi::AssetProperties> properties;
+            try
+            {
+                properties = mApi.getAssetProperties(asset);
+            }
+            catch (const url::NotFoundOrForbiddenError&)
+            {
+            }
+            onServerAvailable();
+            if (properties && properties->contentVersion > oldFile.versionNumber())
+            {
+                QCL_LOG_INFO(L"Did not send '" << qcl::string::escaped(newFile.getPath())
+                                               << L"', whose change time alone moved: the server has a newer version");
+                return;
+            }
+        }
         uploadFile(oldShare, oldFile, newFile, openFileForUpload(*oldFile.parent(), newFile));
     }
     catch (...)

@@ -163,6 +163,12 @@ bool LocalFolder::isAsRecorded(const ItemStatus& status, const Tree::File& file)
            (file.changeTime() == 0 || status.changeTime == file.changeTime());
 }
 
+bool LocalFolder::hasRecordedContent(const ItemStatus& status, const Tree::File& file)
+{
+    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
+           status.lastWriteTime == file.lastModificationTime();
+}
+
 bool LocalFolder::isSameContent(const ItemStatus& status, const ItemStatus& expected)
 {
     return status.isDirectory == expected.isDirectory && status.fileIndex == expected.fileIndex &&
@@ -281,7 +287,7 @@ ItemStatus LocalFolder::checkedEntry(const Folder& parent, const Tree::Node& nod
     return status;
 }
 
-bool LocalFolder::matches(const Tree::Node& node)
+bool LocalFolder::matches(const Tree::Node& node, std::wstring* failure)
 {
     try
     {
@@ -293,9 +299,16 @@ bool LocalFolder::matches(const Tree::Node& node)
             checkedEntry(*resolve(*node.parent()), node);
         return true;
     }
+    catch (const Mismatch& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        return false;
+    }
     catch (const qcl::basic_runtime_error<wchar_t>& error)
     {
         QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        if (failure)
+            *failure = error.message();
         return false;
     }
 }
@@ -483,8 +496,9 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     if (const int error = compat::at::statusAt(fd, folder->path, target, before); error != 0)
         throwLookupError(L"Cannot get file ID of '%1%'", folder->path + target, error);
     constexpr DWORD notRecorded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (!isAsRecorded(before, existing) || (before.attributes & notRecorded) != 0)
+    if (!hasRecordedContent(before, existing) || (before.attributes & notRecorded) != 0)
         return false;
+    const bool proven = isAsRecorded(before, existing);
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
                                            wide(folder->path + download.mName), wide(folder->path + target)),
@@ -497,7 +511,14 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     if (known && isSameContent(displaced, before))
     {
         download.placed();
-        compat::at::removeFileAt(fd, download.mName);
+        if (proven)
+            compat::at::removeFileAt(fd, download.mName);
+        else
+        {
+            QCL_LOG_INFO(L"Moved the former '" << escapedPath(folder->path + target)
+                                               << L"' to the trash: it may hold a change that kept its size and time");
+            moveToTrash(fd, download.mName, folder->path + target);
+        }
         sync(folder);
         return true;
     }
@@ -547,6 +568,20 @@ bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::
         return false;
     if (compat::at::removeFileAt(folder->descriptor.get(), entry) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot delete '%1%'", wide(folder->path + entry)), GetLastError());
+    changed(folder);
+    return true;
+}
+
+bool LocalFolder::trashFileIfSame(const Tree::Directory& directory, const std::wstring& name,
+                                  const std::wstring& trashName, const ItemStatus& expected)
+{
+    const FolderRef folder = resolve(directory);
+    const std::string entry = fileName(name);
+    ItemStatus status;
+    if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
+        !isSameContent(status, expected))
+        return false;
+    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(trashName));
     changed(folder);
     return true;
 }

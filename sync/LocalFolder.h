@@ -82,6 +82,9 @@ public:
 
     // Whether the item is still the version of the file that the tree records.
     static bool isAsRecorded(const compat::at::ItemStatus& status, const Tree::File& file);
+    // The same but for the change time: the item has the recorded id, size and modification time, which an
+    // edit that kept the size and the time, or a change of metadata alone, leaves as they were.
+    static bool hasRecordedContent(const compat::at::ItemStatus& status, const Tree::File& file);
     // Whether the item is the file of `expected` (id, size and modification time), whatever moved it since.
     static bool isSameContent(const compat::at::ItemStatus& status, const compat::at::ItemStatus& expected);
 
@@ -95,8 +98,8 @@ public:
     bool isOpen() const { return mRoot != nullptr; }
 
     // Whether the disk matches the tree on the way to the node and at the node; logs why not. Never throws
-    // for a file-system failure.
-    bool matches(const Tree::Node& node);
+    // for a file-system failure: its text goes to `failure` (a disk that no longer matches the tree is none).
+    bool matches(const Tree::Node& node, std::wstring* failure = nullptr);
 
     // The status of the entry `name` in the folder of `directory` (links are not followed); none when there is
     // no such entry. Throws Mismatch or qcl::SystemError.
@@ -120,9 +123,10 @@ public:
                             const std::wstring& documentName, const std::function<bool(std::uint64_t)>& isOwnFile);
     // Puts a finished download in place under a free form of `name`; returns that name.
     std::wstring place(Download& download, const std::wstring& name);
-    // Puts a finished download in place of the file of `existing` in one step, when that file is still what
-    // the tree records. When it is not (it was saved meanwhile), nothing changes, or what it displaced goes
-    // back, and false is returned.
+    // Puts a finished download in place of the file of `existing` in one step, when that file still has the
+    // content that the tree records. When it has not (it was saved meanwhile), nothing changes, or what it
+    // displaced goes back, and false is returned. A displaced file whose change time moved since it was
+    // recorded cannot be proven unchanged, and goes to the trash under its own name instead of being removed.
     bool replace(Download& download, const Tree::File& existing);
 
     // Opens the file `name` in the folder of `directory` for an upload: for reading, with reading the only
@@ -134,6 +138,10 @@ public:
     // Removes the file `name` when it is still the file of `expected`; whether it did.
     bool removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
                           const compat::at::ItemStatus& expected);
+    // Moves the file `name` to the trash as `trashName` when it is still the file of `expected`; whether it
+    // did.
+    bool trashFileIfSame(const Tree::Directory& directory, const std::wstring& name, const std::wstring& trashName,
+                         const compat::at::ItemStatus& expected);
     // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
     std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
 

@@ -70,6 +70,27 @@ TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsSentBeforeANewerServerVer
     EXPECT_EQ(server.content(idText(document->assetId), document->contentVersion - 1), "BBBB");
 }
 
+TEST_F(EndToEndTest, AChangeOfMetadataAloneNeverMakesOldContentTheNewest)
+{
+    startBoth();
+    writeFile(two / "Team/doc.txt", "first");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "first"); }));
+    const std::size_t snapshots = one.engine->snapshots();
+    ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
+    stop(one);
+
+    // While one is stopped, two saves a newer version and one's user changes the file's mode only.
+    writeFile(two / "Team/doc.txt", "second, from two");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"doc.txt") == "second, from two"; }));
+    ASSERT_EQ(::chmod((one / "Team/doc.txt").c_str(), 0600), 0);
+    start(one);
+
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second, from two"); }));
+    EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from two");
+    // The file it replaced may have held an edit that kept its size and time: it is in the trash.
+    EXPECT_TRUE(hasContent(dataHome() / "Trash/files/doc.txt", "first"));
+}
+
 TEST_F(EndToEndTest, AServerNameIsTakenAsSoonAsItsLocalFormIsFree)
 {
     startBoth();
