@@ -94,18 +94,6 @@ protected:
             ASSERT_EQ(::lchown(entry.path().c_str(), kOrdinaryUser, kOrdinaryUser), 0) << entry.path();
     }
 
-    void TearDown() override
-    {
-        EndToEndTest::TearDown();
-        // The child's log, beside the one the fixture keeps when asked to.
-        if (const char* keep = std::getenv("WAYFOLD_TEST_LOG_COPY"); keep && HasFailure())
-        {
-            std::error_code ignored;
-            fs::copy_file(scratch / "one/home/quillmere/Logging/Wayfold.log", std::string(keep) + ".child",
-                          fs::copy_options::overwrite_existing, ignored);
-        }
-    }
-
     // Writes the file as the child's user would save it: through a new file put in place (a change of owner
     // after the engine has seen a file would be an edit of its own).
     void save(const std::string& relative, const std::string& content)
@@ -186,8 +174,10 @@ TEST_F(OrdinaryUserTest, AFolderTheEngineCannotReadHoldsBackNothingElseAlsoAfter
     makeDocument(L"deep.txt", {team.first, probe.createFolder(L"Sub", locked)}, "deep");
     makeDocument(L"doc.txt", makeShare("Other"), "other v1");
     startChild();
-    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/Locked/Sub/deep.txt", "deep"); }));
-    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Other/doc.txt", "other v1"); }));
+    // Messages are fetched once every Share is down.
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") > 0; }));
+    ASSERT_TRUE(hasContent(one / "Team/Locked/Sub/deep.txt", "deep"));
+    ASSERT_TRUE(hasContent(one / "Team/doc.txt", "team v1"));
 
     ASSERT_EQ(::chmod((one / "Team/Locked").c_str(), 0), 0);
     struct Change
