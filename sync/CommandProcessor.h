@@ -10,6 +10,7 @@
 #include "qcl/Uint128.h"
 #include "sync/CreationIntents.h"
 #include "sync/LocalFolder.h"
+#include "sync/ScanNotes.h"
 #include "sync/Tree.h"
 #include "sync/TreeDelta.h"
 #include "url/Error.h"
@@ -320,5 +321,6 @@ private:
     std::uint64_t mSnapshotsAtLastFailure = 0;
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
+    ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
 };
 } // namespace dwl

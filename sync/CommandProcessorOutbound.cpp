@@ -51,6 +51,11 @@ bool isRefusal(const url::Error& error)
 bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot)
 {
     QCL_LOG_DEBUG(L">>> Processing snapshot");
+    mScanNotes.settle(tree(), *snapshot,
+                      {[this](const Tree::Node& folder, const Tree::Directory& share, const std::wstring& reason)
+                       { mCallback.onLocalUpdateBlocked(folder, share, reason); },
+                       [this](const std::wstring& name, const std::wstring& folderName, const std::wstring& reason)
+                       { mCallback.onDocumentCreationFailed(name, folderName, reason); }});
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {

@@ -258,6 +258,29 @@ public:
 
     void setModificationListener(ModificationListener listener) { mObserver = std::move(listener); }
 
+    // Notes that a scan leaves on the directories of a snapshot for the command processor to settle before the
+    // comparison with the tree. Plain fields: they raise no events, are never stored, and only clone() copies
+    // them.
+    //
+    // 0 when the scan read the directory's content; else the error code that kept it from listing it: its
+    // children are then not known (rather than absent) and the snapshot holds none.
+    std::uint32_t listingError() const { return mListingError; }
+    bool isContentKnown() const { return mListingError == 0; }
+    void setListingError(std::uint32_t code) { mListingError = code; }
+    // Whether one of the files among the children has a local id that the scan met at another place too (a
+    // second name, a hard link, of the same file).
+    bool holdsRepeatedLocalId() const { return mScanNotes & kHoldsRepeatedLocalId; }
+    void noteRepeatedLocalId() { mScanNotes |= kHoldsRepeatedLocalId; }
+    // Whether a directory below holds a note, so that a search for notes enters only the subtrees with one.
+    bool hasNotesBelow() const { return mScanNotes & kNotesBelow; }
+    void noteNotesBelow() { mScanNotes |= kNotesBelow; }
+    bool hasScanNotes() const { return mScanNotes != 0 || mListingError != 0; }
+    void clearScanNotes()
+    {
+        mScanNotes = 0;
+        mListingError = 0;
+    }
+
 private:
     friend class Tree;
     friend class Node;
@@ -279,6 +302,10 @@ private:
     NamesIndex mNames;
     bool mIsOwned = true;
     bool mIsSynchronised = false;
+    static constexpr std::uint8_t kHoldsRepeatedLocalId = 1;
+    static constexpr std::uint8_t kNotesBelow = 2;
+    std::uint8_t mScanNotes = 0; // in the padding after the flags, as is the listing error
+    std::uint32_t mListingError = 0;
     std::unique_ptr<LocalIdIndex> mLocalIdIndex;
     std::unique_ptr<AssetIdIndex> mAssetIdIndex; // only on a root, made by the first findNodeById
     ModificationListener mObserver;

@@ -198,6 +198,8 @@ void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newF
 
 void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory)
 {
+    if (!newDirectory.isContentKnown())
+        return;
     Tree::Node* expected = nullptr; // the old node that likely matches the next new child
     auto& children = newDirectory.children();
     for (auto next = children.begin(); next != children.end();)
@@ -226,6 +228,8 @@ void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory
         }
         else if (Tree::Directory* newDirectoryChild = child.asDirectory())
         {
+            if (!newDirectoryChild->isContentKnown())
+                continue; // made on the server once it can be read
             Tree::Directory* added =
                 mCallbacks.onDirectoryAdded(&mOldShare, newDirectoryChild, &oldDestination);
             if (added)
@@ -246,9 +250,13 @@ void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
     for (auto next = children.begin(); next != children.end();)
     {
         Tree::Node& child = *next++;
-        if (Tree::Directory* directory = child.asDirectory())
+        const Tree::Node* counterpart = mNewShare.findNodeByLocalId(child.localId());
+        // What lies in a folder that the scan could not read is not known, so nothing of it is gone.
+        const bool contentKnown = !counterpart || !counterpart->asDirectory() ||
+                                  counterpart->asDirectory()->isContentKnown();
+        if (Tree::Directory* directory = child.asDirectory(); directory && contentKnown)
             reportRemovedBelow(*directory);
-        if (!mNewShare.findNodeByLocalId(child.localId()))
+        if (!counterpart)
             mCallbacks.onNodeRemoved(&mOldShare, &child);
     }
 }
@@ -266,6 +274,8 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
         if (o == oldShares.size() || (n < newShares.size() && newShares[n]->localId() < oldShares[o]->localId()))
         {
             Tree::Directory* newShare = newShares[n++];
+            if (!newShare->isContentKnown())
+                continue; // made on the server once it can be read
             Tree::Directory* share = callbacks.onShareAdded(newShare);
             if (!share)
             {
@@ -291,7 +301,7 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
             ShareWalk walk(callbacks, *oldShare, *newShare);
             const std::uint64_t callsBefore = callbacks.calls();
             walk.compareChildren(*oldShare, *newShare);
-            if (!walk.allMatchedUntouched(callsBefore))
+            if (newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
                 walk.reportRemovedBelow(*oldShare);
         }
     }
