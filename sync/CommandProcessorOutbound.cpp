@@ -54,8 +54,8 @@ bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
     mScanNotes.settle(tree(), *snapshot,
                       {[this](const Tree::Node& folder, const Tree::Directory& share, const std::wstring& reason)
                        { mCallback.onLocalUpdateBlocked(folder, share, reason); },
-                       [this](const std::wstring& name, const std::wstring& folderName, const std::wstring& reason)
-                       { mCallback.onDocumentCreationFailed(name, folderName, reason); }});
+                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)
+                       { mCallback.onDocumentCreationFailed(name.getPath(), share, {}, reason); }});
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {

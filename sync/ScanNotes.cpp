@@ -155,7 +155,7 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
                                                         L"which is synchronised under that name only",
                                                         relativePath(*kept));
                 QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'') << L": " << reason);
-                reports.otherName(name->name(), name->parent()->name(), reason);
+                reports.otherName(*name, shareOf(*name), reason);
             }
             name->detach();
         }

@@ -24,10 +24,9 @@ public:
         std::function<void(const Tree::Node& folder, const Tree::Directory& share,
                            const std::wstring& reason)>
             unreadableFolder;
-        // Another name of a file, left alone: the name, the name of its folder, and which name is
-        // synchronised.
-        std::function<void(const std::wstring& name, const std::wstring& folderName,
-                           const std::wstring& reason)>
+        // Another name of a file, left alone: its node in the snapshot, the snapshot's Share that holds it,
+        // and which name is synchronised.
+        std::function<void(const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)>
             otherName;
     };
 

@@ -75,8 +75,8 @@ struct Settlement : ::testing::Test
             reported.push_back(L"unreadable " + folder.name() + L" in " + share.name() +
                                (ofTree ? L" (tree)" : L"") + L": " + reason);
         },
-        [this](const std::wstring& name, const std::wstring& folderName, const std::wstring& reason)
-        { reported.push_back(L"other name " + name + L" in " + folderName + L": " + reason); }};
+        [this](const Tree::File& name, const Tree::Directory&, const std::wstring& reason)
+        { reported.push_back(L"other name " + name.name() + L" in " + name.parent()->name() + L": " + reason); }};
 
     void SetUp() override
     {
