@@ -557,14 +557,23 @@ void LocalFolder::exchange(const Tree::Directory& directory, const std::wstring&
     changed(folder);
 }
 
-bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
-                                   const ItemStatus& expected)
+LocalFolder::FolderRef LocalFolder::folderHolding(const Tree::Directory& directory, const std::string& entry,
+                                                  const ItemStatus& expected)
 {
-    const FolderRef folder = resolve(directory);
-    const std::string entry = fileName(name);
+    FolderRef folder = resolve(directory);
     ItemStatus status;
     if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
         !isSameContent(status, expected))
+        return nullptr;
+    return folder;
+}
+
+bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
+                                   const ItemStatus& expected)
+{
+    const std::string entry = fileName(name);
+    const FolderRef folder = folderHolding(directory, entry, expected);
+    if (!folder)
         return false;
     if (compat::at::removeFileAt(folder->descriptor.get(), entry) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot delete '%1%'", wide(folder->path + entry)), GetLastError());
@@ -575,11 +584,9 @@ bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::
 bool LocalFolder::trashFileIfSame(const Tree::Directory& directory, const std::wstring& name,
                                   const std::wstring& trashName, const ItemStatus& expected)
 {
-    const FolderRef folder = resolve(directory);
     const std::string entry = fileName(name);
-    ItemStatus status;
-    if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
-        !isSameContent(status, expected))
+    const FolderRef folder = folderHolding(directory, entry, expected);
+    if (!folder)
         return false;
     moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(trashName));
     changed(folder);

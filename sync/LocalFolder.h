@@ -166,6 +166,9 @@ private:
     FolderRef openChecked(const Folder& parent, const Tree::Directory& directory, const std::string& name);
     // The status of the node's entry in its resolved parent, checked against the node; throws Mismatch.
     compat::at::ItemStatus checkedEntry(const Folder& parent, const Tree::Node& node);
+    // The folder of the directory node when its entry `entry` is the file of `expected`; null otherwise.
+    FolderRef folderHolding(const Tree::Directory& directory, const std::string& entry,
+                            const compat::at::ItemStatus& expected);
     // The folder of the download, which must still be where the tree records it; throws Mismatch.
     FolderRef folderOf(const Download& download);
     // After a change: tells the listener and makes the folder's entries durable (when that fails, it is

@@ -16,13 +16,10 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace systemcalls
 {
@@ -168,18 +165,8 @@ protected:
         ASSERT_EQ(mChild, 0);
         const std::string setup = server.baseUrl() + "\n" + one.folder.string() + "\n" +
                                  one.dataFile.string() + "\n" + (scratch / "device-id") + "\n" + killAfter;
-        std::vector<std::string> variables{"WAYFOLD_CRASH_CHILD=" + setup};
-        for (char** variable = environ; *variable; ++variable)
-            if (std::string(*variable).rfind("WAYFOLD_CRASH_CHILD=", 0) != 0)
-                variables.emplace_back(*variable);
-        std::vector<char*> environment;
-        for (auto& variable : variables)
-            environment.push_back(variable.data());
-        environment.push_back(nullptr);
-        char program[] = "/proc/self/exe";
-        char filter[] = "--gtest_filter=CrashChild.RunsAnEngineUntilKilled";
-        char* arguments[] = {program, filter, nullptr};
-        ASSERT_EQ(::posix_spawn(&mChild, program, nullptr, nullptr, arguments, environment.data()), 0);
+        mChild = startThisProgram("CrashChild.RunsAnEngineUntilKilled", {"WAYFOLD_CRASH_CHILD=" + setup});
+        ASSERT_NE(mChild, 0);
     }
 
     void kill()

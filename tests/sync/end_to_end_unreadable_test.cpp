@@ -7,10 +7,7 @@
 
 #include <csignal>
 #include <grp.h>
-#include <spawn.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace enginetest
 {
@@ -112,22 +109,9 @@ protected:
         ASSERT_EQ(mChild, 0);
         const std::string setup = server.baseUrl() + "\n" + one.folder.string() + "\n" +
                                   one.dataFile.string() + "\n" + (scratch / "one/state");
-        std::vector<std::string> variables{"WAYFOLD_ORDINARY_CHILD=" + setup,
-                                           "XDG_DATA_HOME=" + (scratch / "one/home")};
-        for (char** variable = environ; *variable; ++variable)
-        {
-            const std::string text = *variable;
-            if (text.rfind("WAYFOLD_ORDINARY_CHILD=", 0) != 0 && text.rfind("XDG_DATA_HOME=", 0) != 0)
-                variables.push_back(text);
-        }
-        std::vector<char*> environment;
-        for (auto& variable : variables)
-            environment.push_back(variable.data());
-        environment.push_back(nullptr);
-        char program[] = "/proc/self/exe";
-        char filter[] = "--gtest_filter=OrdinaryUserChild.RunsAnEngineUntilKilled";
-        char* arguments[] = {program, filter, nullptr};
-        ASSERT_EQ(::posix_spawn(&mChild, program, nullptr, nullptr, arguments, environment.data()), 0);
+        mChild = startThisProgram("OrdinaryUserChild.RunsAnEngineUntilKilled",
+                                  {"WAYFOLD_ORDINARY_CHILD=" + setup, "XDG_DATA_HOME=" + (scratch / "one/home")});
+        ASSERT_NE(mChild, 0);
     }
 
     void kill()
