@@ -5,6 +5,7 @@
 #include "compat/FileStatus.h"
 #include "compat/HandleTable.h"
 #include "compat/LastError.h"
+#include "compat/ShareLock.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -58,6 +59,7 @@ void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, 
     item.fileIndex = fileIndex(status, reuseTag);
     item.size = reportedSize(status);
     item.lastWriteTime = asNumber(toFileTime(status.stx_mtime));
+    item.changeTime = asNumber(toFileTime(status.stx_ctime));
     item.attributes = attributesOf(status, stored, false, nullptr);
     item.isDirectory = S_ISDIR(status.stx_mode);
 }
@@ -201,6 +203,37 @@ int createFileAt(int folder, const std::string& name, const std::string& path, b
             return failed(error);
         }
     }
+    file = insertHandle(std::move(object));
+    return result(0);
+}
+
+int openFileAt(int folder, const std::string& name, const std::string& path, DWORD shareMode, HANDLE& file)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    int fd;
+    do
+        fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd == -1 && errno == EINTR);
+    if (fd == -1)
+        return failed(errno);
+    Descriptor owned(fd);
+    struct statx status;
+    if (const int error = statDescriptor(fd, status); error != 0)
+        return failed(error);
+    // Only plain files: a named pipe or a device is nothing to read content from.
+    if (!S_ISREG(status.stx_mode))
+        return failed(S_ISDIR(status.stx_mode) ? EISDIR : EINVAL);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!share::acquire(fd, share::Read, shareMode))
+    {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return EBUSY;
+    }
+    auto object = std::make_shared<FileObject>();
+    object->fd = owned.release();
+    object->mayRead = true;
+    object->path = path;
     file = insertHandle(std::move(object));
     return result(0);
 }

@@ -37,6 +37,7 @@ struct ItemStatus
     std::uint64_t fileIndex = 0;
     std::uint64_t size = 0;
     std::uint64_t lastWriteTime = 0; // FILETIME as one number
+    std::uint64_t changeTime = 0;    // the same; set by every change of the content or the metadata
     DWORD attributes = 0;
     bool isDirectory = false;
 };
@@ -71,6 +72,9 @@ int createFolderAt(int folder, const std::string& name);
 // Creates the new file `name` for writing (never through a link) and hands it over as a file handle, hidden
 // when asked (the stored attribute of the layer).
 int createFileAt(int folder, const std::string& name, const std::string& path, bool hidden, HANDLE& file);
+// Opens the existing file `name` for reading, never through a link, with the sharing mode of CreateFileW
+// (ERROR_SHARING_VIOLATION when another open conflicts), and hands it over as a file handle.
+int openFileAt(int folder, const std::string& name, const std::string& path, DWORD shareMode, HANDLE& file);
 // Sets or clears the stored hidden attribute of an open file handle made by createFileAt.
 int setHidden(HANDLE file, bool hidden);
 

@@ -190,7 +190,8 @@ void syncFolder(const std::string& folder)
 
 // Moves the entry `entry` of `folder` (AT_FDCWD with a path, or an open folder with a name) into the trash
 // folder under a free name, with its record saying it came from `path`. 0 or the errno value.
-int moveInto(const std::string& trash, int folder, const std::string& entry, const std::string& path)
+int moveInto(const std::string& trash, int folder, const std::string& entry, const std::string& path,
+             compat::trash::Trashed* trashed)
 {
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
@@ -228,6 +229,8 @@ int moveInto(const std::string& trash, int folder, const std::string& entry, con
         const std::string target = files + "/" + candidate;
         if (::renameat2(folder, entry.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         {
+            if (trashed)
+                *trashed = {target, infoPath};
             syncFolder(files);
             if (folder != AT_FDCWD)
                 ::fsync(folder);
@@ -286,7 +289,7 @@ bool moveToTrash(const std::string& path)
     return moveToTrashAt(AT_FDCWD, path, path);
 }
 
-bool moveToTrashAt(int folder, const std::string& entry, const std::string& path)
+bool moveToTrashAt(int folder, const std::string& entry, const std::string& path, Trashed* trashed)
 {
     if (path.empty() || path[0] != '/' || path.back() == '/' || entry.empty())
     {
@@ -302,12 +305,12 @@ bool moveToTrashAt(int folder, const std::string& entry, const std::string& path
     const std::string trash = trashFolderOf(path, item);
     if (trash.empty())
         return false;
-    int error = moveInto(trash, folder, entry, path);
+    int error = moveInto(trash, folder, entry, path, trashed);
     // One file system seen through two mounts (a bind mount): the trash at the top of the item's own mount.
     if (error == EXDEV)
     {
         const std::string own = topDirectoryTrash(topDirectoryOf(parentOf(path), item.st_dev));
-        error = own.empty() ? errno : moveInto(own, folder, entry, path);
+        error = own.empty() ? errno : moveInto(own, folder, entry, path, trashed);
     }
     if (error != 0)
     {
@@ -315,6 +318,25 @@ bool moveToTrashAt(int folder, const std::string& entry, const std::string& path
         return false;
     }
     return true;
+}
+int moveBackFromTrash(const Trashed& trashed, int folder, const std::string& entry)
+{
+    if (::renameat2(AT_FDCWD, trashed.item.c_str(), folder, entry.c_str(), RENAME_NOREPLACE) != 0)
+        return errno;
+    ::fsync(folder);
+    ::unlink(trashed.record.c_str());
+    return 0;
+}
+int statusOfTrashed(const Trashed& trashed, compat::at::ItemStatus& status)
+{
+    const std::size_t slash = trashed.item.rfind('/');
+    if (slash == std::string::npos)
+        return EINVAL;
+    const std::string folderPath = trashed.item.substr(0, slash + 1);
+    compat::at::Descriptor folder;
+    if (const int error = compat::at::openFolder(folderPath, folder); error != 0)
+        return error;
+    return compat::at::statusAt(folder.get(), folderPath, trashed.item.substr(slash + 1), status);
 }
 } // namespace compat::trash
 

@@ -7,6 +7,7 @@
 // a record in info/. Nothing is ever copied across file systems or deleted for good: when no trash can be used the
 // deletion fails.
 
+#include "compat/FolderAt.h"
 #include "compat/Types.h"
 
 #include <string>
@@ -53,7 +54,18 @@ bool moveToTrash(const std::string& path);
 // the path, and its record names the path). The entry is moved through the descriptor, so that a link put in
 // place of a folder on the way cannot send anything else to the trash. The record and both trash folders are
 // synced.
-bool moveToTrashAt(int folder, const std::string& entry, const std::string& path);
+// Where an item went in the trash: the item and its record.
+struct Trashed
+{
+    std::string item;
+    std::string record;
+};
+bool moveToTrashAt(int folder, const std::string& entry, const std::string& path, Trashed* trashed = nullptr);
+// Moves a trashed item back to the entry `entry` of the open folder `folder`, never over another item, and
+// drops its record. 0 or the errno value (EEXIST: the entry is taken).
+int moveBackFromTrash(const Trashed& trashed, int folder, const std::string& entry);
+// The status of a trashed item, read without following a link. 0 or the errno value.
+int statusOfTrashed(const Trashed& trashed, compat::at::ItemStatus& status);
 
 // The trash folder that moveToTrash would use for the item at `path` (which must exist), or empty with the last
 // error set when none can be used. Creates the trash folder when it is missing.

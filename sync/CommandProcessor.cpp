@@ -27,6 +27,7 @@ std::optional<std::wregex> compileBlacklist(const std::wstring& pattern)
 CommandProcessor::CommandProcessor(IWayfoldApi& api, Callback& callback)
     : qcl::InterruptibleThread(L"Command Processor"), mApi(api), mCallback(callback)
 {
+    mFolder.setChangeListener([this] { stopScannerAfterLocalChange(); });
 }
 
 CommandProcessor::~CommandProcessor() = default;
@@ -66,6 +67,9 @@ void CommandProcessor::run()
         });
     // Every start (after a sleep too) sends the folder's changes before it applies the server's.
     mFirstSnapshotProcessed = false;
+    // ...and settles the downloads that the last run left unrecorded, before any snapshot is compared.
+    mSettlementDue = true;
+    retryPassedShares();
 
     Clock::time_point deadline = Clock::now();
     for (;;)
@@ -73,6 +77,11 @@ void CommandProcessor::run()
         setSynchronising(false);
         checkInterruption();
 
+        if (mSettlementDue)
+        {
+            settleDownloads();
+            mFolder.close();
+        }
         if (!mScannerStarted)
         {
             // A pending snapshot may hold changes that this thread made itself while the scanner ran.
@@ -96,14 +105,21 @@ void CommandProcessor::run()
         }
         if (snapshot)
         {
-            processNewSnapShot(std::move(snapshot));
-            mFirstSnapshotProcessed = true;
+            // Uploads read their files through the open folder.
+            openFolder();
+            // The first server check waits for a snapshot compared to its end: one stopped by a newer one
+            // may not have seen every edit made while the program was stopped.
+            if (processNewSnapShot(std::move(snapshot)))
+                mFirstSnapshotProcessed = true;
+            mFolder.close();
             ++mSnapshotsProcessed;
             snapshot.reset();
         }
         const bool serverCheckDue = Clock::now() >= deadline;
         if (serverCheckAllowed && serverCheckDue)
         {
+            if (mPassedRetryAt && Clock::now() >= *mPassedRetryAt)
+                retryPassedShares();
             if (openFolder() && registerDeviceIfNecessary())
             {
                 // A Share that cannot be brought down for a local reason holds no message back; a lost server
@@ -230,7 +246,7 @@ void CommandProcessor::onServerUnavailable(const url::Error& error)
     mCallback.onServerUnavailable(error);
 }
 
-void CommandProcessor::stopScannerBeforeLocalChange()
+void CommandProcessor::stopScannerAfterLocalChange()
 {
     if (!mScannerStarted)
         return;
@@ -245,10 +261,42 @@ void CommandProcessor::forceShareResynchronisation(Tree::Directory& share)
     setCloudDataSynchronised(false);
     share.setSynchronised(false);
 }
+bool CommandProcessor::matchesDisk(const Tree::Node& node)
+{
+    std::wstring failure;
+    if (mFolder.matches(node, &failure))
+        return true;
+    if (!failure.empty())
+        noteLocalFailure(failure);
+    return false;
+}
+
 void CommandProcessor::reportLocalFailure(const std::function<void()>& report)
 {
     if (!mCurrentWork || mFailingWork != mCurrentWork)
         report();
+}
+
+void CommandProcessor::retryPassedShares()
+{
+    mPassedRetryAt.reset();
+    for (Tree::Node& child : tree().children())
+        if (const Tree::Directory* share = child.asDirectory(); share && !share->isSynchronised())
+        {
+            setCloudDataSynchronised(false);
+            return;
+        }
+}
+
+void CommandProcessor::schedulePassedRetry()
+{
+    // Twice the pause each time the same work is passed again, from two polling intervals to an hour.
+    constexpr int maxDoublings = 6;
+    const auto base = std::max<std::chrono::milliseconds>(mPollingInterval, std::chrono::milliseconds(1));
+    const auto pause = std::min<std::chrono::milliseconds>(base * (2 << std::min(mPasses, maxDoublings)),
+                                                           std::chrono::hours(1));
+    ++mPasses;
+    mPassedRetryAt = Clock::now() + pause;
 }
 
 bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)
@@ -258,8 +306,8 @@ bool CommandProcessor::mustPassAfterLocalFailure(std::uint64_t work)
         mFailingWork = work;
         mFailedCycles = 0;
     }
-    else if (mSnapshotsAtLastFailure == mSnapshotsProcessed)
-        return false; // the folder was not scanned since: the tree may just not know the user's change yet
+    else if (mLastLocalFailure.empty() && mSnapshotsAtLastFailure == mSnapshotsProcessed)
+        return false; // the disk did not match the tree, and was not scanned since: the user's change is on its way
     mSnapshotsAtLastFailure = mSnapshotsProcessed;
     if (++mFailedCycles < kLocalFailureCycles)
         return false;

@@ -10,6 +10,7 @@
 #include "qcl/Uint128.h"
 #include "sync/CreationIntents.h"
 #include "sync/LocalFolder.h"
+#include "sync/ScanNotes.h"
 #include "sync/Tree.h"
 #include "sync/TreeDelta.h"
 #include "url/Error.h"
@@ -149,7 +150,11 @@ private:
     void onServerAvailable();
     // Inside a catch block only: what is not a loss of the server is thrown on.
     void onServerUnavailable(const url::Error& error);
-    void stopScannerBeforeLocalChange();
+    // Called once the folder was changed from server data: a scan running meanwhile, or a snapshot made
+    // before, may hold the change half-made or not at all, and is dropped when the scanner starts again.
+    // An attempt that fails before it changes anything leaves the scanner running, so that a change that
+    // keeps failing does not keep every scan from finishing.
+    void stopScannerAfterLocalChange();
     void forceShareResynchronisation(Tree::Directory& share);
     // Detaches every node that claims the local id while the item at its path carries another one (an item
     // that is gone and whose id was reused), and lets its Share be brought down again. Whether any was
@@ -182,6 +187,12 @@ private:
     Tree::Directory* createLocalShare(const IWayfoldApi::Share& share);
     bool deleteLocalShare(Tree::Directory& share);
     bool removeLocalItem(Tree::Node& node, Tree::Directory& share);
+    // Whether the item of the node must move to follow its server name and place: it is elsewhere, or under
+    // another name than the first local form of the server name (a " (n)" form only while that is free).
+    bool mustFollowName(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& serverName);
+    // Items left under a " (n)" form of a name that a move just vacated follow their server names.
+    void revisitVacatedNames();
+    void followServerName(const qcl::uint128& shareId, const qcl::uint128& assetId);
     // Moves or renames the item of the node on disk and in the tree; false when it is to be tried again.
     bool moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name,
                        Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
@@ -189,6 +200,9 @@ private:
     // A new local folder for a server folder; null when it is to be tried again.
     Tree::Directory* createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
                                           const std::wstring& name, const qcl::uint128& shareId);
+    // Whether the disk matches the tree at the node (see LocalFolder::matches); a failure to read it counts
+    // as a local failure of the current work.
+    bool matchesDisk(const Tree::Node& node);
     // Tells the user of a local failure, unless the work that failed is being retried and was reported
     // already.
     void reportLocalFailure(const std::function<void()>& report);
@@ -196,13 +210,25 @@ private:
     // for a local reason in enough cycles in a row to be passed.
     bool mustPassAfterLocalFailure(std::uint64_t work);
     void clearLocalFailures(std::uint64_t work);
+    // Work passed after local failures is tried again: at every start, and after pauses that grow each time.
+    void retryPassedShares();
+    void schedulePassedRetry();
     bool downloadFile(Tree::Directory& directory, const IWayfoldApi::Asset& asset, const std::wstring& name,
                       std::uint64_t versionNumber, Tree::File* existing);
+    // Records a download in the tree, ending its intent; false when that failed (settled at the next cycle).
+    bool recordDownload(const CreationIntent& placing, const std::function<void()>& record);
+    bool isOwnDownload(const qcl::uint128& assetId, std::uint64_t localId);
+    // Keeps the reason of a local failure of the current work (not a disk that no longer matches the tree),
+    // for the line that passes the work.
+    void noteLocalFailure(const std::wstring& reason) { mLastLocalFailure = reason; }
+    // ": " and that reason, or nothing.
+    std::wstring lastFailureText() const { return mLastLocalFailure.empty() ? L"" : L": " + mLastLocalFailure; }
     // Adds a node made from server data; a stale node holding the same local id is dropped first.
     Tree::Node& addLocalNode(Tree::Directory& parent, std::unique_ptr<Tree::Node> node);
 
     // CommandProcessorOutbound.cpp: local changes and uploads.
-    void processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot);
+    // Whether the snapshot was compared to its end (not stopped by a newer one).
+    bool processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot);
     bool runTreeDelta(Tree::Directory& snapshot);
     void waitBeforeRetryingSnapshot();
     void checkIfMustStopTreeDelta();
@@ -219,14 +245,31 @@ private:
     void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
     void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
     bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
-    // Creates the folder or document of the intent on the server, noting the intent first. When the intent is
-    // noted already, an earlier request may have been carried out without its answer reaching the tree: the
-    // server asset of that name and kind that no node describes (for a document, one still without content)
-    // is then taken instead of a new one. The caller forgets the intent once the answer is recorded.
-    qcl::uint128 createAsset(const CreationIntent& intent);
+    // CommandProcessorIntents.cpp: items whose record was cut short.
+    // Records or undoes what the download intents left: run before any snapshot is compared with the tree.
+    void settleDownloads();
+    void settleDownload(const CreationIntent& intent);
+    // The file of an unrecorded download of the document found in the folder, recorded now; null when there
+    // is none.
+    Tree::File* adoptPlacedDownload(Tree::Directory& directory, const IWayfoldApi::Asset& asset);
+    // Creates the folder or document of the intent on the server for the new item `local`, noting the intent
+    // first. When the intent is noted already, an earlier request may have been carried out without its
+    // answer reaching the tree: the server asset of that name and kind that no node describes (for a document,
+    // one still without content) is then taken instead of a new one. A file that is a download of this engine
+    // (its local id is a download intent's) is its document's: the intent is put in `download`. The caller
+    // forgets the intent once the answer is recorded.
+    qcl::uint128 createAsset(const CreationIntent& intent, const Tree::Node& local,
+                             std::optional<CreationIntent>& download);
+    // The same for a Share: one that an earlier request made (empty) or whose folder this engine made is
+    // taken instead of a new one.
+    IdPair createShare(const CreationIntent& intent);
+    // The server's children of the folder, read once a delta attempt.
+    const std::vector<IWayfoldApi::Asset>& serverChildren(const IdPair& folder);
 
     // Upload (CommandProcessorOutbound.cpp).
-    HANDLE openFileForUpload(const Tree::File& file);
+    // The file of the snapshot's node in the folder of `directory`, opened for the upload; none when it must
+    // not be uploaded now.
+    qcl::Handle openFileForUpload(const Tree::Directory& directory, const Tree::File& file);
     bool isTooBigToUpload(std::uint64_t size) const;
     // Sends the content of `content`, the snapshot's file opened by openFileForUpload (nothing when that
     // failed).
@@ -248,6 +291,18 @@ private:
     bool mScannerStarted = false;
     bool mSynchronising = false;
     bool mFirstSnapshotAwaited = true;
+    bool mSettlementDue = true; // download intents to settle before the next snapshot
+    std::wstring mLastLocalFailure;
+    std::size_t mItemsPassed = 0; // by the down-synchronisation of the current Share
+    // Names that moves made by server data left free, by the server folder that held them.
+    struct Vacated
+    {
+        qcl::uint128 shareId;
+        qcl::uint128 parentId;
+        std::wstring name;
+        bool folder = false;
+    };
+    std::vector<Vacated> mVacated;
     bool mFirstSnapshotProcessed = false;
     MemoryCreationIntents mOwnIntents;
     CreationIntents* mIntents = &mOwnIntents;
@@ -260,9 +315,12 @@ private:
     std::optional<std::uint64_t> mCurrentWork;
     std::optional<std::uint64_t> mFailingWork;
     int mFailedCycles = 0;
+    int mPasses = 0;
+    std::optional<Clock::time_point> mPassedRetryAt;
     std::uint64_t mSnapshotsProcessed = 0;
     std::uint64_t mSnapshotsAtLastFailure = 0;
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
+    ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
 };
 } // namespace dwl

@@ -25,7 +25,16 @@ FileFacts readFileFacts(HANDLE file, const std::wstring& path)
     facts.size = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     facts.lastModificationTime = (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) |
                                  information.ftLastWriteTime.dwLowDateTime;
+    facts.changeTime = changeTimeOf(file, path);
     return facts;
+}
+
+std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path)
+{
+    FILE_BASIC_INFO information{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &information, sizeof information))
+        throw qcl::SystemError(qcl::format(L"Cannot get information about '%1%'", path), GetLastError());
+    return static_cast<std::uint64_t>(information.ChangeTime.QuadPart);
 }
 
 FileFacts readFileFacts(const std::wstring& path)
@@ -60,6 +69,17 @@ Tree::Directory& shareOf(Tree::Node& node)
     while (share->parent() != nullptr && share->parent()->parent() != nullptr)
         share = share->parent();
     return *share->asDirectory();
+}
+
+Tree::Directory* folderOfAsset(Tree::Directory& root, const qcl::uint128& shareId, const qcl::uint128& folderId)
+{
+    Tree::Directory* share = root.findChildById(shareId);
+    if (!share)
+        return nullptr;
+    if (share->assetId() == folderId)
+        return share;
+    Tree::Node* node = Tree::findNodeById(share, folderId);
+    return node ? node->asDirectory() : nullptr;
 }
 
 std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error)

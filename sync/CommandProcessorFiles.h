@@ -19,11 +19,14 @@ struct FileFacts
     std::uint64_t localId = 0;
     std::uint64_t size = 0;
     std::uint64_t lastModificationTime = 0;
+    std::uint64_t changeTime = 0;
 };
 
 // Throw qcl::SystemError with the path in the message.
 qcl::Handle openExisting(const std::wstring& path, DWORD access, DWORD shareMode);
 FileFacts readFileFacts(HANDLE file, const std::wstring& path);
+// The last change of the open file's content or metadata.
+std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path);
 FileFacts readFileFacts(const std::wstring& path);
 
 // The hidden file that a download of the document is written to, beside its target.
@@ -32,6 +35,8 @@ bool isDownloadFileName(const std::wstring& name);
 
 // The Share directory (a child of the root) that holds the node; the node itself for a Share.
 Tree::Directory& shareOf(Tree::Node& node);
+// The directory of the tree that the server folder `folderId` of the Share stands for, or null.
+Tree::Directory* folderOfAsset(Tree::Directory& root, const qcl::uint128& shareId, const qcl::uint128& folderId);
 
 // The local id named by the error's message ("Duplicated local ID: 0000-0000-0000-0001").
 std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error);

@@ -9,6 +9,7 @@
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "sync/CommandProcessorFiles.h"
+#include "sync/Database.h"
 #include "sync/LocalFolder.h"
 
 #include <algorithm>
@@ -68,7 +69,10 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
             QCL_LOG_TRACE(L"Processing server message #" << message->number << L" of type " << message->type);
             setSynchronising(true);
             mCurrentWork = message->number;
-            if (processServerMessage(*message))
+            mLastLocalFailure.clear();
+            const bool processed = processServerMessage(*message);
+            revisitVacatedNames();
+            if (processed)
                 clearLocalFailures(message->number);
             else if (!mustPassAfterLocalFailure(message->number))
             {
@@ -80,7 +84,7 @@ void CommandProcessor::retrieveAndProcessNextServerMessages()
                 // The item is tried again by the down-synchronisation of its Share, which holds nothing back.
                 QCL_LOG_WARN(L"Passed server message #"
                              << message->number << L", which could not be applied in " << kLocalFailureCycles
-                             << L" cycles in a row");
+                             << L" cycles in a row" << lastFailureText());
                 if (Tree::Directory* share = tree().findChildById(message->shareId))
                     forceShareResynchronisation(*share);
             }
@@ -268,9 +272,8 @@ std::optional<IWayfoldApi::AssetProperties> CommandProcessor::getAssetProperties
 
 bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 {
-    if (!mFolder.matches(node))
+    if (!matchesDisk(node))
         return false;
-    stopScannerBeforeLocalChange();
     try
     {
         // What the server has not seen stays; the next snapshot sends it as new.
@@ -284,6 +287,7 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
     catch (const qcl::basic_runtime_error<wchar_t>& error)
     {
         QCL_LOG_INFO(error.message());
+        noteLocalFailure(error.message());
         reportLocalFailure([&] { mCallback.onLocalRemovalFailed(node, share, error.message()); });
         return false;
     }
@@ -317,6 +321,7 @@ bool CommandProcessor::synchroniseCloudData()
 
         bool synchronised = true;
         mCurrentWork = kDownSynchronisation;
+        mLastLocalFailure.clear();
         for (const IWayfoldApi::Share& share : shares)
         {
             try
@@ -329,12 +334,16 @@ bool CommandProcessor::synchroniseCloudData()
             }
         }
         if (synchronised)
+        {
             clearLocalFailures(kDownSynchronisation);
+            mPasses = 0;
+        }
         else if (mustPassAfterLocalFailure(kDownSynchronisation))
         {
-            // The Shares that stopped keep their flags clear and are brought down again when the next one is.
+            // The Shares that stopped keep their flags clear and are brought down again after a pause.
             QCL_LOG_WARN(L"Passed the down-synchronisation, which could not be completed in "
-                         << kLocalFailureCycles << L" cycles in a row");
+                         << kLocalFailureCycles << L" cycles in a row" << lastFailureText());
+            schedulePassedRetry();
             synchronised = true;
         }
         setCloudDataSynchronised(synchronised);
@@ -359,7 +368,13 @@ void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
         throw StoppedSynchronisation();
     if (Tree::Directory* directory = tree().findChildById(share.shareId); !directory->isSynchronised())
     {
+        // An item that cannot be brought down now is passed; the others still come, and the Share stays to be
+        // brought down again.
+        mItemsPassed = 0;
         synchroniseDirectory(share, ancestors);
+        revisitVacatedNames();
+        if (mItemsPassed != 0)
+            throw StoppedSynchronisation();
         // Found again: the directory may have been replaced while stale nodes were dropped.
         if (Tree::Directory* synchronised = tree().findChildById(share.shareId))
             synchronised->setSynchronised(true);
@@ -397,7 +412,10 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
             ancestors.push_back({child.assetId, child.name});
             auto pop = qcl::scope::makeGuard([&ancestors] { ancestors.pop_back(); });
             if (straightenAncestors(share, ancestors).retry)
-                throw StoppedSynchronisation();
+            {
+                ++mItemsPassed;
+                continue;
+            }
             QCL_LOG_DEBUG(L"Synchronising Folder " << qcl::string::escaped(child.name, L'"') << L" ("
                                                    << share.shareId << L"/" << child.assetId << L")");
             synchroniseDirectory(share, ancestors);
@@ -412,7 +430,7 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
             static_cast<IWayfoldApi::Asset&>(document) = child;
             document.ancestors = ancestors;
             if (!synchroniseDocument(share, document))
-                throw StoppedSynchronisation();
+                ++mItemsPassed;
         }
         // Other kinds are not expected below a folder and are left alone.
     }
@@ -421,9 +439,22 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
 bool CommandProcessor::synchroniseDocument(const IWayfoldApi::Share& share,
                                            const IWayfoldApi::AssetProperties& asset)
 {
-    const Straightened place = straightenDocument(share, asset);
+    Straightened place = straightenDocument(share, asset);
     if (place.retry)
         return false;
+    if (!place.file)
+    {
+        // A download that a stop left in place unrecorded is taken, not made again beside itself.
+        try
+        {
+            place.file = adoptPlacedDownload(*place.directory, asset);
+        }
+        catch (const qcl::basic_runtime_error<wchar_t>& error)
+        {
+            QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+            return false;
+        }
+    }
     if (place.file && place.file->versionNumber() >= asset.contentVersion)
     {
         QCL_LOG_DEBUG(L"Local Document version number " << place.file->versionNumber()
@@ -458,7 +489,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             L"Root Folder ID %3% returned by server doesn't match root Folder ID %2% of Share %1%",
             share.shareId, directory->assetId(), ancestors.front().id));
 
-    if (!mFolder.matches(*directory))
+    if (!matchesDisk(*directory))
     {
         result.retry = true;
         return result;
@@ -467,15 +498,11 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     Tree::Directory* current = directory;
     try
     {
-        if (!isDirectoryCandidateName(directory->name(), share.name))
+        if (mustFollowName(*directory, tree(), share.name) &&
+            !moveLocalNode(*directory, tree(), share.name, shareDirectory, L"Directory", L"Share", share.shareId))
         {
-            stopScannerBeforeLocalChange();
-            const std::wstring oldPath = directory->getPath();
-            directory->setName(mFolder.move(*directory, tree(), share.name));
-            if (directory->getPath() != oldPath)
-                QCL_LOG_DEBUG(L"Renamed Directory '" << qcl::string::escaped(oldPath) << L"' to '"
-                                                     << qcl::string::escaped(directory->getPath())
-                                                     << L"' in order to match Share " << share.shareId);
+            result.retry = true;
+            return result;
         }
 
         for (std::size_t i = 1; i < ancestors.size(); ++i)
@@ -496,14 +523,13 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
             if (!existing)
                 throw InconsistentServerResponse(
                     qcl::format(L"In Share %1%, the Asset %2% is not a Folder", share.shareId, ancestor.id));
-            if (!mFolder.matches(*existing))
+            if (!matchesDisk(*existing))
             {
                 result.retry = true;
                 return result;
             }
-            if (!isDirectoryCandidateName(existing->name(), ancestor.name) || existing->parent() != current)
+            if (mustFollowName(*existing, *current, ancestor.name))
             {
-                stopScannerBeforeLocalChange();
                 if (!moveLocalNode(*existing, *current, ancestor.name, shareDirectory, L"Directory",
                                    L"Folder", ancestor.id))
                 {
@@ -523,6 +549,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
+        noteLocalFailure(error.message());
         reportLocalFailure([&]
                            { mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message()); });
         result.retry = true;
@@ -532,18 +559,45 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     return result;
 }
 
+bool CommandProcessor::mustFollowName(const Tree::Node& node, const Tree::Directory& parent,
+                                      const std::wstring& serverName)
+{
+    if (node.parent() != &parent)
+        return true;
+    const bool directory = node.asDirectory() != nullptr;
+    const std::wstring wanted = directory ? directoryCandidateName(serverName, 1) : fileCandidateName(serverName, 1);
+    if (node.name() == wanted)
+        return false;
+    if (!(directory ? isDirectoryCandidateName(node.name(), serverName) : isFileCandidateName(node.name(), serverName)))
+        return true;
+    // A free form other than the first: the first may have come free since.
+    try
+    {
+        return !mFolder.statusOf(parent, wanted);
+    }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        return false;
+    }
+}
+
 bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, const std::wstring& name,
                                      Tree::Directory& share, const wchar_t* kind, const wchar_t* serverKind,
                                      const qcl::uint128& assetId)
 {
     const std::wstring oldPath = node.getPath();
-    const bool moved = node.parent() != &parent;
+    Tree::Directory& oldParent = *node.parent();
+    const std::wstring oldName = node.name();
+    const bool moved = &oldParent != &parent;
     try
     {
-        const std::wstring newName = mFolder.move(node, parent, name);
+        const LocalFolder::Moved done = mFolder.move(node, parent, name);
         if (moved)
             node.moveTo(parent);
-        node.setName(newName);
+        node.setName(done.name);
+        if (Tree::File* file = node.asFile())
+            file->setChangeTime(done.changeTime);
     }
     catch (const LocalFolder::Mismatch& error)
     {
@@ -553,21 +607,30 @@ bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, 
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
+        noteLocalFailure(error.message());
         reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(node, share, error.message()); });
         return false;
     }
+    catch (const Database::Error& error)
+    {
+        // The disk moved and the tree did not: the next snapshot reports the move, which the server has made.
+        QCL_LOG_ERROR(L"Cannot record the move of '" << qcl::string::escaped(oldPath) << L"': " << error.message());
+        return false;
+    }
     if (node.getPath() != oldPath)
+    {
         QCL_LOG_DEBUG((moved ? L"Moved " : L"Renamed ")
                       << kind << L" '" << qcl::string::escaped(oldPath) << L"' to '"
                       << qcl::string::escaped(node.getPath()) << L"' in order to match " << serverKind << L" "
                       << assetId);
+        mVacated.push_back({share.shareId(), oldParent.assetId(), oldName, node.asDirectory() != nullptr});
+    }
     return true;
 }
 
 Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent, const qcl::uint128& assetId,
                                                         const std::wstring& name, const qcl::uint128& shareId)
 {
-    stopScannerBeforeLocalChange();
     std::wstring made;
     try
     {
@@ -602,8 +665,15 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
+        noteLocalFailure(error.message());
         reportLocalFailure([&]
                            { mCallback.onFolderDownloadFailed(name, parent.getPath(), systemText(error)); });
+    }
+    catch (const Database::Error& error)
+    {
+        // The folder stays with its intent: the next snapshot reports it, and it is matched with its asset.
+        QCL_LOG_ERROR(L"Cannot record the directory '" << qcl::string::escaped(Tree::Node::joinPath(parent.getPath(), made))
+                                                       << L"' made for Asset " << assetId << L": " << error.message());
     }
     return nullptr;
 }
@@ -625,14 +695,13 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
     if (!file)
         throw InconsistentServerResponse(
             qcl::format(L"In Share %1%, the Asset %2% is not a Document", share.shareId, asset.assetId));
-    if (!mFolder.matches(*file))
+    if (!matchesDisk(*file))
     {
         result.retry = true;
         return result;
     }
-    if (!isFileCandidateName(file->name(), asset.name) || file->parent() != result.directory)
+    if (mustFollowName(*file, *result.directory, asset.name))
     {
-        stopScannerBeforeLocalChange();
         if (!moveLocalNode(*file, *result.directory, asset.name, shareDirectory, L"File", L"Document",
                            asset.assetId))
         {
@@ -646,22 +715,26 @@ CommandProcessor::Straightened CommandProcessor::straightenDocument(const IWayfo
 
 Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& share)
 {
-    stopScannerBeforeLocalChange();
     std::wstring name;
+    // Noted first, so that a folder left unrecorded by a crash is matched with its Share at the next start.
+    const CreationIntent placing{{}, {}, share.name, true, share.rootId};
     try
     {
+        mIntents->add(placing);
         std::uint64_t localId = 0;
         std::tie(name, localId) = mFolder.createDirectory(tree(), share.name);
         auto remover = qcl::scope::makeGuard([&] { mFolder.removeEmptyDirectory(tree(), name); });
         auto directory = std::make_unique<Tree::Directory>(localId, name);
         directory->setShareId(share.shareId);
         directory->setAssetId(share.rootId);
-        auto& added = static_cast<Tree::Directory&>(addLocalNode(tree(), std::move(directory)));
+        Tree::Directory* added = nullptr;
+        mIntents->endWhenRecorded(
+            placing, [&] { added = static_cast<Tree::Directory*>(&addLocalNode(tree(), std::move(directory))); });
         remover.dismiss();
-        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added.getPath()) << L"' to match Share "
+        QCL_LOG_INFO(L"Created Directory '" << qcl::string::escaped(added->getPath()) << L"' to match Share "
                                             << qcl::string::escaped(share.name, L'"') << L" ("
                                             << share.shareId << L")");
-        return &added;
+        return added;
     }
     catch (const Tree::DuplicatedLocalIdError& error)
     {
@@ -672,8 +745,49 @@ Tree::Directory* CommandProcessor::createLocalShare(const IWayfoldApi::Share& sh
     catch (const qcl::basic_runtime_error<wchar_t>& error)
     {
         QCL_LOG_WARN(error.message());
+        noteLocalFailure(error.message());
     }
     return nullptr;
+}
+
+void CommandProcessor::revisitVacatedNames()
+{
+    // Each move may vacate another name; the number of rounds is bounded by the number of names waiting.
+    for (int round = 0; round < 64 && !mVacated.empty(); ++round)
+    {
+        const std::vector<Vacated> vacated = std::exchange(mVacated, {});
+        for (const Vacated& place : vacated)
+        {
+            Tree::Directory* parent = folderOfAsset(tree(), place.shareId, place.parentId);
+            if (!parent || parent->parent() == nullptr)
+                continue;
+            std::vector<qcl::uint128> waiting;
+            for (const Tree::Node& sibling : parent->children())
+                if ((sibling.asDirectory() != nullptr) == place.folder && sibling.name() != place.name &&
+                    (place.folder ? isDirectoryCandidateName(sibling.name(), place.name)
+                                  : isFileCandidateName(sibling.name(), place.name)))
+                    waiting.push_back(sibling.assetId());
+            for (const qcl::uint128& assetId : waiting)
+                followServerName(place.shareId, assetId);
+        }
+    }
+    mVacated.clear();
+}
+
+void CommandProcessor::followServerName(const qcl::uint128& shareId, const qcl::uint128& assetId)
+{
+    const auto asset = getAssetProperties(shareId, assetId);
+    if (!asset || asset->ancestors.empty())
+        return;
+    const IWayfoldApi::Share share = shareOfAncestors(shareId, *asset);
+    if (asset->type == IWayfoldApi::Asset::Document)
+        straightenDocument(share, *asset);
+    else if (asset->type == IWayfoldApi::Asset::Folder)
+    {
+        Ancestors ancestors = asset->ancestors;
+        ancestors.push_back({asset->assetId, asset->name});
+        straightenAncestors(share, ancestors);
+    }
 }
 
 bool CommandProcessor::deleteLocalShare(Tree::Directory& share)
@@ -707,11 +821,11 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     // The local file holds an edit that the next snapshot sends; the server keeps its own version. An edit
     // that cannot be sent (the file is too big to upload, or the server refused its upload) must not hold
     // back every later message: the local file stays as it is and the message is passed.
-    const auto keepLocalEdit = [&](const FileFacts& facts)
+    const auto keepLocalEdit = [&](const compat::at::ItemStatus& status)
     {
         const bool sendable =
-            facts.localId != existing->localId() ||
-            (!isTooBigToUpload(facts.size) && !mRefusedUploads.contains(existing->assetId()));
+            status.fileIndex != existing->localId() ||
+            (!isTooBigToUpload(status.size) && !mRefusedUploads.contains(existing->assetId()));
         const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
                                              : L"The local file has changes that cannot be sent";
         QCL_LOG_INFO(L"Did not download Document "
@@ -720,54 +834,79 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, reason); });
         return !sendable;
     };
+    // Nothing to fetch while the local file holds an edit; the replacement checks again when it commits. A
+    // file whose change time alone moved is replaced, and goes to the trash (see LocalFolder::replace).
+    const auto localEdit = [&]() -> std::optional<compat::at::ItemStatus>
+    {
+        const auto status = mFolder.statusOf(directory, existing->name());
+        if (!status)
+            throw LocalFolder::Mismatch(qcl::format(L"File '%1%' is gone", existing->getPath()));
+        if (LocalFolder::hasRecordedContent(*status, *existing))
+            return std::nullopt;
+        return status;
+    };
     try
     {
         if (existing)
-        {
-            // Nothing to fetch while the local file holds an edit; the replacement checks again when it
-            // commits.
-            const FileFacts facts = readFileFacts(existing->getPath());
-            if (facts.localId != existing->localId() || facts.size != existing->size() ||
-                facts.lastModificationTime != existing->lastModificationTime())
-                return keepLocalEdit(facts);
-        }
+            if (const auto edited = localEdit())
+                return keepLocalEdit(*edited);
         // Only now: a download put off for a local edit must leave the scanner running, or the snapshot
         // that sends the edit (and so unblocks the download) never comes.
-        stopScannerBeforeLocalChange();
 
-        // The download has a name of its own, so that one left behind by a killed program is found and
-        // replaced, and is never taken for a user's file (see isDownloadFileName).
-        LocalFolder::Download download = mFolder.createDownload(directory, downloadFileName(asset.assetId));
+        // The download has a name of its own, so that one left behind by a stopped program is found, and is
+        // never taken for a user's file (see isDownloadFileName).
+        LocalFolder::Download download =
+            mFolder.createDownload(directory, downloadFileName(asset.assetId), existing ? existing->name() : name,
+                                   [&](std::uint64_t localId) { return isOwnDownload(asset.assetId, localId); });
         QCL_LOG_DEBUG(L"Downloading Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                                << L"/" << asset.assetId << L")");
         mApi.downloadContent({asset.shareId, asset.assetId}, download.handle());
         onServerAvailable();
-        const FileFacts facts = download.finish();
+        // Noted while the file is still hidden: from the moment it can be seen until the tree records it, a file
+        // of this id is known to be this engine's download of this version.
+        const FileFacts& written = download.written();
+        const CreationIntent placing{asset.shareId,    directory.assetId(), existing ? existing->name() : name,
+                                     false,            asset.assetId,       versionNumber,
+                                     written.localId,  written.size,        written.lastModificationTime};
+        mIntents->add(placing);
+        // A download that is not put in place is removed, and so is its intent; one in place keeps it until
+        // the tree records it.
+        auto forget = qcl::scope::makeGuard(
+            [&]
+            {
+                if (!download.isPlaced())
+                    mIntents->remove(placing);
+            });
+        download.finish();
 
-        Tree::File* file = nullptr;
-        if (existing)
+        Tree::File* file = existing;
+        if (existing && !mFolder.replace(download, *existing))
         {
-            if (!mFolder.replace(download, *existing))
-                return keepLocalEdit(readFileFacts(existing->getPath()));
-            existing->setLocalId(facts.localId);
-            existing->setContent(facts.size, facts.lastModificationTime, versionNumber);
-            file = existing;
+            if (const auto edited = localEdit())
+                return keepLocalEdit(*edited);
+            return false;
         }
-        else
-        {
-            // Noted first, so that a download left unrecorded by a crash is matched with its document at the
-            // next start.
-            const CreationIntent placing{asset.shareId, directory.assetId(), name, false, asset.assetId};
-            mIntents->add(placing);
-            const std::wstring localName = mFolder.place(download, name);
-            auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
-                                                        facts.lastModificationTime);
-            created->setShareId(asset.shareId);
-            created->setAssetId(asset.assetId);
-            created->setVersionNumber(versionNumber);
-            mIntents->endWhenRecorded(placing,
-                                      [&] { file = addLocalNode(directory, std::move(created)).asFile(); });
-        }
+        const std::wstring localName = existing ? existing->name() : mFolder.place(download, name);
+        const FileFacts& facts = download.facts();
+        if (!recordDownload(placing,
+                            [&]
+                            {
+                                if (existing)
+                                {
+                                    existing->setLocalId(facts.localId);
+                                    existing->setContent(facts.size, facts.lastModificationTime, facts.changeTime,
+                                                         versionNumber);
+                                    return;
+                                }
+                                auto created = std::make_unique<Tree::File>(facts.localId, localName, facts.size,
+                                                                            facts.lastModificationTime,
+                                                                            facts.changeTime);
+                                created->setShareId(asset.shareId);
+                                created->setAssetId(asset.assetId);
+                                created->setVersionNumber(versionNumber);
+                                file = addLocalNode(directory, std::move(created)).asFile();
+                            }))
+            return false;
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"
                                              << qcl::string::escaped(file->getPath()) << L"'");
@@ -780,14 +919,6 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         QCL_LOG_INFO(L"Document " << asset.assetId << L" cannot be accessed: " << error.message());
         return true;
     }
-    catch (const Tree::DuplicatedLocalIdError& error)
-    {
-        QCL_LOG_ERROR(L"The newly created file '"
-                      << qcl::string::escaped(Tree::Node::joinPath(directory.getPath(), name))
-                      << L"' which maps to Asset " << asset.assetId << L" cannot join the tree: "
-                      << error.message());
-        return false;
-    }
     catch (const LocalFolder::Mismatch& error)
     {
         QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
@@ -796,6 +927,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_INFO(error.message());
+        noteLocalFailure(error.message());
         if (existing)
             reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, error.message()); });
         else
@@ -803,5 +935,34 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
                 [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), systemText(error)); });
         return false;
     }
+}
+
+bool CommandProcessor::recordDownload(const CreationIntent& placing, const std::function<void()>& record)
+{
+    try
+    {
+        mIntents->endWhenRecorded(placing, record);
+        return true;
+    }
+    catch (const Tree::DuplicatedLocalIdError& error)
+    {
+        QCL_LOG_ERROR(L"The newly downloaded file " << qcl::string::escaped(placing.name, L'\'')
+                                                    << L" which maps to Asset " << placing.assetId
+                                                    << L" cannot join the tree: " << error.message());
+    }
+    catch (const Database::Error& error)
+    {
+        // The file is in place and its intent says so: the next cycle records it.
+        QCL_LOG_ERROR(L"Cannot record the download of Asset " << placing.assetId << L": " << error.message());
+    }
+    mSettlementDue = true;
+    return false;
+}
+
+bool CommandProcessor::isOwnDownload(const qcl::uint128& assetId, std::uint64_t localId)
+{
+    const std::vector<CreationIntent> downloads = mIntents->downloads();
+    return std::any_of(downloads.begin(), downloads.end(), [&](const CreationIntent& intent)
+                       { return intent.assetId == assetId && intent.localId == localId; });
 }
 } // namespace dwl

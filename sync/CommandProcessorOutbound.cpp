@@ -41,16 +41,6 @@ std::wstring quoted(const std::wstring& name)
     return text.str();
 }
 
-// The last change of the file's content or metadata: unlike the modification time, no program can set it
-// back.
-std::uint64_t changeTimeOf(HANDLE file, const std::wstring& path)
-{
-    FILE_BASIC_INFO information{};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &information, sizeof information))
-        throw qcl::SystemError(qcl::format(L"Cannot get information about '%1%'", path), GetLastError());
-    return static_cast<std::uint64_t>(information.ChangeTime.QuadPart);
-}
-
 bool isRefusal(const url::Error& error)
 {
     return dynamic_cast<const url::NotFoundOrForbiddenError*>(&error) ||
@@ -58,9 +48,14 @@ bool isRefusal(const url::Error& error)
 }
 } // namespace
 
-void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot)
+bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snapshot)
 {
     QCL_LOG_DEBUG(L">>> Processing snapshot");
+    mScanNotes.settle(tree(), *snapshot,
+                      {[this](const Tree::Node& folder, const Tree::Directory& share, const std::wstring& reason)
+                       { mCallback.onLocalUpdateBlocked(folder, share, reason); },
+                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)
+                       { mCallback.onDocumentCreationFailed(name.getPath(), share, {}, reason); }});
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {
@@ -69,7 +64,7 @@ void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
         QCL_LOG_ERROR(L"Ignored a snapshot of '"
                       << qcl::string::escaped(snapshot->name()) << L"' that holds no Share while "
                       << knownShares << L" Shares are known: the folder may be missing or replaced");
-        return;
+        return true;
     }
     try
     {
@@ -81,10 +76,12 @@ void CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
             done = runTreeDelta(*snapshot);
         }
         QCL_LOG_DEBUG(L"<<< Processed snapshot");
+        return true;
     }
     catch (const StoppedTreeDelta&)
     {
         QCL_LOG_DEBUG(L"<<< Stopped processing snapshot because a more recent snapshot is available");
+        return false;
     }
 }
 
@@ -151,64 +148,6 @@ void CommandProcessor::checkIfMustStopTreeDelta()
         throw StoppedTreeDelta();
 }
 
-qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent)
-{
-    const IdPair parent{intent.shareId, intent.parentId};
-    const auto create = [&]
-    {
-        mIntents->add(intent);
-        return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
-    };
-    const std::vector<CreationIntent> noted = mIntents->inFolder(intent.shareId, intent.parentId);
-    const bool sent = std::any_of(noted.begin(), noted.end(), [&](const CreationIntent& kept)
-                                  { return kept.assetId.isNil() && kept.sameItem(intent); });
-    // An item put in place for a server asset carries the server's name made local.
-    const auto placed = std::find_if(noted.begin(), noted.end(),
-                                     [&](const CreationIntent& kept)
-                                     {
-                                         return !kept.assetId.isNil() && kept.folder == intent.folder &&
-                                                (intent.folder ? isDirectoryCandidateName(intent.name, kept.name)
-                                                               : isFileCandidateName(intent.name, kept.name));
-                                     });
-    if (!sent && placed == noted.end())
-        return create();
-
-    auto children = mServerChildren.find(intent.parentId);
-    if (children == mServerChildren.end())
-    {
-        std::vector<IWayfoldApi::Asset> assets;
-        try
-        {
-            assets = mApi.getChildren(parent);
-        }
-        catch (const url::NotFoundOrForbiddenError&)
-        {
-        }
-        onServerAvailable();
-        children = mServerChildren.emplace(intent.parentId, std::move(assets)).first;
-    }
-    const auto type = intent.folder ? IWayfoldApi::Asset::Folder : IWayfoldApi::Asset::Document;
-    for (const IWayfoldApi::Asset& asset : children->second)
-    {
-        if (asset.type != type || Tree::findNodeById(&tree(), asset.assetId))
-            continue;
-        // A document made by a request whose answer was lost has no content yet.
-        const bool sentOne = sent && (intent.folder || asset.contentVersion == 0) &&
-                             (intent.folder ? directoryCandidateName(asset.name, 1)
-                                            : fileCandidateName(asset.name, 1)) == intent.name;
-        if (sentOne || (placed != noted.end() && asset.assetId == placed->assetId))
-        {
-            if (placed != noted.end())
-                mIntents->remove(*placed);
-            QCL_LOG_INFO(L"Took the existing Asset " << qcl::string::escaped(intent.name, L'\'') << L" ("
-                                                     << intent.shareId << L"/" << asset.assetId
-                                                     << L") that an earlier run of this Device made");
-            return asset.assetId;
-        }
-    }
-    return create();
-}
-
 bool CommandProcessor::isBlacklisted(const std::optional<std::wregex>& blacklist,
                                      const std::wstring& name) const
 {
@@ -255,22 +194,26 @@ Tree::Directory* CommandProcessor::onShareAdded(Tree::Directory* newSharePointer
         return nullptr;
     }
     setSynchronising(true);
+    const CreationIntent intent{{}, {}, newShare.name(), true, {}};
     try
     {
-        const IdPair ids = mApi.createShare(newShare.name(), true);
+        const IdPair ids = createShare(intent);
         onServerAvailable();
         auto share = std::make_unique<Tree::Directory>(newShare.localId(), newShare.name());
         share->setShareId(ids.first);
         share->setAssetId(ids.second);
         // Its content comes from this folder, through the rest of this delta.
         share->setSynchronised(true);
-        return &tree().addChild(std::move(share));
+        Tree::Directory* added = nullptr;
+        mIntents->endWhenRecorded(intent, [&] { added = &tree().addChild(std::move(share)); });
+        return added;
     }
     catch (const url::Error& error)
     {
         if (!isRefusal(error))
             rethrowWithContext(qcl::format(L"Cannot create Share '%1%'", newShare.name()));
         onServerAvailable();
+        mIntents->remove(intent);
         QCL_LOG_ERROR(qcl::format(L"Cannot create Share %1%: %2%", quoted(newShare.name()), error.message()));
         mCallback.onShareCreationFailed(newShare.getPath(), error.code, error.serverMessage);
         return nullptr;
@@ -308,6 +251,12 @@ void CommandProcessor::onNodeRenamed(Tree::Directory* oldSharePointer, Tree::Nod
     Tree::Node& oldNode = *oldNodePointer;
     Tree::Node& newNode = *newNodePointer;
     checkIfMustStopTreeDelta();
+    if (isDownloadFileName(newNode.name()))
+    {
+        // A file displaced by a download that was not settled yet: it is settled before the next snapshot.
+        QCL_LOG_INFO(qcl::format(L"Ignored the rename of '%1%' to a download's name", oldNode.getPath()));
+        return;
+    }
     setSynchronising(true);
     try
     {
@@ -384,7 +333,8 @@ Tree::Directory* CommandProcessor::onDirectoryAdded(Tree::Directory* oldSharePoi
     const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newDirectory.name(), true, {}};
     try
     {
-        const qcl::uint128 folderId = createAsset(intent);
+        std::optional<CreationIntent> download;
+        const qcl::uint128 folderId = createAsset(intent, newDirectory, download);
         onServerAvailable();
         auto directory = std::make_unique<Tree::Directory>(newDirectory.localId(), newDirectory.name());
         directory->setShareId(oldShare.shareId());
@@ -428,22 +378,37 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
             qcl::format(L"Ignored the download left by an interrupted run '%1%'", newFile.getPath()));
         return;
     }
-    qcl::Handle content(openFileForUpload(newFile));
+    qcl::Handle content = openFileForUpload(oldDestination, newFile);
     if (!content)
         return;
     setSynchronising(true);
     Tree::File* file = nullptr;
     const CreationIntent intent{oldShare.shareId(), oldDestination.assetId(), newFile.name(), false, {}};
+    std::optional<CreationIntent> download;
     try
     {
-        const qcl::uint128 documentId = createAsset(intent);
+        const qcl::uint128 documentId = createAsset(intent, newFile, download);
         onServerAvailable();
-        // Size and time stay 0 until the content is on the server, so that a failed upload is tried again by
-        // the next snapshot.
-        auto created = std::make_unique<Tree::File>(newFile.localId(), newFile.name(), 0, 0);
+        // A download whose record was cut short has the version it brought, unless it was changed since; any
+        // other new document has no content on the server until it is uploaded: size and time stay 0 until
+        // then, so that a failed upload is tried again by the next snapshot.
+        const bool unchanged = download && download->size == newFile.size() &&
+                               download->lastModificationTime == newFile.lastModificationTime();
+        auto created = unchanged ? std::make_unique<Tree::File>(newFile.localId(), newFile.name(), newFile.size(),
+                                                                newFile.lastModificationTime(), newFile.changeTime())
+                                 : std::make_unique<Tree::File>(newFile.localId(), newFile.name(), 0, 0);
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
-        mIntents->endWhenRecorded(intent, [&] { file = &oldDestination.addChild(std::move(created)); });
+        if (download)
+            created->setVersionNumber(download->versionNumber);
+        mIntents->endWhenRecorded(download ? *download : intent,
+                                  [&] { file = &oldDestination.addChild(std::move(created)); });
+        if (unchanged)
+        {
+            QCL_LOG_INFO(L"Recorded the download of Asset " << documentId << L" found at '"
+                                                            << qcl::string::escaped(newFile.getPath()) << L"'");
+            return;
+        }
     }
     catch (const url::Error& error)
     {
@@ -479,7 +444,30 @@ void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::Fi
     setSynchronising(true);
     try
     {
-        uploadFile(oldShare, oldFile, newFile, qcl::Handle(openFileForUpload(newFile)));
+        // Only the change time moved: an edit that kept the size and the time, or a change of the file's
+        // metadata alone (its mode, a link). Against a newer server version this proves too little to make
+        // the old content the newest again: that version comes down instead, and the file it displaces goes
+        // to the trash.
+        if (oldFile.size() == newFile.size() && oldFile.lastModificationTime() == newFile.lastModificationTime())
+        {
+            const IdPair asset{oldShare.shareId(), oldFile.assetId()};
+            std::optional<IWayfoldApi::AssetProperties> properties;
+            try
+            {
+                properties = mApi.getAssetProperties(asset);
+            }
+            catch (const url::NotFoundOrForbiddenError&)
+            {
+            }
+            onServerAvailable();
+            if (properties && properties->contentVersion > oldFile.versionNumber())
+            {
+                QCL_LOG_INFO(L"Did not send '" << qcl::string::escaped(newFile.getPath())
+                                               << L"', whose change time alone moved: the server has a newer version");
+                return;
+            }
+        }
+        uploadFile(oldShare, oldFile, newFile, openFileForUpload(*oldFile.parent(), newFile));
     }
     catch (...)
     {
@@ -517,19 +505,19 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
 // ---- Upload
 // ------------------------------------------------------------------------------------------------
 
-HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
+qcl::Handle CommandProcessor::openFileForUpload(const Tree::Directory& directory, const Tree::File& file)
 {
     const std::wstring path = file.getPath();
     try
     {
-        qcl::Handle handle = openExisting(path, GENERIC_READ, FILE_SHARE_READ);
+        qcl::Handle handle = mFolder.openForUpload(directory, file.name());
         const FileFacts facts = readFileFacts(handle.get(), path);
         if (facts.localId != file.localId())
         {
             QCL_LOG_DEBUG(L"File '" << qcl::string::escaped(path) << L"' has ID "
                                     << Tree::formatLocalId(facts.localId) << L" instead of expected ID "
                                     << Tree::formatLocalId(file.localId()));
-            return INVALID_HANDLE_VALUE;
+            return {};
         }
         if (isTooBigToUpload(facts.size))
         {
@@ -538,14 +526,19 @@ HANDLE CommandProcessor::openFileForUpload(const Tree::File& file)
                                     << L" bytes) exceeds the maximum uploadable size (" << mMaxUploadSize
                                     << L" bytes)");
             mCallback.onFileTooBig(path, facts.size, mMaxUploadSize);
-            return INVALID_HANDLE_VALUE;
+            return {};
         }
-        return handle.release();
+        return handle;
+    }
+    catch (const LocalFolder::Mismatch& error)
+    {
+        QCL_LOG_DEBUG(error.message());
+        return {};
     }
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_WARN(error.message());
-        return INVALID_HANDLE_VALUE;
+        return {};
     }
 }
 
@@ -568,7 +561,6 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
     try
     {
         const FileFacts facts = readFileFacts(handle.get(), path);
-        const std::uint64_t changeTime = changeTimeOf(handle.get(), path);
         QCL_LOG_DEBUG(L"Uploading Wayfold Document '" << qcl::string::escaped(path) << L"' " << idsOf(file)
                                                       << L"...");
         const std::uint64_t version = mApi.uploadContent({share.shareId(), file.assetId()}, handle.get());
@@ -577,14 +569,14 @@ void CommandProcessor::uploadFile(Tree::Directory& share, Tree::File& file, cons
         // A file written while it was sent may have gone out half-written: the node keeps its old size and
         // time, so that the next snapshot sends it again. (A save through a new file puts another local id
         // at the path, which the next snapshot sends anyway.)
-        if (changeTimeOf(handle.get(), path) != changeTime)
+        if (changeTimeOf(handle.get(), path) != facts.changeTime)
         {
             file.setVersionNumber(version);
             QCL_LOG_INFO(L"File '" << qcl::string::escaped(path)
                                    << L"' changed while it was uploaded: it is uploaded again");
             return;
         }
-        file.setContent(facts.size, facts.lastModificationTime, version);
+        file.setContent(facts.size, facts.lastModificationTime, facts.changeTime, version);
         mCallback.onDocumentUploaded(file, share);
     }
     catch (const url::NotFoundOrForbiddenError& error)

@@ -52,6 +52,24 @@ void logSkippedEntry(const FILE_ID_BOTH_DIR_INFO& entry, const std::wstring& pat
                                                << std::dec);
 }
 
+// The folder went away or became something else between its parent's listing and its own: the scan is
+// retried (the change that did it asks for a rescan anyway), rather than reporting a folder that cannot be
+// read.
+bool isGone(const qcl::SystemError& error)
+{
+    const int code = error.code().value();
+    return code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND ||
+           code == ERROR_CANT_RESOLVE_FILENAME;
+}
+
+// Notes on the ancestors of `directory` that a note lies below them, up to the first that knows it or is not
+// attached yet (its notes climb on when it is added to its parent).
+void noteUpwards(Tree::Directory& directory)
+{
+    for (Tree::Directory* ancestor = directory.parent(); ancestor && !ancestor->hasNotesBelow();
+         ancestor = ancestor->parent())
+        ancestor->noteNotesBelow();
+}
 } // namespace
 
 // The entries of a folder with their local ids, read with the listing instead of one by one by path. Failures
@@ -132,8 +150,32 @@ void FolderScan::run(Tree::Directory& root, const std::wstring& path)
     qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.reset(); });
     qcl::scope::Guard closeFolders([this] { mOpenFolders.clear(); });
     mNodesByLocalId->insert(root);
+    root.clearScanNotes();
     entriesAt(0).open(path);
     scan(root, path, 0);
+}
+
+void FolderScan::scanSubfolder(Tree::Directory& directory, const Entries& parentEntries, const std::wstring& path,
+                               std::size_t depth)
+{
+    try
+    {
+        entriesAt(depth).openChild(parentEntries, directory.name(), path);
+        scan(directory, path, depth);
+    }
+    catch (const qcl::SystemError& error)
+    {
+        // Failures of deeper folders were settled there; a folder that is gone fails the whole scan.
+        if (isGone(error))
+            throw;
+        QCL_LOG_TRACE(L"Left out the content of " << qcl::string::escaped(path, L'\'') << L": "
+                                                  << error.message());
+        for (Tree::Node& child : directory.children())
+            mNodesByLocalId->eraseSubtree(child);
+        directory.removeAllChildren();
+        directory.clearScanNotes();
+        directory.setListingError(static_cast<std::uint32_t>(error.code().value()));
+    }
 }
 
 FolderScan::Entries& FolderScan::entriesAt(std::size_t depth)
@@ -181,20 +223,24 @@ void FolderScan::scan(Tree::Directory& directory, const std::wstring& path, std:
                 continue;
             }
             mNodesByLocalId->insert(*node);
-            entriesAt(depth + 1).openChild(entries, node->name(), subdirectoryPath);
-            scan(*node, subdirectoryPath, depth + 1);
+            scanSubfolder(*node, entries, subdirectoryPath, depth + 1);
+            const bool noted = node->hasScanNotes();
             directory.addChild(std::move(node));
+            if (noted)
+                directory.noteNotesBelow();
         }
         else
         {
             const auto size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
             const auto lastWrite = static_cast<std::uint64_t>(entry->LastWriteTime.QuadPart);
-            addFile(directory, std::make_unique<Tree::File>(localId, std::move(name), size, lastWrite));
+            const auto change = static_cast<std::uint64_t>(entry->ChangeTime.QuadPart);
+            addFile(directory, std::make_unique<Tree::File>(localId, std::move(name), size, lastWrite, change));
         }
     }
 }
 
-// The entry met later wins over an earlier file with the same local id (a second hard link).
+// A file met before under another name (a hard link) is kept at both places, and both folders are noted; the
+// index keeps the first.
 void FolderScan::addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> node)
 {
     if (Tree::Node* earlier = mNodesByLocalId->find(node->localId()))
@@ -205,10 +251,13 @@ void FolderScan::addFile(Tree::Directory& directory, std::unique_ptr<Tree::File>
                                           << L" whose local ID belongs to a directory");
             return;
         }
-        mNodesByLocalId->erase(*earlier);
-        earlier->detach();
+        Tree::Directory& earlierFolder = *earlier->parent();
+        earlierFolder.noteRepeatedLocalId();
+        noteUpwards(earlierFolder);
+        directory.noteRepeatedLocalId();
     }
-    mNodesByLocalId->insert(*node);
+    else
+        mNodesByLocalId->insert(*node);
     directory.addChild(std::move(node));
 }
 } // namespace dwl

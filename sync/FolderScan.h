@@ -2,8 +2,9 @@
 // One scan of a folder into a snapshot tree: what the scanner thread runs each time the folder was quiet.
 //
 // Hidden, system and temporary items, links, mount points and special files are left out with a log line, and
-// so are names that are not valid UTF-8. Two entries with one local id (hard links) leave the later one in
-// the tree.
+// so are names that are not valid UTF-8. A subfolder that cannot be listed stays in the snapshot without
+// children and with its listing error; a file met at more than one place (hard links) stays at each, and the
+// folders holding it are noted (Tree::Directory's scan notes, which also mark the folders above a note).
 
 #include "sync/TreeIndex.h"
 
@@ -25,7 +26,8 @@ public:
     ~FolderScan();
 
     // Adds below the empty `root` what lies in the folder at `path`, in the order of the enumeration. Throws
-    // qcl::SystemError when a folder cannot be enumerated; the local ids come with the enumeration.
+    // qcl::SystemError when the folder itself cannot be enumerated, or a subfolder went away during the scan;
+    // the local ids come with the enumeration.
     void run(Tree::Directory& root, const std::wstring& path);
 
 private:
@@ -35,6 +37,10 @@ private:
     Entries& entriesAt(std::size_t depth);
     // Reads the folder open at `depth` into `directory`.
     void scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth);
+    // Opens the subfolder `directory` of the folder listed by `parentEntries` at `depth` and reads it; when it
+    // cannot be read, `directory` is left empty with the error's code as its listing error.
+    void scanSubfolder(Tree::Directory& directory, const Entries& parentEntries, const std::wstring& path,
+                       std::size_t depth);
     void addFile(Tree::Directory& directory, std::unique_ptr<Tree::File> file);
 
     Checkpoint mCheckpoint;

@@ -10,6 +10,7 @@
 #include "qcl/LocalFileOperations.h"
 #include "qcl/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <unordered_map>
@@ -57,13 +58,6 @@ void checkIdentity(const ItemStatus& status, const Tree::Node& node, const std::
             qcl::format(L"File or folder '%1%' is a symbolic link or mount point", escapedPath(path)));
 }
 
-// Whether the file is still the content whose version the tree records.
-bool isAsRecorded(const ItemStatus& status, const Tree::File& file)
-{
-    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
-           status.lastWriteTime == file.lastModificationTime();
-}
-
 // Tries the free forms of `name` (attempt 1, 2, ...) until `attempt` (0 or an errno value) succeeds; a
 // failure other than a taken name goes to `fail` with the candidate, which throws.
 template <class Attempt, class Fail>
@@ -94,16 +88,24 @@ std::unordered_map<std::wstring, const Tree::Node*> childrenByName(const Tree::D
     return children;
 }
 
-void syncFolder(int folder, const std::string& path)
+compat::trash::Trashed moveToTrash(int folder, const std::string& name, const std::string& path)
 {
-    if (compat::at::syncFolder(folder) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot flush directory '%1%'", wide(path)), GetLastError());
+    compat::trash::Trashed trashed;
+    if (!compat::trash::moveToTrashAt(folder, name, path, &trashed))
+        throw qcl::SystemError(qcl::format(L"Cannot move '%1%' to the trash", wide(path)), GetLastError());
+    return trashed;
 }
 
-void moveToTrash(int folder, const std::string& name, const std::string& path)
+// A missing entry on the way means the user moved or removed something that the scanner has not reported
+// yet: like a changed one, it waits for a later cycle.
+[[noreturn]] void throwLookupError(const std::wstring& what, const std::string& path, int error)
 {
-    if (!compat::trash::moveToTrashAt(folder, name, path))
-        throw qcl::SystemError(qcl::format(L"Cannot move '%1%' to the trash", wide(path)), GetLastError());
+    if (error == ENOENT)
+        throw LocalFolder::Mismatch(qcl::format(L"File or folder '%1%' is gone", escapedPath(path)));
+    if (error == ELOOP)
+        throw LocalFolder::Mismatch(
+            qcl::format(L"File or folder '%1%' is a symbolic link or mount point", escapedPath(path)));
+    throw qcl::SystemError(qcl::format(what, wide(path)), GetLastError());
 }
 } // namespace
 
@@ -117,7 +119,13 @@ LocalFolder::Download::~Download()
         compat::at::removeFileAt(mFolder->descriptor.get(), mName);
 }
 
-commandprocessor::FileFacts LocalFolder::Download::finish()
+const commandprocessor::FileFacts& LocalFolder::Download::written()
+{
+    mFacts = commandprocessor::readFileFacts(mFile.get(), wide(mFolder->path + mName));
+    return mFacts;
+}
+
+void LocalFolder::Download::finish()
 {
     const std::wstring path = wide(mFolder->path + mName);
     // Visible first, then in place: a hidden file at the document's path would look deleted to the scanner,
@@ -126,14 +134,46 @@ commandprocessor::FileFacts LocalFolder::Download::finish()
     if (compat::at::setHidden(mFile.get(), false) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot set attributes of '%1%'", path), GetLastError());
     qcl::File::flush(mFile.get());
-    // What the tree records is read now: a change made once the file is in place must look like an edit.
-    const commandprocessor::FileFacts facts = commandprocessor::readFileFacts(mFile.get(), path);
-    mFile.closeOrThrow();
-    return facts;
+}
+
+void LocalFolder::Download::placed()
+{
+    mPlaced = true;
+    // The move into place gave the file a new change time, which is what the tree records.
+    try
+    {
+        mFacts.changeTime = commandprocessor::changeTimeOf(mFile.get(), wide(mFolder->path + mName));
+    }
+    catch (const qcl::SystemError&)
+    {
+        mFacts.changeTime = 0; // not known: the next scan records it
+    }
+    mFile.close();
 }
 
 // ---- LocalFolder
 // -------------------------------------------------------------------------------------------------
+
+// The change time moves with any change, even one that keeps the size and the modification time; a move also
+// moves it, so it is compared only before the engine moves the file itself.
+bool LocalFolder::isAsRecorded(const ItemStatus& status, const Tree::File& file)
+{
+    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
+           status.lastWriteTime == file.lastModificationTime() &&
+           (file.changeTime() == 0 || status.changeTime == file.changeTime());
+}
+
+bool LocalFolder::hasRecordedContent(const ItemStatus& status, const Tree::File& file)
+{
+    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
+           status.lastWriteTime == file.lastModificationTime();
+}
+
+bool LocalFolder::isSameContent(const ItemStatus& status, const ItemStatus& expected)
+{
+    return status.isDirectory == expected.isDirectory && status.fileIndex == expected.fileIndex &&
+           status.size == expected.size && status.lastWriteTime == expected.lastWriteTime;
+}
 
 void LocalFolder::open(const Tree::Directory& root)
 {
@@ -154,6 +194,32 @@ void LocalFolder::close()
 {
     mOpened.clear();
     mRoot.reset();
+    std::erase_if(mUnsynced,
+                  [](const FolderRef& folder) { return compat::at::syncFolder(folder->descriptor.get()) == 0; });
+}
+
+void LocalFolder::changed(const FolderRef& folder)
+{
+    notifyChange();
+    sync(folder);
+}
+
+void LocalFolder::notifyChange()
+{
+    if (mChangeListener)
+        mChangeListener();
+}
+
+void LocalFolder::sync(const FolderRef& folder)
+{
+    if (compat::at::syncFolder(folder->descriptor.get()) == 0)
+        return;
+    // The entry is made and counts as made: only its durability is pending, and is tried again.
+    QCL_LOG_WARN(L"Cannot flush directory " << qcl::string::escaped(wide(folder->path), L'\'') << L": "
+                                            << qcl::SystemError(L"", GetLastError()).message()
+                                            << L"; it is tried again later");
+    if (std::find(mUnsynced.begin(), mUnsynced.end(), folder) == mUnsynced.end())
+        mUnsynced.push_back(folder);
 }
 
 LocalFolder::FolderRef LocalFolder::resolve(const Tree::Directory& directory)
@@ -194,11 +260,11 @@ LocalFolder::FolderRef LocalFolder::openChecked(const Folder& parent, const Tree
     if (const int error = compat::at::openFolderAt(parent.descriptor.get(), name, folder->descriptor);
         error != 0)
     {
-        // A link, or anything but a folder, where the tree has a folder.
-        if (error == ELOOP || error == ENOTDIR)
+        // Anything but a folder where the tree has a folder.
+        if (error == ENOTDIR)
             throw Mismatch(
                 qcl::format(L"File or folder '%1%' is a symbolic link or mount point", escapedPath(path)));
-        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
+        throwLookupError(L"Cannot get file ID of '%1%'", path, error);
     }
     folder->path = path + '/';
     ItemStatus status;
@@ -212,15 +278,16 @@ LocalFolder::FolderRef LocalFolder::openChecked(const Folder& parent, const Tree
 
 ItemStatus LocalFolder::checkedEntry(const Folder& parent, const Tree::Node& node)
 {
-    const std::string path = parent.path + fileName(node.name());
+    const std::string name = fileName(node.name());
+    const std::string path = parent.path + name;
     ItemStatus status;
-    if (compat::at::statusAt(parent.descriptor.get(), parent.path, fileName(node.name()), status) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(path)), GetLastError());
+    if (const int error = compat::at::statusAt(parent.descriptor.get(), parent.path, name, status); error != 0)
+        throwLookupError(L"Cannot get file ID of '%1%'", path, error);
     checkIdentity(status, node, path);
     return status;
 }
 
-bool LocalFolder::matches(const Tree::Node& node)
+bool LocalFolder::matches(const Tree::Node& node, std::wstring* failure)
 {
     try
     {
@@ -232,11 +299,33 @@ bool LocalFolder::matches(const Tree::Node& node)
             checkedEntry(*resolve(*node.parent()), node);
         return true;
     }
-    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    catch (const Mismatch& error)
     {
         QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
         return false;
     }
+    catch (const qcl::basic_runtime_error<wchar_t>& error)
+    {
+        QCL_LOG_INFO(L"Will retry processing message later: " << error.message());
+        if (failure)
+            *failure = error.message();
+        return false;
+    }
+}
+
+std::optional<ItemStatus> LocalFolder::statusOf(const Tree::Directory& directory, const std::wstring& name)
+{
+    const FolderRef folder = resolve(directory);
+    const std::string entry = fileName(name);
+    ItemStatus status;
+    if (const int error = compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status); error != 0)
+    {
+        if (error == ENOENT)
+            return std::nullopt;
+        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder->path + entry)),
+                               GetLastError());
+    }
+    return status;
 }
 
 std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::Directory& parent,
@@ -258,7 +347,7 @@ std::pair<std::wstring, std::uint64_t> LocalFolder::createDirectory(const Tree::
                 qcl::format(L"Cannot create directory '%1%'", wide(folder->path + candidate)),
                 GetLastError());
         });
-    syncFolder(fd, folder->path);
+    changed(folder);
     ItemStatus status;
     if (compat::at::statusAt(fd, folder->path, made, status) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", wide(folder->path + made)),
@@ -272,15 +361,15 @@ void LocalFolder::removeEmptyDirectory(const Tree::Directory& parent, const std:
     {
         const FolderRef folder = resolve(parent);
         if (compat::at::removeFolderAt(folder->descriptor.get(), fileName(name)) == 0)
-            compat::at::syncFolder(folder->descriptor.get());
+            changed(folder);
     }
     catch (const std::exception&)
     {
     }
 }
 
-std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& parent,
-                               const std::wstring& name)
+LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directory& parent,
+                                     const std::wstring& name)
 {
     const FolderRef from = resolve(*node.parent());
     const FolderRef to = resolve(parent);
@@ -289,10 +378,13 @@ std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& pa
     const bool isDirectory = node.asDirectory() != nullptr;
     // Read again right before the move: the item must still be the one that the server's change is about.
     checkedEntry(*from, node);
-    const std::wstring moved = underFreeName(
+    std::string target;
+    Moved moved;
+    moved.name = underFreeName(
         name, isDirectory ? directoryCandidateName : fileCandidateName,
         [&](const std::string& candidate)
         {
+            target = candidate;
             // Already there under this name: nothing to do, and no other name may be picked.
             if (sameFolder && candidate == entry)
                 return 0;
@@ -305,28 +397,73 @@ std::wstring LocalFolder::move(const Tree::Node& node, const Tree::Directory& pa
                                                wide(from->path + entry), wide(to->path + candidate)),
                                    GetLastError());
         });
-    syncFolder(to->descriptor.get(), to->path);
+    if (sameFolder && target == entry)
+        return moved;
+    changed(to);
     if (!sameFolder)
-        syncFolder(from->descriptor.get(), from->path);
+        sync(from);
+    ItemStatus status;
+    if (!isDirectory && compat::at::statusAt(to->descriptor.get(), to->path, target, status) == 0 &&
+        status.fileIndex == node.localId())
+        moved.changeTime = status.changeTime;
     return moved;
 }
 
+std::wstring LocalFolder::moveUnderFreeName(const Folder& folder, const std::string& entry,
+                                            const std::wstring& name)
+{
+    const int fd = folder.descriptor.get();
+    return underFreeName(
+        name, fileCandidateName,
+        [&](const std::string& candidate) { return compat::at::renameAt(fd, entry, fd, candidate); },
+        [&](const std::string& candidate)
+        {
+            throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", wide(folder.path + entry),
+                                               wide(folder.path + candidate)),
+                                   GetLastError());
+        });
+}
+
 LocalFolder::Download LocalFolder::createDownload(const Tree::Directory& directory,
-                                                  const std::wstring& downloadName)
+                                                  const std::wstring& downloadName,
+                                                  const std::wstring& documentName,
+                                                  const std::function<bool(std::uint64_t)>& isOwnFile)
 {
     FolderRef folder = resolve(directory);
     Download download;
     download.mName = fileName(downloadName);
     download.mDirectory = &directory;
     const int fd = folder->descriptor.get();
-    // One left behind by a killed program carries the same name.
-    compat::at::removeFileAt(fd, download.mName);
+    if (ItemStatus left; compat::at::statusAt(fd, folder->path, download.mName, left) == 0)
+    {
+        // Left by a run that ended before the download was put in place or settled; an empty one, by a run
+        // that ended between making the file and hiding it. Any other visible file that is not one of this
+        // engine's downloads holds bytes of the user's, which are never deleted.
+        const bool own = !left.isDirectory &&
+                         ((left.attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || left.size == 0 ||
+                          (isOwnFile && isOwnFile(left.fileIndex)));
+        if (own)
+        {
+            if (compat::at::removeFileAt(fd, download.mName) == 0 && (left.attributes & FILE_ATTRIBUTE_HIDDEN) == 0)
+                changed(folder);
+        }
+        else
+        {
+            const std::wstring aside = moveUnderFreeName(*folder, download.mName, documentName);
+            QCL_LOG_WARN(L"Moved " << escapedPath(folder->path + download.mName) << L", which is not a download of this "
+                                   << L"Device's, to " << qcl::string::escaped(aside, L'\''));
+            changed(folder);
+        }
+    }
     HANDLE file = INVALID_HANDLE_VALUE;
     if (compat::at::createFileAt(fd, download.mName, folder->path + download.mName, true, file) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot create file '%1%'", wide(folder->path + download.mName)),
                                GetLastError());
     download.mFile.reset(file);
     download.mFolder = std::move(folder);
+    download.mFacts.localId =
+        commandprocessor::readFileFacts(download.mFile.get(), wide(download.mFolder->path + download.mName))
+            .localId;
     return download;
 }
 
@@ -343,19 +480,9 @@ LocalFolder::FolderRef LocalFolder::folderOf(const Download& download)
 std::wstring LocalFolder::place(Download& download, const std::wstring& name)
 {
     const FolderRef folder = folderOf(download);
-    const int fd = folder->descriptor.get();
-    const std::wstring placed = underFreeName(
-        name, fileCandidateName,
-        [&](const std::string& candidate) { return compat::at::renameAt(fd, download.mName, fd, candidate); },
-        [&](const std::string& candidate)
-        {
-            throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
-                                               wide(folder->path + download.mName),
-                                               wide(folder->path + candidate)),
-                                   GetLastError());
-        });
-    download.mPlaced = true;
-    syncFolder(fd, folder->path);
+    const std::wstring placed = moveUnderFreeName(*folder, download.mName, name);
+    download.placed();
+    changed(folder);
     return placed;
 }
 
@@ -364,34 +491,115 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     const FolderRef folder = folderOf(download);
     const int fd = folder->descriptor.get();
     const std::string target = fileName(existing.name());
+    // Right before the swap: the file must still be the version that the tree records.
+    ItemStatus before;
+    if (const int error = compat::at::statusAt(fd, folder->path, target, before); error != 0)
+        throwLookupError(L"Cannot get file ID of '%1%'", folder->path + target, error);
+    constexpr DWORD notRecorded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!hasRecordedContent(before, existing) || (before.attributes & notRecorded) != 0)
+        return false;
+    const bool proven = isAsRecorded(before, existing);
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
                                            wide(folder->path + download.mName), wide(folder->path + target)),
                                GetLastError());
-    // The file displaced now has the download's name: it must be the version that the tree records, or it
-    // holds a save made while the content arrived, and goes back.
+    changed(folder);
+    // The file displaced now has the download's name: unless it is what was checked, it holds a save made in
+    // between, and goes back.
     ItemStatus displaced;
     const bool known = compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0;
-    if (known && isAsRecorded(displaced, existing))
+    if (known && isSameContent(displaced, before))
     {
-        download.mPlaced = true;
-        compat::at::removeFileAt(fd, download.mName);
-        syncFolder(fd, folder->path);
+        download.placed();
+        if (proven)
+            compat::at::removeFileAt(fd, download.mName);
+        else
+        {
+            QCL_LOG_INFO(L"Moved the former '" << escapedPath(folder->path + target)
+                                               << L"' to the trash: it may hold a change that kept its size and time");
+            moveToTrash(fd, download.mName, folder->path + target);
+        }
+        sync(folder);
         return true;
     }
-    if (compat::at::exchangeAt(fd, download.mName, target) != 0)
+    if (compat::at::exchangeAt(fd, download.mName, target) == 0)
     {
-        // Cannot happen short of a failing disk; the local file must not be left under the download's name,
-        // which the engine ignores: it takes a free form of its own name beside the download.
-        download.mPlaced = true;
-        underFreeName(
-            existing.name(), fileCandidateName,
-            [&](const std::string& candidate)
-            { return compat::at::renameAt(fd, download.mName, fd, candidate); },
-            [](const std::string&) {});
+        sync(folder);
+        return false;
     }
-    syncFolder(fd, folder->path);
-    return false;
+    // Cannot happen short of a failing disk; the user's file must not stay under the download's name, which
+    // the engine ignores: it goes beside the download, under a free form of its name.
+    download.placed();
+    moveUnderFreeName(*folder, download.mName, existing.name());
+    sync(folder);
+    return true;
+}
+
+qcl::Handle LocalFolder::openForUpload(const Tree::Directory& directory, const std::wstring& name)
+{
+    const FolderRef folder = resolve(directory);
+    const std::string entry = fileName(name);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (const int error =
+            compat::at::openFileAt(folder->descriptor.get(), entry, folder->path + entry, FILE_SHARE_READ, file);
+        error != 0)
+        throwLookupError(L"Cannot open '%1%'", folder->path + entry, error);
+    return qcl::Handle(file);
+}
+
+void LocalFolder::exchange(const Tree::Directory& directory, const std::wstring& first, const std::wstring& second)
+{
+    const FolderRef folder = resolve(directory);
+    if (compat::at::exchangeAt(folder->descriptor.get(), fileName(first), fileName(second)) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'", wide(folder->path) + first,
+                                           wide(folder->path) + second),
+                               GetLastError());
+    changed(folder);
+}
+
+LocalFolder::FolderRef LocalFolder::folderHolding(const Tree::Directory& directory, const std::string& entry,
+                                                  const ItemStatus& expected)
+{
+    FolderRef folder = resolve(directory);
+    ItemStatus status;
+    if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
+        !isSameContent(status, expected))
+        return nullptr;
+    return folder;
+}
+
+bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
+                                   const ItemStatus& expected)
+{
+    const std::string entry = fileName(name);
+    const FolderRef folder = folderHolding(directory, entry, expected);
+    if (!folder)
+        return false;
+    if (compat::at::removeFileAt(folder->descriptor.get(), entry) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot delete '%1%'", wide(folder->path + entry)), GetLastError());
+    changed(folder);
+    return true;
+}
+
+bool LocalFolder::trashFileIfSame(const Tree::Directory& directory, const std::wstring& name,
+                                  const std::wstring& trashName, const ItemStatus& expected)
+{
+    const std::string entry = fileName(name);
+    const FolderRef folder = folderHolding(directory, entry, expected);
+    if (!folder)
+        return false;
+    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(trashName));
+    changed(folder);
+    return true;
+}
+
+std::wstring LocalFolder::moveAside(const Tree::Directory& directory, const std::wstring& name,
+                                    const std::wstring& wantedName)
+{
+    const FolderRef folder = resolve(directory);
+    const std::wstring moved = moveUnderFreeName(*folder, fileName(name), wantedName);
+    changed(folder);
+    return moved;
 }
 
 // ---- Trash
@@ -411,25 +619,57 @@ bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)
     const std::string entry = fileName(node.name());
     const std::string path = parent.path + entry;
     const int fd = parent.descriptor.get();
+    // What was moved must be what was checked: an item saved in between comes back, under a free name when
+    // its own was taken meanwhile, and the next snapshot sends it.
+    const auto moveBack = [&](const compat::trash::Trashed& trashed)
+    {
+        QCL_LOG_INFO(L"Moved '" << escapedPath(path) << L"' back from the trash: it changed while it was moved");
+        const std::wstring name = underFreeName(
+            node.name(), node.asDirectory() ? directoryCandidateName : fileCandidateName,
+            [&](const std::string& candidate) { return compat::trash::moveBackFromTrash(trashed, fd, candidate); },
+            [&](const std::string&)
+            {
+                throw qcl::SystemError(qcl::format(L"Cannot move '%1%' back from the trash", wide(path)),
+                                       GetLastError());
+            });
+        compat::at::syncFolder(fd);
+        return name;
+    };
     if (const Tree::File* file = node.asFile())
     {
         ItemStatus status;
-        if (compat::at::statusAt(fd, parent.path, entry, status) == 0 && !isAsRecorded(status, *file))
+        if (const int error = compat::at::statusAt(fd, parent.path, entry, status); error != 0)
+            throwLookupError(L"Cannot get file ID of '%1%'", path, error);
+        if (!isAsRecorded(status, *file))
         {
             QCL_LOG_INFO(L"Kept '" << escapedPath(path) << L"': it has changes that the server has not seen");
             return false;
         }
-        moveToTrash(fd, entry, path);
+        const compat::trash::Trashed trashed = moveToTrash(fd, entry, path);
+        notifyChange();
+        ItemStatus moved;
+        if (compat::trash::statusOfTrashed(trashed, moved) != 0 || !isSameContent(moved, status))
+        {
+            moveBack(trashed);
+            return false;
+        }
         return true;
     }
     Folder folder;
-    if (compat::at::openFolderAt(fd, entry, folder.descriptor) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", wide(path)), GetLastError());
+    if (const int error = compat::at::openFolderAt(fd, entry, folder.descriptor); error != 0)
+        throwLookupError(L"Cannot open directory '%1%'", path, error);
     folder.path = path + '/';
     const Tree::Directory& directory = *node.asDirectory();
     if (isAllSeen(folder, directory))
     {
-        moveToTrash(fd, entry, path);
+        const compat::trash::Trashed trashed = moveToTrash(fd, entry, path);
+        notifyChange();
+        // The folder stays open through the move: what it holds now is what went.
+        if (!isAllSeen(folder, directory))
+        {
+            moveBack(trashed);
+            return false;
+        }
         return true;
     }
     std::vector<std::string> names;

@@ -7,7 +7,7 @@
 // folder on the way is checked to be still the one kept open, under the tree's name in the folder above.
 // Each change reads the item it acts on again at the moment it commits, and commits in one step: another
 // program may change anything at any moment, and a check made earlier proves nothing. Every new directory
-// entry is synced with its folder.
+// entry is synced with its folder; a sync that fails is tried again later, while the entry counts as made.
 
 #include "compat/FolderAt.h"
 #include "qcl/Error.h"
@@ -16,10 +16,13 @@
 #include "sync/Tree.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace dwl
 {
@@ -29,8 +32,8 @@ class LocalFolder
     using FolderRef = std::shared_ptr<const Folder>;
 
 public:
-    // The disk no longer matches the tree on the way to an item (the user has just renamed, replaced or
-    // hidden something that the scanner has not reported yet): the change waits for a later cycle.
+    // The disk no longer matches the tree on the way to an item (the user has just renamed, replaced, removed
+    // or hidden something that the scanner has not reported yet): the change waits for a later cycle.
     class Mismatch : public qcl::basic_runtime_error<wchar_t>
     {
     public:
@@ -38,6 +41,7 @@ public:
     };
 
     // A new hidden file beside its target that a download is written to; removed again unless put in place.
+    // It stays open until it is placed, so that what the tree records of it is read from the file itself.
     class Download
     {
     public:
@@ -45,29 +49,61 @@ public:
         ~Download();
 
         HANDLE handle() const { return mFile.get(); }
-        // Once the content is written: flushes it to disk, makes the file visible and returns what the tree
-        // will record of it.
-        commandprocessor::FileFacts finish();
+        // The file's local id, known from its creation on.
+        std::uint64_t localId() const { return mFacts.localId; }
+        // Once the content is written: its size and time, read from the file.
+        const commandprocessor::FileFacts& written();
+        // Makes the file visible and its content and name durable.
+        void finish();
+        // What the tree records of it; the change time is read once it is in place.
+        const commandprocessor::FileFacts& facts() const { return mFacts; }
+        bool isPlaced() const { return mPlaced; }
 
     private:
         friend class LocalFolder;
         Download() = default;
+        void placed();
 
         const Tree::Directory* mDirectory = nullptr;
         FolderRef mFolder;
         std::string mName;
         qcl::Handle mFile;
+        commandprocessor::FileFacts mFacts;
         bool mPlaced = false;
     };
 
+    // What a move did: the name taken, and for a file the change time that the move gave it (0 when it could
+    // not be read).
+    struct Moved
+    {
+        std::wstring name;
+        std::uint64_t changeTime = 0;
+    };
+
+    // Whether the item is still the version of the file that the tree records.
+    static bool isAsRecorded(const compat::at::ItemStatus& status, const Tree::File& file);
+    // The same but for the change time: the item has the recorded id, size and modification time, which an
+    // edit that kept the size and the time, or a change of metadata alone, leaves as they were.
+    static bool hasRecordedContent(const compat::at::ItemStatus& status, const Tree::File& file);
+    // Whether the item is the file of `expected` (id, size and modification time), whatever moved it since.
+    static bool isSameContent(const compat::at::ItemStatus& status, const compat::at::ItemStatus& expected);
+
+    // Told after each change that a scan can see (a hidden download file being written is none).
+    void setChangeListener(std::function<void()> listener) { mChangeListener = std::move(listener); }
+
     // Opens the folder named by the root of the tree (its full path). Throws qcl::SystemError.
     void open(const Tree::Directory& root);
-    // Closes the folder and every folder in it that was kept open.
+    // Closes the folder and every folder in it that was kept open; folder syncs that failed are tried again.
     void close();
+    bool isOpen() const { return mRoot != nullptr; }
 
     // Whether the disk matches the tree on the way to the node and at the node; logs why not. Never throws
-    // for a file-system failure.
-    bool matches(const Tree::Node& node);
+    // for a file-system failure: its text goes to `failure` (a disk that no longer matches the tree is none).
+    bool matches(const Tree::Node& node, std::wstring* failure = nullptr);
+
+    // The status of the entry `name` in the folder of `directory` (links are not followed); none when there is
+    // no such entry. Throws Mismatch or qcl::SystemError.
+    std::optional<compat::at::ItemStatus> statusOf(const Tree::Directory& directory, const std::wstring& name);
 
     // A new folder in the folder of `parent`, under a free form of `name`: its name and local id.
     std::pair<std::wstring, std::uint64_t> createDirectory(const Tree::Directory& parent,
@@ -75,23 +111,44 @@ public:
     // Removes an empty folder that createDirectory made; nothing when it is gone or holds something.
     void removeEmptyDirectory(const Tree::Directory& parent, const std::wstring& name) noexcept;
 
-    // Moves or renames the item of the node into the folder of `parent` under a free form of `name`, and
-    // returns that name. The item must still carry the node's local id.
-    std::wstring move(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& name);
+    // Moves or renames the item of the node into the folder of `parent` under a free form of `name`. The
+    // item must still carry the node's local id.
+    Moved move(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& name);
 
-    // The hidden file `downloadName` in the folder of `directory`; one left there by an earlier run is
-    // replaced.
-    Download createDownload(const Tree::Directory& directory, const std::wstring& downloadName);
+    // The hidden file `downloadName` in the folder of `directory`. An entry left there by an earlier run is
+    // removed when it is a download of this engine (hidden, empty, or a file for which `isOwnFile` answers
+    // true for its local id); any other is the user's, and is moved beside `documentName` under a free form
+    // of it.
+    Download createDownload(const Tree::Directory& directory, const std::wstring& downloadName,
+                            const std::wstring& documentName, const std::function<bool(std::uint64_t)>& isOwnFile);
     // Puts a finished download in place under a free form of `name`; returns that name.
     std::wstring place(Download& download, const std::wstring& name);
-    // Puts a finished download in place of the file of `existing` in one step. When the file that it
-    // displaced is no longer what the tree records (it was saved meanwhile), it is put back and false is
-    // returned.
+    // Puts a finished download in place of the file of `existing` in one step, when that file still has the
+    // content that the tree records. When it has not (it was saved meanwhile), nothing changes, or what it
+    // displaced goes back, and false is returned. A displaced file whose change time moved since it was
+    // recorded cannot be proven unchanged, and goes to the trash under its own name instead of being removed.
     bool replace(Download& download, const Tree::File& existing);
+
+    // Opens the file `name` in the folder of `directory` for an upload: for reading, with reading the only
+    // thing others may do meanwhile. Throws Mismatch or qcl::SystemError.
+    qcl::Handle openForUpload(const Tree::Directory& directory, const std::wstring& name);
+
+    // Swaps two entries of the folder of `directory` in one step.
+    void exchange(const Tree::Directory& directory, const std::wstring& first, const std::wstring& second);
+    // Removes the file `name` when it is still the file of `expected`; whether it did.
+    bool removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
+                          const compat::at::ItemStatus& expected);
+    // Moves the file `name` to the trash as `trashName` when it is still the file of `expected`; whether it
+    // did.
+    bool trashFileIfSame(const Tree::Directory& directory, const std::wstring& name, const std::wstring& trashName,
+                         const compat::at::ItemStatus& expected);
+    // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
+    std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
 
     // Moves the item of the node to the trash as far as the server has seen it: a file that differs from the
     // tree's record, and in a folder every entry that the tree does not know or that changed, stay in place
-    // with the folders that hold them. Whether the whole item went.
+    // with the folders that hold them. What changed between the check and the move comes back. Whether the
+    // whole item went.
     bool trash(const Tree::Node& node);
 
 private:
@@ -109,8 +166,17 @@ private:
     FolderRef openChecked(const Folder& parent, const Tree::Directory& directory, const std::string& name);
     // The status of the node's entry in its resolved parent, checked against the node; throws Mismatch.
     compat::at::ItemStatus checkedEntry(const Folder& parent, const Tree::Node& node);
+    // The folder of the directory node when its entry `entry` is the file of `expected`; null otherwise.
+    FolderRef folderHolding(const Tree::Directory& directory, const std::string& entry,
+                            const compat::at::ItemStatus& expected);
     // The folder of the download, which must still be where the tree records it; throws Mismatch.
     FolderRef folderOf(const Download& download);
+    // After a change: tells the listener and makes the folder's entries durable (when that fails, it is
+    // tried again at close()).
+    void changed(const FolderRef& folder);
+    void notifyChange();
+    void sync(const FolderRef& folder);
+    std::wstring moveUnderFreeName(const Folder& folder, const std::string& entry, const std::wstring& name);
     bool trashSeen(const Folder& parent, const Tree::Node& node);
     bool isAllSeen(const Folder& folder, const Tree::Directory& directory);
 
@@ -119,5 +185,7 @@ private:
     // Folders opened since open(), by node. An entry whose node has gone (even one whose address a new node
     // took) is harmless: it is used only when it passes the checks of resolve() for the node asking.
     std::unordered_map<const Tree::Directory*, FolderRef> mOpened;
+    std::vector<FolderRef> mUnsynced;
+    std::function<void()> mChangeListener;
 };
 } // namespace dwl

@@ -20,17 +20,17 @@ constexpr const char* kSchema =
     "PRAGMA encoding = \"UTF-8\";"
     "CREATE TABLE Nodes(RecordId INTEGER PRIMARY KEY,RecordType INTEGER,ParentId INTEGER,ShareId BLOB,AssetId BLOB,"
     "LocalId BLOB,Name TEXT,LastModificationTime BLOB,FileSize INTEGER,VersionNumber INTEGER,IsSynchronised BOOLEAN,"
-    "IsOwned BOOLEAN);"
+    "IsOwned BOOLEAN,ChangeTime INTEGER DEFAULT 0);"
     "CREATE INDEX AssetByParentIndex ON Nodes(ParentId);"
     "CREATE TABLE Configuration(Key TEXT PRIMARY KEY, Value);";
 
 constexpr const char* kInsert =
     "INSERT INTO Nodes(RecordType,ParentId,ShareId,AssetId,LocalId,Name,LastModificationTime,FileSize,"
-    "VersionNumber,IsSynchronised,IsOwned) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)";
+    "VersionNumber,IsSynchronised,IsOwned,ChangeTime) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?13)";
 constexpr const char* kUpdate =
     "UPDATE Nodes SET RecordType = ?1,ParentId = ?2,ShareId = ?3,AssetId = ?4,LocalId = ?5,Name = ?6,"
-    "LastModificationTime = ?7,FileSize = ?8,VersionNumber = ?9,IsSynchronised= ?10,IsOwned = ?11 "
-    "WHERE RecordId = ?12";
+    "LastModificationTime = ?7,FileSize = ?8,VersionNumber = ?9,IsSynchronised= ?10,IsOwned = ?11,"
+    "ChangeTime = ?13 WHERE RecordId = ?12";
 constexpr const char* kDeleteOne = "DELETE FROM Nodes WHERE RecordId = ?1";
 constexpr const char* kDeleteAll = "DELETE FROM Nodes";
 // The table's own order: no sort step.
@@ -39,11 +39,32 @@ constexpr const char* kCountNodes = "SELECT count(*) FROM Nodes";
 constexpr const char* kCreationIntentsSchema =
     "CREATE TABLE IF NOT EXISTS CreationIntents(ShareId BLOB,ParentId BLOB,Name TEXT,IsFolder BOOLEAN,"
     "AssetId BLOB,PRIMARY KEY(ShareId,ParentId,Name,IsFolder));";
-constexpr const char* kInsertCreationIntent = "INSERT OR REPLACE INTO CreationIntents VALUES(?1,?2,?3,?4,?5)";
-constexpr const char* kSelectCreationIntents =
-    "SELECT Name,IsFolder,AssetId FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2";
+constexpr const char* kInsertCreationIntent =
+    "INSERT OR REPLACE INTO CreationIntents(ShareId,ParentId,Name,IsFolder,AssetId,VersionNumber,LocalId,FileSize,"
+    "LastModificationTime) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9)";
+constexpr const char* kIntentColumns = "Name,IsFolder,AssetId,VersionNumber,LocalId,FileSize,LastModificationTime";
+const std::string kSelectCreationIntents =
+    std::string("SELECT ") + kIntentColumns + ",ShareId,ParentId FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2";
+const std::string kSelectDownloadIntents =
+    std::string("SELECT ") + kIntentColumns + ",ShareId,ParentId FROM CreationIntents WHERE LocalId != 0";
 constexpr const char* kDeleteCreationIntent =
     "DELETE FROM CreationIntents WHERE ShareId = ?1 AND ParentId = ?2 AND Name = ?3 AND IsFolder = ?4";
+
+// Columns that files made by earlier versions lack; their rows read the default.
+struct AddedColumn
+{
+    const char* table;
+    const char* column;
+    const char* type;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    // 0: not known.
+    {"Nodes", "ChangeTime", "INTEGER DEFAULT 0"},
+    {"CreationIntents", "VersionNumber", "INTEGER DEFAULT 0"},
+    {"CreationIntents", "LocalId", "INTEGER DEFAULT 0"},
+    {"CreationIntents", "FileSize", "INTEGER DEFAULT 0"},
+    {"CreationIntents", "LastModificationTime", "INTEGER DEFAULT 0"},
+};
 constexpr const char* kSelectConfiguration = "SELECT Value FROM Configuration WHERE Key = ?1";
 constexpr const char* kInsertConfiguration = "INSERT OR REPLACE INTO Configuration VALUES (?1, ?2)";
 
@@ -64,6 +85,7 @@ enum Column
     VersionNumber,
     IsSynchronised,
     IsOwned,
+    ChangeTime,
 };
 
 const std::wstring kFormatKey = L"Format";
@@ -155,6 +177,8 @@ void Serializer::open(const std::wstring& path)
             const int format = getConfigurationValue<int>(kFormatKey);
             if (format != kFormat)
                 throw InvalidFormat(format, kFormat);
+            mDatabase.execute(kCreationIntentsSchema);
+            addMissingColumns();
             prepareNodeStatements();
         }
         catch (const Database::Error& error)
@@ -167,7 +191,6 @@ void Serializer::open(const std::wstring& path)
         // costs tens of microseconds instead of the milliseconds of a synchronised rollback journal; a
         // power failure may lose the last changes but never corrupts the file.
         mDatabase.execute("PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;");
-        mDatabase.execute(kCreationIntentsSchema);
         closer.dismiss();
     }
     catch (const qcl::basic_runtime_error<wchar_t>&)
@@ -182,11 +205,30 @@ void Serializer::createSchema()
     // One transaction, so that a failure half-way leaves no partial schema behind.
     inSavepoint([this] {
         mDatabase.execute(kSchema);
+        mDatabase.execute(kCreationIntentsSchema);
+        addMissingColumns();
         prepareNodeStatements();
         setConfigurationValue(kFormatKey, kFormat);
         setConfigurationValue(kApplicationVersionKey, mApplicationVersion);
         setConfigurationValue(kNextServerMessageNumberKey, std::int64_t{0});
     });
+}
+
+void Serializer::addMissingColumns()
+{
+    for (const AddedColumn& added : kAddedColumns)
+    {
+        Database::Statement query(mDatabase,
+                                  (std::string("SELECT count(*) FROM pragma_table_info('") + added.table +
+                                   "') WHERE name = '" + added.column + "'")
+                                      .c_str());
+        const bool present = query.step() && query.columnInt(0) != 0;
+        query.reset();
+        if (!present)
+            mDatabase.execute((std::string("ALTER TABLE ") + added.table + " ADD COLUMN " + added.column + " " +
+                               added.type)
+                                  .c_str());
+    }
 }
 
 void Serializer::prepareNodeStatements()
@@ -301,7 +343,8 @@ std::unique_ptr<Tree::Node> readNode(const Database::Statement& row)
             bytes && row.columnBytes(LastModificationTime) == 8)
             time = getLittleEndian(bytes);
         auto file = std::make_unique<Tree::File>(localId, std::move(name),
-                                                 static_cast<std::uint64_t>(row.columnInt64(FileSize)), time);
+                                                 static_cast<std::uint64_t>(row.columnInt64(FileSize)), time,
+                                                 static_cast<std::uint64_t>(row.columnInt64(ChangeTime)));
         file->setVersionNumber(static_cast<std::uint64_t>(row.columnInt64(VersionNumber)));
         node = std::move(file);
         break;
@@ -536,6 +579,7 @@ void Serializer::bindNode(Database::Statement& statement, const Tree::Node& node
         statement.bindBlob(7, time, sizeof time);
         statement.bindInt64(8, static_cast<std::int64_t>(file->size()));
         statement.bindInt64(9, static_cast<std::int64_t>(file->versionNumber()));
+        statement.bindInt64(13, static_cast<std::int64_t>(file->changeTime()));
     }
     else
     {
@@ -676,6 +720,10 @@ void Serializer::add(const CreationIntent& intent)
     bindItem(insert, intent);
     const auto asset = idBytes(intent.assetId);
     insert.bindBlob(5, asset.data(), static_cast<int>(asset.size()));
+    insert.bindInt64(6, static_cast<std::int64_t>(intent.versionNumber));
+    insert.bindInt64(7, static_cast<std::int64_t>(intent.localId));
+    insert.bindInt64(8, static_cast<std::int64_t>(intent.size));
+    insert.bindInt64(9, static_cast<std::int64_t>(intent.lastModificationTime));
     insert.execute();
 }
 
@@ -717,15 +765,39 @@ void Serializer::endWhenRecorded(const CreationIntent& intent, const std::functi
     release();
 }
 
-std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
+namespace
 {
-    Database::Statement& select = prepared(mSelectIntents, kSelectCreationIntents);
+std::vector<CreationIntent> readIntents(Database::Statement& select)
+{
     auto reset = qcl::scope::makeGuard([&] { select.reset(); });
-    bindFolder(select, shareId, parentId);
     std::vector<CreationIntent> found;
     while (select.step())
-        found.push_back({shareId, parentId, qcl::string::utf8ToUtf16(select.columnText(0)), select.columnInt(1) != 0,
-                         readId(select, 2)});
+    {
+        CreationIntent& intent = found.emplace_back();
+        intent.name = qcl::string::utf8ToUtf16(select.columnText(0));
+        intent.folder = select.columnInt(1) != 0;
+        intent.assetId = readId(select, 2);
+        intent.versionNumber = static_cast<std::uint64_t>(select.columnInt64(3));
+        intent.localId = static_cast<std::uint64_t>(select.columnInt64(4));
+        intent.size = static_cast<std::uint64_t>(select.columnInt64(5));
+        intent.lastModificationTime = static_cast<std::uint64_t>(select.columnInt64(6));
+        intent.shareId = readId(select, 7);
+        intent.parentId = readId(select, 8);
+    }
     return found;
+}
+} // namespace
+
+std::vector<CreationIntent> Serializer::inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId)
+{
+    Database::Statement& select = prepared(mSelectIntents, kSelectCreationIntents.c_str());
+    bindFolder(select, shareId, parentId);
+    return readIntents(select);
+}
+
+std::vector<CreationIntent> Serializer::downloads()
+{
+    Database::Statement select(mDatabase, kSelectDownloadIntents.c_str());
+    return readIntents(select);
 }
 } // namespace dwl

@@ -74,6 +74,7 @@ public:
     void remove(const CreationIntent& intent) override;
     void endWhenRecorded(const CreationIntent& intent, const std::function<void()>& record) override;
     std::vector<CreationIntent> inFolder(const qcl::uint128& shareId, const qcl::uint128& parentId) override;
+    std::vector<CreationIntent> downloads() override;
 
 private:
     // Node-to-record changes of one tree change, undone when its database writes are rolled back.
@@ -84,6 +85,7 @@ private:
     };
 
     void createSchema();
+    void addMissingColumns();
     void prepareNodeStatements();
     void listenTo(Tree::Directory& root);
     // A tree still carrying the listener then refuses its changes rather than write with stale records.

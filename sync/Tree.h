@@ -168,9 +168,11 @@ private:
 class Tree::File : public Node
 {
 public:
-    // A new file: version 0, zero share and asset ids, no parent. The time is a file time: 100-ns ticks
-    // since 1601-01-01 UTC.
-    File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime);
+    // A new file: version 0, zero share and asset ids, no parent. Times are file times: 100-ns ticks since
+    // 1601-01-01 UTC. The change time is the last change of the content or the metadata, which no program can
+    // set back (unlike the modification time); 0 when it is not known.
+    File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime,
+         std::uint64_t changeTime = 0);
 
     std::unique_ptr<Node> clone() const override;
     void accept(Visitor& visitor) override { visitor.visit(*this); }
@@ -178,17 +180,21 @@ public:
 
     std::uint64_t size() const { return mSize; }
     std::uint64_t lastModificationTime() const { return mLastModificationTime; }
+    std::uint64_t changeTime() const { return mChangeTime; }
     std::uint64_t versionNumber() const { return mVersionNumber; }
 
     void setSize(std::uint64_t size);
     void setLastModificationTime(std::uint64_t time);
+    void setChangeTime(std::uint64_t time);
     void setVersionNumber(std::uint64_t versionNumber);
-    // The three together, as one change.
-    void setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t versionNumber);
+    // The four together, as one change.
+    void setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t changeTime,
+                    std::uint64_t versionNumber);
 
 private:
     std::uint64_t mSize;
     std::uint64_t mLastModificationTime;
+    std::uint64_t mChangeTime;
     std::uint64_t mVersionNumber = 0;
 };
 
@@ -252,6 +258,29 @@ public:
 
     void setModificationListener(ModificationListener listener) { mObserver = std::move(listener); }
 
+    // Notes that a scan leaves on the directories of a snapshot for the command processor to settle before the
+    // comparison with the tree. Plain fields: they raise no events, are never stored, and only clone() copies
+    // them.
+    //
+    // 0 when the scan read the directory's content; else the error code that kept it from listing it: its
+    // children are then not known (rather than absent) and the snapshot holds none.
+    std::uint32_t listingError() const { return mListingError; }
+    bool isContentKnown() const { return mListingError == 0; }
+    void setListingError(std::uint32_t code) { mListingError = code; }
+    // Whether one of the files among the children has a local id that the scan met at another place too (a
+    // second name, a hard link, of the same file).
+    bool holdsRepeatedLocalId() const { return mScanNotes & kHoldsRepeatedLocalId; }
+    void noteRepeatedLocalId() { mScanNotes |= kHoldsRepeatedLocalId; }
+    // Whether a directory below holds a note, so that a search for notes enters only the subtrees with one.
+    bool hasNotesBelow() const { return mScanNotes & kNotesBelow; }
+    void noteNotesBelow() { mScanNotes |= kNotesBelow; }
+    bool hasScanNotes() const { return mScanNotes != 0 || mListingError != 0; }
+    void clearScanNotes()
+    {
+        mScanNotes = 0;
+        mListingError = 0;
+    }
+
 private:
     friend class Tree;
     friend class Node;
@@ -273,6 +302,10 @@ private:
     NamesIndex mNames;
     bool mIsOwned = true;
     bool mIsSynchronised = false;
+    static constexpr std::uint8_t kHoldsRepeatedLocalId = 1;
+    static constexpr std::uint8_t kNotesBelow = 2;
+    std::uint8_t mScanNotes = 0; // in the padding after the flags, as is the listing error
+    std::uint32_t mListingError = 0;
     std::unique_ptr<LocalIdIndex> mLocalIdIndex;
     std::unique_ptr<AssetIdIndex> mAssetIdIndex; // only on a root, made by the first findNodeById
     ModificationListener mObserver;

@@ -113,6 +113,7 @@ private:
     }
     bool replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& oldDestination);
     void compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode);
+    void compareFiles(Tree::File& oldFile, Tree::File& newFile, bool placeChanged);
     void compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile);
 
     CountingCallbacks& mCallbacks;
@@ -142,6 +143,7 @@ bool ShareWalk::replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& old
 void ShareWalk::compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode)
 {
     const std::uint64_t localId = newNode.localId();
+    const bool placeChanged = oldNode->parent() != &oldDestination || oldNode->name() != newNode.name();
     if (oldNode->parent() != &oldDestination)
     {
         mCallbacks.onNodeMoved(&mOldShare, oldNode, &newNode, &oldDestination);
@@ -155,16 +157,25 @@ void ShareWalk::compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDest
             return;
     }
     if (Tree::File* newFile = newNode.asFile())
-    {
-        Tree::File* oldFile = oldNode->asFile();
-        if (oldFile->size() != newFile->size() ||
-            oldFile->lastModificationTime() != newFile->lastModificationTime())
-            mCallbacks.onFileModified(&mOldShare, oldFile, newFile);
-    }
+        compareFiles(*oldNode->asFile(), *newFile, placeChanged);
     else
     {
         compareChildren(*oldNode->asDirectory(), *newNode.asDirectory());
     }
+}
+
+// An edit that keeps the size and the modification time (a tool that sets the time back, a container of fixed
+// size) still moves the change time, which no program can set. A move or a rename moves it too, so after one
+// of those, and where the tree does not know it (a record from before it was kept), it is only recorded.
+void ShareWalk::compareFiles(Tree::File& oldFile, Tree::File& newFile, bool placeChanged)
+{
+    const bool contentChanged = oldFile.size() != newFile.size() ||
+                                oldFile.lastModificationTime() != newFile.lastModificationTime();
+    if (contentChanged ||
+        (oldFile.changeTime() != newFile.changeTime() && oldFile.changeTime() != 0 && !placeChanged))
+        mCallbacks.onFileModified(&mOldShare, &oldFile, &newFile);
+    else if (oldFile.changeTime() != newFile.changeTime())
+        oldFile.setChangeTime(newFile.changeTime());
 }
 
 void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile)
@@ -187,6 +198,8 @@ void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newF
 
 void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory)
 {
+    if (!newDirectory.isContentKnown())
+        return;
     Tree::Node* expected = nullptr; // the old node that likely matches the next new child
     auto& children = newDirectory.children();
     for (auto next = children.begin(); next != children.end();)
@@ -215,6 +228,8 @@ void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory
         }
         else if (Tree::Directory* newDirectoryChild = child.asDirectory())
         {
+            if (!newDirectoryChild->isContentKnown())
+                continue; // made on the server once it can be read
             Tree::Directory* added =
                 mCallbacks.onDirectoryAdded(&mOldShare, newDirectoryChild, &oldDestination);
             if (added)
@@ -235,9 +250,13 @@ void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
     for (auto next = children.begin(); next != children.end();)
     {
         Tree::Node& child = *next++;
-        if (Tree::Directory* directory = child.asDirectory())
+        const Tree::Node* counterpart = mNewShare.findNodeByLocalId(child.localId());
+        // What lies in a folder that the scan could not read is not known, so nothing of it is gone.
+        const bool contentKnown = !counterpart || !counterpart->asDirectory() ||
+                                  counterpart->asDirectory()->isContentKnown();
+        if (Tree::Directory* directory = child.asDirectory(); directory && contentKnown)
             reportRemovedBelow(*directory);
-        if (!mNewShare.findNodeByLocalId(child.localId()))
+        if (!counterpart)
             mCallbacks.onNodeRemoved(&mOldShare, &child);
     }
 }
@@ -255,6 +274,8 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
         if (o == oldShares.size() || (n < newShares.size() && newShares[n]->localId() < oldShares[o]->localId()))
         {
             Tree::Directory* newShare = newShares[n++];
+            if (!newShare->isContentKnown())
+                continue; // made on the server once it can be read
             Tree::Directory* share = callbacks.onShareAdded(newShare);
             if (!share)
             {
@@ -280,7 +301,7 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
             ShareWalk walk(callbacks, *oldShare, *newShare);
             const std::uint64_t callsBefore = callbacks.calls();
             walk.compareChildren(*oldShare, *newShare);
-            if (!walk.allMatchedUntouched(callsBefore))
+            if (newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
                 walk.reportRemovedBelow(*oldShare);
         }
     }

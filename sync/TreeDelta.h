@@ -1,7 +1,9 @@
 #pragma once
 // The comparison of the synchronised tree (old) with a fresh snapshot of the folder (new). Nodes are
 // matched by local id inside each Share, so renames and moves are seen as such. Every difference is
-// reported to the callbacks, which bring the old tree in line as they go.
+// reported to the callbacks, which bring the old tree in line as they go. A snapshot directory whose content
+// the scan could not read (Tree::Directory::isContentKnown) may still be moved or renamed, but what lies
+// below its old counterpart is neither compared nor removed, and a new one is not added.
 
 #include "sync/Tree.h"
 

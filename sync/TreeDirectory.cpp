@@ -25,6 +25,8 @@ std::unique_ptr<Tree::Node> Tree::Directory::clone() const
     copy->copyIdsFrom(*this);
     copy->mIsOwned = mIsOwned;
     copy->mIsSynchronised = mIsSynchronised;
+    copy->mScanNotes = mScanNotes;
+    copy->mListingError = mListingError;
     for (const Node& child : mChildren)
         copy->linkChild(*child.clone().release());
     return copy;

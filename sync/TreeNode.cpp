@@ -171,14 +171,16 @@ void Tree::Node::moveTo(Directory& newParent)
     }
 }
 
-Tree::File::File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime)
-    : Node(localId, std::move(name)), mSize(size), mLastModificationTime(lastModificationTime)
+Tree::File::File(std::uint64_t localId, std::wstring name, std::uint64_t size, std::uint64_t lastModificationTime,
+                 std::uint64_t changeTime)
+    : Node(localId, std::move(name)), mSize(size), mLastModificationTime(lastModificationTime),
+      mChangeTime(changeTime)
 {
 }
 
 std::unique_ptr<Tree::Node> Tree::File::clone() const
 {
-    auto copy = std::make_unique<File>(localId(), name(), mSize, mLastModificationTime);
+    auto copy = std::make_unique<File>(localId(), name(), mSize, mLastModificationTime, mChangeTime);
     copy->copyIdsFrom(*this);
     copy->mVersionNumber = mVersionNumber;
     return copy;
@@ -188,16 +190,20 @@ void Tree::File::setSize(std::uint64_t size) { changeField(mSize, size); }
 
 void Tree::File::setLastModificationTime(std::uint64_t time) { changeField(mLastModificationTime, time); }
 
+void Tree::File::setChangeTime(std::uint64_t time) { changeField(mChangeTime, time); }
+
 void Tree::File::setVersionNumber(std::uint64_t versionNumber) { changeField(mVersionNumber, versionNumber); }
 
-void Tree::File::setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t versionNumber)
+void Tree::File::setContent(std::uint64_t size, std::uint64_t lastModificationTime, std::uint64_t changeTime,
+                            std::uint64_t versionNumber)
 {
-    const std::tuple former{mSize, mLastModificationTime, mVersionNumber};
-    const std::tuple wanted{size, lastModificationTime, versionNumber};
+    const std::tuple former{mSize, mLastModificationTime, mChangeTime, mVersionNumber};
+    const std::tuple wanted{size, lastModificationTime, changeTime, versionNumber};
     if (former == wanted)
         return;
-    std::tie(mSize, mLastModificationTime, mVersionNumber) = wanted;
-    auto undo = qcl::scope::makeGuard([&] { std::tie(mSize, mLastModificationTime, mVersionNumber) = former; });
+    std::tie(mSize, mLastModificationTime, mChangeTime, mVersionNumber) = wanted;
+    auto undo = qcl::scope::makeGuard(
+        [&] { std::tie(mSize, mLastModificationTime, mChangeTime, mVersionNumber) = former; });
     notifyModification({TreeModificationEvent::Changed, this});
     undo.dismiss();
 }

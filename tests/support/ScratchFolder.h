@@ -60,10 +60,10 @@ public:
 
     // Mounts a small tmpfs at the relative folder (created when missing). False when this process may not mount
     // (not root, or no mount namespace rights); tests then skip what needs another file system.
-    bool mountTmpfs(const std::string& relative)
+    bool mountTmpfs(const std::string& relative, const std::string& size = "16m")
     {
         const std::string full = makeDirectory(relative);
-        if (::mount("wayfold-test", full.c_str(), "tmpfs", 0, "size=16m") != 0)
+        if (::mount("wayfold-test", full.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
             return false;
         mMounts.push_back(full);
         return true;

@@ -13,10 +13,37 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <spawn.h>
 #include <sys/stat.h>
+
+extern char** environ;
 
 namespace enginetest
 {
+// Starts this test program again, running only the test `filter`, with this process's environment in which
+// each of `variables` ("NAME=value") replaces a variable of that name. The child's process id, or 0.
+inline pid_t startThisProgram(const std::string& filter, const std::vector<std::string>& variables)
+{
+    std::vector<std::string> all = variables;
+    for (char** variable = environ; *variable; ++variable)
+    {
+        const std::string text = *variable;
+        const bool replaced = std::any_of(variables.begin(), variables.end(), [&](const std::string& given)
+                                          { return text.rfind(given.substr(0, given.find('=') + 1), 0) == 0; });
+        if (!replaced)
+            all.push_back(text);
+    }
+    std::vector<char*> environment;
+    for (auto& variable : all)
+        environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    char program[] = "/proc/self/exe";
+    std::string filterArgument = "--gtest_filter=" + filter;
+    char* arguments[] = {program, filterArgument.data(), nullptr};
+    pid_t child = 0;
+    return ::posix_spawn(&child, program, nullptr, nullptr, arguments, environment.data()) == 0 ? child : 0;
+}
+
 inline const std::string kEmail = "ann@example.com";
 inline const std::string kPassword = "s3cret";
 inline const std::string kOtherEmail = "bob@example.com";

@@ -1,5 +1,7 @@
-// A server version that meets a local edit: the local file is never replaced, and an edit that can never be
-// sent does not hold back the messages that follow.
+// One item that cannot go through holds back nothing else: a server version that meets a local edit never
+// replaces the local file, an edit that can never be sent does not hold back the messages that follow, a
+// document larger than the free space does not hold back the others, and a path longer than the system's
+// limit is still sent.
 
 #include "EndToEndFixture.h"
 
@@ -52,6 +54,53 @@ TEST_F(EndToEndTest, ALocalEditWhoseUploadTheServerRefusesKeepsItsContentAndLate
     EXPECT_GE(one.engine->reports.count("onLocalUpdateBlocked"), 1u);
     EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from the server");
     server.clearFaults();
+}
+TEST_F(EndToEndTest, ADocumentLargerThanTheFreeSpaceHoldsBackNoOtherDocument)
+{
+    if (!scratch.mountTmpfs("one/Wayfold", "3m"))
+        GTEST_SKIP() << "a tmpfs cannot be mounted here";
+    const auto share = server.createShare(kEmail, "Team");
+    const dwl::IdPair root{qcl::uint128::parse(share.shareId), qcl::uint128::parse(share.rootId)};
+    std::vector<std::string> small;
+    for (const char* name : {"a.txt", "b.txt", "c-big.bin", "d.txt", "e.txt", "f.txt", "g.txt"})
+    {
+        const qcl::uint128 document = probe.createDocument(qcl::string::utf8ToUtf16(name), root);
+        const bool big = std::string(name) == "c-big.bin";
+        server.putContent(idText(document), big ? std::string(4 << 20, 'B') : std::string("small ") + name);
+        if (!big)
+            small.push_back(name);
+    }
+    start(one);
+    ASSERT_TRUE(settlesTo(one / "Team", small));
+    EXPECT_TRUE(waitUntil([&] { return one.engine->reports.count("onDocumentDownloadFailed") >= 1; }));
+    EXPECT_EQ(one.engine->reports.details("onDocumentDownloadFailed").front(), L"c-big.bin");
+    stop(one);
+}
+
+TEST_F(EndToEndTest, AFileBelowAPathLongerThanTheSystemsLimitIsSent)
+{
+    // 21 folders of 199 bytes each below the Share: the file's path is longer than 4,200 bytes.
+    const std::string part(199, 'p');
+    std::filesystem::create_directories(one / "Team");
+    int folder = ::open((one / "Team").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::wstring relative;
+    for (int depth = 0; depth < 21; ++depth)
+    {
+        ASSERT_EQ(::mkdirat(folder, part.c_str(), 0755), 0);
+        const int inner = ::openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = inner;
+        relative += std::wstring(part.begin(), part.end()) + L"/";
+    }
+    const int file = ::openat(folder, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "deep", 4), 4);
+    ::close(file);
+    ::close(folder);
+    ASSERT_GT((one / "Team").string().size() + relative.size() + 8, 4200u);
+
+    start(one);
+    EXPECT_TRUE(waitUntil([&] { return serverContent(L"Team", relative + L"deep.txt") == "deep"; }));
+    stop(one);
 }
 } // namespace
 } // namespace enginetest

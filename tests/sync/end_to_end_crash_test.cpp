@@ -1,32 +1,123 @@
 // Crash safety: an engine in a child process is killed (SIGKILL) at scripted points, started again, and must
-// converge with the server with no document lost, duplicated or deleted on the server.
+// converge with the server with no document lost, duplicated or deleted on the server. The points are
+// requests the server sees, or system calls: this program puts its own renameat2, mkdirat and fsync in front
+// of the C library's, so that the child can kill itself right after one, and a test can make a folder sync
+// fail or act between a check and a move.
 //
 // The child is this program started again with WAYFOLD_CRASH_CHILD set, running only CrashChild: one engine
 // until it is killed.
 
 #include "EndToEndFixture.h"
+#include "sync/CommandProcessorFiles.h"
 
+#include <atomic>
 #include <csignal>
-#include <spawn.h>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
-extern char** environ;
+namespace systemcalls
+{
+// The child kills itself right after the first call whose description ("renameat2 <flags> <from> <to>",
+// "mkdirat <path>") matches, or right before it ("fsetxattr <path>").
+std::optional<std::regex> killAfter;
+// Folder syncs still to fail with EIO.
+std::atomic<int> failingFolderSyncs{0};
+// Runs right before a rename into the trash.
+std::function<void()> beforeTrashRename;
+
+std::string pathOf(int folder, const char* name)
+{
+    if (name[0] == '/' || folder == AT_FDCWD)
+        return name;
+    char target[4096];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(folder)).c_str(), target, sizeof target);
+    const std::string folderPath(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return name[0] == '\0' ? folderPath : folderPath + "/" + name;
+}
+
+void called(const std::string& description)
+{
+    if (killAfter && std::regex_search(description, *killAfter))
+        ::raise(SIGKILL);
+}
+
+template <class Function>
+Function real(const char* name)
+{
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+} // namespace systemcalls
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) noexcept
+{
+    using Function = int (*)(int, const char*, int, const char*, unsigned);
+    static const auto next = systemcalls::real<Function>("renameat2");
+    if (systemcalls::beforeTrashRename && std::strstr(to, "/Trash/files/"))
+        systemcalls::beforeTrashRename();
+    const int result = next(fromFolder, from, toFolder, to, flags);
+    if (result == 0)
+        systemcalls::called("renameat2 " + std::to_string(flags) + " " + systemcalls::pathOf(fromFolder, from) +
+                            " " + systemcalls::pathOf(toFolder, to));
+    return result;
+}
+
+extern "C" int mkdirat(int folder, const char* path, mode_t mode) noexcept
+{
+    using Function = int (*)(int, const char*, mode_t);
+    static const auto next = systemcalls::real<Function>("mkdirat");
+    const int result = next(folder, path, mode);
+    if (result == 0)
+        systemcalls::called("mkdirat " + systemcalls::pathOf(folder, path));
+    return result;
+}
+
+// Described before the call: the kill comes between making a file and giving it an attribute.
+extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) noexcept
+{
+    using Function = int (*)(int, const char*, const void*, size_t, int);
+    static const auto next = systemcalls::real<Function>("fsetxattr");
+    systemcalls::called("fsetxattr " + systemcalls::pathOf(fd, ""));
+    return next(fd, name, value, size, flags);
+}
+
+extern "C" int fsync(int fd)
+{
+    using Function = int (*)(int);
+    static const auto next = systemcalls::real<Function>("fsync");
+    struct stat status{};
+    if (systemcalls::failingFolderSyncs > 0 && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) &&
+        systemcalls::failingFolderSyncs-- > 0)
+    {
+        errno = EIO;
+        return -1;
+    }
+    return next(fd);
+}
 
 namespace enginetest
 {
 namespace
 {
 namespace fs = std::filesystem;
+using dwl::commandprocessor::downloadFileName;
 
-// WAYFOLD_CRASH_CHILD = "<server base url>\n<folder>\n<data file>\n<device id file>"
+// WAYFOLD_CRASH_CHILD = "<server base url>\n<folder>\n<data file>\n<device id file>[\n<kill after>]"
 [[noreturn]] void runChildEngine(const std::string& setup)
 {
     std::istringstream lines(setup);
-    std::string url, folder, dataFile, deviceFile;
+    std::string url, folder, dataFile, deviceFile, killAfter;
     std::getline(lines, url);
     std::getline(lines, folder);
     std::getline(lines, dataFile);
     std::getline(lines, deviceFile);
+    if (std::getline(lines, killAfter) && !killAfter.empty())
+        systemcalls::killAfter.emplace(killAfter);
 
     dwl::WayfoldApi api;
     api.setServerUrl(url + "/rest");
@@ -68,23 +159,14 @@ class CrashTest : public EndToEndTest
 protected:
     ~CrashTest() override { kill(); }
 
-    void startChild()
+    // `killAfter`: the child kills itself right after a system call of this description (see systemcalls).
+    void startChild(const std::string& killAfter = {})
     {
         ASSERT_EQ(mChild, 0);
         const std::string setup = server.baseUrl() + "\n" + one.folder.string() + "\n" +
-                                 one.dataFile.string() + "\n" + (scratch / "device-id");
-        std::vector<std::string> variables{"WAYFOLD_CRASH_CHILD=" + setup};
-        for (char** variable = environ; *variable; ++variable)
-            if (std::string(*variable).rfind("WAYFOLD_CRASH_CHILD=", 0) != 0)
-                variables.emplace_back(*variable);
-        std::vector<char*> environment;
-        for (auto& variable : variables)
-            environment.push_back(variable.data());
-        environment.push_back(nullptr);
-        char program[] = "/proc/self/exe";
-        char filter[] = "--gtest_filter=CrashChild.RunsAnEngineUntilKilled";
-        char* arguments[] = {program, filter, nullptr};
-        ASSERT_EQ(::posix_spawn(&mChild, program, nullptr, nullptr, arguments, environment.data()), 0);
+                                 one.dataFile.string() + "\n" + (scratch / "device-id") + "\n" + killAfter;
+        mChild = startThisProgram("CrashChild.RunsAnEngineUntilKilled", {"WAYFOLD_CRASH_CHILD=" + setup});
+        ASSERT_NE(mChild, 0);
     }
 
     void kill()
@@ -95,6 +177,16 @@ protected:
         int status = 0;
         ::waitpid(mChild, &status, 0);
         mChild = 0;
+    }
+
+    // Starts the child and waits until it killed itself at the system call.
+    void killAt(const std::string& call)
+    {
+        startChild(call);
+        int status = 0;
+        ASSERT_EQ(::waitpid(mChild, &status, 0), mChild);
+        mChild = 0;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << call;
     }
 
     // Kills the child while a request of `method` on `pathPattern` is held by the server.
@@ -271,6 +363,132 @@ TEST_F(CrashTest, KillsDuringEditsOfBothSidesKeepTheNewestContent)
     killDuring("GET", ".*/contents/latest");
     killAfter("GET", ".*/contents/latest", 1);
     convergeOn(expected);
+}
+// A rename of a document on the server: a POST on the asset itself.
+const std::string kAssetChange = "/rest/shares/[^/]+/assets/[^/]+";
+
+TEST_F(CrashTest, AKillRightAfterADownloadSwapKeepsEverySaveAndSendsNoRenameOrDeletion)
+{
+    auto expected = makeServerTree(1, 1);
+    convergeOn(expected);
+    const qcl::uint128 document = serverAsset(L"Big", L"f0/d0.txt")->assetId;
+    const fs::path file = one / "Big/f0/d0.txt";
+    const fs::path displaced = one / ("Big/f0/" + qcl::string::utf16ToUtf8(downloadFileName(document)));
+    server.clearRequests();
+    for (const bool savedBeforeTheSwap : {false, true})
+    {
+        const std::string version = savedBeforeTheSwap ? "third" : "second";
+        server.putContent(idText(document), version);
+        killAt("renameat2 2 .*/\\.wayfold-");
+        ASSERT_TRUE(exists(displaced));
+        // A save that reached the old file just before the swap, or the document saved while no engine ran.
+        const std::string saved = savedBeforeTheSwap ? "saved just before the swap" : "saved while stopped";
+        writeFile(savedBeforeTheSwap ? displaced : file, saved);
+        expected["Big/f0/d0.txt"] = saved;
+        convergeOn(expected);
+        // The server version that lost locally stays in the history.
+        const auto now = serverAsset(L"Big", L"f0/d0.txt");
+        EXPECT_EQ(server.content(idText(document), now->contentVersion - 1), version);
+    }
+    EXPECT_EQ(requestCount("DELETE", ".*"), 0u);
+    EXPECT_EQ(requestCount("POST", kAssetChange), 0u);
+}
+
+TEST_F(CrashTest, AKillBetweenPlacingANewDownloadAndRecordingItKeepsANewerServerVersion)
+{
+    auto expected = makeServerTree(1, 1);
+    convergeOn(expected);
+    const auto share = serverShare(L"Big");
+    const qcl::uint128 folder = serverAsset(L"Big", L"f0")->assetId;
+    const qcl::uint128 document = probe.createDocument(L"new.txt", {share->shareId, folder});
+    server.putContent(idText(document), "first");
+    server.clearRequests();
+
+    killAt("renameat2 1 .*/\\.wayfold-[^/]*\\.download .*/new\\.txt$");
+    ASSERT_TRUE(hasContent(one / "Big/f0/new.txt", "first"));
+    server.putContent(idText(document), "newer, from another Device");
+    expected["Big/f0/new.txt"] = "newer, from another Device";
+    convergeOn(expected);
+    EXPECT_EQ(requestCount("POST", ".*/contents"), 0u);
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
+}
+
+TEST_F(CrashTest, AKillBetweenMakingADownloadsFileAndHidingItMakesNoDocument)
+{
+    auto expected = makeServerTree(1, 2);
+    server.clearRequests();
+    killAt("fsetxattr .*/\\.wayfold-[^/]*\\.download$");
+    convergeOn(expected);
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
+}
+
+TEST_F(CrashTest, AKillRightAfterANewSharesFolderIsMadeMakesNoSecondShare)
+{
+    auto expected = makeServerTree(1, 1);
+    convergeOn(expected);
+    const auto fresh = server.createShare(kEmail, "Fresh");
+    const qcl::uint128 document =
+        probe.createDocument(L"inside.txt", {qcl::uint128::parse(fresh.shareId), qcl::uint128::parse(fresh.rootId)});
+    server.putContent(idText(document), "inside");
+
+    killAt("mkdirat .*/Fresh$");
+    expected["Fresh/inside.txt"] = "inside";
+    convergeOn(expected);
+    const auto shares = probe.getShares();
+    EXPECT_EQ(std::count_if(shares.begin(), shares.end(), [](const auto& s) { return s.name == L"Fresh"; }), 1);
+    EXPECT_EQ(listing(one.folder), (std::vector<std::string>{"Big", "Fresh"}));
+}
+
+TEST_F(CrashTest, AKillRightAfterATrashMoveKeepsTheDocumentInTheTrashAndMakesNothingAnew)
+{
+    auto expected = makeServerTree(1, 2);
+    convergeOn(expected);
+    const auto share = serverShare(L"Big");
+    probe.removeAsset({share->shareId, serverAsset(L"Big", L"f0/d1.txt")->assetId});
+    server.clearRequests();
+
+    killAt("renameat2 1 .* .*/Trash/files/d1\\.txt$");
+    expected.erase("Big/f0/d1.txt");
+    convergeOn(expected);
+    EXPECT_TRUE(hasContent(dataHome() / "Trash/files/d1.txt", "content of d1.txt in f0"));
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), 0u);
+}
+
+// In this process: the engine runs beside the test, which makes system calls fail or act in between.
+TEST_F(EndToEndTest, AFailedFolderSyncAfterADownloadWasPlacedRecordsItOnce)
+{
+    startBoth();
+    writeFile(two / "Team/first.txt", "first");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/first.txt", "first"); }));
+
+    systemcalls::failingFolderSyncs = 1;
+    writeFile(two / "Team/new.txt", "new");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/new.txt", "new"); }));
+    writeFile(two / "Team/later.txt", "later");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/later.txt", "later"); }));
+    EXPECT_EQ(systemcalls::failingFolderSyncs, 0);
+    EXPECT_TRUE(settlesTo(one / "Team", {"first.txt", "later.txt", "new.txt"}));
+    EXPECT_EQ(serverNames(L"Team"), (std::vector<std::wstring>{L"first.txt", L"later.txt", L"new.txt"}));
+}
+
+TEST_F(EndToEndTest, ASaveBetweenADeletionsCheckAndItsMoveComesBackAndIsSent)
+{
+    startBoth();
+    writeFile(two / "Team/doc.txt", "server version");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "server version"); }));
+
+    // The user saves right as the file goes to the trash, after the engine checked it.
+    systemcalls::beforeTrashRename = [&]
+    {
+        systemcalls::beforeTrashRename = nullptr;
+        writeFile(one / "Team/doc.txt", "saved as it was deleted");
+    };
+    stop(two);
+    probe.removeAsset({serverShare(L"Team")->shareId, serverAsset(L"Team", L"doc.txt")->assetId});
+
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"doc.txt") == "saved as it was deleted"; }));
+    EXPECT_TRUE(hasContent(one / "Team/doc.txt", "saved as it was deleted"));
+    EXPECT_FALSE(exists(dataHome() / "Trash/files/doc.txt"));
 }
 } // namespace
 } // namespace enginetest

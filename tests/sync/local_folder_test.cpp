@@ -48,6 +48,16 @@ protected:
             (std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32) |
                 information.ftLastWriteTime.dwLowDateTime);
     }
+    // A download of "server" into docs, finished and not placed.
+    dwl::LocalFolder::Download serverDownload()
+    {
+        auto download = local.createDownload(*docs, L".wayfold-download", L"report.txt", {});
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
+        download.written();
+        download.finish();
+        return download;
+    }
     std::vector<std::string> trashed()
     {
         std::vector<std::string> names;
@@ -163,10 +173,7 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
 {
     for (const bool byRename : {false, true})
     {
-        auto download = local.createDownload(*docs, L".wayfold-download");
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
-        download.finish();
+        auto download = serverDownload();
         if (byRename)
         {
             folder.writeFile("root/share/docs/saved.tmp", "saved by rename");
@@ -187,26 +194,29 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     report->setLocalId(current->localId());
     report->setSize(current->size());
     report->setLastModificationTime(current->lastModificationTime());
-    auto download = local.createDownload(*docs, L".wayfold-download");
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(download.handle(), "server", 6, &written, nullptr));
-    download.finish();
+    auto download = serverDownload();
     EXPECT_TRUE(local.replace(download, *report));
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
 }
 
-TEST_F(LocalFolderTest, DownloadWhoseFolderWasReplacedMeanwhileIsNotPlaced)
+TEST_F(LocalFolderTest, DownloadWhoseFolderWasMovedOrReplacedMeanwhileWaitsQuietly)
 {
-    auto download = local.createDownload(*docs, L".wayfold-download");
-    download.finish();
-    // The folder kept open is moved out and a new one takes its name.
-    ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
-    folder.makeDirectory("root/share/docs");
+    for (const bool replaced : {false, true})
+    {
+        auto download = serverDownload();
+        // The folder kept open is moved out, and maybe a new one takes its name.
+        std::filesystem::remove_all(folder / "moved-docs");
+        ASSERT_EQ(std::rename((folder / "root/share/docs").c_str(), (folder / "moved-docs").c_str()), 0);
+        if (replaced)
+            folder.makeDirectory("root/share/docs");
 
-    EXPECT_THROW(local.place(download, L"new.txt"), dwl::LocalFolder::Mismatch);
-    EXPECT_FALSE(exists("moved-docs/new.txt"));
-    EXPECT_FALSE(exists("root/share/docs/new.txt"));
+        EXPECT_THROW(local.place(download, L"new.txt"), dwl::LocalFolder::Mismatch) << replaced;
+        EXPECT_FALSE(exists("moved-docs/new.txt"));
+        EXPECT_FALSE(exists("root/share/docs/new.txt"));
+        std::filesystem::remove_all(folder / "root/share/docs");
+        ASSERT_EQ(std::rename((folder / "moved-docs").c_str(), (folder / "root/share/docs").c_str()), 0);
+    }
 }
 
 TEST_F(LocalFolderTest, FoldersKeptOpenAreBoundedAndReleasedOnClose)

@@ -10,11 +10,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -180,16 +182,97 @@ TEST_F(ScannerTest, SkipsHiddenSystemTemporaryLinksMountsSpecialFilesAndBadNames
         GTEST_SKIP() << "the mount point case needs permission to mount a tmpfs";
 }
 
-TEST_F(ScannerTest, SecondHardLinkWinsInsteadOfFailingTheScan)
-{
-    folder.makeDirectory("root/a");
-    folder.makeDirectory("root/b");
-    folder.writeFile("root/a/one", "linked");
-    ASSERT_EQ(::link((folder / "root/a/one").c_str(), (folder / "root/b/two").c_str()), 0);
+// The scan notes of the folders, by relative path ("" for the root).
+using Notes = std::map<std::string, std::string>;
 
-    start();
-    const Listing expected{{"a", -1}, {"b", -1}, {"b/two", 6}};
-    EXPECT_EQ(waitForSnapshot(1), expected);
+void listNotes(const Tree::Directory& directory, const std::string& path, Notes& notes)
+{
+    std::string note;
+    if (directory.holdsRepeatedLocalId())
+        note += "repeat ";
+    if (directory.hasNotesBelow())
+        note += "below ";
+    if (!directory.isContentKnown())
+        note += "error " + std::to_string(directory.listingError());
+    if (!note.empty())
+        notes[path] = note;
+    for (const Tree::Node& child : directory.children())
+        if (const Tree::Directory* subdirectory = child.asDirectory())
+            listNotes(*subdirectory, path + "/" + native(child.name()), notes);
+}
+
+struct Scanned
+{
+    Listing listing;
+    Notes notes;
+};
+
+Scanned scan(const std::string& root)
+{
+    const std::wstring path = compat::fileNameToUtf16(root);
+    Tree::Directory snapshot(qcl::file::getFileId(path), path);
+    dwl::FolderScan().run(snapshot, path);
+    Scanned scanned;
+    list(snapshot, "", scanned.listing);
+    listNotes(snapshot, "", scanned.notes);
+    return scanned;
+}
+
+TEST_F(ScannerTest, HardLinksStayAtEveryPlaceAndTheirFoldersAreNoted)
+{
+    for (const char* directory : {"root/a", "root/b/deep", "root/c"})
+        folder.makeDirectory(directory);
+    folder.writeFile("root/a/one", "linked");
+    folder.writeFile("root/c/plain", "");
+    for (const char* link : {"root/b/deep/two", "root/b/deep/three"})
+        ASSERT_EQ(::link((folder / "root/a/one").c_str(), (folder / link).c_str()), 0);
+
+    const Scanned scanned = scan(root);
+    const Listing listing{{"a", -1},           {"a/one", 6},      {"b", -1}, {"b/deep", -1},
+                          {"b/deep/three", 6}, {"b/deep/two", 6}, {"c", -1}, {"c/plain", 0}};
+    EXPECT_EQ(scanned.listing, listing);
+    const Notes notes{{"", "below "}, {"/a", "repeat "}, {"/b", "below "}, {"/b/deep", "repeat "}};
+    EXPECT_EQ(scanned.notes, notes);
+}
+
+// Root ignores file modes: the body runs as an ordinary user in a child process. The result is its exit
+// status.
+int asOrdinaryUser(const std::function<int()>& body)
+{
+    if (::geteuid() != 0)
+        return body();
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 100);
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ScannerTest, FolderThatCannotBeReadStaysWithoutContentWhileTheRestIsScanned)
+{
+    for (const char* directory : {"root/open", "root/locked/sub", "root/names-only"})
+        folder.makeDirectory(directory);
+    folder.writeFile("root/open/x.txt", "xx");
+    folder.writeFile("root/locked/secret.txt");
+    folder.writeFile("root/locked/sub/deep.txt");
+    folder.writeFile("root/names-only/y.txt");
+    folder.writeFile("root/z.txt", "z");
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((folder / "root/locked").c_str(), 0), 0);
+    ASSERT_EQ(::chmod((folder / "root/names-only").c_str(), 0444), 0); // listed, but no entry can be read
+
+    const int result = asOrdinaryUser(
+        [&]
+        {
+            const Scanned scanned = scan(root);
+            const Listing listing{
+                {"locked", -1}, {"names-only", -1}, {"open", -1}, {"open/x.txt", 2}, {"z.txt", 1}};
+            const Notes notes{{"", "below "}, {"/locked", "error 5"}, {"/names-only", "error 5"}};
+            return scanned.listing == listing && scanned.notes == notes ? 0 : 1;
+        });
+    ::chmod((folder / "root/locked").c_str(), 0755);
+    ::chmod((folder / "root/names-only").c_str(), 0755);
+    EXPECT_EQ(result, 0);
 }
 
 // The scan reads ids, sizes and times with the listing; they must be what the file's own handle reports, since

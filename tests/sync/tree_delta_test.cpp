@@ -273,6 +273,29 @@ TEST_F(Delta, LocalIdThatChangedItsKindIsARemovalAndAnAddition)
                           L"removed /s1/b", L"file added /s1/b"}));
 }
 
+TEST_F(Delta, DirectoryWhoseContentIsNotKnownKeepsItsOldContentAndANewOneWaits)
+{
+    // a and the Share s2 could not be read, and a was renamed; x and the Share s3 are new and cannot be read.
+    const auto unread = [](Tree::Node& node) -> Tree::Directory&
+    {
+        Tree::Directory& directory = *node.asDirectory();
+        directory.removeAllChildren();
+        directory.setListingError(5);
+        return directory;
+    };
+    unread(at(L"s1/a")).setName(L"a2");
+    unread(at(L"s2"));
+    unread(at(L"s1").asDirectory()->addChild(dir(60, L"x")));
+    unread(newRoot->addChild(dir(70, L"s3")));
+
+    callbacks.run(*oldRoot, *newRoot);
+    EXPECT_EQ(callbacks.log, Log{L"renamed /s1/a -> a2"});
+    const std::set<std::wstring> kept{
+        L"/s1 1",   L"/s1/a2 2", L"/s1/a2/f 3 file 10 100", L"/s1/a2/g 4 file 20 100",
+        L"/s1/b 5", L"/s2 10",   L"/s2/h 11 file 30 100"};
+    EXPECT_EQ(contents(*oldRoot), kept);
+}
+
 TEST_F(Delta, DuplicateLocalIdInAShareStopsTheDelta)
 {
     at(L"s1/b").asDirectory()->addChild(file(3, L"copy"));

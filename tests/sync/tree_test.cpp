@@ -103,11 +103,11 @@ TEST_F(SampleTree, SettersRaiseChangedOnlyForNewValues)
     f->setSize(5);
     f->setName(L"f");
     share->setOwned(true);
-    f->setContent(f->size(), f->lastModificationTime(), f->versionNumber());
+    f->setContent(f->size(), f->lastModificationTime(), f->changeTime(), f->versionNumber());
     EXPECT_TRUE(recorder.events.empty());
 
     f->setName(L"F"); // letter case alone is a change
-    f->setContent(6, 8, 7); // one event for the three fields
+    f->setContent(6, 8, 9, 7); // one event for the four fields
     share->setSynchronised(true);
     ASSERT_EQ(recorder.events.size(), 3u);
     for (auto& [kind, node] : recorder.events)
@@ -214,7 +214,7 @@ TEST_F(SampleTree, RefusedChangesRestoreTheFormerValues)
     EXPECT_EQ(Tree::findFileByName(a, L"f"), f);
     EXPECT_THROW(f->setSize(9), std::runtime_error);
     EXPECT_EQ(f->size(), 5u);
-    EXPECT_THROW(f->setContent(9, 9, 9), std::runtime_error);
+    EXPECT_THROW(f->setContent(9, 9, 9, 9), std::runtime_error);
     EXPECT_EQ(f->size(), 5u);
     EXPECT_EQ(f->versionNumber(), 0u);
     EXPECT_THROW(f->setAssetId(qcl::uint128::fromHalves(0, 7)), std::runtime_error);

@@ -1,0 +1,120 @@
+// Each item keeps one identity on both sides: a creation whose answer was lost is not made twice, an edit
+// that keeps the size and the time is still an edit, and a name the server gives is taken as soon as it is
+// free.
+
+#include "EndToEndFixture.h"
+
+#include <sys/stat.h>
+
+namespace enginetest
+{
+namespace
+{
+const std::string kAssets = "/rest/shares/[^/]+/assets";
+
+std::size_t sharesNamed(dwl::WayfoldApi& api, const std::wstring& name)
+{
+    const auto shares = api.getShares();
+    return std::count_if(shares.begin(), shares.end(), [&](const auto& share) { return share.name == name; });
+}
+
+TEST_F(EndToEndTest, ALostAnswerToACreationTakesTheItemTheServerMadeInsteadOfMakingASecond)
+{
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDeviceRegistered") == 1; }));
+    // The server makes each item, then the connection drops before the answer arrives.
+    const auto dropOnce = [&](const std::string& path)
+    { server.addFault(fake::FaultRule::of(fake::FaultKind::DropConnection, "POST", path)); };
+
+    dropOnce("/rest/shares");
+    writeFile(one / "Lost/first.txt", "first");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"first.txt") == "first"; }));
+
+    dropOnce(kAssets);
+    writeFile(one / "Lost/doc.txt", "document");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"doc.txt") == "document"; }));
+
+    dropOnce(kAssets);
+    writeFile(one / "Lost/Sub/inner.txt", "inner");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"Sub/inner.txt") == "inner"; }));
+
+    EXPECT_EQ(sharesNamed(probe, L"Lost"), 1u);
+    EXPECT_EQ(serverNames(L"Lost"), (std::vector<std::wstring>{L"Sub", L"doc.txt", L"first.txt"}));
+    EXPECT_EQ(serverNames(L"Lost", L"Sub"), std::vector<std::wstring>{L"inner.txt"});
+    EXPECT_EQ(listing(one.folder), std::vector<std::string>{"Lost"});
+    EXPECT_EQ(listing(one / "Lost"), (std::vector<std::string>{"Sub", "doc.txt", "first.txt"}));
+}
+
+TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsSentBeforeANewerServerVersionComes)
+{
+    startBoth();
+    writeFile(two / "Team/fixed.bin", "AAAA");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/fixed.bin", "AAAA"); }));
+    // Let the scanner see the file as downloaded before it changes.
+    const std::size_t snapshots = one.engine->snapshots();
+    ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
+
+    // A tool that rewrites a fixed-size container and sets its time back.
+    const auto path = one / "Team/fixed.bin";
+    struct stat before{};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    writeFile(path, "BBBB");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"fixed.bin") == "BBBB"; }));
+    writeFile(two / "Team/fixed.bin", "CCCC");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/fixed.bin", "CCCC"); }));
+    const auto document = serverAsset(L"Team", L"fixed.bin");
+    ASSERT_TRUE(document);
+    EXPECT_EQ(server.content(idText(document->assetId), document->contentVersion - 1), "BBBB");
+}
+
+TEST_F(EndToEndTest, AChangeOfMetadataAloneNeverMakesOldContentTheNewest)
+{
+    startBoth();
+    writeFile(two / "Team/doc.txt", "first");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "first"); }));
+    const std::size_t snapshots = one.engine->snapshots();
+    ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
+    stop(one);
+
+    // While one is stopped, two saves a newer version and one's user changes the file's mode only.
+    writeFile(two / "Team/doc.txt", "second, from two");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"doc.txt") == "second, from two"; }));
+    ASSERT_EQ(::chmod((one / "Team/doc.txt").c_str(), 0600), 0);
+    start(one);
+
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second, from two"); }));
+    EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from two");
+    // The file it replaced may have held an edit that kept its size and time: it is in the trash.
+    EXPECT_TRUE(hasContent(dataHome() / "Trash/files/doc.txt", "first"));
+}
+
+TEST_F(EndToEndTest, AServerNameIsTakenAsSoonAsItsLocalFormIsFree)
+{
+    startBoth();
+    writeFile(two / "Team/a.txt", "was a");
+    writeFile(two / "Team/b.txt", "was b");
+    writeFile(two / "Team/notes.txt", "was notes");
+    writeFile(two / "Team/other.txt", "was other");
+    ASSERT_TRUE(settlesTo(one / "Team", {"a.txt", "b.txt", "notes.txt", "other.txt"}));
+    const auto share = serverShare(L"Team");
+    const auto id = [&](const wchar_t* name) { return serverAsset(L"Team", name)->assetId; };
+    const qcl::uint128 a = id(L"a.txt"), b = id(L"b.txt"), notes = id(L"notes.txt"), other = id(L"other.txt");
+    const auto rename = [&](const qcl::uint128& asset, const std::wstring& to)
+    { probe.renameDocument({share->shareId, asset}, to); };
+
+    // A swap, and a name handed on: each first rename meets the other document still under the wanted name.
+    rename(a, L"b.txt");
+    rename(b, L"a.txt");
+    rename(other, L"notes.txt");
+    rename(notes, L"moved.txt");
+    ASSERT_TRUE(settlesTo(one / "Team", {"a.txt", "b.txt", "moved.txt", "notes.txt"}));
+    EXPECT_TRUE(hasContent(one / "Team/a.txt", "was b"));
+    EXPECT_TRUE(hasContent(one / "Team/b.txt", "was a"));
+    EXPECT_TRUE(hasContent(one / "Team/notes.txt", "was other"));
+    EXPECT_TRUE(hasContent(one / "Team/moved.txt", "was notes"));
+}
+} // namespace
+} // namespace enginetest
