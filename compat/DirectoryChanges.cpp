@@ -233,9 +233,11 @@ bool DirectoryChangeWatcher::handleRecords(std::size_t bytes, bool& overflowed)
         if (parent == mPathByWatch.end())
             continue;
         const std::string path = childPath(parent->second, name);
+        // A folder that could not be watched (its mode kept it closed) is watched once its mode changes.
+        const bool unwatchedAttributes = (event.mask & IN_ATTRIB) != 0 && mWatchByPath.count(path) == 0;
         if (event.mask & IN_MOVED_FROM)
             forgetTree(path);
-        else if (event.mask & (IN_CREATE | IN_MOVED_TO))
+        else if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0 || unwatchedAttributes)
         {
             const int watch = ::inotify_add_watch(mInotify, path.c_str(), watchFlags);
             if (watch < 0)

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -173,5 +177,39 @@ TEST_F(DirectoryChangesTest, MissingRootFails)
 {
     EXPECT_FALSE(watcher.open(folder / "absent"));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+// As an ordinary user (root may watch any folder, whatever its mode), in a child process.
+TEST(DirectoryChangesAsUser, AFolderThatBecomesReadableIsWatched)
+{
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0)
+    {
+        ::alarm(20); // a change never seen ends the child instead of the wait
+        constexpr uid_t nobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+                                 ::setresuid(nobody, nobody, nobody) != 0))
+            ::_exit(2);
+        int result = 1;
+        {
+            test::ScratchFolder folder;
+            folder.makeDirectory("root/locked");
+            ::chmod((folder / "root/locked").c_str(), 0);
+            compat::DirectoryChangeWatcher watcher;
+            if (watcher.open(folder / "root") && watcher.watchCount() == 1 &&
+                ::chmod((folder / "root/locked").c_str(), 0700) == 0 &&
+                watcher.waitForChanges() == Outcome::Changed && watcher.watchCount() == 2)
+            {
+                folder.writeFile("root/locked/new");
+                const auto names = watcher.waitForChanges() == Outcome::Changed ? namesIn(watcher)
+                                                                                 : std::vector<std::string>();
+                result = std::find(names.begin(), names.end(), "new") != names.end() ? 0 : 3;
+            }
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 } // namespace
