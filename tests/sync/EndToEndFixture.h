@@ -56,6 +56,39 @@ inline std::string idText(const qcl::uint128& id)
     return text.str();
 }
 
+// The body of a child process that runs one engine of the user against the server at `url` until it is
+// killed. The Device id is kept in `deviceFile`, standing for the configuration: read at the start, written
+// once the engine registered. `eachTurn` runs every 20 ms.
+[[noreturn]] inline void runEngineUntilKilled(const std::string& url, const std::string& folder,
+                                              const std::string& dataFile, const std::string& deviceFile,
+                                              const std::function<void(Engine&)>& eachTurn = {})
+{
+    dwl::WayfoldApi api;
+    api.setServerUrl(url + "/rest");
+    api.setCredentials(qcl::string::utf8ToUtf16(kEmail), qcl::string::utf8ToUtf16(kPassword));
+    qcl::uint128 deviceId;
+    std::string storedId;
+    if (std::ifstream(deviceFile) >> storedId)
+        deviceId = qcl::uint128::parse(storedId);
+    Engine engine(api, folder, dataFile, EngineSettings{}, deviceId);
+    engine.start();
+    bool stored = !deviceId.isNil();
+    for (;;)
+    {
+        if (!stored && !engine.deviceId().isNil())
+        {
+            std::ofstream(deviceFile + ".new") << idText(engine.deviceId());
+            std::filesystem::rename(deviceFile + ".new", deviceFile);
+            stored = true;
+        }
+        if (eachTurn)
+            eachTurn(engine);
+        if (!engine.isRunning())
+            std::_Exit(3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 // One Device: its REST client, folder, data file, and the engine while it runs.
 struct Device
 {

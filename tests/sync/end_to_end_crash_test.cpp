@@ -119,30 +119,7 @@ using dwl::commandprocessor::downloadFileName;
     if (std::getline(lines, killAfter) && !killAfter.empty())
         systemcalls::killAfter.emplace(killAfter);
 
-    dwl::WayfoldApi api;
-    api.setServerUrl(url + "/rest");
-    api.setCredentials(qcl::string::utf8ToUtf16(kEmail), qcl::string::utf8ToUtf16(kPassword));
-    qcl::uint128 deviceId;
-    std::string storedId;
-    if (std::ifstream(deviceFile) >> storedId)
-        deviceId = qcl::uint128::parse(storedId);
-    EngineSettings settings;
-    Engine engine(api, folder, dataFile, settings, deviceId);
-    engine.start();
-    // Runs until killed; the Device id is kept where the parent, standing for the configuration, finds it.
-    bool stored = !deviceId.isNil();
-    for (;;)
-    {
-        if (!stored && !engine.deviceId().isNil())
-        {
-            std::ofstream(deviceFile + ".new") << idText(engine.deviceId());
-            fs::rename(deviceFile + ".new", deviceFile);
-            stored = true;
-        }
-        if (!engine.isRunning())
-            std::_Exit(3);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    runEngineUntilKilled(url, folder, dataFile, deviceFile);
 }
 
 // The child's body: a test of its own, so that it runs once the program is fully initialised.

@@ -32,33 +32,17 @@ constexpr uid_t kOrdinaryUser = 65534;
          ::setresuid(kOrdinaryUser, kOrdinaryUser, kOrdinaryUser) != 0))
         std::_Exit(4);
 
-    dwl::WayfoldApi api;
-    api.setServerUrl(url + "/rest");
-    api.setCredentials(qcl::string::utf8ToUtf16(kEmail), qcl::string::utf8ToUtf16(kPassword));
-    qcl::uint128 deviceId;
-    std::string storedId;
-    if (std::ifstream(state + "/device-id") >> storedId)
-        deviceId = qcl::uint128::parse(storedId);
-    Engine engine(api, folder, dataFile, EngineSettings{}, deviceId);
-    engine.start();
-    for (;;)
-    {
-        if (deviceId.isNil() && !engine.deviceId().isNil())
-        {
-            deviceId = engine.deviceId();
-            std::ofstream(state + "/device-id") << idText(deviceId);
-        }
-        {
-            std::ofstream reports(state + "/reports.new");
-            for (const char* kind : {"onLocalUpdateBlocked", "threadError"})
-                for (const std::wstring& name : engine.reports.details(kind))
-                    reports << kind << '\t' << qcl::string::utf16ToUtf8(name) << '\n';
-        }
-        fs::rename(state + "/reports.new", state + "/reports");
-        if (!engine.isRunning())
-            std::_Exit(3);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    runEngineUntilKilled(url, folder, dataFile, state + "/device-id",
+                         [&](Engine& engine)
+                         {
+                             {
+                                 std::ofstream reports(state + "/reports.new");
+                                 for (const char* kind : {"onLocalUpdateBlocked", "threadError"})
+                                     for (const std::wstring& name : engine.reports.details(kind))
+                                         reports << kind << '\t' << qcl::string::utf16ToUtf8(name) << '\n';
+                             }
+                             fs::rename(state + "/reports.new", state + "/reports");
+                         });
 }
 
 TEST(OrdinaryUserChild, RunsAnEngineUntilKilled)
