@@ -48,7 +48,10 @@ int hexDigitValue(char c)
 class Reader
 {
 public:
-    Reader(const char* begin, const char* end) : mBegin(begin), mNext(begin), mEnd(end) {}
+    Reader(const char* begin, const char* end, std::size_t memoryBudget = std::numeric_limits<std::size_t>::max())
+        : mBegin(begin), mNext(begin), mEnd(end), mBudget(memoryBudget)
+    {
+    }
 
     bool atEnd() const { return mNext == mEnd; }
     std::size_t offset() const { return static_cast<std::size_t>(mNext - mBegin); }
@@ -69,6 +72,7 @@ public:
         std::string text;
         if (readString(text))
         {
+            charge(text.size());
             out = Value(std::move(text));
             return true;
         }
@@ -109,6 +113,7 @@ public:
             skipWhitespace();
             if (!take(':'))
                 fail("Expected : after key name in object");
+            charge(kMemberCost + key.size());
             if (!readValue(members[key]))
                 fail("Expected JSON result in object");
             skipWhitespace();
@@ -233,23 +238,22 @@ private:
         out += plain;
     }
 
-    // The 4 hexadecimal digits after \u, and a second \u escape after a leading surrogate.
+    // The 4 hexadecimal digits after \u, and a second \u escape after a leading surrogate. A surrogate that is
+    // not half of a pair is text the JSON grammar allows (a name typed on another platform may carry one): it
+    // is kept in the generalised UTF-8 form of its unit, which no UTF-8 accessor accepts, so that whoever reads
+    // the string decides what it means.
     void readUnicodeEscape(std::string& out)
     {
         char32_t codePoint = readHexUnit();
-        if (unicode::isLeadingSurrogate(codePoint))
+        if (unicode::isLeadingSurrogate(codePoint) && mEnd - mNext >= 2 && mNext[0] == '\\' && mNext[1] == 'u')
         {
-            if (!(take('\\') && take('u')))
-                fail("Expected \\u and 4 hexadecimal digits after UTF-16 leading word of surrogate pair in "
-                     "quoted string");
+            const char* second = mNext;
+            mNext += 2;
             const char32_t trailing = readHexUnit();
-            if (!unicode::isTrailingSurrogate(trailing))
-                fail("Invalid Unicode code point after \\u in quoted string");
-            codePoint = unicode::combineSurrogates(codePoint, trailing);
-        }
-        else if (unicode::isTrailingSurrogate(codePoint))
-        {
-            fail("Invalid Unicode code point after \\u in quoted string");
+            if (unicode::isTrailingSurrogate(trailing))
+                codePoint = unicode::combineSurrogates(codePoint, trailing);
+            else
+                mNext = second; // an escape of its own
         }
         char bytes[4];
         out.append(bytes, static_cast<std::size_t>(unicode::encodeUtf8(codePoint, bytes)));
@@ -291,6 +295,7 @@ private:
         Array& elements = out.makeArray();
         for (;;)
         {
+            charge(kElementCost);
             elements.emplace_back();
             if (!readValue(elements.back()))
             {
@@ -327,17 +332,31 @@ private:
             fail("Too deeply nested arrays or objects");
     }
 
+    // What the values read so far hold in memory, counted against the budget, so that a text of small
+    // values (two bytes of "[]" make a value of 64) cannot take many times its size.
+    void charge(std::size_t bytes)
+    {
+        if (bytes > mBudget)
+            fail("More values than the memory allowed for them can hold");
+        mBudget -= bytes;
+    }
+    // An element may leave as much room unused in its array, which doubles as it grows; a member is a node
+    // of its object's hash table, with the links and the bucket that go with it.
+    static constexpr std::size_t kElementCost = 2 * sizeof(Value);
+    static constexpr std::size_t kMemberCost = sizeof(Object::value_type) + 4 * sizeof(void*);
+
     const char* mBegin;
     const char* mNext;
     const char* mEnd;
+    std::size_t mBudget;
     unsigned mDepth = 0;
 };
 
 } // namespace
 
-Value parse(std::string_view utf8)
+Value parse(std::string_view utf8, std::size_t memoryBudget)
 {
-    Reader reader(utf8.data(), utf8.data() + utf8.size());
+    Reader reader(utf8.data(), utf8.data() + utf8.size(), memoryBudget);
     Value result;
     if (!reader.readValue(result))
         throw ParseError("Expected JSON value");

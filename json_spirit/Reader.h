@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -13,8 +15,10 @@ namespace json_spirit
 inline constexpr unsigned maxNestingDepth = 512;
 
 // Reads a text that is one JSON value. Numbers become unsigned integers (non-negative) or integers
-// (negative); the reader never makes floating point. Every rejection throws ParseError.
-Value parse(std::string_view utf8);
+// (negative); the reader never makes floating point. Strings keep their bytes as they are (a lone surrogate
+// escape in its generalised UTF-8 form): the accessors check them. Every rejection throws ParseError, also
+// a text whose values would hold more than about `memoryBudget` bytes.
+Value parse(std::string_view utf8, std::size_t memoryBudget = std::numeric_limits<std::size_t>::max());
 
 // Reads the member list of an object without its braces, as the configuration file and the server list hold
 // it: an optional byte-order mark, then "key: value" members with optional commas and bare-word keys. Gives

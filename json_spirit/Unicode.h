@@ -64,7 +64,8 @@ inline char32_t decodeUtf16(const wchar_t*& next, const wchar_t* end)
     return combineSurrogates(unit, trailing);
 }
 
-// Writes the UTF-8 form of a valid code point to `out` (at least 4 bytes of room) and returns the byte count.
+// Writes the UTF-8 form of a code point to `out` (at least 4 bytes of room) and returns the byte count. A
+// surrogate unit gets its generalised three-byte form, which decodeUtf8 refuses.
 inline int encodeUtf8(char32_t codePoint, char* out)
 {
     if (codePoint < 0x80)
