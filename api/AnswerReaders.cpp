@@ -4,9 +4,11 @@
 #include "json_spirit/Error.h"
 #include "json_spirit/Reader.h"
 #include "qcl/Format.h"
+#include "qcl/String.h"
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <sstream>
 
 namespace dwl::answer
@@ -36,6 +38,44 @@ const Value& arrayOrNull(const Value& value)
     return value;
 }
 
+constexpr const wchar_t* kUnusableName = L"Its name on the server cannot be used as a name here.";
+constexpr const wchar_t* kUnusableAncestorName =
+    L"The name of a folder that holds it on the server cannot be used as a name here.";
+constexpr const wchar_t* kUnreadableValue = L"The server describes it with values that cannot be read.";
+
+Value parseAnswer(std::string_view body)
+{
+    return json_spirit::parse(body, kMaximumParsedSize);
+}
+
+// Reads a value of one item; when it cannot be used, the item gets the problem (if it has none yet) instead.
+// Ids are not read this way: an item whose id cannot be read cannot be told from any other, and makes the
+// whole answer malformed.
+template <class Read> void readOrNote(std::wstring& problem, const wchar_t* why, Read read)
+{
+    if (!problem.empty())
+        return;
+    try
+    {
+        read();
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw;
+    }
+    catch (const std::exception&)
+    {
+        problem = why;
+    }
+}
+
+// As much of a text as can be shown, for a name that cannot be used.
+std::wstring shownText(const Value& value)
+{
+    return value.kind() == json_spirit::Kind::string ? qcl::string::utf8ToUtf16Lenient(value.rawString())
+                                                     : std::wstring();
+}
+
 // "name", with "." and "extension" appended when that is not empty.
 std::wstring fullName(const Value& element)
 {
@@ -46,13 +86,32 @@ std::wstring fullName(const Value& element)
     return name;
 }
 
+// The name, type, status (when asked for) and content version of an asset, or its problem.
+void readAssetValues(IWayfoldApi::Asset& asset, const Value& element, bool withStatus)
+{
+    readOrNote(asset.problem, kUnusableName, [&] { asset.name = fullName(element); });
+    if (!asset.problem.empty())
+        asset.name = shownText(element["name"]);
+    readOrNote(asset.problem, kUnreadableValue,
+               [&]
+               {
+                   asset.type = IWayfoldApi::Asset::typeFromString(element["type"].getString());
+                   asset.contentVersion = element["contentVersion"].getUInt64Or(0);
+                   const Value& status = element["status"];
+                   if (withStatus && !status.isNull())
+                       asset.status = IWayfoldApi::Asset::statusFromString(status.getString());
+               });
+}
+
 IWayfoldApi::Share readShare(const Value& element)
 {
     const Value& root = element["root"];
     IWayfoldApi::Share share;
-    share.name = root["name"].getWString();
     share.rootId = requiredId(root["uuid"]);
     share.shareId = requiredId(element["uuid"]);
+    readOrNote(share.problem, kUnusableName, [&] { share.name = root["name"].getWString(); });
+    if (!share.problem.empty())
+        share.name = shownText(root["name"]);
     return share;
 }
 
@@ -66,12 +125,12 @@ std::wstring referenceText(const IdPair& reference)
 
 qcl::uint128 uuid(std::string_view body)
 {
-    return requiredId(json_spirit::parse(body)["uuid"]);
+    return requiredId(parseAnswer(body)["uuid"]);
 }
 
 std::optional<IWayfoldApi::ServerMessage> serverMessage(std::string_view body, std::uint64_t startId)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const Value& events = arrayOrNull(answer["synchEvents"]);
     if (events.isNull() || events.getArray().empty())
         return std::nullopt;
@@ -110,7 +169,7 @@ std::optional<IWayfoldApi::ServerMessage> serverMessage(std::string_view body, s
 
 std::optional<IWayfoldApi::ParticipantInfo> participantInfo(std::string_view body)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const Value& first = answer[0];
     if (first.isNull())
         return std::nullopt;
@@ -123,14 +182,14 @@ std::optional<IWayfoldApi::ParticipantInfo> participantInfo(std::string_view bod
 
 IdPair createdShare(std::string_view body)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const qcl::uint128 rootId = requiredId(answer["root"]["uuid"]);
     return {requiredId(answer["uuid"]), rootId};
 }
 
 std::vector<IWayfoldApi::Share> shares(std::string_view body)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const auto& elements = answer.getArray();
     std::vector<IWayfoldApi::Share> list;
     list.reserve(elements.size());
@@ -141,37 +200,39 @@ std::vector<IWayfoldApi::Share> shares(std::string_view body)
 
 IWayfoldApi::Share share(std::string_view body)
 {
-    return readShare(json_spirit::parse(body));
+    return readShare(parseAnswer(body));
 }
 
 qcl::uint128 shareRootId(std::string_view body)
 {
-    return requiredId(json_spirit::parse(body)["root"]["uuid"]);
+    return requiredId(parseAnswer(body)["root"]["uuid"]);
 }
 
 IWayfoldApi::AssetProperties assetProperties(std::string_view body, const IdPair& asked)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const Value& list = arrayOrNull(answer);
     const Value& first = list[0];
 
     IWayfoldApi::AssetProperties properties;
     properties.shareId = asked.first;
-    properties.name = fullName(first);
-    const Value& status = first["status"];
-    properties.status = status.isNull() ? IWayfoldApi::Asset::Complete
-                                        : IWayfoldApi::Asset::statusFromString(status.getString());
-    properties.contentVersion = first["contentVersion"].getUInt64Or(0);
-    properties.type = IWayfoldApi::Asset::typeFromString(first["type"].getString());
     properties.assetId = requiredId(first["uuid"]);
     if (properties.assetId != asked.second)
         throw InconsistentServerResponse(qcl::format(
             L"When asking for ancestors of Asset %1%, the server returned the ancestors of a different Asset %2%",
             referenceText(asked), referenceText({asked.first, properties.assetId})));
+    readAssetValues(properties, first, true);
 
     const auto& elements = list.getArray();
+    std::wstring ancestorProblem;
     for (std::size_t i = elements.size(); i-- > 1;)
-        properties.ancestors.push_back({requiredId(elements[i]["uuid"]), elements[i]["name"].getWString()});
+    {
+        IWayfoldApi::AssetProperties::Ancestor ancestor{requiredId(elements[i]["uuid"]), {}};
+        readOrNote(ancestorProblem, kUnusableAncestorName, [&] { ancestor.name = elements[i]["name"].getWString(); });
+        properties.ancestors.push_back(std::move(ancestor));
+    }
+    if (properties.problem.empty())
+        properties.problem = ancestorProblem;
 
     std::vector<qcl::uint128> ids{properties.assetId};
     for (const auto& ancestor : properties.ancestors)
@@ -188,7 +249,7 @@ IWayfoldApi::AssetProperties assetProperties(std::string_view body, const IdPair
 
 std::vector<IWayfoldApi::Asset> children(std::string_view body, const qcl::uint128& shareId)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const auto& elements = answer.getArray();
     std::vector<IWayfoldApi::Asset> list;
     list.reserve(elements.size());
@@ -196,10 +257,8 @@ std::vector<IWayfoldApi::Asset> children(std::string_view body, const qcl::uint1
     {
         IWayfoldApi::Asset asset;
         asset.shareId = shareId;
-        asset.name = fullName(element);
-        asset.contentVersion = element["contentVersion"].getUInt64Or(0);
-        asset.type = IWayfoldApi::Asset::typeFromString(element["type"].getString());
         asset.assetId = requiredId(element["uuid"]);
+        readAssetValues(asset, element, false);
         list.push_back(std::move(asset));
     }
     return list;
@@ -207,19 +266,19 @@ std::vector<IWayfoldApi::Asset> children(std::string_view body, const qcl::uint1
 
 std::uint32_t speedLimit(std::string_view body, const std::string& key)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     const Value& limit = answer[key];
     return limit.isNull() ? 0 : limit.getUInt();
 }
 
 std::uint64_t contentVersion(std::string_view body)
 {
-    return json_spirit::parse(body)["contentVersion"].getUInt64Or(0);
+    return parseAnswer(body)["contentVersion"].getUInt64Or(0);
 }
 
 ServerErrorBody serverError(std::string_view body)
 {
-    const Value answer = json_spirit::parse(body);
+    const Value answer = parseAnswer(body);
     return {answer["key"].getString(), answer["message"].getWStringOr(std::wstring())};
 }
 } // namespace dwl::answer

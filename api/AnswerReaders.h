@@ -1,10 +1,14 @@
 #pragma once
 // Readers of the server's answer bodies, one per REST operation, free of HTTP so they can be tested and fuzzed
-// on their own. Each throws json_spirit::ParseError / TypeError, std::overflow_error, qcl::uint128::ParseError
-// or dwl::InconsistentServerResponse for a malformed answer.
+// on their own. Each throws json_spirit::ParseError / TypeError, std::overflow_error, qcl::uint128::ParseError,
+// boost::locale::conv::conversion_error or dwl::InconsistentServerResponse for a malformed answer, and
+// std::bad_alloc when memory runs out. In the answers that describe Shares and assets, a Share or an asset whose
+// ids can be read is never the reason for a malformed answer: when its name or another value cannot be used, it
+// comes with its `problem`.
 
 #include "api/IWayfoldApi.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +17,11 @@
 
 namespace dwl::answer
 {
+// The memory that the values of one answer may hold once parsed; more makes the answer malformed. About seven
+// times the text of a legitimate listing, which can thus be 70 MiB, while a text of nothing but small values
+// cannot hold gigabytes.
+constexpr std::size_t kMaximumParsedSize = std::size_t(512) << 20;
+
 // "uuid" of the answer: the user id, a new Device, folder or document id.
 qcl::uint128 uuid(std::string_view body);
 // The first message asked for with startId; a number below startId or of 2^64-1 throws

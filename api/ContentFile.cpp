@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 namespace dwl
 {
@@ -18,22 +19,28 @@ std::size_t FileReader::read(char* buffer, std::size_t size)
     return n;
 }
 
-bool FileReader::seek(std::uint64_t offset)
-{
-    if (offset > mSize)
-        return false;
-    qcl::File::seek(mFile, static_cast<std::int64_t>(offset), FILE_BEGIN);
-    if (mBytesRead)
-        *mBytesRead = *mBytesRead - (mSize - mRemaining) + offset;
-    mRemaining = mSize - offset;
-    return true;
-}
-
 void FileWriter::operator()(const char* data, std::size_t size) const
 {
     qcl::File::write(mFile, data, size);
     if (mBytesWritten)
         *mBytesWritten += size;
+}
+
+void FileComparer::operator()(const char* data, std::size_t size) const
+{
+    std::string own(size, '\0');
+    std::size_t read = 0;
+    while (read < size)
+    {
+        const DWORD n = qcl::File::read(mFile, own.data() + read,
+                                        static_cast<DWORD>(std::min<std::size_t>(size - read, 1 << 20)));
+        if (n == 0)
+            throw Differs();
+        read += n;
+    }
+    if (own.compare(0, size, data, size) != 0)
+        throw Differs();
+    *mBytesCompared += size;
 }
 
 std::uint64_t rewindFile(HANDLE file)

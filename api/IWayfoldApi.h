@@ -1,9 +1,10 @@
 #pragma once
 // The one door through which the engine and the application reach the Wayfold service.
 //
-// Failures: the url::Error tree for HTTP and network trouble (messages start "Cannot GET|POST|DELETE <url>"),
-// json_spirit::TypeError / ParseError for malformed answers, qcl::uint128::ParseError for malformed ids,
-// dwl::InconsistentServerResponse for self-contradicting answers. No operation returns part of a result.
+// Failures: the url::Error tree (messages start "Cannot GET|POST|DELETE <url>"): HTTP and network trouble, a
+// lack of memory for an answer as a url::NetworkError, and an answer that cannot be read or contradicts itself
+// as dwl::InconsistentServerResponse, a url::ServerSideError. No operation returns part of a result: an item
+// of a good answer whose name or values cannot be used here is returned with its ids and a `problem`.
 
 #include "api/EventType.h"
 #include "compat/Types.h"
@@ -30,6 +31,9 @@ public:
         qcl::uint128 shareId;
         qcl::uint128 rootId; // the Share's root folder
         std::wstring name;   // the root folder's name
+        // Why the Share cannot be synchronised here (its name cannot be used), as a sentence; empty when it
+        // can. The name is then only as much of it as can be shown.
+        std::wstring problem{};
 
         friend bool operator==(const Share&, const Share&) = default;
     };
@@ -59,6 +63,9 @@ public:
         Status status = Complete;
         std::wstring name; // the full file name, extension included
         std::uint64_t contentVersion = 0;
+        // Why the item cannot be synchronised here (its name, or a value that describes it, cannot be used),
+        // as a sentence; empty when it can. The name is then only as much of it as can be shown.
+        std::wstring problem{};
 
         // "DOCUMENT", "FOLDER"; "IWayfoldApi::Asset::Type(n)" outside the table.
         static std::wostream& typeToString(std::wostream& stream, Type type);
@@ -114,13 +121,16 @@ public:
     virtual void removeShare(const qcl::uint128& shareId) = 0;
     virtual qcl::uint128 createFolder(const std::wstring& name, const IdPair& parent) = 0;
     virtual qcl::uint128 createDocument(const std::wstring& name, const IdPair& parent) = 0;
-    // The document's content version after the upload. The file is read from its start.
+    // The document's content version after the upload. The file is read from its start. When the answer is
+    // lost, the version is taken if the server's latest content is the file's: it is never sent twice.
     virtual std::uint64_t uploadContent(const IdPair& asset, HANDLE file) = 0;
     // Writes the latest content into the file from its start.
     virtual void downloadContent(const IdPair& asset, HANDLE file) = 0;
     virtual void renameDocument(const IdPair& asset, const std::wstring& name) = 0;
     virtual void renameFolder(const IdPair& asset, const std::wstring& name) = 0;
     virtual void moveAsset(const IdPair& asset, const qcl::uint128& newParentId) = 0;
+    // An asset (or Share) the server does not know is removed already: sent again after its answer was lost, a
+    // removal finds it gone.
     virtual void removeAsset(const IdPair& asset) = 0;
     // The first message numbered number or higher; empty when there is none.
     virtual std::optional<ServerMessage> getServerMessage(std::uint64_t number) = 0;

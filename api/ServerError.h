@@ -1,8 +1,8 @@
 #pragma once
 // The error codes of the Wayfold server ("key" of an error body), their "Wayfold" category, and the error of
-// a server answer that contradicts itself.
+// a server answer that cannot be read or contradicts itself.
 
-#include "qcl/Error.h"
+#include "url/Error.h"
 
 #include <ostream>
 #include <string>
@@ -34,10 +34,15 @@ std::wostream& operator<<(std::wostream& stream, ServerErrorCode code);
 // The code of an error key; any other text gives unknown (0).
 ServerErrorCode parseServerErrorCode(std::string_view key);
 
-class InconsistentServerResponse : public qcl::basic_runtime_error<wchar_t>
+// A fault of the server like any other it may mend: the work that met it is tried again later, as after an
+// answer with a 5xx status. Its code is HTTP 502, an invalid answer.
+class InconsistentServerResponse : public url::ServerSideError
 {
 public:
-    explicit InconsistentServerResponse(const std::wstring& message) : basic_runtime_error(message) {}
+    explicit InconsistentServerResponse(const std::wstring& message) : ServerSideError(502, std::wstring())
+    {
+        setMessage(message);
+    }
 };
 } // namespace dwl
 

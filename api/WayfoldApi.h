@@ -72,6 +72,27 @@ private:
     std::string performPostRequest(const std::string& url, HANDLE file, std::uint32_t limitKiBPerSecond,
                                    const char* mediaType);
     void performDeleteRequest(const std::string& url);
+    // A DELETE that finds nothing to remove is done: sent again after a lost answer, it finds the item gone.
+    void performRemoval(const std::string& url);
+    // Inside a catch block only, when reading the answer of the request failed: lack of memory is rethrown as a
+    // network error, anything else as InconsistentServerResponse, each with "Cannot <method> <url>: " in front.
+    [[noreturn]] static void throwUnreadableAnswer(const char* method, const std::string& url);
+    // `read`'s result, read from the answer of the request (see throwUnreadableAnswer).
+    template <class Read> static auto readAnswer(const char* method, const std::string& url, Read read)
+    {
+        try
+        {
+            return read();
+        }
+        catch (...)
+        {
+            throwUnreadableAnswer(method, url);
+        }
+    }
+    std::uint64_t getContentVersion(const IdPair& asset);
+    // Whether the server's latest content of the document is the file's and has that version: the upload whose
+    // answer was lost was stored. Never throws for a failure of the server.
+    bool holdsAsLatest(const IdPair& asset, HANDLE file, std::uint64_t version);
     // Runs the prepared request; a url::Error gets "Cannot <method> <url>: " in front, and a 403 body in
     // `errorBody` (when given) is read into it first.
     void performRequest(const char* method, const std::string& url, const std::string* errorBody);

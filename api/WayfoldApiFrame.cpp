@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <new>
 #include <string_view>
 
 namespace dwl
@@ -118,9 +119,7 @@ std::string WayfoldApi::performPostRequest(const std::string& url, const std::st
 {
     std::string answer;
     mSession.setUrl(url);
-    mSession.setOption(CURLOPT_POST, 1L);
-    mSession.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<long>(body.size()));
-    mSession.setOption(CURLOPT_POSTFIELDS, body.c_str());
+    mSession.setPostBody(body);
     mSession.addHeader(std::string("Content-Type"), std::string(mediaType));
     mSession.addHeader(std::string("Accept"), std::string(mediaType));
     mSession.addHeader(std::string("Accept-Charset"), std::string(kCharset));
@@ -163,6 +162,40 @@ void WayfoldApi::performDeleteRequest(const std::string& url)
     QCL_LOG_TRACE(L">>> HTTP DELETE " << logText(url));
     performRequest("DELETE", url, nullptr);
     QCL_LOG_TRACE(L"<<< OK");
+}
+
+void WayfoldApi::performRemoval(const std::string& url)
+{
+    try
+    {
+        performDeleteRequest(url);
+    }
+    catch (const url::NotFoundError& error)
+    {
+        QCL_LOG_TRACE(L"<<< Removed already: " << error.message());
+    }
+}
+
+void WayfoldApi::throwUnreadableAnswer(const char* method, const std::string& url)
+{
+    const std::wstring context = qcl::format(L"Cannot %1% %2%", method, logText(url));
+    try
+    {
+        throw;
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw url::NetworkError(CURLE_OUT_OF_MEMORY, context + L": Not enough memory to read the answer");
+    }
+    catch (InconsistentServerResponse& error)
+    {
+        error.prependMessage(context);
+        throw;
+    }
+    catch (const std::exception&)
+    {
+        throw InconsistentServerResponse(context + L": The answer cannot be read: " + qcl::currentExceptionMessage());
+    }
 }
 
 void WayfoldApi::performRequest(const char* method, const std::string& url, const std::string* errorBody)

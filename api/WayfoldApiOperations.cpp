@@ -2,6 +2,7 @@
 // contents and speed limits.
 
 #include "api/AnswerReaders.h"
+#include "api/ContentFile.h"
 #include "api/ServerError.h"
 #include "api/UrlEncode.h"
 #include "api/WayfoldApi.h"
@@ -69,9 +70,9 @@ qcl::uint128 WayfoldApi::getUserId()
     if (!mUserId.isNil())
         return mUserId;
     QCL_LOG_TRACE(L">>> Getting User ID for User name " << escaped(mUserName, L'"'));
-    const std::string body = performGetRequest(mServerUrl + "/users?emailAddress=" + qcl::url::encode(mUserName),
-                                               kMediaTypeV2);
-    mUserId = answer::uuid(body);
+    const std::string url = mServerUrl + "/users?emailAddress=" + qcl::url::encode(mUserName);
+    const std::string body = performGetRequest(url, kMediaTypeV2);
+    mUserId = readAnswer("GET", url, [&] { return answer::uuid(body); });
     QCL_LOG_TRACE(L"<<< User ID = " << mUserId);
     return mUserId;
 }
@@ -80,8 +81,9 @@ qcl::uint128 WayfoldApi::registerDevice()
 {
     const qcl::uint128 user = getUserId();
     QCL_LOG_TRACE(L">>> Registering Device for User ID " << user);
-    const qcl::uint128 device =
-        answer::uuid(performPostRequest(mServerUrl + "/users/" + user.str() + "/devices", "{}", kMediaTypeV2));
+    const std::string url = mServerUrl + "/users/" + user.str() + "/devices";
+    const std::string body = performPostRequest(url, "{}", kMediaTypeV2);
+    const qcl::uint128 device = readAnswer("POST", url, [&] { return answer::uuid(body); });
     QCL_LOG_TRACE(L"<<< Device ID = " << device);
     return device;
 }
@@ -105,7 +107,8 @@ std::optional<IWayfoldApi::ServerMessage> WayfoldApi::getServerMessage(std::uint
     QCL_LOG_TRACE(L">>> Getting server message " << number);
     const std::string url = mServerUrl + "/users/" + getUserId().str() + "/devices/" + mDeviceId.str() +
                             "/messages?length=1&startId=" + std::to_string(number);
-    const auto message = answer::serverMessage(performGetRequest(url, kMediaTypeV3), number);
+    const std::string body = performGetRequest(url, kMediaTypeV3);
+    const auto message = readAnswer("GET", url, [&] { return answer::serverMessage(body, number); });
     if (message)
         QCL_LOG_TRACE(L"<<< Message number = " << message->number << L", Type = " << message->type);
     else
@@ -119,8 +122,9 @@ std::optional<IWayfoldApi::ParticipantInfo> WayfoldApi::getParticipantInfo(const
 {
     const qcl::uint128 user = getUserId();
     QCL_LOG_TRACE(L">>> Checking if User " << user << L" is a participant of Share " << shareId);
-    const auto info = answer::participantInfo(performGetRequest(
-        mServerUrl + "/participants?shareUuid=" + shareId.str() + "&userUuid=" + user.str(), kMediaTypeHal));
+    const std::string url = mServerUrl + "/participants?shareUuid=" + shareId.str() + "&userUuid=" + user.str();
+    const std::string body = performGetRequest(url, kMediaTypeHal);
+    const auto info = readAnswer("GET", url, [&] { return answer::participantInfo(body); });
     if (info)
         QCL_LOG_TRACE(L"<<< Participant ID = " << info->participantId << L", is owner = " << flag(info->isOwner)
                                                << L", accepted = " << flag(info->accepted));
@@ -142,7 +146,8 @@ IdPair WayfoldApi::createShare(const std::wstring& name, bool canAddDocuments)
         object.writeKey("assignedPrivilege");
         json_spirit::writeString(body, canAddDocuments ? "CANADDDOC" : "CANREAD");
     }
-    const IdPair ids = answer::createdShare(performPostRequest(sharesUrl(), body.str(), kMediaTypeJson));
+    const std::string reply = performPostRequest(sharesUrl(), body.str(), kMediaTypeJson);
+    const IdPair ids = readAnswer("POST", sharesUrl(), [&] { return answer::createdShare(reply); });
     QCL_LOG_TRACE(L"<<< Share ID = " << ids);
     return ids;
 }
@@ -153,13 +158,13 @@ void WayfoldApi::removeShare(const qcl::uint128& shareId)
     if (!info || info->isOwner)
     {
         QCL_LOG_TRACE(L">>> Removing Share " << shareId);
-        performDeleteRequest(shareUrl(shareId));
+        performRemoval(shareUrl(shareId));
         QCL_LOG_TRACE(L"<<< Removed Share " << shareId);
     }
     else
     {
         QCL_LOG_TRACE(L">>> Removing Participant " << info->participantId << L" from Share " << shareId);
-        performDeleteRequest(mServerUrl + "/participants/" + info->participantId.str());
+        performRemoval(mServerUrl + "/participants/" + info->participantId.str());
         QCL_LOG_TRACE(L"<<< Removed Participant " << info->participantId << L" from Share " << shareId);
     }
 }
@@ -167,8 +172,9 @@ void WayfoldApi::removeShare(const qcl::uint128& shareId)
 std::vector<IWayfoldApi::Share> WayfoldApi::getShares()
 {
     QCL_LOG_TRACE(L">>> Getting the list of Shares");
-    const auto listed =
-        answer::shares(performGetRequest(sharesUrl() + "?participant=" + qcl::url::encode(mUserName), kMediaTypeJson));
+    const std::string url = sharesUrl() + "?participant=" + qcl::url::encode(mUserName);
+    const std::string body = performGetRequest(url, kMediaTypeJson);
+    const auto listed = readAnswer("GET", url, [&] { return answer::shares(body); });
     std::vector<Share> kept;
     kept.reserve(listed.size());
     for (const Share& share : listed)
@@ -190,7 +196,8 @@ std::vector<IWayfoldApi::Share> WayfoldApi::getShares()
 IWayfoldApi::Share WayfoldApi::getShareProperties(const qcl::uint128& shareId)
 {
     QCL_LOG_TRACE(L">>> Getting properties of Share " << shareId);
-    const Share share = answer::share(performGetRequest(shareUrl(shareId), kMediaTypeJson));
+    const std::string body = performGetRequest(shareUrl(shareId), kMediaTypeJson);
+    const Share share = readAnswer("GET", shareUrl(shareId), [&] { return answer::share(body); });
     const auto info = getParticipantInfo(shareId);
     if (!info || !info->accepted)
     {
@@ -221,7 +228,8 @@ qcl::uint128 WayfoldApi::createFolder(const std::wstring& name, const IdPair& pa
         writeString(body, name);
         writeParent(object, parent.second);
     }
-    const qcl::uint128 id = answer::uuid(performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2));
+    const std::string reply = performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2);
+    const qcl::uint128 id = readAnswer("POST", assetsUrl(parent.first), [&] { return answer::uuid(reply); });
     QCL_LOG_TRACE(L"<<< Folder ID = " << id);
     return id;
 }
@@ -240,7 +248,8 @@ qcl::uint128 WayfoldApi::createDocument(const std::wstring& name, const IdPair& 
         writeDocumentName(object, split);
         writeParent(object, parent.second);
     }
-    const qcl::uint128 id = answer::uuid(performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2));
+    const std::string reply = performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2);
+    const qcl::uint128 id = readAnswer("POST", assetsUrl(parent.first), [&] { return answer::uuid(reply); });
     QCL_LOG_TRACE(L"<<< Document ID = " << id);
     return id;
 }
@@ -285,15 +294,15 @@ void WayfoldApi::moveAsset(const IdPair& asset, const qcl::uint128& newParentId)
 void WayfoldApi::removeAsset(const IdPair& asset)
 {
     QCL_LOG_TRACE(L">>> Removing Asset " << asset);
-    performDeleteRequest(assetUrl(asset));
+    performRemoval(assetUrl(asset));
 }
 
 IWayfoldApi::AssetProperties WayfoldApi::getAssetProperties(const IdPair& asset)
 {
     QCL_LOG_TRACE(L">>> Getting properties of Asset " << asset);
-    const AssetProperties properties = answer::assetProperties(
-        performGetRequest(assetsUrl(asset.first) + "/ancestors?ancestorOf=" + asset.second.str(), kMediaTypeV2),
-        asset);
+    const std::string url = assetsUrl(asset.first) + "/ancestors?ancestorOf=" + asset.second.str();
+    const std::string body = performGetRequest(url, kMediaTypeV2);
+    const AssetProperties properties = readAnswer("GET", url, [&] { return answer::assetProperties(body, asset); });
     QCL_LOG_TRACE(L"<<< Name = " << escaped(properties.name, L'"') << L", Type = " << typeText(properties.type)
                                  << L", ID = " << asset << L", Content Version Number = " << properties.contentVersion
                                  << L", Status = " << statusText(properties.status));
@@ -303,11 +312,13 @@ IWayfoldApi::AssetProperties WayfoldApi::getAssetProperties(const IdPair& asset)
 std::vector<IWayfoldApi::Asset> WayfoldApi::getChildren(const IdPair& folder)
 {
     QCL_LOG_TRACE(L">>> Getting the list of children of Folder " << folder);
-    const qcl::uint128 rootId = answer::shareRootId(performGetRequest(shareUrl(folder.first), kMediaTypeJson));
+    const std::string share = performGetRequest(shareUrl(folder.first), kMediaTypeJson);
+    const qcl::uint128 rootId = readAnswer("GET", shareUrl(folder.first), [&] { return answer::shareRootId(share); });
     std::string url = assetsUrl(folder.first) + "/children";
     if (folder.second != rootId)
         url += "?childrenOf=" + folder.second.str();
-    auto children = answer::children(performGetRequest(url, kMediaTypeHal), folder.first);
+    const std::string body = performGetRequest(url, kMediaTypeHal);
+    auto children = readAnswer("GET", url, [&] { return answer::children(body, folder.first); });
     QCL_LOG_TRACE(L"<<< Number of children = " << children.size());
     return children;
 }
@@ -316,7 +327,9 @@ std::vector<IWayfoldApi::Asset> WayfoldApi::getChildren(const IdPair& folder)
 
 std::uint32_t WayfoldApi::getSpeedLimit(const char* key)
 {
-    return answer::speedLimit(performGetRequest(mServerUrl + "/setting", kMediaTypeJson), key);
+    const std::string url = mServerUrl + "/setting";
+    const std::string body = performGetRequest(url, kMediaTypeJson);
+    return readAnswer("GET", url, [&] { return answer::speedLimit(body, key); });
 }
 
 std::uint32_t WayfoldApi::getUploadSpeedLimit()
@@ -339,10 +352,53 @@ std::uint64_t WayfoldApi::uploadContent(const IdPair& asset, HANDLE file)
 {
     QCL_LOG_TRACE(L">>> Uploading Document " << asset);
     const std::uint32_t limit = getUploadSpeedLimit();
-    const std::uint64_t version = answer::contentVersion(performGetRequest(assetUrl(asset), kMediaTypeHal));
-    performPostRequest(contentsUrl(asset), file, limit, "*/*");
+    const std::uint64_t version = getContentVersion(asset);
+    try
+    {
+        performPostRequest(contentsUrl(asset), file, limit, "*/*");
+    }
+    catch (const url::NetworkError& error)
+    {
+        // The server may have stored the content before the connection died.
+        if (!holdsAsLatest(asset, file, version + 1))
+            throw;
+        QCL_LOG_INFO(L"Took version " << version + 1 << L" of Document " << asset
+                                      << L", which the upload made although its answer was lost: "
+                                      << error.message());
+    }
     QCL_LOG_TRACE(L"<<< Uploaded Document " << asset);
     return version + 1;
+}
+
+std::uint64_t WayfoldApi::getContentVersion(const IdPair& asset)
+{
+    const std::string body = performGetRequest(assetUrl(asset), kMediaTypeHal);
+    return readAnswer("GET", assetUrl(asset), [&] { return answer::contentVersion(body); });
+}
+
+bool WayfoldApi::holdsAsLatest(const IdPair& asset, HANDLE file, std::uint64_t version)
+{
+    try
+    {
+        if (getContentVersion(asset) != version)
+            return false;
+        const std::uint64_t size = rewindFile(file);
+        std::uint64_t compared = 0;
+        mSession.setUrl(latestContentUrl(asset));
+        mSession.setWriter(FileComparer(file, &compared));
+        QCL_LOG_TRACE(L">>> Comparing the latest content of Document " << asset << L" with the file sent");
+        performRequest("GET", latestContentUrl(asset), nullptr);
+        return compared == size;
+    }
+    catch (const FileComparer::Differs&)
+    {
+        return false;
+    }
+    catch (const url::Error& error)
+    {
+        QCL_LOG_TRACE(L"!!! " << error.message());
+        return false;
+    }
 }
 
 void WayfoldApi::downloadContent(const IdPair& asset, HANDLE file)

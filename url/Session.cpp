@@ -67,6 +67,22 @@ bool isClassicSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
+
+class StringReader : public Session::IReader
+{
+public:
+    explicit StringReader(std::string text) : mText(std::move(text)) {}
+    std::size_t read(char* buffer, std::size_t size) override
+    {
+        const std::size_t n = mText.copy(buffer, size, mOffset);
+        mOffset += n;
+        return n;
+    }
+
+private:
+    std::string mText;
+    std::size_t mOffset = 0;
+};
 } // namespace
 
 initialiseLibCurl::initialiseLibCurl()
@@ -167,11 +183,28 @@ void Session::setCredentials(const std::wstring& userName, const std::wstring& p
     setOption(CURLOPT_PASSWORD, qcl::string::utf16ToUtf8(password).c_str());
 }
 
+Session::UploadSource& Session::addUploadSource(std::unique_ptr<IReader> reader)
+{
+    mReaders.push_back(std::make_unique<UploadSource>(UploadSource{this, std::move(reader)}));
+    return *mReaders.back();
+}
+
+void Session::setPostBody(std::string body)
+{
+    const auto size = static_cast<long>(body.size());
+    UploadSource& source = addUploadSource(std::make_unique<StringReader>(std::move(body)));
+    setOption(CURLOPT_POST, 1L);
+    setOption(CURLOPT_POSTFIELDSIZE_LARGE, size);
+    setOption(CURLOPT_READFUNCTION, reinterpret_cast<void*>(&Session::readCallback));
+    setOption(CURLOPT_READDATA, static_cast<void*>(&source));
+    setOption(CURLOPT_SEEKFUNCTION, reinterpret_cast<void*>(&Session::seekCallback));
+}
+
 void Session::addFileToUploadWithMultiPartPost(std::uint64_t size, std::unique_ptr<IReader> reader)
 {
     if (size >= kMaximumUploadSize)
         throw FileTooBig();
-    mReaders.push_back(std::make_unique<UploadSource>(UploadSource{this, std::move(reader)}));
+    UploadSource& source = addUploadSource(std::move(reader));
     if (!mForm)
     {
         mForm = curl_mime_init(mCurl);
@@ -188,7 +221,7 @@ void Session::addFileToUploadWithMultiPartPost(std::uint64_t size, std::unique_p
         result = curl_mime_type(part, "application/octet-stream");
     if (result == CURLE_OK)
         result = curl_mime_data_cb(part, static_cast<curl_off_t>(size), &Session::readCallback,
-                                   &Session::seekCallback, nullptr, mReaders.back().get());
+                                   &Session::seekCallback, nullptr, &source);
     if (result != CURLE_OK)
         throw Error(result, L"Cannot create multipart post");
     setOption(CURLOPT_MIMEPOST, static_cast<void*>(mForm));
@@ -237,6 +270,7 @@ void Session::reset() noexcept
     curl_easy_setopt(mCurl, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
     curl_easy_setopt(mCurl, CURLOPT_READDATA, static_cast<void*>(nullptr));
     curl_easy_setopt(mCurl, CURLOPT_READFUNCTION, static_cast<void*>(nullptr));
+    curl_easy_setopt(mCurl, CURLOPT_SEEKFUNCTION, static_cast<void*>(nullptr));
     curl_easy_setopt(mCurl, CURLOPT_URL, static_cast<char*>(nullptr));
     curl_easy_setopt(mCurl, CURLOPT_MIMEPOST, static_cast<curl_mime*>(nullptr));
     curl_easy_setopt(mCurl, CURLOPT_NOBODY, 0L);
@@ -342,23 +376,10 @@ size_t Session::readCallback(char* buffer, size_t size, size_t count, void* read
     }
 }
 
-int Session::seekCallback(void* reader, curl_off_t offset, int origin)
+int Session::seekCallback(void*, curl_off_t, int)
 {
-    // libcurl rewinds the body when it sends the request again, for example on a fresh connection after the
-    // server closed a kept-alive one.
-    auto* source = static_cast<UploadSource*>(reader);
-    if (origin != SEEK_SET || offset < 0)
-        return CURL_SEEKFUNC_CANTSEEK;
-    try
-    {
-        return source->reader->seek(static_cast<std::uint64_t>(offset)) ? CURL_SEEKFUNC_OK
-                                                                        : CURL_SEEKFUNC_CANTSEEK;
-    }
-    catch (...)
-    {
-        source->session->keepException();
-        return CURL_SEEKFUNC_FAIL;
-    }
+    // libcurl rewinds a body only to send its request again: refused (see setPostBody).
+    return CURL_SEEKFUNC_CANTSEEK;
 }
 
 curl_socket_t Session::openSocket(void* session, curlsocktype, struct curl_sockaddr* address)

@@ -33,16 +33,13 @@ public:
     using HeaderCallback = std::function<void(qcl::string::basic_span<char> name, qcl::string::basic_span<char> value)>;
     using ProgressCallback = std::function<void(double dlTotal, double dlNow, double ulTotal, double ulNow)>;
 
-    // An upload source.
+    // An upload source, read once from its start.
     class IReader
     {
     public:
         virtual ~IReader() = default;
         // Fills up to size bytes; returns how many (0 at the end).
         virtual std::size_t read(char* buffer, std::size_t size) = 0;
-        // Goes back to the byte at offset from the start, so that the request can be sent again; false when
-        // the source cannot.
-        virtual bool seek(std::uint64_t /*offset*/) { return false; }
     };
 
     // Every session: no signals, http and https only (redirects too), a 30 s connect time-out, less than
@@ -63,6 +60,14 @@ public:
     void addHeader(qcl::string::basic_span<char> name, qcl::string::basic_span<char> value);
     // CURLOPT_USERNAME and CURLOPT_PASSWORD, as UTF-8.
     void setCredentials(const std::wstring& userName, const std::wstring& password);
+    // Every request body is sent at most once. When a kept-alive connection dies before any byte of the
+    // answer, libcurl would send the request again on a new connection; the body refuses to be read again,
+    // so the request ends with CURLE_SEND_FAIL_REWIND (a url::NetworkError) instead, and a change the server
+    // may already have made is never made twice: the caller finds out what the server holds. A request
+    // without a body (GET, DELETE) may still be sent again.
+    //
+    // A POST of the whole body, as its Content-Length says.
+    void setPostBody(std::string body);
     // A multipart form with one part "file" (file name "*", application/octet-stream) read from reader.
     // 2 GiB or more throws url::FileTooBig before anything is set.
     void addFileToUploadWithMultiPartPost(std::uint64_t size, std::unique_ptr<IReader> reader);
@@ -89,7 +94,7 @@ private:
     static int progressCallback(void* session, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                                 curl_off_t ulNow);
     static size_t readCallback(char* buffer, size_t size, size_t count, void* reader);
-    static int seekCallback(void* reader, curl_off_t offset, int origin);
+    static int seekCallback(void* source, curl_off_t offset, int origin);
     static curl_socket_t openSocket(void* session, curlsocktype purpose, struct curl_sockaddr* address);
     static int closeSocket(void* session, curl_socket_t socket);
 
@@ -103,6 +108,7 @@ private:
         Session* session;
         std::unique_ptr<IReader> reader;
     };
+    UploadSource& addUploadSource(std::unique_ptr<IReader> reader);
     std::vector<std::unique_ptr<UploadSource>> mReaders;
     ProgressCallback mProgressCallback;
     std::exception_ptr mException;

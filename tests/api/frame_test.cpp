@@ -7,6 +7,7 @@
 #include "support/TestCertificate.h"
 #include "url/Error.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace
@@ -177,17 +178,19 @@ TEST_F(FrameTest, TheCsrfTokenIsSentBackUntilTheCredentialsChange)
     EXPECT_NE(requests[1].header("CSRFToken"), token);
 }
 
-TEST_F(FrameTest, MalformedAnswersAreNotHttpErrors)
+// A fault of the server, which the engine waits out like an answer with a 5xx status.
+TEST_F(FrameTest, AMalformedAnswerIsAServerSideErrorThatNamesTheRequest)
 {
-    auto floating = FaultRule::of(FaultKind::Body, "GET", "/rest/users");
-    floating.body = R"({"uuid":"0123-4567-89ab-cdef-fedc-ba98-7654-3210","size":1.5})";
-    server.addFault(floating);
-    EXPECT_THROW(api.getUserId(), json_spirit::ParseError);
-
-    auto badId = FaultRule::of(FaultKind::Body, "GET", "/rest/users");
-    badId.body = R"({"uuid":"0123-4567-89ab-cdef-fedc-ba98-7654-321-"})";
-    server.addFault(badId);
-    EXPECT_THROW(api.getUserId(), qcl::uint128::ParseError);
+    for (const std::string body : {R"({"uuid":"0123-4567-89ab-cdef-fedc-ba98-7654-3210","size":1.5})",
+                                   R"({"uuid":"0123-4567-89ab-cdef-fedc-ba98-7654-321-"})", R"({"uuid":5})", "[]"})
+    {
+        auto malformed = FaultRule::of(FaultKind::Body, "GET", "/rest/users");
+        malformed.body = body;
+        server.addFault(malformed);
+        const url::ServerSideError error = caught<dwl::InconsistentServerResponse>([&] { api.getUserId(); });
+        EXPECT_EQ(error.code, std::error_code(502, url::httpCategory()));
+        EXPECT_EQ(error.message().rfind(L"Cannot GET " + qcl::string::utf8ToUtf16(server.baseUrl()), 0), 0u) << body;
+    }
     EXPECT_EQ(api.getUserId(), id(server.userId(apitest::kEmail)));  // nothing was cached
 }
 
@@ -202,6 +205,37 @@ TEST_F(FrameTest, CutAnswersAndUnreachableServersAreNetworkErrors)
     api.setServerUrl("http://127.0.0.1:1/rest");
     const auto error = caught<url::NetworkError>([&] { api.getUserId(); });
     EXPECT_EQ(error.message().rfind(L"Cannot GET http://127.0.0.1:1/rest/users?emailAddress=", 0), 0u);
+}
+
+// The server acts on a request that came on a kept-alive connection, and the connection dies before any byte of
+// the answer: libcurl would send the request again on a new connection and make the item twice.
+TEST_F(FrameTest, AChangeWhoseAnswerIsLostOnAKeptConnectionIsSentOnceAndFailsAsANetworkError)
+{
+    const auto share = api.createShare(L"S", true);
+    const auto loseNext = [&](const std::string& path)
+    {
+        readSetting(); // the connection is alive and kept
+        server.addFault(FaultRule::of(FaultKind::AnswerLost, "POST", path));
+    };
+    loseNext("/rest/shares");
+    caught<url::NetworkError>([&] { api.createShare(L"Lost share", true); });
+    loseNext("/rest/shares/.*/assets");
+    caught<url::NetworkError>([&] { api.createFolder(L"Lost folder", share); });
+    loseNext("/rest/shares/.*/assets");
+    caught<url::NetworkError>([&] { api.createDocument(L"lost.txt", share); });
+
+    EXPECT_EQ(api.getShares().size(), 2u);
+    std::vector<std::string> names;
+    for (const auto& child : server.children(share.second.str()))
+        names.push_back(child.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Lost folder", "lost"}));
+    // Each sent once, the three lost ones on a kept connection.
+    std::vector<bool> reused;
+    for (const auto& request : takeRequests())
+        if (request.method == "POST")
+            reused.push_back(request.reusedConnection);
+    EXPECT_EQ(reused, (std::vector<bool>{false, true, true, true}));
 }
 
 TEST_F(FrameTest, AnAnswerBeyondItsBoundIsANetworkError)

@@ -62,6 +62,24 @@ TEST_F(TransferTest, UploadsSendTheWholeFileAsTheNextVersion)
     EXPECT_EQ(api.uploadContent(document, file.handle()), 8u);
 }
 
+TEST_F(TransferTest, AnUploadWhoseAnswerIsLostIsTakenWhenTheServerHoldsItAndNeverSentTwice)
+{
+    const TemporaryFile file("hello, world");
+    server.addFault(FaultRule::of(FaultKind::AnswerLost, "POST", documentPath() + "/contents"));
+    EXPECT_EQ(api.uploadContent(document, file.handle()), 1u);
+    EXPECT_EQ(server.asset(document.second.str())->contentVersion, 1u);
+    EXPECT_EQ(server.content(document.second.str(), 1), "hello, world");
+
+    // Closed before the server acted: nothing stored, and the failure is the caller's to retry.
+    server.addFault(FaultRule::of(FaultKind::CloseConnection, "POST", documentPath() + "/contents"));
+    EXPECT_THROW(api.uploadContent(document, file.handle()), url::NetworkError);
+    EXPECT_EQ(server.asset(document.second.str())->contentVersion, 1u);
+    std::size_t posts = 0;
+    for (const auto& request : takeRequests())
+        posts += request.method == "POST";
+    EXPECT_EQ(posts, 2u);
+}
+
 TEST_F(TransferTest, DownloadsWriteTheLatestContent)
 {
     server.putContent(document.second.str(), "first");

@@ -22,6 +22,7 @@ struct RecordedRequest {
     std::string uploadedFileName;     // the "filename" of the multipart part
     std::string uploadedContentType;  // the Content-Type of the multipart part
     int status = 0;                   // the answer's status; 0 while the request is being served
+    bool reusedConnection = false;    // it came on a kept-alive connection that carried an earlier request
 
     // The first value of the header, or "" when missing.
     std::string header(const std::string& name) const;
@@ -40,6 +41,9 @@ enum class FaultKind {
     HoldMidBody,         // send half the body, hold the rest until releaseStalls() (counted as stalled)
     CloseConnection,     // close the connection once the request is read, without any answer, as a server
                          // does with a kept-alive connection it has just given up; the request is not acted on
+    AnswerLost,          // on a kept-alive connection that carried an earlier request: act on the request, then
+                         // close the connection without any answer, as when the link dies after the server acted;
+                         // a request on a new connection is served and leaves the rule waiting
 };
 
 struct FaultRule {

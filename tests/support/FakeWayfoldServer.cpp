@@ -230,6 +230,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     }
     {
         std::lock_guard lock(mMutex);
+        record.reusedConnection = !mClientPorts.insert(request.remote_port).second;
         record.serial = mNextSerial++;
         mRequests.push_back(record);
         if (mOptions.requestLogLimit != 0 && mRequests.size() > mOptions.requestLogLimit) mRequests.pop_front();
@@ -258,7 +259,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     }
 
     if (request.path == "/upgrade/info" || request.path == "/upgrade/installer") {
-        serveUpgrade(request.path, takeFault(request.method, request.path), response);
+        serveUpgrade(request.path, takeFault(request.method, request.path, record.reusedConnection), response);
         return;
     }
     if (request.path.rfind("/rest/", 0) != 0) {
@@ -266,7 +267,7 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
         return;
     }
 
-    const auto rule = takeFault(request.method, request.path);
+    const auto rule = takeFault(request.method, request.path, record.reusedConnection);
     if (rule && rule->kind == FaultKind::Stall) holdStall();
     if (rule && rule->kind == FaultKind::CloseConnection) {
         std::error_code ignored;
@@ -313,6 +314,10 @@ void FakeWayfoldServer::handle(const httplib::Request& request, httplib::Respons
     }
 
     response.status = answer.status;
+    if (rule && rule->kind == FaultKind::AnswerLost) {
+        shutDownConnection(mPort, request.remote_port);
+        return;
+    }
     if (!answer.file.empty())
         serveFile(response, answer.file, answer.contentType);
     else if (!answer.body.empty())
@@ -387,10 +392,12 @@ void FakeWayfoldServer::applyResponseFault(const FaultRule& rule, httplib::Respo
     }
 }
 
-std::optional<FaultRule> FakeWayfoldServer::takeFault(const std::string& method, const std::string& path) {
+std::optional<FaultRule> FakeWayfoldServer::takeFault(const std::string& method, const std::string& path,
+                                                     bool reusedConnection) {
     std::lock_guard lock(mMutex);
     for (auto& rule : mFaults) {
         if (rule.times == 0 || (!rule.method.empty() && rule.method != method) ||
+            (rule.kind == FaultKind::AnswerLost && !reusedConnection) ||
             !std::regex_match(path, std::regex(rule.pathPattern)))
             continue;
         if (rule.times > 0) --rule.times;

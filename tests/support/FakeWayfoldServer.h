@@ -110,7 +110,7 @@ public:
 private:
     void installRoutes();
     void handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
-    std::optional<FaultRule> takeFault(const std::string& method, const std::string& path);
+    std::optional<FaultRule> takeFault(const std::string& method, const std::string& path, bool reusedConnection);
     void holdStall();
     void serveUpgrade(const std::string& path, const std::optional<FaultRule>& rule, httplib::Response& response);
     void applyResponseFault(const FaultRule& rule, httplib::Response& response);
@@ -134,6 +134,7 @@ private:
     std::uint64_t mNextSerial = 1;
     std::vector<std::string> mViolations;
     std::unordered_set<std::string> mCsrfTokens;
+    std::unordered_set<int> mClientPorts;  // of the connections requests came on: a port seen again is a reused one
 };
 
 }  // namespace fake

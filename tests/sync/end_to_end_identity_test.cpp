@@ -18,31 +18,53 @@ std::size_t sharesNamed(dwl::WayfoldApi& api, const std::wstring& name)
     return std::count_if(shares.begin(), shares.end(), [&](const auto& share) { return share.name == name; });
 }
 
-TEST_F(EndToEndTest, ALostAnswerToACreationTakesTheItemTheServerMadeInsteadOfMakingASecond)
+// The server acts on each request, then the kept connection dies before the answer: the transport does not
+// send it again, and the engine takes what the server made.
+TEST_F(EndToEndTest, ALostAnswerToACreationOrAnUploadLeavesOneItemAndOneVersion)
 {
     start(one);
     ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDeviceRegistered") == 1; }));
-    // The server makes each item, then the connection drops before the answer arrives.
-    const auto dropOnce = [&](const std::string& path)
-    { server.addFault(fake::FaultRule::of(fake::FaultKind::DropConnection, "POST", path)); };
+    const auto loseOnce = [&](const std::string& path)
+    { server.addFault(fake::FaultRule::of(fake::FaultKind::AnswerLost, "POST", path)); };
 
-    dropOnce("/rest/shares");
+    loseOnce("/rest/shares");
     writeFile(one / "Lost/first.txt", "first");
     ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"first.txt") == "first"; }));
 
-    dropOnce(kAssets);
+    loseOnce(kAssets);
     writeFile(one / "Lost/doc.txt", "document");
     ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"doc.txt") == "document"; }));
 
-    dropOnce(kAssets);
+    loseOnce(kAssets);
     writeFile(one / "Lost/Sub/inner.txt", "inner");
     ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"Sub/inner.txt") == "inner"; }));
+
+    loseOnce(kAssets + "/[^/]+/contents");
+    writeFile(one / "Lost/doc.txt", "edited");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Lost", L"doc.txt") == "edited"; }));
 
     EXPECT_EQ(sharesNamed(probe, L"Lost"), 1u);
     EXPECT_EQ(serverNames(L"Lost"), (std::vector<std::wstring>{L"Sub", L"doc.txt", L"first.txt"}));
     EXPECT_EQ(serverNames(L"Lost", L"Sub"), std::vector<std::wstring>{L"inner.txt"});
+    EXPECT_EQ(serverAsset(L"Lost", L"doc.txt")->contentVersion, 2u);
+    EXPECT_EQ(requestCount("POST", "/rest/shares"), 1u);
+    EXPECT_EQ(requestCount("POST", kAssets), 4u);
+    EXPECT_EQ(requestCount("POST", kAssets + "/[^/]+/contents"), 4u);
     EXPECT_EQ(listing(one.folder), std::vector<std::string>{"Lost"});
     EXPECT_EQ(listing(one / "Lost"), (std::vector<std::string>{"Sub", "doc.txt", "first.txt"}));
+}
+
+// A lost answer whose connection is new (or that arrives cut short after its headers) is taken over the same way.
+TEST_F(EndToEndTest, ACreationWhoseAnswerIsCutShortTakesTheItemTheServerMade)
+{
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDeviceRegistered") == 1; }));
+    server.addFault(fake::FaultRule::of(fake::FaultKind::DropConnection, "POST", "/rest/shares"));
+    server.addFault(fake::FaultRule::of(fake::FaultKind::DropConnection, "POST", kAssets));
+    writeFile(one / "Cut/doc.txt", "document");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Cut", L"doc.txt") == "document"; }));
+    EXPECT_EQ(sharesNamed(probe, L"Cut"), 1u);
+    EXPECT_EQ(serverNames(L"Cut"), std::vector<std::wstring>{L"doc.txt"});
 }
 
 TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsSentBeforeANewerServerVersionComes)
