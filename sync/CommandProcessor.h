@@ -178,8 +178,28 @@ private:
     std::optional<IWayfoldApi::AssetProperties> getAssetProperties(const qcl::uint128& shareId,
                                                                    const qcl::uint128& assetId);
     bool synchroniseCloudData();
+    // Recorded Shares that the server no longer lists, and does not give when asked for: removed as after a
+    // server deletion. Whether every one is done with.
+    bool removeUnlistedShares(const std::vector<IWayfoldApi::Share>& listed);
     void synchroniseShare(const IWayfoldApi::Share& share);
-    void synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors);
+    // What the walk of a Share's folders found: the assets listed, and the folders whose own listing was not
+    // read (passed, left out, not accessible).
+    struct ShareListing
+    {
+        std::set<qcl::uint128> listed;
+        std::set<qcl::uint128> unread;
+    };
+    void synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors, ShareListing& listing);
+    // Recorded items of the Share that no listing named are removed as after a server deletion, except below
+    // a folder whose listing was not read; an item that cannot be removed now counts as passed.
+    void removeUnlistedItems(const qcl::uint128& shareId, const ShareListing& listing);
+    // A Share or asset of the server that cannot be synchronised here (its `problem`): left out, noted in the
+    // log and reported once. `where` is the local folder it would go to.
+    void leaveOut(const qcl::uint128& id, bool folder, const std::wstring& name, const std::wstring& where,
+                  const std::wstring& problem);
+    void leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where);
+    // The local folder of the Share, or the Wayfold folder when it has none.
+    std::wstring placeOfShare(const qcl::uint128& shareId);
     bool synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
     Straightened straightenAncestors(const IWayfoldApi::Share& share, const Ancestors& ancestors);
     Straightened straightenDocument(const IWayfoldApi::Share& share,
@@ -322,5 +342,7 @@ private:
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
     ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
+    std::set<qcl::uint128> mLeftOut;         // Shares and assets of the server reported as left out
+    std::set<qcl::uint128> mRemovalsFailing; // assets whose local removal failed and was reported
 };
 } // namespace dwl

@@ -13,6 +13,7 @@
 #include "sync/LocalFolder.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace dwl
 {
@@ -128,6 +129,11 @@ bool CommandProcessor::processShareCreatedServerMessage(const IWayfoldApi::Serve
     const auto share = getShareProperties(message.shareId);
     if (!share)
         return true;
+    if (!share->problem.empty())
+    {
+        leaveOut(share->shareId, true, share->name, tree().getPath(), share->problem);
+        return true;
+    }
     if (!createLocalShare(*share))
         return false;
     // A Share that the user just joined may already hold folders and documents; no message brings them, so
@@ -143,6 +149,11 @@ bool CommandProcessor::processShareUpdatedServerMessage(const IWayfoldApi::Serve
     {
         if (Tree::Directory* known = tree().findChildById(message.shareId))
             return deleteLocalShare(*known);
+        return true;
+    }
+    if (!share->problem.empty())
+    {
+        leaveOut(share->shareId, true, share->name, tree().getPath(), share->problem);
         return true;
     }
     try
@@ -182,7 +193,9 @@ bool CommandProcessor::processFolderCreatedServerMessage(const IWayfoldApi::Serv
 bool CommandProcessor::processFolderUpdatedServerMessage(const IWayfoldApi::ServerMessage& message)
 {
     auto folder = getAssetProperties(message.shareId, message.assetId);
-    if (!folder || folder->type != IWayfoldApi::Asset::Folder)
+    if (folder && !folder->problem.empty())
+        leaveOut(*folder, placeOfShare(message.shareId));
+    if (!folder || !folder->problem.empty() || folder->type != IWayfoldApi::Asset::Folder)
         return true;
     const IWayfoldApi::Share share = shareOfAncestors(message.shareId, *folder);
     Ancestors ancestors = folder->ancestors;
@@ -193,7 +206,9 @@ bool CommandProcessor::processFolderUpdatedServerMessage(const IWayfoldApi::Serv
 bool CommandProcessor::processDocumentUpdatedServerMessage(const IWayfoldApi::ServerMessage& message)
 {
     const auto document = getAssetProperties(message.shareId, message.assetId);
-    if (!document || document->type != IWayfoldApi::Asset::Document)
+    if (document && !document->problem.empty())
+        leaveOut(*document, placeOfShare(message.shareId));
+    if (!document || !document->problem.empty() || document->type != IWayfoldApi::Asset::Document)
         return true;
     return !straightenDocument(shareOfAncestors(message.shareId, *document), *document).retry;
 }
@@ -201,7 +216,9 @@ bool CommandProcessor::processDocumentUpdatedServerMessage(const IWayfoldApi::Se
 bool CommandProcessor::processVersionCreatedServerMessage(const IWayfoldApi::ServerMessage& message)
 {
     const auto document = getAssetProperties(message.shareId, message.assetId);
-    if (!document || document->type != IWayfoldApi::Asset::Document)
+    if (document && !document->problem.empty())
+        leaveOut(*document, placeOfShare(message.shareId));
+    if (!document || !document->problem.empty() || document->type != IWayfoldApi::Asset::Document)
         return true;
     return synchroniseDocument(shareOfAncestors(message.shareId, *document), *document);
 }
@@ -267,6 +284,7 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 {
     if (!matchesDisk(node))
         return false;
+    const qcl::uint128 assetId = node.assetId();
     try
     {
         // What the server has not seen stays; the next snapshot sends it as new.
@@ -281,11 +299,39 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
     {
         QCL_LOG_INFO(error.message());
         noteLocalFailure(error.message());
-        reportLocalFailure([&] { mCallback.onLocalRemovalFailed(node, share, error.message()); });
+        // Tried again by the server message, then by each down-synchronisation: told once.
+        if (mRemovalsFailing.insert(assetId).second)
+            mCallback.onLocalRemovalFailed(node, share, error.message());
         return false;
     }
+    mRemovalsFailing.erase(assetId);
     node.detach();
     return true;
+}
+
+void CommandProcessor::leaveOut(const qcl::uint128& id, bool folder, const std::wstring& name,
+                                const std::wstring& where, const std::wstring& problem)
+{
+    if (!mLeftOut.insert(id).second)
+        return;
+    const std::wstring shown = name.empty() ? id.wstr() : name;
+    QCL_LOG_WARN(L"Left out " << (folder ? L"Folder " : L"Document ") << qcl::string::escaped(shown, L'"') << L" ("
+                              << id << L") of the server: " << problem);
+    if (folder)
+        mCallback.onFolderDownloadFailed(shown, where, problem);
+    else
+        mCallback.onDocumentDownloadFailed(shown, where, problem);
+}
+
+void CommandProcessor::leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where)
+{
+    leaveOut(asset.assetId, asset.type == IWayfoldApi::Asset::Folder, asset.name, where, asset.problem);
+}
+
+std::wstring CommandProcessor::placeOfShare(const qcl::uint128& shareId)
+{
+    const Tree::Directory* share = tree().findChildById(shareId);
+    return share ? share->getPath() : tree().getPath();
 }
 
 // ---- Down-synchronisation
@@ -303,20 +349,19 @@ bool CommandProcessor::synchroniseCloudData()
         const std::vector<IWayfoldApi::Share> shares = mApi.getShares();
         onServerAvailable();
 
-        for (Tree::Node& child : tree().children())
-        {
-            Tree::Directory* directory = child.asDirectory();
-            if (directory && std::none_of(shares.begin(), shares.end(),
-                                          [&](const IWayfoldApi::Share& share)
-                                          { return share.shareId == directory->shareId(); }))
-                directory->setSynchronised(true);
-        }
-
-        bool synchronised = true;
         mCurrentWork = kDownSynchronisation;
         mLastLocalFailure.clear();
+        bool synchronised = removeUnlistedShares(shares);
         for (const IWayfoldApi::Share& share : shares)
         {
+            if (!share.problem.empty())
+            {
+                // A recorded Share whose name became unusable stays as it is.
+                leaveOut(share.shareId, true, share.name, tree().getPath(), share.problem);
+                if (Tree::Directory* known = tree().findChildById(share.shareId))
+                    known->setSynchronised(true);
+                continue;
+            }
             try
             {
                 synchroniseShare(share);
@@ -350,6 +395,34 @@ bool CommandProcessor::synchroniseCloudData()
     }
 }
 
+bool CommandProcessor::removeUnlistedShares(const std::vector<IWayfoldApi::Share>& listed)
+{
+    std::vector<qcl::uint128> unlisted;
+    for (const Tree::Node& child : tree().children())
+        if (child.asDirectory() && std::none_of(listed.begin(), listed.end(), [&](const IWayfoldApi::Share& share)
+                                                { return share.shareId == child.shareId(); }))
+            unlisted.push_back(child.shareId());
+    bool done = true;
+    for (const qcl::uint128& shareId : unlisted)
+    {
+        checkInterruption();
+        Tree::Directory* share = tree().findChildById(shareId);
+        if (!share)
+            continue;
+        if (getShareProperties(shareId))
+        {
+            // Open to the user after all: the list was behind. Its messages bring it in line.
+            share->setSynchronised(true);
+            continue;
+        }
+        QCL_LOG_INFO(L"Share " << shareId << L" is no longer open to the user: removing '"
+                               << qcl::string::escaped(share->getPath()) << L"'");
+        if (!deleteLocalShare(*share))
+            done = false;
+    }
+    return done;
+}
+
 void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
 {
     checkInterruption();
@@ -364,7 +437,10 @@ void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
         // An item that cannot be brought down now is passed; the others still come, and the Share stays to be
         // brought down again.
         mItemsPassed = 0;
-        synchroniseDirectory(share, ancestors);
+        ShareListing listing;
+        listing.listed.insert(share.rootId);
+        synchroniseDirectory(share, ancestors, listing);
+        removeUnlistedItems(share.shareId, listing);
         revisitVacatedNames();
         if (mItemsPassed != 0)
             throw StoppedSynchronisation();
@@ -376,7 +452,8 @@ void CommandProcessor::synchroniseShare(const IWayfoldApi::Share& share)
                                              << share.shareId << L"/" << share.rootId << L")");
 }
 
-void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors)
+void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Ancestors& ancestors,
+                                            ShareListing& listing)
 {
     std::vector<IWayfoldApi::Asset> children;
     try
@@ -387,12 +464,22 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
     {
         QCL_LOG_INFO(L"Folder (" << share.shareId << L"/" << ancestors.back().id << L") cannot be accessed: "
                                  << error.message());
+        listing.unread.insert(ancestors.back().id);
     }
     onServerAvailable();
+    for (const IWayfoldApi::Asset& child : children)
+        listing.listed.insert(child.assetId);
 
     for (const IWayfoldApi::Asset& child : children)
     {
         checkInterruption();
+        if (!child.problem.empty())
+        {
+            const Tree::Directory* here = folderOfAsset(tree(), share.shareId, ancestors.back().id);
+            leaveOut(child, here ? here->getPath() : placeOfShare(share.shareId));
+            listing.unread.insert(child.assetId);
+            continue;
+        }
         if (child.type == IWayfoldApi::Asset::Folder)
         {
             if (std::any_of(ancestors.begin(), ancestors.end(),
@@ -407,11 +494,12 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
             if (straightenAncestors(share, ancestors).retry)
             {
                 ++mItemsPassed;
+                listing.unread.insert(child.assetId);
                 continue;
             }
             QCL_LOG_DEBUG(L"Synchronising Folder " << qcl::string::escaped(child.name, L'"') << L" ("
                                                    << share.shareId << L"/" << child.assetId << L")");
-            synchroniseDirectory(share, ancestors);
+            synchroniseDirectory(share, ancestors, listing);
         }
         else if (child.type == IWayfoldApi::Asset::Document)
         {
@@ -426,6 +514,40 @@ void CommandProcessor::synchroniseDirectory(const IWayfoldApi::Share& share, Anc
                 ++mItemsPassed;
         }
         // Other kinds are not expected below a folder and are left alone.
+    }
+}
+
+void CommandProcessor::removeUnlistedItems(const qcl::uint128& shareId, const ShareListing& listing)
+{
+    Tree::Directory* share = tree().findChildById(shareId);
+    if (!share)
+        return;
+    std::vector<qcl::uint128> unlisted;
+    std::function<void(const Tree::Directory&)> collect = [&](const Tree::Directory& directory)
+    {
+        for (const Tree::Node& child : directory.children())
+        {
+            if (child.assetId().isNil())
+                continue; // never on the server
+            const Tree::Directory* folder = child.asDirectory();
+            if (!listing.listed.count(child.assetId()))
+                unlisted.push_back(child.assetId());
+            else if (folder && !listing.unread.count(child.assetId()))
+                collect(*folder);
+        }
+    };
+    collect(*share);
+    for (const qcl::uint128& assetId : unlisted)
+    {
+        checkInterruption();
+        // Found again: a removal before may have dropped nodes.
+        Tree::Node* node = Tree::findNodeById(share, assetId);
+        if (!node)
+            continue;
+        QCL_LOG_INFO(L"Asset (" << shareId << L"/" << assetId << L") is no longer on the server: removing '"
+                                << qcl::string::escaped(node->getPath()) << L"'");
+        if (!removeLocalItem(*node, *share))
+            ++mItemsPassed;
     }
 }
 
@@ -770,7 +892,7 @@ void CommandProcessor::revisitVacatedNames()
 void CommandProcessor::followServerName(const qcl::uint128& shareId, const qcl::uint128& assetId)
 {
     const auto asset = getAssetProperties(shareId, assetId);
-    if (!asset || asset->ancestors.empty())
+    if (!asset || !asset->problem.empty() || asset->ancestors.empty())
         return;
     const IWayfoldApi::Share share = shareOfAncestors(shareId, *asset);
     if (asset->type == IWayfoldApi::Asset::Document)

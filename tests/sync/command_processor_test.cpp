@@ -323,6 +323,7 @@ protected:
         auto& file = share->addChild(recordOf("Docs/a.txt", L"a.txt"));
         file.setShareId(shareId);
         file.setAssetId(documentId);
+        api.shares = {{shareId, share->assetId(), L"Docs"}};
 
         api.onGetServerMessage = [this](std::uint64_t number)
         {
@@ -403,20 +404,25 @@ TEST_F(ServerDeletionTest, ADeletionOfAnItemRenamedButNotScannedWaitsForTheSnaps
     EXPECT_EQ(callback.reports.count("onLocalRemovalFailed"), 0u);
 }
 
-TEST_F(ServerDeletionTest, ADeletionThatFailsForALocalReasonIsReportedOnceAndPassedAfterThreeCycles)
+TEST_F(ServerDeletionTest, ADeletionThatFailsForALocalReasonIsPassedReportedOnceAndAppliedOnceItCanBe)
 {
     scratch.makeDirectory("data");
     scratch.writeFile("data/Trash"); // a file where the trash folder belongs: no trash can be used
     callback.onStartScanner = [&] { processor.postSnapshot(snapshotOfDisk()); };
     processor.start();
 
-    // Passed, so the messages behind it are applied; the Share is brought down again, which retries the item.
+    // Passed, so the messages behind it are applied; the Share is brought down again, which finds the item
+    // gone from the server and retries it, at each retry point of passed work.
     ASSERT_TRUE(waitUntil([&] { return messageApplied(); }));
-    stopWithoutError();
     EXPECT_EQ(deletionRequests, 3);
-    EXPECT_EQ(callback.reports.details("onLocalRemovalFailed"), std::vector<std::wstring>{L"a.txt"});
+    ASSERT_TRUE(waitUntil([&] { return api.called("getChildren"); }));
     EXPECT_TRUE(std::filesystem::exists(scratch / "Docs/a.txt"));
-    EXPECT_FALSE(share->isSynchronised());
+    std::filesystem::remove(scratch / "data/Trash");
+    ASSERT_TRUE(waitUntil([&] { return !std::filesystem::exists(scratch / "Docs/a.txt"); }));
+    stopWithoutError();
+    EXPECT_TRUE(std::filesystem::exists(scratch / "data/Trash/files/a.txt"));
+    EXPECT_EQ(callback.reports.details("onLocalRemovalFailed"), std::vector<std::wstring>{L"a.txt"});
+    EXPECT_TRUE(share->children().empty());
 }
 
 TEST_F(ServerDeletionTest, AHiddenItemIsNotDeleted)

@@ -193,5 +193,37 @@ TEST_F(OrdinaryUserTest, AFolderTheEngineCannotReadHoldsBackNothingElseAlsoAfter
         [&] { return serverContent(L"Team", L"Locked/Sub/while-locked.txt") == "saved while locked"; }));
     EXPECT_EQ(serverNames(L"Team", L"Locked"), (std::vector<std::wstring>{L"Sub", L"secret.txt"}));
 }
+
+TEST_F(OrdinaryUserTest, AServerDeletionInAFolderTheEngineCannotReadIsPassedAndAppliedOnceItCanBeRead)
+{
+    const auto team = server.createShare(kEmail, "Team");
+    const dwl::IdPair locked{qcl::uint128::parse(team.shareId),
+                             probe.createFolder(L"Locked", {qcl::uint128::parse(team.shareId),
+                                                            qcl::uint128::parse(team.rootId)})};
+    const qcl::uint128 secret = probe.createDocument(L"secret.txt", locked);
+    server.putContent(idText(secret), "secret");
+    startChild();
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/Locked/secret.txt", "secret"); }));
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") > 0; }));
+
+    ASSERT_EQ(::chmod((one / "Team/Locked").c_str(), 0), 0);
+    const auto startIds = [&]
+    {
+        std::vector<std::uint64_t> ids;
+        for (const auto& request : server.requests("/rest/users/"))
+            if (const auto at = request.target.find("startId="); at != std::string::npos)
+                ids.push_back(std::stoull(request.target.substr(at + 8)));
+        return ids;
+    };
+    const std::uint64_t deletion = startIds().back();
+    probe.removeAsset({locked.first, secret});
+    // Passed after its cycles, so that the messages behind it come; the down-synchronisation retries it.
+    ASSERT_TRUE(waitUntil([&] { return startIds().back() > deletion; }));
+    EXPECT_TRUE(exists(one / "Team/Locked/secret.txt"));
+    ASSERT_EQ(::chmod((one / "Team/Locked").c_str(), 0755), 0);
+    EXPECT_TRUE(waitUntil([&] { return !exists(one / "Team/Locked/secret.txt"); }));
+    EXPECT_TRUE(exists(one / "Team/Locked"));
+    EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
+}
 } // namespace
 } // namespace enginetest
