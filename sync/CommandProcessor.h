@@ -210,7 +210,7 @@ private:
     // Whether the item of the node must move to follow its server name and place: it is elsewhere, or under
     // another name than the first local form of the server name (a " (n)" form only while that is free).
     bool mustFollowName(const Tree::Node& node, const Tree::Directory& parent, const std::wstring& serverName);
-    // Items left under a " (n)" form of a name that a move just vacated follow their server names.
+    // Items left under a " (n)" form of a name that a move or a deletion just vacated follow their server names.
     void revisitVacatedNames();
     void followServerName(const qcl::uint128& shareId, const qcl::uint128& assetId);
     // Moves or renames the item of the node on disk and in the tree; false when it is to be tried again.
@@ -314,13 +314,12 @@ private:
     bool mSettlementDue = true; // download intents to settle before the next snapshot
     std::wstring mLastLocalFailure;
     std::size_t mItemsPassed = 0; // by the down-synchronisation of the current Share
-    // Names that moves made by server data left free, by the server folder that held them.
+    // Names that moves and deletions made by server data left free, by the server folder that held them.
     struct Vacated
     {
         qcl::uint128 shareId;
         qcl::uint128 parentId;
         std::wstring name;
-        bool folder = false;
     };
     std::vector<Vacated> mVacated;
     bool mFirstSnapshotProcessed = false;

@@ -285,6 +285,7 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
     if (!matchesDisk(node))
         return false;
     const qcl::uint128 assetId = node.assetId();
+    const Vacated place{share.shareId(), node.parent()->assetId(), node.name()};
     try
     {
         // What the server has not seen stays; the next snapshot sends it as new.
@@ -305,7 +306,11 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
         return false;
     }
     mRemovalsFailing.erase(assetId);
+    const bool isShare = &node == &share;
     node.detach();
+    // A sibling may wait under a " (n)" form of the name.
+    if (!isShare)
+        mVacated.push_back(place);
     return true;
 }
 
@@ -738,7 +743,7 @@ bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, 
                       << kind << L" '" << qcl::string::escaped(oldPath) << L"' to '"
                       << qcl::string::escaped(node.getPath()) << L"' in order to match " << serverKind << L" "
                       << assetId);
-        mVacated.push_back({share.shareId(), oldParent.assetId(), oldName, node.asDirectory() != nullptr});
+        mVacated.push_back({share.shareId(), oldParent.assetId(), oldName});
     }
     return true;
 }
@@ -876,11 +881,12 @@ void CommandProcessor::revisitVacatedNames()
             Tree::Directory* parent = folderOfAsset(tree(), place.shareId, place.parentId);
             if (!parent || parent->parent() == nullptr)
                 continue;
+            // Of either kind: a folder may wait for the name of a file that went, and the reverse.
             std::vector<qcl::uint128> waiting;
             for (const Tree::Node& sibling : parent->children())
-                if ((sibling.asDirectory() != nullptr) == place.folder && sibling.name() != place.name &&
-                    (place.folder ? isDirectoryCandidateName(sibling.name(), place.name)
-                                  : isFileCandidateName(sibling.name(), place.name)))
+                if (sibling.name() != place.name && (sibling.asDirectory()
+                                                         ? isDirectoryCandidateName(sibling.name(), place.name)
+                                                         : isFileCandidateName(sibling.name(), place.name)))
                     waiting.push_back(sibling.assetId());
             for (const qcl::uint128& assetId : waiting)
                 followServerName(place.shareId, assetId);

@@ -138,5 +138,21 @@ TEST_F(EndToEndTest, AServerNameIsTakenAsSoonAsItsLocalFormIsFree)
     EXPECT_TRUE(hasContent(one / "Team/notes.txt", "was other"));
     EXPECT_TRUE(hasContent(one / "Team/moved.txt", "was notes"));
 }
+
+// A file replaced by a folder of its name on another Device: here the folder waits under "x (2)" until the
+// file's deletion frees the name.
+TEST_F(EndToEndTest, ANameThatAServerDeletionFreesIsTakenByTheItemWaitingForIt)
+{
+    start(one);
+    writeFile(one / "Team/x", "file");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"x") == "file"; }));
+    const auto share = serverShare(L"Team");
+    const qcl::uint128 file = serverAsset(L"Team", L"x")->assetId;
+    probe.createFolder(L"x", {share->shareId, share->rootId});
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::is_directory(one / "Team/x (2)"); }));
+    probe.removeAsset({share->shareId, file});
+    ASSERT_TRUE(settlesTo(one / "Team", {"x"}));
+    EXPECT_TRUE(std::filesystem::is_directory(one / "Team/x"));
+}
 } // namespace
 } // namespace enginetest
