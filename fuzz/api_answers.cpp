@@ -1,8 +1,11 @@
 // Any body as the answer of any REST operation: each reader returns a consistent record or throws one of the
 // documented errors (all std::runtime_error: the JSON library's parse and type errors, std::overflow_error,
-// qcl::uint128::ParseError, bad asset type or status, dwl::InconsistentServerResponse).
+// qcl::uint128::ParseError, bad asset type or status, dwl::InconsistentServerResponse). A Share or asset
+// without a problem has a name that a file can take here (its sanitised candidate converts to UTF-8).
 // The first byte chooses the reader and, for server messages, the number asked for.
 #include "api/AnswerReaders.h"
+#include "qcl/LocalFileNames.h"
+#include "qcl/String.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +21,13 @@ void check(bool condition)
 {
     if (!condition)
         std::abort();
+}
+
+// A name that comes without a problem can become a file name: never throws.
+void checkUsable(const std::wstring& name, const std::wstring& problem)
+{
+    if (problem.empty())
+        qcl::string::utf16ToUtf8(dwl::fileCandidateName(name, 2));
 }
 
 void read(std::uint8_t selector, std::string_view body)
@@ -39,20 +49,36 @@ void read(std::uint8_t selector, std::string_view body)
     }
     case 2: answer::participantInfo(body); break;
     case 3: answer::createdShare(body); break;
-    case 4: answer::shares(body); break;
-    case 5: answer::share(body); break;
+    case 4:
+        for (const auto& share : answer::shares(body))
+            checkUsable(share.name, share.problem);
+        break;
+    case 5:
+    {
+        const auto share = answer::share(body);
+        checkUsable(share.name, share.problem);
+        break;
+    }
     case 6: answer::shareRootId(body); break;
     case 7:
     {
         const auto properties = answer::assetProperties(body, kAsked);
         check(properties.shareId == kAsked.first && properties.assetId == kAsked.second);
+        checkUsable(properties.name, properties.problem);
         for (const auto& ancestor : properties.ancestors)
+        {
             check(ancestor.id != properties.assetId);
+            if (properties.problem.empty())
+                checkUsable(ancestor.name, {});
+        }
         break;
     }
     case 8:
         for (const auto& child : answer::children(body, kAsked.first))
+        {
             check(child.shareId == kAsked.first && child.status == dwl::IWayfoldApi::Asset::Complete);
+            checkUsable(child.name, child.problem);
+        }
         break;
     case 9: answer::speedLimit(body, "client.throttle-suggestion.upload-rate"); break;
     case 10: answer::contentVersion(body); break;
