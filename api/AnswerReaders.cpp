@@ -38,10 +38,10 @@ const Value& arrayOrNull(const Value& value)
     return value;
 }
 
-constexpr const wchar_t* kUnusableName = L"Its name on the server cannot be used as a name here.";
-constexpr const wchar_t* kUnusableAncestorName =
+constexpr std::wstring_view kUnusableName = L"Its name on the server cannot be used as a name here.";
+constexpr std::wstring_view kUnusableAncestorName =
     L"The name of a folder that holds it on the server cannot be used as a name here.";
-constexpr const wchar_t* kUnreadableValue = L"The server describes it with values that cannot be read.";
+constexpr std::wstring_view kUnreadableValue = L"The server describes it with values that cannot be read.";
 
 Value parseAnswer(std::string_view body)
 {
@@ -51,7 +51,7 @@ Value parseAnswer(std::string_view body)
 // Reads a value of one item; when it cannot be used, the item gets the problem (if it has none yet) instead.
 // Ids are not read this way: an item whose id cannot be read cannot be told from any other, and makes the
 // whole answer malformed.
-template <class Read> void readOrNote(std::wstring& problem, const wchar_t* why, Read read)
+template <class Read> void readOrNote(std::wstring_view& problem, std::wstring_view why, Read read)
 {
     if (!problem.empty())
         return;
@@ -189,12 +189,9 @@ IdPair createdShare(std::string_view body)
 
 std::vector<IWayfoldApi::Share> shares(std::string_view body)
 {
-    const Value answer = parseAnswer(body);
-    const auto& elements = answer.getArray();
     std::vector<IWayfoldApi::Share> list;
-    list.reserve(elements.size());
-    for (const Value& element : elements)
-        list.push_back(readShare(element));
+    json_spirit::parseElements(body, kMaximumParsedSize,
+                               [&](const Value& element) { list.push_back(readShare(element)); });
     return list;
 }
 
@@ -224,7 +221,7 @@ IWayfoldApi::AssetProperties assetProperties(std::string_view body, const IdPair
     readAssetValues(properties, first, true);
 
     const auto& elements = list.getArray();
-    std::wstring ancestorProblem;
+    std::wstring_view ancestorProblem;
     for (std::size_t i = elements.size(); i-- > 1;)
     {
         IWayfoldApi::AssetProperties::Ancestor ancestor{requiredId(elements[i]["uuid"]), {}};
@@ -249,18 +246,16 @@ IWayfoldApi::AssetProperties assetProperties(std::string_view body, const IdPair
 
 std::vector<IWayfoldApi::Asset> children(std::string_view body, const qcl::uint128& shareId)
 {
-    const Value answer = parseAnswer(body);
-    const auto& elements = answer.getArray();
     std::vector<IWayfoldApi::Asset> list;
-    list.reserve(elements.size());
-    for (const Value& element : elements)
-    {
-        IWayfoldApi::Asset asset;
-        asset.shareId = shareId;
-        asset.assetId = requiredId(element["uuid"]);
-        readAssetValues(asset, element, false);
-        list.push_back(std::move(asset));
-    }
+    json_spirit::parseElements(body, kMaximumParsedSize,
+                               [&](const Value& element)
+                               {
+                                   IWayfoldApi::Asset asset;
+                                   asset.shareId = shareId;
+                                   asset.assetId = requiredId(element["uuid"]);
+                                   readAssetValues(asset, element, false);
+                                   list.push_back(std::move(asset));
+                               });
     return list;
 }
 

@@ -17,10 +17,10 @@
 
 namespace dwl::answer
 {
-// The memory that the values of one answer may hold once parsed; more makes the answer malformed. About seven
-// times the text of a legitimate listing, which can thus be 70 MiB, while a text of nothing but small values
-// cannot hold gigabytes.
-constexpr std::size_t kMaximumParsedSize = std::size_t(512) << 20;
+// The memory that the values of one answer, or of one element of a listing, may hold once parsed; more makes
+// the answer malformed. A listing is read one element at a time: a long one never holds all its values at
+// once, and a text of nothing but small values cannot hold many times its size.
+constexpr std::size_t kMaximumParsedSize = std::size_t(64) << 20;
 
 // "uuid" of the answer: the user id, a new Device, folder or document id.
 qcl::uint128 uuid(std::string_view body);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,9 +32,9 @@ public:
         qcl::uint128 shareId;
         qcl::uint128 rootId; // the Share's root folder
         std::wstring name;   // the root folder's name
-        // Why the Share cannot be synchronised here (its name cannot be used), as a sentence; empty when it
-        // can. The name is then only as much of it as can be shown.
-        std::wstring problem{};
+        // Why the Share cannot be synchronised here (its name cannot be used), as a sentence (a text of static
+        // storage); empty when it can. The name is then only as much of it as can be shown.
+        std::wstring_view problem{};
 
         friend bool operator==(const Share&, const Share&) = default;
     };
@@ -64,8 +65,9 @@ public:
         std::wstring name; // the full file name, extension included
         std::uint64_t contentVersion = 0;
         // Why the item cannot be synchronised here (its name, or a value that describes it, cannot be used),
-        // as a sentence; empty when it can. The name is then only as much of it as can be shown.
-        std::wstring problem{};
+        // as a sentence (a text of static storage); empty when it can. The name is then only as much of it as
+        // can be shown.
+        std::wstring_view problem{};
 
         // "DOCUMENT", "FOLDER"; "IWayfoldApi::Asset::Type(n)" outside the table.
         static std::wostream& typeToString(std::wostream& stream, Type type);

@@ -1,5 +1,6 @@
 // Parsing and writing a 1 MB REST answer (a list of assets) with our JSON library, against nlohmann-json on
 // the same text in the same run.
+#include "Ids.h"
 #include "json_spirit/Reader.h"
 #include "json_spirit/Writer.h"
 
@@ -12,23 +13,6 @@
 namespace
 {
 
-std::string hexId(unsigned seed)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string id;
-    for (int group = 0; group < 8; ++group)
-    {
-        if (group > 0)
-            id += '-';
-        for (int digit = 0; digit < 4; ++digit)
-        {
-            seed = seed * 1103515245u + 12345u;
-            id += digits[(seed >> 16) & 0xF];
-        }
-    }
-    return id;
-}
-
 // About 1 MB: asset records as the server sends them, with some non-ASCII and escaped names.
 const std::string& answer()
 {
@@ -39,8 +23,8 @@ const std::string& answer()
         {
             if (i > 0)
                 out += ',';
-            out += R"({"uuid":")" + hexId(i) + R"(","shareUuid":")" + hexId(i / 100) +
-                   R"(","parent":{"uuid":")" + hexId(i / 10) + R"("},"type":")" +
+            out += R"({"uuid":")" + bench::hexId(i) + R"(","shareUuid":")" + bench::hexId(i / 100) +
+                   R"(","parent":{"uuid":")" + bench::hexId(i / 10) + R"("},"type":")" +
                    (i % 10 == 0 ? "FOLDER" : "DOCUMENT") + R"(","status":"ACTIVE","name":")" +
                    (i % 3 == 0 ? "R\u00e9sum\u00e9 \\\"final\\\" " : "report ") + std::to_string(i) +
                    R"(.docx","size":)" + std::to_string(i * 7919u) + R"(,"version":)" +

@@ -1,6 +1,7 @@
 #include "json_spirit/Reader.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "json_spirit/Unicode.h"
@@ -94,6 +95,32 @@ public:
             return true;
         }
         return readArray(out) || readObject(out);
+    }
+
+    // An array whose elements go to `each` one at a time, each read with the whole budget; false when no array
+    // starts here.
+    bool readElements(const std::function<void(Value&)>& each)
+    {
+        skipWhitespace();
+        if (!take('['))
+            return false;
+        enterNesting();
+        const std::size_t budget = mBudget;
+        for (;;)
+        {
+            Value element;
+            mBudget = budget;
+            if (!readValue(element))
+                break;
+            each(element);
+            skipWhitespace();
+            take(',');
+        }
+        skipWhitespace();
+        if (!take(']'))
+            fail("Expected closing ] at end of array");
+        --mDepth;
+        return true;
     }
 
     // Members "key: value" until no key follows. Keys are quoted strings or bare words; commas are optional.
@@ -364,6 +391,20 @@ Value parse(std::string_view utf8, std::size_t memoryBudget)
     if (!reader.atEnd())
         throw ParseError("Unexpected character after JSON value");
     return result;
+}
+
+void parseElements(std::string_view utf8, std::size_t elementBudget, const std::function<void(Value&)>& each)
+{
+    Reader reader(utf8.data(), utf8.data() + utf8.size(), elementBudget);
+    if (!reader.readElements(each))
+    {
+        // Another value: read whole for the error it gives.
+        const Value value = parse(utf8, elementBudget);
+        throw TypeError(Kind::array, value.kind());
+    }
+    reader.skipWhitespace();
+    if (!reader.atEnd())
+        throw ParseError("Unexpected character after JSON value");
 }
 
 Value parseMemberList(std::string_view utf8)

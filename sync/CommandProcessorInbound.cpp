@@ -131,7 +131,7 @@ bool CommandProcessor::processShareCreatedServerMessage(const IWayfoldApi::Serve
         return true;
     if (!share->problem.empty())
     {
-        leaveOut(share->shareId, true, share->name, tree().getPath(), share->problem);
+        leaveOut(share->shareId, true, share->name, tree().getPath(), std::wstring(share->problem));
         return true;
     }
     if (!createLocalShare(*share))
@@ -153,7 +153,7 @@ bool CommandProcessor::processShareUpdatedServerMessage(const IWayfoldApi::Serve
     }
     if (!share->problem.empty())
     {
-        leaveOut(share->shareId, true, share->name, tree().getPath(), share->problem);
+        leaveOut(share->shareId, true, share->name, tree().getPath(), std::wstring(share->problem));
         return true;
     }
     try
@@ -330,7 +330,7 @@ void CommandProcessor::leaveOut(const qcl::uint128& id, bool folder, const std::
 
 void CommandProcessor::leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where)
 {
-    leaveOut(asset.assetId, asset.type == IWayfoldApi::Asset::Folder, asset.name, where, asset.problem);
+    leaveOut(asset.assetId, asset.type == IWayfoldApi::Asset::Folder, asset.name, where, std::wstring(asset.problem));
 }
 
 std::wstring CommandProcessor::placeOfShare(const qcl::uint128& shareId)
@@ -362,7 +362,7 @@ bool CommandProcessor::synchroniseCloudData()
             if (!share.problem.empty())
             {
                 // A recorded Share whose name became unusable stays as it is.
-                leaveOut(share.shareId, true, share.name, tree().getPath(), share.problem);
+                leaveOut(share.shareId, true, share.name, tree().getPath(), std::wstring(share.problem));
                 if (Tree::Directory* known = tree().findChildById(share.shareId))
                     known->setSynchronised(true);
                 continue;

@@ -107,6 +107,26 @@ TEST(ReaderMemory, ATextWhoseValuesHoldMoreThanTheBudgetIsRejected)
     const std::string members = R"({"a":{"b":"a string of some length","c":[1,2,3]}})";
     EXPECT_NO_THROW(json_spirit::parse(members, 2000));
     EXPECT_THROW(json_spirit::parse(members, 200), json_spirit::ParseError);
+
+    // Read one element at a time, each within the budget, the same array passes a budget it did not whole.
+    std::size_t count = 0;
+    parseElements(small, 1000, [&](Value&) { ++count; });
+    EXPECT_EQ(count, 1000u);
+    const auto ignore = [](Value&) {};
+    EXPECT_THROW(parseElements("[[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20]]", 1000, ignore), ParseError);
+}
+
+TEST(ReaderElements, AnArraysElementsAreHandedOverInTheirOrderAndOnlyAnArrayIsAccepted)
+{
+    std::vector<Value> seen;
+    parseElements(R"( [1 [2] {"a":3},] )", 1000, [&](Value& element) { seen.push_back(element); });
+    EXPECT_EQ(seen, (std::vector<Value>{Value(1u), Value(Array{Value(2u)}), Value(Object{{"a", Value(3u)}})}));
+    const auto ignore = [](Value&) {};
+    EXPECT_THROW(parseElements("{}", 1000, ignore), TypeError);
+    EXPECT_THROW(parseElements("null", 1000, ignore), TypeError);
+    EXPECT_THROW(parseElements("[1] 2", 1000, ignore), ParseError);
+    EXPECT_THROW(parseElements("[1", 1000, ignore), ParseError);
+    EXPECT_THROW(parseElements("", 1000, ignore), ParseError);
 }
 
 TEST(ReaderContainers, CommasAreOptionalAndOneTrailingCommaIsAccepted)

@@ -204,11 +204,8 @@ TEST_F(SessionTest, HeaderValuesAreTrimmedAndNamesKeptAsSent) {
 }
 
 TEST_F(SessionTest, EveryRequestStartsWithoutThePreviousRequestsState) {
-    const std::string body = "posted";
     session.setUrl(server.url("/echo"));
-    session.setOption(CURLOPT_POST, 1L);
-    session.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<long>(body.size()));
-    session.setOption(CURLOPT_POSTFIELDS, body.c_str());
+    session.setPostBody("posted");
     session.setOption(CURLOPT_MAX_RECV_SPEED_LARGE, 10L);
     session.addHeader(std::string("X-Once"), std::string("1"));
     std::string first;
