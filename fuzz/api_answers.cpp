@@ -24,7 +24,7 @@ void check(bool condition)
 }
 
 // A name that comes without a problem can become a file name: never throws.
-void checkUsable(const std::wstring& name, const std::wstring& problem)
+void checkUsable(const std::wstring& name, std::wstring_view problem)
 {
     if (problem.empty())
         qcl::string::utf16ToUtf8(dwl::fileCandidateName(name, 2));
