@@ -86,12 +86,10 @@ std::wstring fullName(const Value& element)
     return name;
 }
 
-// The name, type, status (when asked for) and content version of an asset, or its problem.
+// The type, status (when asked for), content version and name of an asset, or its problem (the name's, when
+// both are wrong).
 void readAssetValues(IWayfoldApi::Asset& asset, const Value& element, bool withStatus)
 {
-    readOrNote(asset.problem, kUnusableName, [&] { asset.name = fullName(element); });
-    if (!asset.problem.empty())
-        asset.name = shownText(element["name"]);
     readOrNote(asset.problem, kUnreadableValue,
                [&]
                {
@@ -101,6 +99,13 @@ void readAssetValues(IWayfoldApi::Asset& asset, const Value& element, bool withS
                    if (withStatus && !status.isNull())
                        asset.status = IWayfoldApi::Asset::statusFromString(status.getString());
                });
+    std::wstring_view nameProblem;
+    readOrNote(nameProblem, kUnusableName, [&] { asset.name = fullName(element); });
+    if (!nameProblem.empty())
+    {
+        asset.problem = nameProblem;
+        asset.name = shownText(element["name"]);
+    }
 }
 
 IWayfoldApi::Share readShare(const Value& element)
