@@ -129,16 +129,16 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
     // cannot be known any more, so it goes to the trash.
     if (left)
         mFolder.trashFileIfSame(*directory, downloadName, file->name(), recordedStatus(*file));
-    // The tree takes the download as it was written: an edit made to it since is then sent as one.
-    const bool unchanged = LocalFolder::isSameContent(*placed, own);
+    // The tree takes the download as it was written: an edit made to it since is then sent as one. Its change
+    // time is not known to be the download's, so it proves nothing.
     QCL_LOG_INFO(L"Recorded the download of Asset " << intent.assetId << L" found in place at '"
                                                     << qcl::string::escaped(file->getPath()) << L"'");
     mIntents->endWhenRecorded(intent,
                               [&]
                               {
                                   file->setLocalId(intent.localId);
-                                  file->setContent(intent.size, intent.lastModificationTime,
-                                                   unchanged ? placed->changeTime : 0, intent.versionNumber);
+                                  file->setContent(intent.size, intent.lastModificationTime, 0,
+                                                   intent.versionNumber);
                               });
 }
 
@@ -158,10 +158,8 @@ Tree::File* CommandProcessor::adoptPlacedDownload(Tree::Directory& directory, co
             break;
         if (status->isDirectory || status->fileIndex != own->localId)
             continue;
-        // An edit made to it since is then sent as one.
-        const bool unchanged = LocalFolder::isSameContent(*status, downloadStatus(*own));
-        auto file = std::make_unique<Tree::File>(own->localId, name, own->size, own->lastModificationTime,
-                                                 unchanged ? status->changeTime : 0);
+        // An edit made to it since is then sent as one; its change time proves nothing.
+        auto file = std::make_unique<Tree::File>(own->localId, name, own->size, own->lastModificationTime);
         file->setShareId(asset.shareId);
         file->setAssetId(asset.assetId);
         file->setVersionNumber(own->versionNumber);

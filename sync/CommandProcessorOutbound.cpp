@@ -394,8 +394,9 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         // then, so that a failed upload is tried again by the next snapshot.
         const bool unchanged = download && download->size == newFile.size() &&
                                download->lastModificationTime == newFile.lastModificationTime();
+        // Its change time is not known to be the download's (it was settled after a stop): it proves nothing.
         auto created = unchanged ? std::make_unique<Tree::File>(newFile.localId(), newFile.name(), newFile.size(),
-                                                                newFile.lastModificationTime(), newFile.changeTime())
+                                                                newFile.lastModificationTime())
                                  : std::make_unique<Tree::File>(newFile.localId(), newFile.name(), 0, 0);
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
@@ -444,29 +445,6 @@ void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::Fi
     setSynchronising(true);
     try
     {
-        // Only the change time moved: an edit that kept the size and the time, or a change of the file's
-        // metadata alone (its mode, a link). Against a newer server version this proves too little to make
-        // the old content the newest again: that version comes down instead, and the file it displaces goes
-        // to the trash.
-        if (oldFile.size() == newFile.size() && oldFile.lastModificationTime() == newFile.lastModificationTime())
-        {
-            const IdPair asset{oldShare.shareId(), oldFile.assetId()};
-            std::optional<IWayfoldApi::AssetProperties> properties;
-            try
-            {
-                properties = mApi.getAssetProperties(asset);
-            }
-            catch (const url::NotFoundOrForbiddenError&)
-            {
-            }
-            onServerAvailable();
-            if (properties && properties->contentVersion > oldFile.versionNumber())
-            {
-                QCL_LOG_INFO(L"Did not send '" << qcl::string::escaped(newFile.getPath())
-                                               << L"', whose change time alone moved: the server has a newer version");
-                return;
-            }
-        }
         uploadFile(oldShare, oldFile, newFile, openFileForUpload(*oldFile.parent(), newFile));
     }
     catch (...)

@@ -155,12 +155,10 @@ void LocalFolder::Download::placed()
 // -------------------------------------------------------------------------------------------------
 
 // The change time moves with any change, even one that keeps the size and the modification time; a move also
-// moves it, so it is compared only before the engine moves the file itself.
+// moves it, so it proves only what the engine recorded itself, and one not known (0) proves nothing.
 bool LocalFolder::isAsRecorded(const ItemStatus& status, const Tree::File& file)
 {
-    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
-           status.lastWriteTime == file.lastModificationTime() &&
-           (file.changeTime() == 0 || status.changeTime == file.changeTime());
+    return hasRecordedContent(status, file) && file.changeTime() != 0 && status.changeTime == file.changeTime();
 }
 
 bool LocalFolder::hasRecordedContent(const ItemStatus& status, const Tree::File& file)
@@ -377,7 +375,7 @@ LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directo
     const bool sameFolder = from->identity == to->identity;
     const bool isDirectory = node.asDirectory() != nullptr;
     // Read again right before the move: the item must still be the one that the server's change is about.
-    checkedEntry(*from, node);
+    const ItemStatus before = checkedEntry(*from, node);
     std::string target;
     Moved moved;
     moved.name = underFreeName(
@@ -402,9 +400,10 @@ LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directo
     changed(to);
     if (!sameFolder)
         sync(from);
+    // The change time the move gave the file proves the recorded version only when the one before did.
     ItemStatus status;
-    if (!isDirectory && compat::at::statusAt(to->descriptor.get(), to->path, target, status) == 0 &&
-        status.fileIndex == node.localId())
+    if (!isDirectory && isAsRecorded(before, *node.asFile()) &&
+        compat::at::statusAt(to->descriptor.get(), to->path, target, status) == 0 && isSameContent(status, before))
         moved.changeTime = status.changeTime;
     return moved;
 }
@@ -640,7 +639,8 @@ bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)
         ItemStatus status;
         if (const int error = compat::at::statusAt(fd, parent.path, entry, status); error != 0)
             throwLookupError(L"Cannot get file ID of '%1%'", path, error);
-        if (!isAsRecorded(status, *file))
+        // What goes to the trash is kept there: the recorded content is enough, whatever changed its metadata.
+        if (!hasRecordedContent(status, *file))
         {
             QCL_LOG_INFO(L"Kept '" << escapedPath(path) << L"': it has changes that the server has not seen");
             return false;
@@ -709,7 +709,7 @@ bool LocalFolder::isAllSeen(const Folder& folder, const Tree::Directory& directo
             return false;
         if (const Tree::File* file = child->second->asFile())
         {
-            if (!isAsRecorded(status, *file))
+            if (!hasRecordedContent(status, *file))
                 return false;
             continue;
         }

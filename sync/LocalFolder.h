@@ -72,18 +72,20 @@ public:
         bool mPlaced = false;
     };
 
-    // What a move did: the name taken, and for a file the change time that the move gave it (0 when it could
-    // not be read).
+    // What a move did: the name taken, and for a file the change time that the move gave it when the file was
+    // provably the recorded version before the move (0 otherwise: not known, which proves nothing).
     struct Moved
     {
         std::wstring name;
         std::uint64_t changeTime = 0;
     };
 
-    // Whether the item is still the version of the file that the tree records.
+    // Whether the item is provably still the version of the file that the tree records: its change time, which
+    // any change moves, is the one recorded (a change time not known, 0, proves nothing).
     static bool isAsRecorded(const compat::at::ItemStatus& status, const Tree::File& file);
     // The same but for the change time: the item has the recorded id, size and modification time, which an
-    // edit that kept the size and the time, or a change of metadata alone, leaves as they were.
+    // edit that kept the size and the time, or a change of metadata alone, leaves as they were. That is what
+    // decides an edit; it does not prove that nothing changed.
     static bool hasRecordedContent(const compat::at::ItemStatus& status, const Tree::File& file);
     // Whether the item is the file of `expected` (id, size and modification time), whatever moved it since.
     static bool isSameContent(const compat::at::ItemStatus& status, const compat::at::ItemStatus& expected);
@@ -145,10 +147,10 @@ public:
     // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
     std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
 
-    // Moves the item of the node to the trash as far as the server has seen it: a file that differs from the
-    // tree's record, and in a folder every entry that the tree does not know or that changed, stay in place
-    // with the folders that hold them. What changed between the check and the move comes back. Whether the
-    // whole item went.
+    // Moves the item of the node to the trash as far as the server has seen it: a file whose content differs
+    // from the tree's record (size or modification time), and in a folder every entry that the tree does not
+    // know or that changed, stay in place with the folders that hold them. What changed between the check and
+    // the move comes back. Whether the whole item went.
     bool trash(const Tree::Node& node);
 
 private:
