@@ -490,33 +490,52 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     const FolderRef folder = folderOf(download);
     const int fd = folder->descriptor.get();
     const std::string target = fileName(existing.name());
-    // Right before the swap: the file must still be the version that the tree records.
+    const std::string path = folder->path + target;
+    // A program that holds the file open would go on writing to a file no longer in the folder. A write lease
+    // is granted only while nobody has the file open, and while it is held every open waits: nothing can write
+    // to the file between the check and the swap.
+    compat::at::Descriptor lease;
+    if (const int error = compat::at::leaseFileAt(fd, target, lease); error == EAGAIN)
+        throw qcl::SystemError(qcl::format(L"Cannot replace '%1%': another program has it open", wide(path)),
+                               ERROR_SHARING_VIOLATION);
+    else if (error == ENOENT || error == ELOOP)
+        throwLookupError(L"Cannot open '%1%'", path, error);
+    // Without a lease (a file system that has none, a file of another owner) a write may still land between
+    // the check and the swap, and what the swap displaced is checked again below.
     ItemStatus before;
-    if (const int error = compat::at::statusAt(fd, folder->path, target, before); error != 0)
-        throwLookupError(L"Cannot get file ID of '%1%'", folder->path + target, error);
+    const int error = lease ? compat::at::statusOf(lease.get(), path, before)
+                            : compat::at::statusAt(fd, folder->path, target, before);
+    if (error != 0)
+        throwLookupError(L"Cannot get file ID of '%1%'", path, error);
     constexpr DWORD notRecorded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
     if (!hasRecordedContent(before, existing) || (before.attributes & notRecorded) != 0)
         return false;
-    const bool proven = isAsRecorded(before, existing);
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
-                                           wide(folder->path + download.mName), wide(folder->path + target)),
+                                           wide(folder->path + download.mName), wide(path)),
                                GetLastError());
     changed(folder);
-    // The file displaced now has the download's name: unless it is what was checked, it holds a save made in
-    // between, and goes back.
+    // The file displaced now has the download's name: unless it is the file checked (another may have taken
+    // the name in between, or, without a lease, been saved), it goes back.
+    compat::at::Identity displacedIdentity;
     ItemStatus displaced;
-    const bool known = compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0;
-    if (known && isSameContent(displaced, before))
+    const bool asChecked =
+        lease ? compat::at::identityAt(fd, download.mName, displacedIdentity) == 0 &&
+                    displacedIdentity == before.identity
+              : compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0 &&
+                    isSameContent(displaced, before) && displaced.identity == before.identity;
+    if (asChecked)
     {
         download.placed();
-        if (proven)
+        // Only a file provably the recorded version is removed; any other may hold an edit that kept its size
+        // and time, and is kept in the trash.
+        if (lease && isAsRecorded(before, existing))
             compat::at::removeFileAt(fd, download.mName);
         else
         {
-            QCL_LOG_INFO(L"Moved the former '" << escapedPath(folder->path + target)
+            QCL_LOG_INFO(L"Moved the former '" << escapedPath(path)
                                                << L"' to the trash: it may hold a change that kept its size and time");
-            moveToTrash(fd, download.mName, folder->path + target);
+            moveToTrash(fd, download.mName, path);
         }
         sync(folder);
         return true;

@@ -127,8 +127,10 @@ public:
     std::wstring place(Download& download, const std::wstring& name);
     // Puts a finished download in place of the file of `existing` in one step, when that file still has the
     // content that the tree records. When it has not (it was saved meanwhile), nothing changes, or what it
-    // displaced goes back, and false is returned. A displaced file whose change time moved since it was
-    // recorded cannot be proven unchanged, and goes to the trash under its own name instead of being removed.
+    // displaced goes back, and false is returned. A file that another program holds open is not replaced:
+    // qcl::SystemError ERROR_SHARING_VIOLATION. The displaced file is removed only when it is provably the
+    // recorded version (its change time, under a lease that kept every writer out); any other goes to the trash
+    // under its own name.
     bool replace(Download& download, const Tree::File& existing);
 
     // Opens the file `name` in the folder of `directory` for an upload: for reading, with reading the only
