@@ -227,10 +227,10 @@ bool DirectoryChangeWatcher::handleRecords(std::size_t bytes, bool& overflowed)
             continue;
         }
         changed = true;
-        if (!(event.mask & IN_ISDIR) || event.len == 0)
-            continue;
         const auto parent = mPathByWatch.find(event.wd);
-        if (parent == mPathByWatch.end())
+        if (parent != mPathByWatch.end())
+            mLastChanged = event.len == 0 ? parent->second : childPath(parent->second, name);
+        if (!(event.mask & IN_ISDIR) || event.len == 0 || parent == mPathByWatch.end())
             continue;
         const std::string path = childPath(parent->second, name);
         // A folder that could not be watched (its mode kept it closed) is watched once its mode changes.
@@ -283,7 +283,10 @@ DirectoryChangeWatcher::Outcome DirectoryChangeWatcher::waitForChanges()
         bool overflowed = false;
         const bool changed = handleRecords(static_cast<std::size_t>(bytes), overflowed);
         if (overflowed)
+        {
+            mLastChanged.clear();
             return Outcome::Overflowed;
+        }
         if (changed)
         {
             mFilled = static_cast<std::size_t>(bytes);

@@ -44,6 +44,8 @@ public:
     Outcome waitForChanges();
     const char* records() const { return mBuffer.data(); }
     std::size_t recordBytes() const { return mFilled; }
+    // The native path of the item of the last record read (empty when records were lost).
+    const std::string& lastChangedPath() const { return mLastChanged; }
 
     // Callable from any thread; stays in force until clearStopRequest().
     void requestStop();
@@ -69,5 +71,6 @@ private:
     std::map<std::string, int> mWatchByPath;
     std::vector<char> mBuffer;
     std::size_t mFilled = 0;
+    std::string mLastChanged;
 };
 } // namespace compat

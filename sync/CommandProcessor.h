@@ -101,9 +101,11 @@ public:
     void setDocumentBlacklist(const std::wstring& pattern);
     void setFolderBlacklist(const std::wstring& pattern);
     // When set (the default), the first server check waits for the first snapshot, so that edits made while
-    // the program was stopped are known before any server message is applied. Owners that run no scanner
-    // clear it.
+    // the program was stopped are known before any server message is applied, but no longer than `wait` (a
+    // folder that keeps changing delays its snapshots by up to Scanner::kMaxSnapshotDelay). Owners that run no
+    // scanner clear it.
     void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
+    void setFirstSnapshotWait(std::chrono::milliseconds wait) { mFirstSnapshotWait = wait; }
     // Where creations are noted until their answer is recorded; by default, in memory only.
     void setCreationIntents(CreationIntents& intents) { mIntents = &intents; }
 
@@ -291,6 +293,7 @@ private:
     bool mScannerStarted = false;
     bool mSynchronising = false;
     bool mFirstSnapshotAwaited = true;
+    std::chrono::milliseconds mFirstSnapshotWait{std::chrono::seconds(30)};
     bool mSettlementDue = true; // download intents to settle before the next snapshot
     std::wstring mLastLocalFailure;
     std::size_t mItemsPassed = 0; // by the down-synchronisation of the current Share

@@ -29,6 +29,8 @@ public:
     void start();
     // Ends the thread, when it runs, and joins it.
     void stop();
+    // In the callback: the full path of the item that changed last (empty when records were lost).
+    std::wstring lastChange() const;
 
 private:
     void run() override;

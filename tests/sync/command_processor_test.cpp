@@ -221,6 +221,19 @@ TEST_F(CommandProcessorTest, TheFirstSnapshotIsSentBeforeTheServerIsAskedForMess
     EXPECT_EQ(api.calls().front(), "createShare Offline");
 }
 
+TEST_F(CommandProcessorTest, WithoutASnapshotTheServerIsAskedOnceTheFirstSnapshotWaitIsOver)
+{
+    processor.setDeviceId(qcl::uint128::fromHalves(0, 7));
+    tree->setSynchronised(true);
+    processor.setPollingInterval(20ms);
+    processor.setFirstSnapshotWait(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    processor.start();
+    ASSERT_TRUE(waitUntil([&] { return api.called("getServerMessage"); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    stopAndCheck();
+}
+
 TEST_F(CommandProcessorTest, ANewDeviceStartsFromMessageZeroAndBringsEveryShareDownAgain)
 {
     const std::wstring sharePath = folder + L"/Docs";
