@@ -704,6 +704,17 @@ void CMainFrame::onDocumentUploaded(const Tree::File& file, const Tree::Director
     postSuccess(file.getPath());
 }
 
+void CMainFrame::onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason)
+{
+    postFailureBalloon(item.getPath(), balloon(item.asDirectory() ? IDS_FOLDER_UNREADABLE : IDS_DOCUMENT_UNREADABLE,
+                                               {item.name(), share.name(), reason}));
+}
+
+void CMainFrame::onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+{
+    postFailureBalloon(name.getPath(), balloon(IDS_OTHER_NAME, {name.name(), share.name(), syncedPath}));
+}
+
 void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
 {
     post(

@@ -82,6 +82,8 @@ public:
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                 const std::error_code& code, const std::wstring& message) override;
     void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
+    void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason) override;
+    void onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath) override;
     void onWayfoldFolderMissing(const std::wstring& folder) override;
     void onUnlinkCompleted() override;
     bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers) override;

@@ -561,6 +561,18 @@ void Mediator::onDocumentUploaded(const Tree::File& file, const Tree::Directory&
         callback->onDocumentUploaded(file, share);
 }
 
+void Mediator::onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onItemUnreadable(item, share, reason);
+}
+
+void Mediator::onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+{
+    if (Callback* callback = runningCallback())
+        callback->onOtherName(name, share, syncedPath);
+}
+
 void Mediator::startScanner()
 {
     if (!mConfiguration->mustMonitorFolder)

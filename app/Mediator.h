@@ -71,6 +71,10 @@ public:
         virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                             const std::error_code& code, const std::wstring& message) = 0;
         virtual void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) = 0;
+        virtual void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share,
+                                      const std::wstring& reason) = 0;
+        virtual void onOtherName(const Tree::File& name, const Tree::Directory& share,
+                                 const std::wstring& syncedPath) = 0;
         // The Wayfold folder was renamed, replaced or unmounted while running: once a run, on the scanner or
         // folder monitor thread. Nothing in the tree or on the server is touched until the owner acts.
         virtual void onWayfoldFolderMissing(const std::wstring& folder) = 0;
@@ -188,6 +192,8 @@ public:
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                 const std::error_code& code, const std::wstring& message) override;
     void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
+    void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason) override;
+    void onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath) override;
     void startScanner() override;
     void stopScanner() override;
 

@@ -53,9 +53,9 @@ bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
     QCL_LOG_DEBUG(L">>> Processing snapshot");
     mScanNotes.settle(tree(), *snapshot,
                       {[this](const Tree::Node& folder, const Tree::Directory& share, const std::wstring& reason)
-                       { mCallback.onLocalUpdateBlocked(folder, share, reason); },
-                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)
-                       { mCallback.onDocumentCreationFailed(name.getPath(), share, {}, reason); }});
+                       { mCallback.onItemUnreadable(folder, share, reason); },
+                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+                       { mCallback.onOtherName(name, share, syncedPath); }});
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {
@@ -483,12 +483,13 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
 // ---- Upload
 // ------------------------------------------------------------------------------------------------
 
-qcl::Handle CommandProcessor::openFileForUpload(const Tree::Directory& directory, const Tree::File& file)
+qcl::Handle CommandProcessor::openFileForUpload(Tree::Directory& directory, const Tree::File& file)
 {
     const std::wstring path = file.getPath();
     try
     {
         qcl::Handle handle = mFolder.openForUpload(directory, file.name());
+        mUnreadableReported.erase({file.localId(), path});
         const FileFacts facts = readFileFacts(handle.get(), path);
         if (facts.localId != file.localId())
         {
@@ -516,6 +517,9 @@ qcl::Handle CommandProcessor::openFileForUpload(const Tree::Directory& directory
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_WARN(error.message());
+        // Tried again with every snapshot that holds it, and so once its mode changes.
+        if (error.code().value() == ERROR_ACCESS_DENIED && mUnreadableReported.emplace(file.localId(), path).second)
+            mCallback.onItemUnreadable(file, shareOf(directory), systemText(error));
         return {};
     }
 }

@@ -3,6 +3,7 @@
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
+#include "qcl/String.h"
 
 #include <algorithm>
 #include <vector>
@@ -123,14 +124,12 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
     {
         if (!isNew(*folder))
             continue;
-        const std::wstring reason =
-            qcl::SystemError(qcl::format(L"Cannot read folder '%1%'", folder->getPath()),
-                             folder->listingError())
-                .message();
-        QCL_LOG_WARN(reason << L" What it holds is left as it was until it can be read.");
+        const qcl::SystemError error(qcl::format(L"Cannot read folder '%1%'", folder->getPath()),
+                                     folder->listingError());
+        QCL_LOG_WARN(error.message() << L" What it holds is left as it was until it can be read.");
         const Tree::Node* recorded = recordedNode(tree, folder->localId());
         const Tree::Node& node = recorded && recorded->asDirectory() ? *recorded : *folder;
-        reports.unreadableFolder(node, shareOf(node), reason);
+        reports.unreadableFolder(node, shareOf(node), qcl::string::utf8ToUtf16Lenient(error.code().message()));
     }
 
     std::stable_sort(noted.files.begin(), noted.files.end(),
@@ -151,11 +150,11 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
                 continue;
             if (isNew(*name))
             {
-                const std::wstring reason = qcl::format(L"It is another name (hard link) of the file '%1%', "
-                                                        L"which is synchronised under that name only",
-                                                        relativePath(*kept));
-                QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'') << L": " << reason);
-                reports.otherName(*name, shareOf(*name), reason);
+                QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'')
+                                          << L": it is another name (hard link) of the file "
+                                          << qcl::string::escaped(relativePath(*kept), L'\'')
+                                          << L", which is synchronised under that name only");
+                reports.otherName(*name, shareOf(*name), relativePath(*kept));
             }
             name->detach();
         }

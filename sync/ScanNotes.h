@@ -20,13 +20,13 @@ public:
     struct Reports
     {
         // A folder whose content is left as the tree has it: its node in the tree (the snapshot's while it is
-        // new), the Share that holds it, and why, with the system's text of the cause.
+        // new), the Share that holds it, and the system's text of the cause.
         std::function<void(const Tree::Node& folder, const Tree::Directory& share,
                            const std::wstring& reason)>
             unreadableFolder;
         // Another name of a file, left alone: its node in the snapshot, the snapshot's Share that holds it,
-        // and which name is synchronised.
-        std::function<void(const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)>
+        // and the path below the root of the name that is synchronised.
+        std::function<void(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)>
             otherName;
     };
 

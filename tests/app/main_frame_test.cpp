@@ -166,6 +166,19 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
           L::Error}},
         {[](auto& c) { c.onShareCreationFailed(L"/home/u/Wayfold/S", {}, L"Refused."); },
          {{}, L"Share 'S' cannot be created on the server. Refused.", L::Error}},
+        {[&](auto& c) { c.onItemUnreadable(file, share, L"Access is denied."); },
+         {{},
+          L"Document 'a.txt' in Share 'Plans' cannot be read. Access is denied. It is synchronised once it can be "
+          L"read.",
+          L::Error}},
+        {[&](auto& c) { c.onItemUnreadable(folder, share, L"Access is denied."); },
+         {{},
+          L"Folder 'Drafts' in Share 'Plans' cannot be read. Access is denied. What it holds is synchronised once "
+          L"it can be read.",
+          L::Error}},
+        {[&](auto& c) { c.onOtherName(file, share, L"Other/b.txt"); },
+         {{}, L"'a.txt' in Share 'Plans' is another name of 'Other/b.txt', synchronised under that name only.",
+          L::Error}},
         {[&](auto& c) { c.onDocumentUploadFailed(file, share, {}, L""); },
          {{},
           L"Document 'a.txt' cannot be uploaded to Share 'Plans'. Please remove this document from your "

@@ -187,6 +187,14 @@ protected:
     {
         record("uploaded");
     }
+    void onItemUnreadable(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        record("itemUnreadable");
+    }
+    void onOtherName(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        record("otherName");
+    }
     void onWayfoldFolderMissing(const std::wstring& folder) override
     {
         record("folderMissing", qcl::string::utf16ToUtf8(folder));

@@ -145,6 +145,8 @@ public:
                                 const std::wstring&) override
     {
     }
+    void onItemUnreadable(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override {}
+    void onOtherName(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override {}
     void startScanner() override
     {
         reports.add("startScanner");
