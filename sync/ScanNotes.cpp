@@ -148,7 +148,9 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
         {
             if (name == kept)
                 continue;
-            if (isNew(*name))
+            // In a scan during which the folder changed, a file moved meanwhile may be met twice: it is left out
+            // for now, but not reported.
+            if (!snapshot.changedDuringScan() && isNew(*name))
             {
                 QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'')
                                           << L": it is another name (hard link) of the file "
@@ -159,6 +161,8 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
             name->detach();
         }
     }
+    if (snapshot.changedDuringScan())
+        reported.insert(mReported.begin(), mReported.end());
     mReported = std::move(reported);
 }
 } // namespace dwl

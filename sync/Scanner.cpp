@@ -181,8 +181,13 @@ void Scanner::rescanTree(Clock::time_point deadline)
             const bool changed = waitForQuietTime(deadline);
             if (mDeadlineReached)
                 noteBusyFolder();
-            if (!changed || mDeadlineReached)
+            if (!changed)
                 return;
+            if (mDeadlineReached)
+            {
+                mRoot->noteChangedDuringScan();
+                return;
+            }
             QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");
         }
         catch (const FolderReplacedError& error)

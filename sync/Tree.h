@@ -267,6 +267,10 @@ public:
     std::uint32_t listingError() const { return mListingError; }
     bool isContentKnown() const { return mListingError == 0; }
     void setListingError(std::uint32_t code) { mListingError = code; }
+    // On a root: the folder changed while the scan ran (it kept changing, and the snapshot was sent anyway), so
+    // an item moved meanwhile may be missing or met twice.
+    bool changedDuringScan() const { return mScanNotes & kChangedDuringScan; }
+    void noteChangedDuringScan() { mScanNotes |= kChangedDuringScan; }
     // Whether one of the files among the children has a local id that the scan met at another place too (a
     // second name, a hard link, of the same file).
     bool holdsRepeatedLocalId() const { return mScanNotes & kHoldsRepeatedLocalId; }
@@ -304,6 +308,7 @@ private:
     bool mIsSynchronised = false;
     static constexpr std::uint8_t kHoldsRepeatedLocalId = 1;
     static constexpr std::uint8_t kNotesBelow = 2;
+    static constexpr std::uint8_t kChangedDuringScan = 8;
     std::uint8_t mScanNotes = 0; // in the padding after the flags, as is the listing error
     std::uint32_t mListingError = 0;
     std::unique_ptr<LocalIdIndex> mLocalIdIndex;

@@ -259,6 +259,10 @@ void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
 void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tree::Directory& newRoot)
 {
     CountingCallbacks callbacks(target);
+    // An item moved during the scan may be missing from it: what is gone is left for the next snapshot.
+    const bool removals = !newRoot.changedDuringScan();
+    if (!removals)
+        QCL_LOG_DEBUG(L"Removals are left for the next snapshot: the folder changed during this scan");
     const std::vector<Tree::Directory*> oldShares = sharesByLocalId(oldRoot);
     const std::vector<Tree::Directory*> newShares = sharesByLocalId(newRoot);
     std::size_t o = 0;
@@ -282,7 +286,9 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
         }
         else if (n == newShares.size() || oldShares[o]->localId() < newShares[n]->localId())
         {
-            callbacks.onShareRemoved(oldShares[o++]);
+            Tree::Directory* oldShare = oldShares[o++];
+            if (removals)
+                callbacks.onShareRemoved(oldShare);
         }
         else
         {
@@ -295,7 +301,7 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
             ShareWalk walk(callbacks, *oldShare, *newShare);
             const std::uint64_t callsBefore = callbacks.calls();
             walk.compareChildren(*oldShare, *newShare);
-            if (newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
+            if (removals && newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
                 walk.reportRemovedBelow(*oldShare);
         }
     }

@@ -140,13 +140,15 @@ TEST_F(ScannerLogTest, ChangeDuringAScanLetsItEndAndAsksForAnotherAfterTheQuietT
         for (int i = 0; i < 1000; ++i)
             folder.writeFile("root/d" + std::to_string(d) + "/f" + std::to_string(i));
     }
-    const std::size_t from = logCapture.lineCount();
     const auto quietTime = 300ms;
     start(quietTime);
+    receiver.waitForSnapshot(1);
+    // (The first scan of a start waits for one quiet time at most, and sends what it found.)
+    const std::size_t from = logCapture.lineCount();
+    folder.writeFile("root/d0/changed-before-scan");
 
     const std::size_t scanning = expectLine("Scanning '" + root + "'...", from);
     folder.writeFile("root/d9/changed-during-scan");
-
     const std::size_t waiting = expectLine("A rescan request has been received. Waiting for longer...", scanning);
     const std::size_t received = expectLine("\tReceived a rescan request just after a full scan finished", waiting);
     const std::size_t rescanning = expectLine("Scanning '" + root + "'...", received);
@@ -159,8 +161,8 @@ TEST_F(ScannerLogTest, ChangeDuringAScanLetsItEndAndAsksForAnotherAfterTheQuietT
     EXPECT_GE(lineTime(lines[rescanning]) - lineTime(lines[waiting]), quietTime - 1ms)
         << lines[waiting] << "\n" << lines[rescanning];
 
-    const std::set<std::string> snapshot = receiver.waitForSnapshot(1);
-    EXPECT_EQ(snapshot.size(), 10001u);
+    const std::set<std::string> snapshot = receiver.waitForSnapshot(2);
+    EXPECT_EQ(snapshot.size(), 10002u);
     EXPECT_TRUE(snapshot.count("d9/changed-during-scan"));
 }
 
@@ -185,10 +187,11 @@ TEST_F(ScannerLogTest, AFolderThatKeepsChangingIsScannedWithinTheBoundAndTheChan
 
 TEST_F(ScannerLogTest, ChangeWhileWaitingAfterAScanStartsAFullScanBeforeAnySnapshot)
 {
-    folder.writeFile("root/before");
-    const std::size_t from = logCapture.lineCount();
     // Long enough for the test to make its change while the scanner waits after the scan.
     start(2s);
+    receiver.waitForSnapshot(1);
+    const std::size_t from = logCapture.lineCount();
+    folder.writeFile("root/before");
 
     const std::size_t scanning = expectLine("Scanning '" + root + "'...", from);
     expectLine("Waiting for the file system to quiet down...", scanning);
@@ -197,7 +200,7 @@ TEST_F(ScannerLogTest, ChangeWhileWaitingAfterAScanStartsAFullScanBeforeAnySnaps
     const std::size_t received = expectLine("\tReceived a rescan request just after a full scan finished", scanning);
     const std::size_t rescanning = expectLine("Scanning '" + root + "'...", received);
     EXPECT_EQ(logCapture.count("Sending snapshot", from, rescanning), 0u);
-    EXPECT_EQ(receiver.waitForSnapshot(1), (std::set<std::string>{"after", "before"}));
+    EXPECT_EQ(receiver.waitForSnapshot(2), (std::set<std::string>{"after", "before"}));
 }
 
 TEST_F(ScannerLogTest, FullBufferAndLostRecordsGiveOneRescan)

@@ -238,6 +238,17 @@ TEST_F(Delta, OnlySizeAndTimeMakeAModification)
     EXPECT_EQ(run(), Log{L"file modified /s1/a/g"});
 }
 
+TEST_F(Delta, AScanDuringWhichTheFolderChangedRemovesNothing)
+{
+    // An item moved during the scan may be missing from it.
+    at(L"s1/a/f").detach();
+    at(L"s2").detach();
+    at(L"s1/b").setName(L"b2");
+    newRoot->noteChangedDuringScan();
+    callbacks.run(*oldRoot, *newRoot);
+    EXPECT_EQ(callbacks.log, Log{L"renamed /s1/b -> b2"});
+}
+
 TEST_F(Delta, RefusedDirectoryIsDroppedWithItsContent)
 {
     auto& x = at(L"s1").asDirectory()->addChild(dir(60, L"x"));
