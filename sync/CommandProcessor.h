@@ -305,6 +305,7 @@ private:
     bool mFirstSnapshotAwaited = true;
     std::chrono::milliseconds mFirstSnapshotWait{std::chrono::seconds(30)};
     bool mSettlementDue = true; // download intents to settle before the next snapshot
+    std::set<std::uint64_t> mUnsettledFolders; // by local id: their content waits for the settlement
     std::wstring mLastLocalFailure;
     std::size_t mItemsPassed = 0; // by the down-synchronisation of the current Share
     // Names that moves made by server data left free, by the server folder that held them.

@@ -34,6 +34,16 @@ std::wstring idsOf(const Tree::Node& node)
     return text.str();
 }
 
+// Marks the directories of the snapshot whose local id is in `folders` as not to be compared yet.
+void markUnsettled(Tree::Directory& directory, const std::set<std::uint64_t>& folders)
+{
+    if (folders.contains(directory.localId()))
+        directory.setContentUnsettled();
+    for (Tree::Node& child : directory.children())
+        if (Tree::Directory* folder = child.asDirectory())
+            markUnsettled(*folder, folders);
+}
+
 std::wstring quoted(const std::wstring& name)
 {
     std::wostringstream text;
@@ -56,6 +66,8 @@ bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
                        { mCallback.onItemUnreadable(folder, share, reason); },
                        [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
                        { mCallback.onOtherName(name, share, syncedPath); }});
+    if (!mUnsettledFolders.empty())
+        markUnsettled(*snapshot, mUnsettledFolders);
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {

@@ -599,14 +599,16 @@ bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::
     return true;
 }
 
-bool LocalFolder::trashFileIfSame(const Tree::Directory& directory, const std::wstring& name,
-                                  const std::wstring& trashName, const ItemStatus& expected)
+bool LocalFolder::trashDisplaced(const Tree::Directory& directory, const std::wstring& name,
+                                 const Tree::File& recorded)
 {
     const std::string entry = fileName(name);
-    const FolderRef folder = folderHolding(directory, entry, expected);
-    if (!folder)
+    const FolderRef folder = resolve(directory);
+    ItemStatus status;
+    if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
+        !hasRecordedContent(status, recorded))
         return false;
-    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(trashName));
+    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(recorded.name()));
     changed(folder);
     return true;
 }

@@ -142,10 +142,9 @@ public:
     // Removes the file `name` when it is still the file of `expected`; whether it did.
     bool removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
                           const compat::at::ItemStatus& expected);
-    // Moves the file `name` to the trash as `trashName` when it is still the file of `expected`; whether it
-    // did.
-    bool trashFileIfSame(const Tree::Directory& directory, const std::wstring& name, const std::wstring& trashName,
-                         const compat::at::ItemStatus& expected);
+    // Moves the file `name`, displaced by a download, to the trash under the name of `recorded` when it still
+    // has the content that `recorded` records; whether it did.
+    bool trashDisplaced(const Tree::Directory& directory, const std::wstring& name, const Tree::File& recorded);
     // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
     std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
 

@@ -21,7 +21,7 @@ struct Noted
 // Enters only the folders with a note at or below them.
 void collect(Tree::Directory& directory, bool isRoot, Noted& noted)
 {
-    if (!directory.isContentKnown())
+    if (directory.listingError() != 0)
         noted.unreadableFolders.push_back(&directory);
     const bool takeFiles = directory.holdsRepeatedLocalId() && !isRoot;
     for (Tree::Node& child : directory.children())
