@@ -65,6 +65,7 @@ void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, 
     item.isDirectory = S_ISDIR(status.stx_mode);
     item.identity.device = (std::uint64_t(status.stx_dev_major) << 32) | status.stx_dev_minor;
     item.identity.inode = status.stx_ino;
+    item.links = status.stx_nlink;
 }
 } // namespace
 
@@ -250,6 +251,20 @@ int setHidden(HANDLE file, bool hidden)
     int error = statDescriptor(object->fd, status);
     if (error == 0)
         error = writeStoredAttributesOf(object->fd, status, hidden ? FILE_ATTRIBUTE_HIDDEN : 0);
+    return error == 0 ? result(0) : failed(error);
+}
+
+int hideAt(int folder, const std::string& folderPath, const std::string& name)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    struct statx status;
+    int error = compat::statAt(folder, name.c_str(), status);
+    if (error == 0)
+    {
+        const DWORD stored = readStoredAttributesAt(folder, folderPath, name.c_str(), status);
+        error = writeStoredAttributes(folderPath + name, false, status, stored | FILE_ATTRIBUTE_HIDDEN);
+    }
     return error == 0 ? result(0) : failed(error);
 }
 

@@ -50,6 +50,7 @@ struct ItemStatus
     DWORD attributes = 0;
     bool isDirectory = false;
     Identity identity;
+    std::uint32_t links = 0; // names of the item
 };
 
 // Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
@@ -79,6 +80,9 @@ int createFileAt(int folder, const std::string& name, const std::string& path, b
 int openFileAt(int folder, const std::string& name, const std::string& path, DWORD shareMode, HANDLE& file);
 // Sets or clears the stored hidden attribute of an open file handle made by createFileAt.
 int setHidden(HANDLE file, bool hidden);
+// Sets the stored hidden attribute of the entry `name` of `folder` (`folderPath`, ending with "/", its path), and
+// so of every other name of the same file.
+int hideAt(int folder, const std::string& folderPath, const std::string& name);
 // Takes a write lease on the file `name` (never through a link), held until `lease` is closed. The system grants
 // it only while no other descriptor of the file is open, in this process or any other; while it is held, an open of
 // the file by anyone else waits. EAGAIN when the file is open elsewhere (or leased by another program); another

@@ -527,6 +527,7 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     if (asChecked)
     {
         download.placed();
+        hideOtherNames(*folder, download.mName, before, target);
         // Only a file provably the recorded version is removed; any other may hold an edit that kept its size
         // and time, and is kept in the trash.
         if (lease && isAsRecorded(before, existing))
@@ -608,9 +609,25 @@ bool LocalFolder::trashDisplaced(const Tree::Directory& directory, const std::ws
     if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
         !hasRecordedContent(status, recorded))
         return false;
-    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(recorded.name()));
+    const std::string formerName = fileName(recorded.name());
+    hideOtherNames(*folder, entry, status, formerName);
+    moveToTrash(folder->descriptor.get(), entry, folder->path + formerName);
     changed(folder);
     return true;
+}
+
+void LocalFolder::hideOtherNames(const Folder& folder, const std::string& entry, const ItemStatus& status,
+                                 const std::string& formerName)
+{
+    if (status.links < 2)
+        return;
+    if (compat::at::hideAt(folder.descriptor.get(), folder.path, entry) == 0)
+        QCL_LOG_INFO(L"Hid the other names (hard links) of the former '"
+                     << escapedPath(folder.path + formerName) << L"': they stay as they were, not synchronised");
+    else
+        QCL_LOG_WARN(L"Cannot hide the other names (hard links) of the former '"
+                     << escapedPath(folder.path + formerName)
+                     << L"': " << qcl::SystemError(L"", GetLastError()).message());
 }
 
 std::wstring LocalFolder::moveAside(const Tree::Directory& directory, const std::wstring& name,

@@ -139,11 +139,17 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
         const auto end =
             std::find_if(run, noted.files.end(),
                          [&](const Tree::File* file) { return file->localId() != (*run)->localId(); });
-        const std::vector<Tree::File*> names(run, end);
+        std::vector<Tree::File*> names(run, end);
         run = end;
         if (names.size() < 2)
             continue;
-        const Tree::File* kept = nameToKeep(names, recordedNode(tree, names.front()->localId()));
+        // A name left out before stays another name: one that the user gave the synchronised name since (a
+        // rename) is the one to follow.
+        std::vector<Tree::File*> candidates;
+        std::copy_if(names.begin(), names.end(), std::back_inserter(candidates),
+                     [&](const Tree::File* name) { return !mReported.contains({name->localId(), name->getPath()}); });
+        const Tree::File* kept = nameToKeep(candidates.empty() ? names : candidates,
+                                            recordedNode(tree, names.front()->localId()));
         for (Tree::File* name : names)
         {
             if (name == kept)
