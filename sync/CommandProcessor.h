@@ -111,10 +111,11 @@ public:
     void setDocumentBlacklist(const std::wstring& pattern);
     void setFolderBlacklist(const std::wstring& pattern);
     // When set (the default), the first server check waits for the first snapshot, so that edits made while
-    // the program was stopped are known before any server message is applied, but no longer than `wait` (a
-    // folder that keeps changing delays its snapshots by up to Scanner::kMaxSnapshotDelay). Owners that run no
-    // scanner clear it.
+    // the program was stopped are known before any server message is applied. Owners that run no scanner
+    // clear it.
     void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
+    // How long at most the first server check waits for that snapshot: 30 seconds unless changed, the longest
+    // a folder that keeps changing holds a snapshot back (Scanner::kMaxSnapshotDelay).
     void setFirstSnapshotWait(std::chrono::milliseconds wait) { mFirstSnapshotWait = wait; }
     // Where creations are noted until their answer is recorded; by default, in memory only.
     void setCreationIntents(CreationIntents& intents) { mIntents = &intents; }

@@ -139,7 +139,7 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
         const auto end =
             std::find_if(run, noted.files.end(),
                          [&](const Tree::File* file) { return file->localId() != (*run)->localId(); });
-        std::vector<Tree::File*> names(run, end);
+        const std::vector<Tree::File*> names(run, end);
         run = end;
         if (names.size() < 2)
             continue;
