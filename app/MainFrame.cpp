@@ -209,6 +209,12 @@ void CMainFrame::OnClose()
     mDesktop.quit(mExitCode);
 }
 
+void CMainFrame::OnQueryEndSession()
+{
+    // The session manager gives no reason for the end.
+    QCL_LOG_DEBUG(L"Received WM_QUERYENDSESSION message with logOff = 0");
+}
+
 void CMainFrame::OnEndSession(bool ending)
 {
     QCL_LOG_DEBUG(L"Received WM_ENDSESSION message with ending = " << (ending ? L"TRUE" : L"FALSE")

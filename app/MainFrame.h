@@ -45,6 +45,8 @@ public:
 
     // Input from the desktop, on the main thread.
     void OnCommand(unsigned command);
+    // The desktop session asks whether it may end: it may.
+    void OnQueryEndSession();
     void OnEndSession(bool ending);
     void OnPowerBroadcast(unsigned event);
     void OnClose();

@@ -68,7 +68,7 @@ int runTrayApplication(int argc, char** argv)
         { queue.post([&, activation] { frame->notifyIcon().onActivated(activation); }); });
     area.setTrayRestartHandler([&] { queue.post([&] { frame->notifyIcon().onTrayHostRestarted(); }); });
     SessionEvents session(
-        [&] { queue.post([&] { frame->OnEndSession(true); }); },
+        [&] { frame->OnQueryEndSession(); }, [&] { queue.post([&] { frame->OnEndSession(true); }); },
         [&](bool sleeping)
         {
             queue.post([&, sleeping]

@@ -445,6 +445,17 @@ TEST(MainFrame, MissingFolderRetriesUnlinksOrExitsAndAStartFailureIsFatal)
     EXPECT_EQ(broken.desktop.exitCode, 1);
 }
 
+TEST(MainFrame, TheQueryWhetherTheSessionMayEndIsLoggedAndChangesNothing)
+{
+    Frame f;
+    const std::size_t from = logCapture.lineCount();
+    f.frame.OnQueryEndSession();
+    f.run();
+    EXPECT_TRUE(logCapture.waitFor("Received WM_QUERYENDSESSION message with logOff = 0", from));
+    EXPECT_TRUE(f.engine.running);
+    EXPECT_FALSE(f.desktop.exitCode);
+}
+
 TEST(MainFrame, EndOfSessionDuringTheUnlinkDialogClosesWithZeroAndUnlinksNothing)
 {
     Frame f;
