@@ -128,7 +128,8 @@ public:
 
     // Main thread. False when the user cancelled the configuration dialog. Throws
     // OtherInstanceAlreadyRunning, MissingFolder, StartFailure (a data folder that cannot be used, a list of
-    // servers that is missing, unreadable or names no server), qcl::SystemError and the database's errors.
+    // servers that is missing, unreadable or names no server, a Wayfold folder that another user could
+    // change), qcl::SystemError and the database's errors.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();

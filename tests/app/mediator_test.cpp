@@ -23,6 +23,8 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 namespace
 {
 using namespace std::chrono_literals;
@@ -518,6 +520,38 @@ TEST_F(MediatorTest, AMissingFolderOrAnotherInstanceStopsInitialisation)
     std::ifstream lock(scratch / "appdata/quillmere/Wayfold/Lock");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}),
               "ProcessId: " + std::to_string(::getpid()) + "\r\n");
+}
+
+TEST_F(MediatorTest, AWayfoldFolderThatAnotherUserCouldChangeStopsTheStart)
+{
+    const std::string folder = scratch / "home/Wayfold";
+    const auto startFailure = [&]
+    {
+        try
+        {
+            mediator->initialise();
+        }
+        catch (const dwl::StartFailure& failure)
+        {
+            return failure.message();
+        }
+        return std::wstring(L"started");
+    };
+    fs::permissions(folder, fs::perms(0777));
+    EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
+                                  L"': other users may write to it.\nTake their permission to write away "
+                                  L"(chmod go-w) and start Quillmere Wayfold again.");
+    if (::geteuid() == 0)
+    {
+        fs::permissions(folder, fs::perms(0755));
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
+                                      L"': it belongs to another user.\nQuillmere Wayfold keeps your Shares "
+                                      L"only in a folder of your own.");
+        ASSERT_EQ(::chown(folder.c_str(), ::geteuid(), ::getegid()), 0);
+    }
+    fs::permissions(folder, fs::perms(0775)); // as umask 002 makes it
+    EXPECT_EQ(startFailure(), L"started");
 }
 
 TEST_F(MediatorTest, AListOfServersThatIsMissingUnreadableOrEmptyStopsTheStartNamingIt)
