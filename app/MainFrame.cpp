@@ -6,6 +6,7 @@
 #include "app/StartFailure.h"
 #include "app/Strings.h"
 #include "app/TrayStrings.h"
+#include "compat/FileApi.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
@@ -89,6 +90,12 @@ std::wstring powerEventName(unsigned event)
     default:
         return std::to_wstring(event);
     }
+}
+
+bool isFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool isResume(unsigned event)
@@ -414,6 +421,13 @@ void CMainFrame::OnMenuUpgrade()
     QCL_LOG_INFO(L"Menu > Upgrade");
     if (mIsDownloadingUpgrade || mUpgradeUrl.empty())
         return;
+    // Downloaded already, and still there: it is shown again rather than downloaded once more.
+    if (mDownloadedInstaller && mDownloadedInstaller->first == mNewVersion &&
+        isFile(mDownloadedInstaller->second))
+    {
+        showInstallerFolder(mDownloadedInstaller->second);
+        return;
+    }
     startUpgradeDownload();
     if (mNotifyIcon.isAdded())
         mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_APP_TITLE), ui::BalloonLevel::Information);
@@ -817,7 +831,17 @@ void CMainFrame::showUpgradeInstaller(const std::wstring& installerPath)
 {
     mEngine.waitForUpgradeDownload();
     mIsDownloadingUpgrade = false;
+    mDownloadedInstaller.emplace(mDownloadingVersion, installerPath);
     ChangeUpgradeMenuItem(std::nullopt);
+    showInstallerFolder(installerPath);
+    if (mNotifyIcon.isAdded())
+        mNotifyIcon.ShowBalloon(
+            balloon(IDS_UPGRADE_DOWNLOADED, {installerPath, mDownloadingVersion.toWString()}),
+            text(IDS_APP_TITLE), ui::BalloonLevel::Information);
+}
+
+void CMainFrame::showInstallerFolder(const std::wstring& installerPath)
+{
     // The file is neither run nor handed to an opener (which would pick a program by the file's content, so
     // the server would choose what runs): the user finds it in its folder and installs it, and this program
     // runs on meanwhile.
@@ -825,16 +849,12 @@ void CMainFrame::showUpgradeInstaller(const std::wstring& installerPath)
     QCL_LOG_INFO(L"Showing the folder of upgrade installer '" << qcl::string::escaped(installerPath) << L"'");
     if (!mDesktop.openPath(folder))
         QCL_LOG_WARN(L"Cannot open folder " << qcl::string::escaped(folder, L'\''));
-    if (mNotifyIcon.isAdded())
-        mNotifyIcon.ShowBalloon(
-            balloon(IDS_UPGRADE_DOWNLOADED, {installerPath, mDownloadingVersion.toWString()}),
-            text(IDS_APP_TITLE), ui::BalloonLevel::Information);
 }
 
-void CMainFrame::onUpgradeDownloadFailed()
+void CMainFrame::onUpgradeDownloadFailed(const std::wstring& reason)
 {
     post(
-        [this]
+        [this, reason]
         {
             if (!mIsDownloadingUpgrade)
                 return; // ended on purpose (sleep, unlink, password): nothing went wrong
@@ -842,8 +862,9 @@ void CMainFrame::onUpgradeDownloadFailed()
             mIsDownloadingUpgrade = false;
             ChangeUpgradeMenuItem(std::nullopt);
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(text(IDS_UPGRADE_FAILED), text(IDS_APP_TITLE),
-                                        ui::BalloonLevel::Error);
+                mNotifyIcon.ShowBalloon(balloonWithReason(IDS_UPGRADE_FAILED_BECAUSE, IDS_UPGRADE_FAILED,
+                                                          getReasonText({}, reason), {}),
+                                        text(IDS_APP_TITLE), ui::BalloonLevel::Error);
         });
 }
 } // namespace dwl

@@ -92,7 +92,7 @@ public:
     void onNewVersionAvailable(const Version& version, const std::string& installerUrl) override;
     void onUpgradeDownloadProgress(int percent) override;
     void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
-    void onUpgradeDownloadFailed() override;
+    void onUpgradeDownloadFailed(const std::wstring& reason) override;
 
 private:
     void LoadConfigurationAndStart(bool afterPasswordFailure);
@@ -119,6 +119,7 @@ private:
     void updateNotifyIcon();
     void ChangeUpgradeMenuItem(std::optional<int> downloadPercent);
     void showUpgradeInstaller(const std::wstring& installerPath);
+    void showInstallerFolder(const std::wstring& installerPath);
     bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                                 bool passwordOnly);
     void listenForHandOver();
@@ -136,8 +137,9 @@ private:
     bool mResumeUpgradeDownload = false; // a download was cut by sleep
     Version mNewVersion;
     Version mDownloadingVersion;
-    std::set<Version> mOfferedVersions;                             // shown in a balloon this run
-    std::set<std::pair<std::wstring, std::wstring>> mShownFailures; // item path and text
+    std::optional<std::pair<Version, std::wstring>> mDownloadedInstaller; // this run's, with its version
+    std::set<Version> mOfferedVersions;                                   // shown in a balloon this run
+    std::set<std::pair<std::wstring, std::wstring>> mShownFailures;       // item path and text
     std::string mUpgradeUrl;
     bool mIsServerAvailable = false;
     bool mIsSynchronising = false;

@@ -592,8 +592,8 @@ void Mediator::onUpgradeDownloadFinished(const std::wstring& installerPath)
     report([&](Callback& callback) { callback.onUpgradeDownloadFinished(installerPath); });
 }
 
-void Mediator::onUpgradeDownloadFailed()
+void Mediator::onUpgradeDownloadFailed(const std::wstring& reason)
 {
-    report([](Callback& callback) { callback.onUpgradeDownloadFailed(); });
+    report([&](Callback& callback) { callback.onUpgradeDownloadFailed(reason); });
 }
 } // namespace dwl

@@ -90,7 +90,7 @@ public:
         virtual void onNewVersionAvailable(const Version& version, const std::string& installerUrl) = 0;
         virtual void onUpgradeDownloadProgress(int percent) = 0;
         virtual void onUpgradeDownloadFinished(const std::wstring& installerPath) = 0;
-        virtual void onUpgradeDownloadFailed() = 0;
+        virtual void onUpgradeDownloadFailed(const std::wstring& reason) = 0;
 
     protected:
         ~Callback() = default;
@@ -195,7 +195,7 @@ public:
     // UpgradeDownloader::Callback, on the download task's thread.
     void onUpgradeDownloadProgress(int percent) override;
     void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
-    void onUpgradeDownloadFailed() override;
+    void onUpgradeDownloadFailed(const std::wstring& reason) override;
 
 private:
     void lockInstance();

@@ -70,6 +70,7 @@ void registerTrayStrings()
             {248, L"'%1%' could not be downloaded to '%2%'. %3%"},
             {249, L"Folder '%1%' could not be downloaded to '%2%'. %3%"},
             {250, L"Version %2% of Quillmere Wayfold has been downloaded to '%1%'. Install it from there."},
+            {251, L"An error occurred while downloading the update. %1%"},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

@@ -5,11 +5,13 @@
 #include "api/ServerError.h"
 #include "app/StartFailure.h"
 #include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
 #include "url/Error.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 
 namespace
 {
@@ -267,18 +269,20 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (42%)", false}));
     EXPECT_EQ(count(offered), 1);
 
-    f.frame.onUpgradeDownloadFailed();
+    f.frame.onUpgradeDownloadFailed(L"Cannot use folder '/home/u/.cache': others may write to it");
     f.frame.onUpgradeDownloadProgress(50); // late: the download is over
     f.run();
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.15.0", true}));
-    EXPECT_EQ(f.area.balloons.back().text, L"An error occurred while downloading the update");
+    EXPECT_EQ(f.area.balloons.back().text,
+              L"An error occurred while downloading the update. Cannot use folder "
+              L"'/home/u/.cache': others may write to it.");
 
     // Cut by sleep: no error, and it starts again on wake.
     f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
     f.engine.calls.clear();
     f.area.balloons.clear();
     f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
-    f.frame.onUpgradeDownloadFailed(); // what the cut download reports
+    f.frame.onUpgradeDownloadFailed(L"cut"); // what the cut download reports
     f.run();
     f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
     EXPECT_EQ(f.engine.calls, "stop start download(http://x/later.deb) ");
@@ -297,6 +301,28 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
         L"there.");
     EXPECT_FALSE(f.desktop.exitCode);
     EXPECT_TRUE(f.engine.running);
+}
+
+TEST(MainFrame, ADownloadedUpdateIsShownAgainInsteadOfDownloadedOnceMore)
+{
+    Frame f;
+    test::ScratchFolder scratch;
+    const std::string installer = scratch.writeFile("setup.deb");
+    f.frame.onNewVersionAvailable({1, 14, 0}, "http://x/setup.deb");
+    f.run();
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    f.frame.onUpgradeDownloadFinished(qcl::string::utf8ToUtf16(installer));
+    f.run();
+    f.engine.calls.clear();
+    f.desktop.actions.clear();
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    EXPECT_EQ(f.engine.calls, "");
+    EXPECT_TRUE(f.has("path " + scratch.path()));
+
+    // Gone from its folder: downloaded again.
+    std::filesystem::remove(installer);
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    EXPECT_EQ(f.engine.calls, "download(http://x/setup.deb) ");
 }
 
 TEST(MainFrame, AFailureIsShownOnceUntilItsItemSucceeds)

@@ -224,7 +224,7 @@ protected:
     }
     void onUpgradeDownloadProgress(int percent) override { record("progress", std::to_string(percent)); }
     void onUpgradeDownloadFinished(const std::wstring&) override { record("downloadFinished"); }
-    void onUpgradeDownloadFailed() override { record("downloadFailed"); }
+    void onUpgradeDownloadFailed(const std::wstring&) override { record("downloadFailed"); }
 
     // The real dialog, as a user who types `typedEmail` and the password over the stored settings.
     bool signInThroughTheDialog(dwl::Configuration& configuration, dwl::WayfoldApi& api,
@@ -406,7 +406,7 @@ TEST_F(MediatorTest, WorkerNotificationsPassOnlyWhileRunningButUpgradeReportsAlw
         mediator->onFileTooBig(L"big", 2, 1);
         mediator->onShareCreationFailed(L"Share", {}, L"why");
         mediator->onUpgradeDownloadProgress(5);
-        mediator->onUpgradeDownloadFailed();
+        mediator->onUpgradeDownloadFailed(L"cut");
     };
     notifyAll();
     EXPECT_EQ(count("serverAvailable") + count("synchronising") + count("fileTooBig") +
