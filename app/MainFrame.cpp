@@ -108,8 +108,9 @@ const wchar_t* const openFailedDetails = L"No program of the desktop could open 
 } // namespace
 
 CMainFrame::CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::NotificationArea& area,
-                       app::RunnableQueue& queue, win32::Sleeper sleep)
-    : mEngine(engine), mDesktop(desktop), mQueue(queue), mNotifyIcon(area, std::move(sleep))
+                       app::RunnableQueue& queue, win32::Sleeper sleep, win32::Scheduler schedule)
+    : mEngine(engine), mDesktop(desktop), mQueue(queue), mNotifyIcon(area, std::move(sleep), schedule),
+      mSchedule(std::move(schedule))
 {
     registerTrayStrings();
     mEngine.setCallback(this);
@@ -515,8 +516,21 @@ void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring
     post(
         [this, path, text]
         {
-            if (mNotifyIcon.isAdded() && mShownFailures.emplace(path, text).second)
-                mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+            const std::pair key(path, text);
+            if (!mNotifyIcon.isAdded() || mShownFailures.count(key) != 0)
+                return;
+            const unsigned showing = ++mFailuresShown;
+            mShownFailures[key] = showing;
+            mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+            if (mSchedule)
+                mSchedule(kFailureRepeatTime,
+                          [this, key, showing]
+                          {
+                              // Unless the item succeeded meanwhile and failed anew.
+                              const auto shown = mShownFailures.find(key);
+                              if (shown != mShownFailures.end() && shown->second == showing)
+                                  mShownFailures.erase(shown);
+                          });
         });
 }
 
@@ -526,7 +540,7 @@ void CMainFrame::postSuccess(const std::wstring& path)
         [this, path]
         {
             auto shown = mShownFailures.lower_bound({path, std::wstring()});
-            while (shown != mShownFailures.end() && shown->first == path)
+            while (shown != mShownFailures.end() && shown->first.first == path)
                 shown = mShownFailures.erase(shown);
         });
 }

@@ -15,6 +15,7 @@
 #include "app/qt/Text.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <optional>
 
@@ -59,7 +60,9 @@ int runTrayApplication(int argc, char** argv)
     HandOver handOver(handOverSocket,
                       [&] { queue.post([&] { frame->OnCommand(ID_CONTEXTMENU_OPENWAYFOLDFOLDER); }); });
     QtTrayDesktop desktop(ui, handOver);
-    frame.emplace(engine, desktop, area, queue);
+    const win32::Scheduler schedule = [&](std::chrono::milliseconds delay, std::function<void()> action)
+    { QTimer::singleShot(delay, &application, [&queue, action] { queue.post(action); }); };
+    frame.emplace(engine, desktop, area, queue, win32::Sleeper(), schedule);
 
     area.setCommandHandler([&](unsigned command)
                            { queue.post([&, command] { frame->OnCommand(command); }); });

@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include "FakeNotificationArea.h"
+#include "FakeScheduler.h"
 #include "FakeTrayDesktop.h"
 #include "api/ServerError.h"
 #include "app/StartFailure.h"
@@ -90,8 +91,9 @@ struct Frame
     FakeEngine engine;
     FakeDesktop desktop;
     test::FakeNotificationArea area;
+    test::FakeScheduler clock;
     app::RunnableQueue queue{[] {}};
-    dwl::CMainFrame frame{engine, desktop, area, queue, [](std::chrono::milliseconds) {}};
+    dwl::CMainFrame frame{engine, desktop, area, queue, [](std::chrono::milliseconds) {}, clock.scheduler()};
 };
 
 template <class Error> void reportThreadError(dwl::CMainFrame& frame, Error error)
@@ -182,6 +184,7 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
     };
     for (const auto& [notify, expected] : table)
     {
+        f.clock.pass(dwl::CMainFrame::kFailureRepeatTime * 2); // a failure before has had its time
         f.area.balloons.clear();
         notify(f.frame);
         EXPECT_TRUE(f.area.balloons.empty()) << "shown on the worker's thread";
@@ -195,6 +198,32 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
     f.frame.onServerAvailable();
     f.run();
     EXPECT_TRUE(f.area.balloons.empty());
+}
+
+TEST(MainFrame, AFailureThatGoesOnIsShownAgainAboutOnceAnHourUntilItsItemSucceeds)
+{
+    Frame f;
+    dwl::Tree::Directory root(1, L"/home/u/Wayfold");
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    auto& file = share.addChild(std::make_unique<dwl::Tree::File>(4, L"y.txt", 0, 0));
+    const auto failures = [&](std::chrono::minutes duration)
+    {
+        std::size_t shown = 0;
+        for (auto passed = std::chrono::minutes(0); passed < duration; passed += std::chrono::minutes(1))
+        {
+            f.area.balloons.clear();
+            f.frame.onDocumentDownloadFailed(L"y.txt", L"/home/u/Wayfold/Plans", L"Access is denied.");
+            f.run();
+            shown += f.area.balloons.size();
+            f.clock.pass(std::chrono::minutes(1));
+        }
+        return shown;
+    };
+    EXPECT_EQ(failures(std::chrono::minutes(60)), 1u);
+    EXPECT_EQ(failures(std::chrono::minutes(180)), 3u); // once an hour
+    f.frame.onDocumentDownloaded(file, share);
+    f.run();
+    EXPECT_EQ(failures(std::chrono::minutes(1)), 1u); // failing again after a success: shown at once
 }
 
 TEST(MainFrame, IconAndToolTipFollowAvailabilitySynchronisationAndSleep)
@@ -293,6 +322,7 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
     // program goes on.
     f.frame.onUpgradeDownloadFinished(L"/tmp/x/setup.deb");
     f.run();
+    f.clock.pass(win32::NotifyIcon::kFailureHoldTime); // the failure's balloon before has had its time
     EXPECT_TRUE(f.has("path /tmp/x"));
     EXPECT_FALSE(f.has("path /tmp/x/setup.deb"));
     EXPECT_EQ(
