@@ -547,7 +547,8 @@ TEST_F(MediatorTest, AWayfoldFolderThatAnotherUserCouldChangeStopsTheStart)
         ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
         EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
                                       L"': it belongs to another user.\nQuillmere Wayfold keeps your Shares "
-                                      L"only in a folder of your own.");
+                                      L"only in a folder of your own: move that one away, or have it moved, "
+                                      L"and start Quillmere Wayfold again.");
         ASSERT_EQ(::chown(folder.c_str(), ::geteuid(), ::getegid()), 0);
     }
     fs::permissions(folder, fs::perms(0775)); // as umask 002 makes it

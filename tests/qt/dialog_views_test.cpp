@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 using dwl::ConfigurationDlg;
@@ -165,6 +167,41 @@ TEST_F(DialogViewsTest, AServerNameWithMarkupIsShownAsPlainText)
     EXPECT_EQ(Qt::PlainText, format);
     EXPECT_EQ("The server '<b>Bold</b> &amp; Co' could not be found.\n\nCheck the server and try again.",
               shownText);
+}
+
+TEST_F(DialogViewsTest, AWayfoldFolderThatOthersMayWriteToIsRefusedWithWhatToDo)
+{
+    // On the disk of the build folder: a memory file system is no place for the Wayfold folder.
+    const std::filesystem::path location = std::filesystem::current_path() / "open-to-others";
+    std::filesystem::create_directories(location / "Wayfold");
+    std::filesystem::permissions(location / "Wayfold", std::filesystem::perms(0777));
+    QString shownText;
+    const int result = runConfigurationDialog(
+        [&](QWidget& dialog)
+        {
+            test::whenModalShown(
+                [&](QWidget& box)
+                {
+                    auto& message = dynamic_cast<QMessageBox&>(box);
+                    shownText = message.text();
+                    EXPECT_TRUE(test::saveScreenshot(box, "folder-open-to-others"));
+                    message.button(QMessageBox::Ok)->click();
+                    test::control<QPushButton>(dialog, View::ExitButton)->click();
+                },
+                &dialog);
+            test::control<QLineEdit>(dialog, View::EmailEdit)->setText("ann@example.com");
+            test::control<QLineEdit>(dialog, View::PasswordEdit)->setText("secret");
+            test::control<QLineEdit>(dialog, View::FolderLocationEdit)
+                ->setText(QString::fromStdString(location));
+            test::control<QPushButton>(dialog, View::LoginButton)->click();
+        });
+    std::filesystem::remove_all(location);
+    EXPECT_EQ(dwl::ui::IDCANCEL, result);
+    EXPECT_EQ(
+        "Cannot use folder '" + QString::fromStdString(location / "Wayfold") +
+            "': other users may write to it\n\nTake their permission to write away (chmod go-w) and try "
+            "again, or choose a different location.",
+        shownText);
 }
 
 TEST_F(DialogViewsTest, MissingFolderDialogReturnsTheButtonPressed)
