@@ -194,7 +194,7 @@ void UpgradeDownloader::onProgress(double total, double now)
 void UpgradeDownloader::download()
 {
     std::wstring installer;
-    std::wstring reason;
+    std::optional<std::wstring> failure;
     try
     {
         installer = downloadInstaller();
@@ -202,16 +202,16 @@ void UpgradeDownloader::download()
     catch (...)
     {
         QCL_LOG_ERROR(L"!!! Cannot download upgrade: " << qcl::currentExceptionMessage());
-        reason = reasonOfCurrentFailure();
+        failure = reasonOfCurrentFailure();
     }
     if (mCallback == nullptr)
         return;
     try
     {
-        if (reason.empty())
-            mCallback->onUpgradeDownloadFinished(installer);
+        if (failure)
+            mCallback->onUpgradeDownloadFailed(*failure);
         else
-            mCallback->onUpgradeDownloadFailed(reason);
+            mCallback->onUpgradeDownloadFinished(installer);
     }
     catch (...)
     {

@@ -4,10 +4,8 @@
 
 #include "url/Session.h"
 
-#include <chrono>
 #include <cstdint>
 #include <future>
-#include <optional>
 #include <string>
 
 namespace dwl
