@@ -254,8 +254,7 @@ void ConfigurationDlg::OnPingSucceeded(const qcl::uint128& userId)
         const std::wstring folder = Paths::wayfoldFolder(location);
         try
         {
-            createWayfoldFolder(folder);
-            openUsersOwnFolder(folder); // there, open to us, and to nobody else
+            createWayfoldFolder(folder); // there, open to us, and to nobody else
         }
         catch (const FolderOpenToOthers& e)
         {

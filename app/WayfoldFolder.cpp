@@ -114,6 +114,8 @@ void createWayfoldFolder(const std::wstring& folder)
         const DWORD code = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
         throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), code);
     }
+    // Before anything is written into it: it may be another user's.
+    openUsersOwnFolder(folder);
     try
     {
         writeDescription(folder);

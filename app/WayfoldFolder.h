@@ -31,7 +31,8 @@ bool isSuitableVolume(const std::wstring& path);
 // hidden ".directory" file with the icon and the tip, and the system attribute. Every folder it makes is the
 // user's alone (0700), whatever the umask, so that nobody else reaches what the folder holds. Throws
 // qcl::SystemError "Cannot create directory '%1%'" when the folder cannot be made or something else is in its
-// place; a failure to describe it is only logged, the folder stays usable.
+// place, and FolderOpenToOthers (see openUsersOwnFolder) for a folder another user could change, before
+// anything is written into it; a failure to describe it is only logged, the folder stays usable.
 void createWayfoldFolder(const std::wstring& folder);
 
 // Opens the Wayfold folder and checks the folder it opened: FolderOpenToOthers when another user could change

@@ -374,6 +374,7 @@ TEST_F(ConfigurationDialogTest, TheFolderMadeIsPrivateAndOneAnotherUserCouldChan
         EXPECT_EQ(View::FolderLocationEdit, focus);
     }
     EXPECT_EQ(expected, messages());
+    EXPECT_FALSE(std::filesystem::exists(foreign + "/.directory")); // nothing written into it
     EXPECT_EQ(utf8ToUtf16(scratch / "new/sub"), configuration.wayfoldFolderLocation);
 
     const std::string shared = scratch.makeDirectory("shared/Wayfold");
