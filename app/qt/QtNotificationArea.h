@@ -15,7 +15,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <optional>
 
 namespace dwl::qt
 {
