@@ -73,11 +73,10 @@ std::wstring FolderOpenToOthers::remedy(bool atStart) const
 {
     if (mAccess == compat::FolderAccess::OtherOwner)
         return atStart ? L"Quillmere Wayfold keeps your Shares only in a folder of your own: move that one "
-                         L"away, or "
-                         L"have it moved, and start Quillmere Wayfold again."
+                         L"away, or have it moved, and start Quillmere Wayfold again."
                        : L"Please choose a different location and try again.";
-    return atStart ? L"Take their permission to write away (chmod go-w) and start Quillmere Wayfold again."
-                   : L"Take their permission to write away (chmod go-w) and try again, or choose a different "
+    return atStart ? L"Remove their permission to write (chmod go-w) and start Quillmere Wayfold again."
+                   : L"Remove their permission to write (chmod go-w) and try again, or choose a different "
                      L"location.";
 }
 

@@ -356,8 +356,8 @@ TEST_F(ConfigurationDialogTest, TheFolderMadeIsPrivateAndOneAnotherUserCouldChan
     std::vector<std::string> refused = {"open"};
     std::vector<std::wstring> expected = {
         L"Cannot use folder '" + utf8ToUtf16(open) +
-        L"': other users may write to it\r\n\r\nTake their permission to "
-        L"write away (chmod go-w) and try again, or choose a different location."};
+        L"': other users may write to it\r\n\r\nRemove their permission to "
+        L"write (chmod go-w) and try again, or choose a different location."};
     const std::string foreign = scratch.makeDirectory("foreign/Wayfold"); // made by another user, empty
     if (::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0)
     {

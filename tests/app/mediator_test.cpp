@@ -539,7 +539,7 @@ TEST_F(MediatorTest, AWayfoldFolderThatAnotherUserCouldChangeStopsTheStart)
     };
     fs::permissions(folder, fs::perms(0777));
     EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
-                                  L"': other users may write to it.\nTake their permission to write away "
+                                  L"': other users may write to it.\nRemove their permission to write "
                                   L"(chmod go-w) and start Quillmere Wayfold again.");
     if (::geteuid() == 0)
     {

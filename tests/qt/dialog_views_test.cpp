@@ -197,7 +197,7 @@ TEST_F(DialogViewsTest, AWayfoldFolderThatOthersMayWriteToIsRefusedWithWhatToDo)
     std::filesystem::remove_all(location);
     EXPECT_EQ(
         "Cannot use folder '" + QString::fromStdString(location / "Wayfold") +
-            "': other users may write to it\n\nTake their permission to write away (chmod go-w) and try "
+            "': other users may write to it\n\nRemove their permission to write (chmod go-w) and try "
             "again, or choose a different location.",
         refusalText);
 }
