@@ -94,7 +94,7 @@ public:
         virtual void onNewVersionAvailable(const Version& version, const std::string& installerUrl) = 0;
         virtual void onUpgradeDownloadProgress(int percent) = 0;
         virtual void onUpgradeDownloadFinished(const std::wstring& installerPath) = 0;
-        virtual void onUpgradeDownloadFailed() = 0;
+        virtual void onUpgradeDownloadFailed(const std::wstring& reason) = 0;
 
     protected:
         ~Callback() = default;
@@ -132,7 +132,8 @@ public:
 
     // Main thread. False when the user cancelled the configuration dialog. Throws
     // OtherInstanceAlreadyRunning, MissingFolder, StartFailure (a data folder that cannot be used, a list of
-    // servers that is missing, unreadable or names no server), qcl::SystemError and the database's errors.
+    // servers that is missing, unreadable or names no server, a Wayfold folder that another user could
+    // change), qcl::SystemError and the database's errors.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();
@@ -200,7 +201,7 @@ public:
     // UpgradeDownloader::Callback, on the download task's thread.
     void onUpgradeDownloadProgress(int percent) override;
     void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
-    void onUpgradeDownloadFailed() override;
+    void onUpgradeDownloadFailed(const std::wstring& reason) override;
 
 private:
     void lockInstance();
