@@ -527,16 +527,18 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     if (asChecked)
     {
         download.placed();
-        hideOtherNames(*folder, download.mName, before, target);
         // Only a file provably the recorded version is removed; any other may hold an edit that kept its size
-        // and time, and is kept in the trash.
-        if (lease && isAsRecorded(before, existing))
-            compat::at::removeFileAt(fd, download.mName);
-        else
+        // and time, and is kept in the trash, unless its other names keep it.
+        if (!leaveToOtherNames(*folder, download.mName, target))
         {
-            QCL_LOG_INFO(L"Moved the former '" << escapedPath(path)
-                                               << L"' to the trash: it may hold a change that kept its size and time");
-            moveToTrash(fd, download.mName, path);
+            if (lease && isAsRecorded(before, existing))
+                compat::at::removeFileAt(fd, download.mName);
+            else
+            {
+                QCL_LOG_INFO(L"Moved the former '"
+                             << escapedPath(path) << L"' to the trash: it may hold a change that kept its size and time");
+                moveToTrash(fd, download.mName, path);
+            }
         }
         sync(folder);
         return true;
@@ -610,24 +612,31 @@ bool LocalFolder::trashDisplaced(const Tree::Directory& directory, const std::ws
         !hasRecordedContent(status, recorded))
         return false;
     const std::string formerName = fileName(recorded.name());
-    hideOtherNames(*folder, entry, status, formerName);
-    moveToTrash(folder->descriptor.get(), entry, folder->path + formerName);
+    if (!leaveToOtherNames(*folder, entry, formerName))
+        moveToTrash(folder->descriptor.get(), entry, folder->path + formerName);
     changed(folder);
     return true;
 }
 
-void LocalFolder::hideOtherNames(const Folder& folder, const std::string& entry, const ItemStatus& status,
-                                 const std::string& formerName)
+bool LocalFolder::leaveToOtherNames(const Folder& folder, const std::string& entry, const std::string& formerName)
 {
-    if (status.links < 2)
-        return;
-    if (compat::at::hideAt(folder.descriptor.get(), folder.path, entry) == 0)
-        QCL_LOG_INFO(L"Hid the other names (hard links) of the former '"
-                     << escapedPath(folder.path + formerName) << L"': they stay as they were, not synchronised");
-    else
+    // Read right before: a name removed meanwhile must not leave this one the last.
+    ItemStatus status;
+    if (compat::at::statusAt(folder.descriptor.get(), folder.path, entry, status) != 0 || status.links < 2)
+        return false;
+    if (compat::at::hideAt(folder.descriptor.get(), folder.path, entry) != 0)
+    {
         QCL_LOG_WARN(L"Cannot hide the other names (hard links) of the former '"
                      << escapedPath(folder.path + formerName)
                      << L"': " << qcl::SystemError(L"", GetLastError()).message());
+        return false;
+    }
+    // Not into the trash: a copy restored from there would carry the hidden attribute and never be synchronised.
+    compat::at::removeFileAt(folder.descriptor.get(), entry);
+    QCL_LOG_INFO(L"Hid the other names (hard links) of the former '"
+                 << escapedPath(folder.path + formerName)
+                 << L"': they keep its content as they were, not synchronised");
+    return true;
 }
 
 std::wstring LocalFolder::moveAside(const Tree::Directory& directory, const std::wstring& name,

@@ -143,8 +143,8 @@ public:
     bool removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
                           const compat::at::ItemStatus& expected);
     // Moves the file `name`, displaced by a download, to the trash under the name of `recorded` when it still
-    // has the content that `recorded` records; whether it did. Its other names (hard links), if any, are hidden
-    // first, as replace() hides them.
+    // has the content that `recorded` records; whether it did. One with other names (hard links) is left to them,
+    // as replace() leaves it.
     bool trashDisplaced(const Tree::Directory& directory, const std::wstring& name, const Tree::File& recorded);
     // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
     std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
@@ -181,11 +181,11 @@ private:
     void notifyChange();
     void sync(const FolderRef& folder);
     std::wstring moveUnderFreeName(const Folder& folder, const std::string& entry, const std::wstring& name);
-    // The file `entry`, displaced by a download from `formerName`, is about to leave the folder: any other name
-    // it has (a hard link) stays behind as another name of a version the tree no longer records, and is hidden
-    // so that no scan takes it for a new document.
-    void hideOtherNames(const Folder& folder, const std::string& entry, const compat::at::ItemStatus& status,
-                        const std::string& formerName);
+    // The file `entry`, displaced by a download from `formerName`, is about to leave the folder. When it has other
+    // names (hard links), they stay behind as other names of a version the tree no longer records: they are hidden,
+    // so that no scan takes them for a new document, and `entry` is removed, its content kept by them. False when
+    // it has no other name (or they cannot be hidden), and nothing was done.
+    bool leaveToOtherNames(const Folder& folder, const std::string& entry, const std::string& formerName);
     bool trashSeen(const Folder& parent, const Tree::Node& node);
     bool isAllSeen(const Folder& folder, const Tree::Directory& directory);
 

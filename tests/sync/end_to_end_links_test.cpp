@@ -66,6 +66,7 @@ TEST_F(EndToEndTest, AnOtherNameStaysOneAcrossARenameOfTheDocumentAndANewServerV
     writeFile(one / "Team/marker.txt", "marker");
     ASSERT_TRUE(waitUntil([&] { return hasContent(two / "Team/marker.txt", "marker"); }));
     EXPECT_TRUE(hasContent(one / "Team/z.txt", "first"));
+    EXPECT_FALSE(trashHolds("first")); // its other name keeps it; a hidden copy restored from the trash would never sync
     EXPECT_EQ(serverNames(L"Team"), (std::vector<std::wstring>{L"marker.txt", L"zz.txt"}));
     EXPECT_EQ(listing(two / "Team"), (std::vector<std::string>{"marker.txt", "zz.txt"}));
     EXPECT_EQ(requestCount("DELETE", ".*"), 0u);
