@@ -31,6 +31,8 @@ public:
     void stop();
     // In the callback: the full path of the item that changed last (empty when records were lost).
     std::wstring lastChange() const;
+    // In the callback: whether an entry was made, removed or moved (or records were lost).
+    bool namesChanged() const { return mWatcher.namesChanged(); }
 
 private:
     void run() override;

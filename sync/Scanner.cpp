@@ -45,7 +45,7 @@ FolderIdentity folderIdentity(const std::wstring& folder)
 
 Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
 {
-    mFolderMonitor.setCallback([this](const void*, unsigned long) { noteChange(mFolderMonitor.lastChange()); });
+    mFolderMonitor.setCallback([this](const void*, unsigned long) { noteChange(mFolderMonitor.lastChange(), mFolderMonitor.namesChanged()); });
 }
 
 Scanner::~Scanner()
@@ -69,16 +69,18 @@ void Scanner::requestRescan()
     {
         std::lock_guard lock(mMutex);
         mRescanRequested = true;
+        mNamesChanged = true; // nothing tells what changed
     }
     mCondition.notify_all();
 }
 
-void Scanner::noteChange(std::wstring path)
+void Scanner::noteChange(std::wstring path, bool namesChanged)
 {
     {
         std::lock_guard lock(mMutex);
         mLastChange = std::move(path);
         mRescanRequested = true;
+        mNamesChanged = mNamesChanged || namesChanged;
     }
     mCondition.notify_all();
 }
@@ -171,6 +173,7 @@ void Scanner::rescanTree(Clock::time_point deadline)
             QCL_LOG_DEBUG(L"Scanning " << qcl::string::escaped(path, L'\'') << L"...");
             // What changed before this point is seen by the scan; a change from now on asks for another.
             mRescanRequested = false;
+            mNamesChanged = false;
             mRoot->removeAllChildren();
             checkFolderIdentity();
             FolderScan([this] { checkInterruption(); }).run(*mRoot, path);
@@ -185,7 +188,10 @@ void Scanner::rescanTree(Clock::time_point deadline)
                 return;
             if (mDeadlineReached)
             {
-                mRoot->noteChangedDuringScan();
+                // Writes alone (a log, a database) cannot make the scan miss an item; an entry made, removed
+                // or moved meanwhile can.
+                if (mNamesChanged)
+                    mRoot->noteChangedDuringScan();
                 return;
             }
             QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");

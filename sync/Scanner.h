@@ -56,7 +56,7 @@ private:
 
     void run() override;
     // Called by the folder monitor with the path that changed last.
-    void noteChange(std::wstring path);
+    void noteChange(std::wstring path, bool namesChanged);
     // Waits until no change came for the quiet time, or until `deadline`; whether any change came. One that comes
     // once the deadline has passed is left for the next scan. Notes when the deadline cut the wait short.
     bool waitForQuietTime(Clock::time_point deadline);
@@ -75,6 +75,7 @@ private:
     std::chrono::milliseconds mQuietTime{2000};
     std::chrono::milliseconds mMaxSnapshotDelay{kMaxSnapshotDelay};
     std::atomic<bool> mRescanRequested{false};
+    std::atomic<bool> mNamesChanged{false}; // an entry was made, removed or moved since the scan began
     bool mDeadlineReached = false; // by the wait for quiet, since the first change before this snapshot
     std::wstring mLastChange;      // guarded by the mutex
     std::wstring mBusyReported;    // the item last named as changing while a snapshot was sent

@@ -1,7 +1,7 @@
 // A folder that never stays quiet for the quiet time (a log, a download in progress, a database written about once
 // a second) holds nothing back, with the quiet time and the bound of the wait as shipped: at a start its changes go
-// up and the server's come down at once, later changes go up within the bound, and the log names the file that
-// keeps changing.
+// up and the server's come down at once, later changes (a removal among them) go up within the bound, and the log
+// names the file that keeps changing.
 
 #include "EndToEndFixture.h"
 #include "qcl/qcl_scope.h"
@@ -45,12 +45,16 @@ TEST_F(EndToEndTest, AFileWrittenEverySecondHoldsNothingBack)
     const std::size_t snapshots = one.engine->snapshots();
     ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }, 10s));
     writeFile(one / "Busy/later.txt", "later");
+    std::filesystem::remove(one / "Busy/steady.txt");
     const auto changedAt = std::chrono::steady_clock::now();
     const bool later = waitUntil([&] { return serverContent(L"Busy", L"later.txt") == "later"; }, 45s);
     const auto delay = std::chrono::steady_clock::now() - changedAt;
+    // Writes to the log during the scans cannot make a scan miss an item: the removal goes too.
+    const bool removed = waitUntil([&] { return !serverContent(L"Busy", L"steady.txt"); }, 5s);
     EXPECT_TRUE(down);
     EXPECT_TRUE(up);
     EXPECT_TRUE(later);
+    EXPECT_TRUE(removed);
     EXPECT_LT(delay, dwl::Scanner::kMaxSnapshotDelay + 5s);
     stop(one);
     const auto log = readFile(dataHome() / "quillmere/Logging/Wayfold.log");
