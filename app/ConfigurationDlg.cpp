@@ -254,8 +254,14 @@ void ConfigurationDlg::OnPingSucceeded(const qcl::uint128& userId)
         const std::wstring folder = Paths::wayfoldFolder(location);
         try
         {
-            createWayfoldFolder(folder);
-            qcl::file::getFileId(folder); // there, and open to us
+            createWayfoldFolder(folder); // there, open to us, and to nobody else
+        }
+        catch (const FolderOpenToOthers& e)
+        {
+            QCL_LOG_ERROR(e.message());
+            showError(e.message(), e.remedy(false));
+            mView->setFocus(View::FolderLocationEdit, true);
+            return;
         }
         catch (const qcl::SystemError& e)
         {

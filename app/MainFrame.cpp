@@ -6,6 +6,7 @@
 #include "app/StartFailure.h"
 #include "app/Strings.h"
 #include "app/TrayStrings.h"
+#include "compat/FileApi.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
@@ -91,6 +92,12 @@ std::wstring powerEventName(unsigned event)
     }
 }
 
+bool isFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool isResume(unsigned event)
 {
     return event == 2 || event == 6 || event == 7 || event == 18;
@@ -101,8 +108,9 @@ const wchar_t* const openFailedDetails = L"No program of the desktop could open 
 } // namespace
 
 CMainFrame::CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::NotificationArea& area,
-                       app::RunnableQueue& queue, win32::Sleeper sleep)
-    : mEngine(engine), mDesktop(desktop), mQueue(queue), mNotifyIcon(area, std::move(sleep))
+                       app::RunnableQueue& queue, win32::Sleeper sleep, win32::Scheduler schedule)
+    : mEngine(engine), mDesktop(desktop), mQueue(queue), mNotifyIcon(area, std::move(sleep), schedule),
+      mSchedule(std::move(schedule))
 {
     registerTrayStrings();
     mEngine.setCallback(this);
@@ -207,6 +215,12 @@ void CMainFrame::OnClose()
     mIsDownloadingUpgrade = false;
     mIsSuspended = false;
     mDesktop.quit(mExitCode);
+}
+
+void CMainFrame::OnQueryEndSession()
+{
+    // The session manager gives no reason for the end.
+    QCL_LOG_DEBUG(L"Received WM_QUERYENDSESSION message with logOff = 0");
 }
 
 void CMainFrame::OnEndSession(bool ending)
@@ -408,6 +422,13 @@ void CMainFrame::OnMenuUpgrade()
     QCL_LOG_INFO(L"Menu > Upgrade");
     if (mIsDownloadingUpgrade || mUpgradeUrl.empty())
         return;
+    // Downloaded already, and still there: it is shown again rather than downloaded once more.
+    if (mDownloadedInstaller && mDownloadedInstaller->first == mNewVersion &&
+        isFile(mDownloadedInstaller->second))
+    {
+        showInstallerFolder(mDownloadedInstaller->second);
+        return;
+    }
     startUpgradeDownload();
     if (mNotifyIcon.isAdded())
         mNotifyIcon.ShowBalloon(text(IDS_DOWNLOADING), text(IDS_APP_TITLE), ui::BalloonLevel::Information);
@@ -495,8 +516,21 @@ void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring
     post(
         [this, path, text]
         {
-            if (mNotifyIcon.isAdded() && mShownFailures.emplace(path, text).second)
-                mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+            const std::pair key(path, text);
+            if (!mNotifyIcon.isAdded() || mShownFailures.count(key) != 0)
+                return;
+            const unsigned showing = ++mFailuresShown;
+            mShownFailures[key] = showing;
+            mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+            if (mSchedule)
+                mSchedule(kFailureRepeatTime,
+                          [this, key, showing]
+                          {
+                              // Unless the item succeeded meanwhile and failed anew.
+                              const auto shown = mShownFailures.find(key);
+                              if (shown != mShownFailures.end() && shown->second == showing)
+                                  mShownFailures.erase(shown);
+                          });
         });
 }
 
@@ -506,7 +540,7 @@ void CMainFrame::postSuccess(const std::wstring& path)
         [this, path]
         {
             auto shown = mShownFailures.lower_bound({path, std::wstring()});
-            while (shown != mShownFailures.end() && shown->first == path)
+            while (shown != mShownFailures.end() && shown->first.first == path)
                 shown = mShownFailures.erase(shown);
         });
 }
@@ -704,6 +738,17 @@ void CMainFrame::onDocumentUploaded(const Tree::File& file, const Tree::Director
     postSuccess(file.getPath());
 }
 
+void CMainFrame::onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason)
+{
+    postFailureBalloon(item.getPath(), balloon(item.asDirectory() ? IDS_FOLDER_UNREADABLE : IDS_DOCUMENT_UNREADABLE,
+                                               {item.name(), share.name(), reason}));
+}
+
+void CMainFrame::onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+{
+    postFailureBalloon(name.getPath(), balloon(IDS_OTHER_NAME, {name.name(), share.name(), syncedPath}));
+}
+
 void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)
 {
     post(
@@ -811,7 +856,17 @@ void CMainFrame::showUpgradeInstaller(const std::wstring& installerPath)
 {
     mEngine.waitForUpgradeDownload();
     mIsDownloadingUpgrade = false;
+    mDownloadedInstaller.emplace(mDownloadingVersion, installerPath);
     ChangeUpgradeMenuItem(std::nullopt);
+    showInstallerFolder(installerPath);
+    if (mNotifyIcon.isAdded())
+        mNotifyIcon.ShowBalloon(
+            balloon(IDS_UPGRADE_DOWNLOADED, {installerPath, mDownloadingVersion.toWString()}),
+            text(IDS_APP_TITLE), ui::BalloonLevel::Information);
+}
+
+void CMainFrame::showInstallerFolder(const std::wstring& installerPath)
+{
     // The file is neither run nor handed to an opener (which would pick a program by the file's content, so
     // the server would choose what runs): the user finds it in its folder and installs it, and this program
     // runs on meanwhile.
@@ -819,16 +874,12 @@ void CMainFrame::showUpgradeInstaller(const std::wstring& installerPath)
     QCL_LOG_INFO(L"Showing the folder of upgrade installer '" << qcl::string::escaped(installerPath) << L"'");
     if (!mDesktop.openPath(folder))
         QCL_LOG_WARN(L"Cannot open folder " << qcl::string::escaped(folder, L'\''));
-    if (mNotifyIcon.isAdded())
-        mNotifyIcon.ShowBalloon(
-            balloon(IDS_UPGRADE_DOWNLOADED, {installerPath, mDownloadingVersion.toWString()}),
-            text(IDS_APP_TITLE), ui::BalloonLevel::Information);
 }
 
-void CMainFrame::onUpgradeDownloadFailed()
+void CMainFrame::onUpgradeDownloadFailed(const std::wstring& reason)
 {
     post(
-        [this]
+        [this, reason]
         {
             if (!mIsDownloadingUpgrade)
                 return; // ended on purpose (sleep, unlink, password): nothing went wrong
@@ -836,8 +887,9 @@ void CMainFrame::onUpgradeDownloadFailed()
             mIsDownloadingUpgrade = false;
             ChangeUpgradeMenuItem(std::nullopt);
             if (mNotifyIcon.isAdded())
-                mNotifyIcon.ShowBalloon(text(IDS_UPGRADE_FAILED), text(IDS_APP_TITLE),
-                                        ui::BalloonLevel::Error);
+                mNotifyIcon.ShowBalloon(balloonWithReason(IDS_UPGRADE_FAILED_BECAUSE, IDS_UPGRADE_FAILED,
+                                                          getReasonText({}, reason), {}),
+                                        text(IDS_APP_TITLE), ui::BalloonLevel::Error);
         });
 }
 } // namespace dwl

@@ -8,6 +8,7 @@
 #include "app/RunnableQueue.h"
 #include "app/TrayDesktop.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -34,8 +35,14 @@ inline constexpr const wchar_t* productBanner = L"Quillmere Wayfold For Windows 
 class CMainFrame : public Mediator::Callback
 {
 public:
+    // A failure shown is not shown again for this long, however often it is reported; then it comes back
+    // while it goes on, so that one that was missed is seen.
+    static constexpr std::chrono::hours kFailureRepeatTime{1};
+
+    // `schedule` times the balloons (see NotifyIcon and kFailureRepeatTime); without one a failure is shown
+    // once until its item succeeds.
     CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::NotificationArea& area,
-               app::RunnableQueue& queue, win32::Sleeper sleep = {});
+               app::RunnableQueue& queue, win32::Sleeper sleep = {}, win32::Scheduler schedule = {});
     ~CMainFrame();
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
@@ -45,6 +52,8 @@ public:
 
     // Input from the desktop, on the main thread.
     void OnCommand(unsigned command);
+    // The desktop session asks whether it may end: it may.
+    void OnQueryEndSession();
     void OnEndSession(bool ending);
     void OnPowerBroadcast(unsigned event);
     void OnClose();
@@ -82,6 +91,8 @@ public:
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                 const std::error_code& code, const std::wstring& message) override;
     void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
+    void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason) override;
+    void onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath) override;
     void onWayfoldFolderMissing(const std::wstring& folder) override;
     void onUnlinkCompleted() override;
     bool editConfiguration(Configuration& configuration, WayfoldApi& api, const ServerList& servers) override;
@@ -90,7 +101,7 @@ public:
     void onNewVersionAvailable(const Version& version, const std::string& installerUrl) override;
     void onUpgradeDownloadProgress(int percent) override;
     void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
-    void onUpgradeDownloadFailed() override;
+    void onUpgradeDownloadFailed(const std::wstring& reason) override;
 
 private:
     void LoadConfigurationAndStart(bool afterPasswordFailure);
@@ -106,8 +117,8 @@ private:
     void failToStart(const std::wstring& message);
     void stopForRestart();
     void postBalloon(const std::wstring& text, ui::BalloonLevel level);
-    // A failure of the item at `path`: shown once until the item succeeds (postSuccess), however often the
-    // engine reports it.
+    // A failure of the item at `path`: shown again only after kFailureRepeatTime, or after the item succeeded
+    // (postSuccess), however often the engine reports it.
     void postFailureBalloon(const std::wstring& path, const std::wstring& text);
     void postSuccess(const std::wstring& path);
     void startEngine();
@@ -117,6 +128,7 @@ private:
     void updateNotifyIcon();
     void ChangeUpgradeMenuItem(std::optional<int> downloadPercent);
     void showUpgradeInstaller(const std::wstring& installerPath);
+    void showInstallerFolder(const std::wstring& installerPath);
     bool runConfigurationDialog(Configuration& configuration, WayfoldApi& api, const ServerList& servers,
                                 bool passwordOnly);
     void listenForHandOver();
@@ -134,8 +146,12 @@ private:
     bool mResumeUpgradeDownload = false; // a download was cut by sleep
     Version mNewVersion;
     Version mDownloadingVersion;
-    std::set<Version> mOfferedVersions;                             // shown in a balloon this run
-    std::set<std::pair<std::wstring, std::wstring>> mShownFailures; // item path and text
+    std::optional<std::pair<Version, std::wstring>> mDownloadedInstaller; // this run's, with its version
+    std::set<Version> mOfferedVersions;                                   // shown in a balloon this run
+    // Failures shown within kFailureRepeatTime, by item path and text, each with the number of its showing.
+    std::map<std::pair<std::wstring, std::wstring>, unsigned> mShownFailures;
+    unsigned mFailuresShown = 0;
+    win32::Scheduler mSchedule;
     std::string mUpgradeUrl;
     bool mIsServerAvailable = false;
     bool mIsSynchronising = false;

@@ -3,6 +3,7 @@
 #include "app/Blacklist.h"
 #include "app/Paths.h"
 #include "app/StartFailure.h"
+#include "app/WayfoldFolder.h"
 #include "compat/FileApi.h"
 #include "compat/LastError.h"
 #include "json_spirit/Reader.h"
@@ -272,14 +273,19 @@ void Mediator::configureCommandProcessor(const ServerList::Server& chosen)
 
 void Mediator::openWayfoldFolder(const std::wstring& folder)
 {
-    std::error_code error;
-    qcl::Handle handle = qcl::file::open(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr, error);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!handle || !GetFileInformationByHandle(handle.get(), &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    try
+    {
+        mFolderHandle = openUsersOwnFolder(folder);
+    }
+    catch (const FolderOpenToOthers& error)
+    {
+        // Nothing of it may reach the server under this user's account until the user mends it.
+        throw StartFailure(error.message() + L".\n" + error.remedy(true));
+    }
+    catch (const qcl::SystemError&)
+    {
         throw MissingFolder(folder);
-    mFolderHandle = std::move(handle);
+    }
 }
 
 void Mediator::nameTreeRoot(const std::wstring& folder)
@@ -561,6 +567,18 @@ void Mediator::onDocumentUploaded(const Tree::File& file, const Tree::Directory&
         callback->onDocumentUploaded(file, share);
 }
 
+void Mediator::onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason)
+{
+    if (Callback* callback = runningCallback())
+        callback->onItemUnreadable(item, share, reason);
+}
+
+void Mediator::onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+{
+    if (Callback* callback = runningCallback())
+        callback->onOtherName(name, share, syncedPath);
+}
+
 void Mediator::startScanner()
 {
     if (!mConfiguration->mustMonitorFolder)
@@ -586,8 +604,8 @@ void Mediator::onUpgradeDownloadFinished(const std::wstring& installerPath)
     report([&](Callback& callback) { callback.onUpgradeDownloadFinished(installerPath); });
 }
 
-void Mediator::onUpgradeDownloadFailed()
+void Mediator::onUpgradeDownloadFailed(const std::wstring& reason)
 {
-    report([](Callback& callback) { callback.onUpgradeDownloadFailed(); });
+    report([&](Callback& callback) { callback.onUpgradeDownloadFailed(reason); });
 }
 } // namespace dwl

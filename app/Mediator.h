@@ -71,6 +71,10 @@ public:
         virtual void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                             const std::error_code& code, const std::wstring& message) = 0;
         virtual void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) = 0;
+        virtual void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share,
+                                      const std::wstring& reason) = 0;
+        virtual void onOtherName(const Tree::File& name, const Tree::Directory& share,
+                                 const std::wstring& syncedPath) = 0;
         // The Wayfold folder was renamed, replaced or unmounted while running: once a run, on the scanner or
         // folder monitor thread. Nothing in the tree or on the server is touched until the owner acts.
         virtual void onWayfoldFolderMissing(const std::wstring& folder) = 0;
@@ -90,7 +94,7 @@ public:
         virtual void onNewVersionAvailable(const Version& version, const std::string& installerUrl) = 0;
         virtual void onUpgradeDownloadProgress(int percent) = 0;
         virtual void onUpgradeDownloadFinished(const std::wstring& installerPath) = 0;
-        virtual void onUpgradeDownloadFailed() = 0;
+        virtual void onUpgradeDownloadFailed(const std::wstring& reason) = 0;
 
     protected:
         ~Callback() = default;
@@ -128,7 +132,8 @@ public:
 
     // Main thread. False when the user cancelled the configuration dialog. Throws
     // OtherInstanceAlreadyRunning, MissingFolder, StartFailure (a data folder that cannot be used, a list of
-    // servers that is missing, unreadable or names no server), qcl::SystemError and the database's errors.
+    // servers that is missing, unreadable or names no server, a Wayfold folder that another user could
+    // change), qcl::SystemError and the database's errors.
     bool initialise();
     // Main thread, after the server refused the password and the Mediator was stopped: false when cancelled.
     bool reenterPassword();
@@ -188,13 +193,15 @@ public:
     void onDocumentUploadFailed(const Tree::File& file, const Tree::Directory& share,
                                 const std::error_code& code, const std::wstring& message) override;
     void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
+    void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason) override;
+    void onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath) override;
     void startScanner() override;
     void stopScanner() override;
 
     // UpgradeDownloader::Callback, on the download task's thread.
     void onUpgradeDownloadProgress(int percent) override;
     void onUpgradeDownloadFinished(const std::wstring& installerPath) override;
-    void onUpgradeDownloadFailed() override;
+    void onUpgradeDownloadFailed(const std::wstring& reason) override;
 
 private:
     void lockInstance();

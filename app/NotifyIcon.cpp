@@ -50,7 +50,8 @@ std::wstring cutText(const std::wstring& text, std::size_t units)
     return text.substr(0, end);
 }
 
-NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep) : mArea(area), mSleep(std::move(sleep))
+NotifyIcon::NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep, Scheduler schedule)
+    : mArea(area), mSleep(std::move(sleep)), mSchedule(std::move(schedule))
 {
 }
 
@@ -88,6 +89,37 @@ void NotifyIcon::SetToolTip(const std::wstring& text)
 }
 
 void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
+{
+    if (level == dwl::ui::BalloonLevel::Information)
+    {
+        if (mHolding)
+            mHeldBack = Balloon{text, title};
+        else
+            show(text, title, level);
+        return;
+    }
+    show(text, title, level);
+    if (!mSchedule)
+        return;
+    mHolding = true;
+    const unsigned hold = ++mHold;
+    mSchedule(kFailureHoldTime, [this, hold] { endHold(hold); });
+}
+
+void NotifyIcon::endHold(unsigned hold)
+{
+    if (hold != mHold) // a later warning or error holds the slot longer
+        return;
+    mHolding = false;
+    if (!mHeldBack)
+        return;
+    const Balloon balloon = std::move(*mHeldBack);
+    mHeldBack.reset();
+    if (mAdded)
+        show(balloon.text, balloon.title, dwl::ui::BalloonLevel::Information);
+}
+
+void NotifyIcon::show(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
 {
     const std::wstring shownText = cutText(text, maxBalloonText);
     const std::wstring shownTitle = cutText(title, maxBalloonTitle);

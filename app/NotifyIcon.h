@@ -13,6 +13,8 @@
 namespace win32
 {
 using Sleeper = std::function<void(std::chrono::milliseconds)>;
+// Runs `action` on the main thread once `delay` has passed, unless the program ends first.
+using Scheduler = std::function<void(std::chrono::milliseconds delay, std::function<void()> action)>;
 
 // Runs `operation` until it returns true: once, then up to 50 more times, `wait` apart. False when every
 // attempt failed. `sleep` replaces the real wait in tests.
@@ -37,7 +39,12 @@ public:
         Other,
     };
 
-    explicit NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep = {});
+    // A warning or error balloon keeps the one balloon slot this long: an information balloon that comes
+    // meanwhile is shown after it (only the last of them), so that no failure is hidden by lesser news.
+    static constexpr std::chrono::seconds kFailureHoldTime{10};
+
+    // Without a scheduler a warning or error holds nothing.
+    explicit NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep = {}, Scheduler schedule = {});
     ~NotifyIcon();
     NotifyIcon(const NotifyIcon&) = delete;
     NotifyIcon& operator=(const NotifyIcon&) = delete;
@@ -60,6 +67,8 @@ public:
     void AddIconToTaskbar();
     bool isAdded() const { return mAdded; }
     void SetToolTip(const std::wstring& text);
+    // Shows the balloon, or, for an information balloon while a warning or error holds the slot, keeps it
+    // to be shown when the hold ends.
     void ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
     void Hide();
 
@@ -68,8 +77,21 @@ public:
     void onTrayHostRestarted();
 
 private:
+    struct Balloon
+    {
+        std::wstring text;
+        std::wstring title;
+    };
+
+    void show(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
+    void endHold(unsigned hold);
+
     dwl::ui::NotificationArea& mArea;
     Sleeper mSleep;
+    Scheduler mSchedule;
+    unsigned mHold = 0; // the number of the last hold begun
+    bool mHolding = false;
+    std::optional<Balloon> mHeldBack; // the information balloon to show when the hold ends
     std::function<void(unsigned)> mPostCommand;
     dwl::ui::TrayPicture mPicture = dwl::ui::TrayPicture::Offline;
     std::wstring mToolTip;

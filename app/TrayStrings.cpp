@@ -70,6 +70,11 @@ void registerTrayStrings()
             {248, L"'%1%' could not be downloaded to '%2%'. %3%"},
             {249, L"Folder '%1%' could not be downloaded to '%2%'. %3%"},
             {250, L"Version %2% of Quillmere Wayfold has been downloaded to '%1%'. Install it from there."},
+            {251, L"An error occurred while downloading the update. %1%"},
+            {252, L"Document '%1%' in Share '%2%' cannot be read. %3% It is synchronised once it can be read."},
+            {253, L"Folder '%1%' in Share '%2%' cannot be read. %3% What it holds is synchronised once it can be "
+                  L"read."},
+            {254, L"'%1%' in Share '%2%' is another name of '%3%', synchronised under that name only."},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

@@ -27,13 +27,17 @@ inline constexpr unsigned IDS_UPGRADE_FAILED = 235;
 inline constexpr unsigned IDS_UPDATE_TO_VERSION = 236;
 inline constexpr unsigned IDS_CONNECTED = 237;
 inline constexpr unsigned IDS_SYNCHRONISING = 238;
-inline constexpr unsigned IDS_SHARE_CREATION_FAILED = 240;    // 241: without a reason
-inline constexpr unsigned IDS_FOLDER_CREATION_FAILED = 242;   // 243
-inline constexpr unsigned IDS_DOCUMENT_CREATION_FAILED = 244; // 245
-inline constexpr unsigned IDS_DOCUMENT_UPLOAD_FAILED = 246;   // 247
+inline constexpr unsigned IDS_SHARE_CREATION_FAILED = 240;            // 241: without a reason
+inline constexpr unsigned IDS_FOLDER_CREATION_FAILED = 242;           // 243
+inline constexpr unsigned IDS_DOCUMENT_CREATION_FAILED = 244;         // 245
+inline constexpr unsigned IDS_DOCUMENT_UPLOAD_FAILED = 246;           // 247
 inline constexpr unsigned IDS_DOCUMENT_DOWNLOAD_FAILED_BECAUSE = 248; // 223 without the reason
 inline constexpr unsigned IDS_FOLDER_DOWNLOAD_FAILED_BECAUSE = 249;   // 210 without the reason
 inline constexpr unsigned IDS_UPGRADE_DOWNLOADED = 250;       // %1% the path (cut first), %2% the version
+inline constexpr unsigned IDS_UPGRADE_FAILED_BECAUSE = 251;   // 235 with the reason
+inline constexpr unsigned IDS_DOCUMENT_UNREADABLE = 252;      // %1% name, %2% Share, %3% the cause
+inline constexpr unsigned IDS_FOLDER_UNREADABLE = 253;        // the same
+inline constexpr unsigned IDS_OTHER_NAME = 254;               // %1% name, %2% Share, %3% the synchronised name
 inline constexpr unsigned IDS_SERVER_ERROR_REASON_BASE = 259; // + the server's error code 1 to 10
 
 // The support site: its keyword search (the Assistance command) and its page for reporting an error.

@@ -3,9 +3,12 @@
 #include "json_spirit/Reader.h"
 #include "json_spirit/Value.h"
 #include "qcl/Error.h"
+#include "qcl/Format.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace dwl
@@ -14,6 +17,13 @@ namespace
 {
 // The upgrade information is a version and an address: anything much longer is not the upgrade information.
 constexpr std::size_t kMaximumAnswerSize = 64 * 1024;
+
+bool isHttps(const std::string& url)
+{
+    return url.size() >= 8 &&
+           std::equal(url.begin(), url.begin() + 8, "https://",
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
 
 double seconds(std::chrono::steady_clock::duration duration)
 {
@@ -93,6 +103,12 @@ bool UpgradeChecker::checkForUpgrade()
         QCL_LOG_TRACE(L"<<< Upgrade version available on server = " << offer.version.toWString());
         if (mCurrentVersion < offer.version)
         {
+            // What came over TLS is fetched over TLS: an installer in clear could be replaced on the way.
+            if (isHttps(mUpgradeInfoUrl) && !isHttps(offer.installerUrl))
+                throw qcl::basic_runtime_error<wchar_t>(qcl::format(
+                    L"The upgrade information from an https address names a plain installer address "
+                    L"'%1%'",
+                    offer.installerUrl));
             QCL_LOG_INFO(L"There is an upgrade to version "
                          << offer.version.toWString() << L" available at "
                          << qcl::string::escaped(offer.installerUrl, L'\''));

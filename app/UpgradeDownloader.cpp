@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -76,8 +78,26 @@ void removeFolder(const std::wstring& folder)
                                                   << qcl::string::utf8ToUtf16Lenient(error.message()));
 }
 
-// Only the body of a final 200 answer that announces its length is the installer; checked when its first
-// bytes arrive, so that nothing else is written to the disk.
+// Whether a body without an announced length ends with a mark of its own, so that a cut one is told from a
+// whole one: a chunked answer ends with its last chunk, an answer of HTTP/2 or later with the end of its
+// stream.
+bool marksItsEnd(CURL* curl)
+{
+    long version = 0;
+    curl_easy_getinfo(curl, CURLINFO_HTTP_VERSION, &version);
+    if (version >= CURL_HTTP_VERSION_2_0)
+        return true;
+    curl_header* encoding = nullptr;
+    if (curl_easy_header(curl, "Transfer-Encoding", 0, CURLH_HEADER, -1, &encoding) != CURLHE_OK)
+        return false;
+    std::string value = encoding->value;
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return value.find("chunked") != std::string::npos;
+}
+
+// Only the body of a final 200 answer whose end is certain is the installer; checked when its first bytes
+// arrive, so that nothing else is written to the disk. The announced length, or -1 for none.
 curl_off_t checkAnnouncedInstaller(CURL* curl)
 {
     long status = 0;
@@ -86,21 +106,39 @@ curl_off_t checkAnnouncedInstaller(CURL* curl)
         throw qcl::basic_runtime_error<wchar_t>(qcl::format(L"Unexpected HTTP status %1%", status));
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced < 0)
-        throw qcl::basic_runtime_error<wchar_t>(L"The server did not announce the length of the installer");
+    if (announced < 0 && !marksItsEnd(curl))
+        throw qcl::basic_runtime_error<wchar_t>(
+            L"The server sent the installer without its length or a mark of its end");
     return announced;
 }
 
 // After the transfer: an answer without a body (a 204, an empty 200) is no installer either, and a body must
-// be all of what was announced.
+// be all of what was announced. libcurl fails a marked answer whose end did not come.
 void checkWholeInstaller(CURL* curl, std::uint64_t received)
 {
     const curl_off_t announced = checkAnnouncedInstaller(curl);
-    if (announced == 0)
+    if (announced == 0 || received == 0)
         throw qcl::basic_runtime_error<wchar_t>(L"The server sent an empty installer");
-    if (static_cast<std::uint64_t>(announced) != received)
+    if (announced > 0 && static_cast<std::uint64_t>(announced) != received)
         throw qcl::basic_runtime_error<wchar_t>(
             qcl::format(L"Received %1% bytes instead of the %2% announced", received, announced));
+}
+
+// What the user is told: the system's text of a failed system call, else the text of the failure.
+std::wstring reasonOfCurrentFailure()
+{
+    try
+    {
+        throw;
+    }
+    catch (const qcl::SystemError& error)
+    {
+        return qcl::string::utf8ToUtf16Lenient(error.code().message());
+    }
+    catch (...)
+    {
+        return qcl::currentExceptionMessage();
+    }
 }
 } // namespace
 
@@ -155,15 +193,25 @@ void UpgradeDownloader::onProgress(double total, double now)
 
 void UpgradeDownloader::download()
 {
-    const std::optional<std::wstring> installer = downloadInstaller();
+    std::wstring installer;
+    std::optional<std::wstring> failure;
+    try
+    {
+        installer = downloadInstaller();
+    }
+    catch (...)
+    {
+        QCL_LOG_ERROR(L"!!! Cannot download upgrade: " << qcl::currentExceptionMessage());
+        failure = reasonOfCurrentFailure();
+    }
     if (mCallback == nullptr)
         return;
     try
     {
-        if (installer)
-            mCallback->onUpgradeDownloadFinished(*installer);
+        if (failure)
+            mCallback->onUpgradeDownloadFailed(*failure);
         else
-            mCallback->onUpgradeDownloadFailed();
+            mCallback->onUpgradeDownloadFinished(installer);
     }
     catch (...)
     {
@@ -171,7 +219,7 @@ void UpgradeDownloader::download()
     }
 }
 
-std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
+std::wstring UpgradeDownloader::downloadInstaller()
 {
     std::wstring folder;
     try
@@ -186,12 +234,15 @@ std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
         rewindFile(file.get());
         std::uint64_t received = 0;
         mSession.setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<long>(kMaximumInstallerSize));
-        mSession.setOption(CURLOPT_TIMEOUT_MS, static_cast<long>(mTimeLimit.count()));
         mSession.setWriter(
             [this, &received, writer = FileWriter(file.get(), &received)](const char* data, std::size_t size)
             {
                 if (received == 0)
                     checkAnnouncedInstaller(mSession.handle());
+                // An answer without a length is held to the same bound as one that announces it.
+                if (size > kMaximumInstallerSize - received)
+                    throw qcl::basic_runtime_error<wchar_t>(
+                        qcl::format(L"The installer is longer than %1% bytes", kMaximumInstallerSize));
                 writer(data, size);
             });
         mSession.setUrl(mUrl);
@@ -205,8 +256,7 @@ std::optional<std::wstring> UpgradeDownloader::downloadInstaller()
     {
         if (!folder.empty())
             removeFolder(folder);
-        QCL_LOG_ERROR(L"!!! Cannot download upgrade: " << qcl::currentExceptionMessage());
-        return std::nullopt;
+        throw;
     }
 }
 } // namespace dwl

@@ -4,10 +4,8 @@
 
 #include "url/Session.h"
 
-#include <chrono>
 #include <cstdint>
 #include <future>
-#include <optional>
 #include <string>
 
 namespace dwl
@@ -22,16 +20,18 @@ public:
         // Only when the whole percentage changed since the last report.
         virtual void onUpgradeDownloadProgress(int percent) = 0;
         virtual void onUpgradeDownloadFinished(const std::wstring& installerPath) = 0;
-        virtual void onUpgradeDownloadFailed() = 0;
+        // `reason`: the system's text, or the text of the check that refused the answer.
+        virtual void onUpgradeDownloadFailed(const std::wstring& reason) = 0;
 
     protected:
         ~Callback() = default;
     };
 
-    // The installer is the body of a 200 answer of exactly its announced length, at most this long, and the
-    // whole download takes at most the time limit; anything else fails it.
+    // The installer is the body of a 200 answer, at most this long, whose end is certain: it has exactly its
+    // announced length, or, without one, the answer marks its end (chunked, or HTTP/2 and later), so a cut
+    // one fails. A transfer that stalls ends by the session's low-speed rule; there is no overall time limit,
+    // so a slow link still updates.
     static constexpr std::uint64_t kMaximumInstallerSize = std::uint64_t(512) << 20;
-    static constexpr std::chrono::milliseconds kTimeLimit = std::chrono::hours(1);
 
     UpgradeDownloader();
     // Aborts and waits for a download in progress.
@@ -45,7 +45,6 @@ public:
     // The installer's name when the address does not end in a plain file name (see installerFileName).
     void setInstallerFileName(std::wstring name) { mInstallerFileName = std::move(name); }
     void setCallback(Callback* callback) { mCallback = callback; }
-    void setTimeLimit(std::chrono::milliseconds limit) { mTimeLimit = limit; }
 
     // For the owners' lasting settings: user agent, proxy, certificate checking.
     url::Session& session() { return mSession; }
@@ -61,8 +60,8 @@ public:
 private:
     // The task: downloads, then reports.
     void download();
-    // The installer's path, or nothing when the download failed (logged; the folder is removed).
-    std::optional<std::wstring> downloadInstaller();
+    // The installer's path; throws when the download failed (the folder is removed).
+    std::wstring downloadInstaller();
     void onProgress(double total, double now);
 
     url::initialiseLibCurl mCurl;
@@ -70,7 +69,6 @@ private:
     std::string mUrl;
     std::wstring mInstallerFileName;
     Callback* mCallback = nullptr;
-    std::chrono::milliseconds mTimeLimit = kTimeLimit;
     int mLastPercent = -1;
     std::future<void> mTask;
 };

@@ -3,6 +3,7 @@
 #include "app/DesktopName.h"
 #include "app/Strings.h"
 #include "compat/FileApi.h"
+#include "compat/FileNameText.h"
 #include "compat/LastError.h"
 #include "qcl/Error.h"
 #include "qcl/File.h"
@@ -59,6 +60,26 @@ void makeSystemFolder(const std::wstring& folder)
 }
 } // namespace
 
+FolderOpenToOthers::FolderOpenToOthers(const std::wstring& folder, compat::FolderAccess access)
+    : basic_runtime_error(qcl::format(access == compat::FolderAccess::OtherOwner
+                                          ? L"Cannot use folder '%1%': it belongs to another user"
+                                          : L"Cannot use folder '%1%': other users may write to it",
+                                      folder)),
+      mAccess(access)
+{
+}
+
+std::wstring FolderOpenToOthers::remedy(bool atStart) const
+{
+    if (mAccess == compat::FolderAccess::OtherOwner)
+        return atStart ? L"Quillmere Wayfold keeps your Shares only in a folder of your own: move that one "
+                         L"away, or have it moved, and start Quillmere Wayfold again."
+                       : L"Please choose a different location and try again.";
+    return atStart ? L"Remove their permission to write (chmod go-w) and start Quillmere Wayfold again."
+                   : L"Remove their permission to write (chmod go-w) and try again, or choose a different "
+                     L"location.";
+}
+
 bool isSuitableVolume(const std::wstring& path)
 {
     if (path.empty())
@@ -82,10 +103,9 @@ bool isSuitableVolume(const std::wstring& path)
 
 void createWayfoldFolder(const std::wstring& folder)
 {
-    std::error_code error;
-    if (!qcl::file::createDirectories(folder, error) &&
-        error.value() != static_cast<int>(ERROR_ALREADY_EXISTS))
-        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), error);
+    std::string systemPath;
+    if (!compat::toSystemPath(folder.c_str(), systemPath) || !compat::createPrivateFolders(systemPath))
+        throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), GetLastError());
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     {
@@ -93,6 +113,8 @@ void createWayfoldFolder(const std::wstring& folder)
         const DWORD code = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
         throw qcl::SystemError(qcl::format(L"Cannot create directory '%1%'", folder), code);
     }
+    // Before anything is written into it: it may be another user's.
+    openUsersOwnFolder(folder);
     try
     {
         writeDescription(folder);
@@ -102,5 +124,24 @@ void createWayfoldFolder(const std::wstring& folder)
     {
         QCL_LOG_ERROR(e.message());
     }
+}
+
+qcl::Handle openUsersOwnFolder(const std::wstring& folder)
+{
+    qcl::Handle handle = qcl::file::open(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    BY_HANDLE_FILE_INFORMATION information;
+    compat::FolderAccess access = compat::FolderAccess::OtherOwner;
+    if (!GetFileInformationByHandle(handle.get(), &information) ||
+        !compat::getFolderAccess(handle.get(), access))
+    {
+        const DWORD code = GetLastError();
+        throw qcl::SystemError(qcl::format(L"Cannot open '%1%'", folder), code);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        throw qcl::SystemError(qcl::format(L"Cannot open '%1%'", folder), ERROR_DIRECTORY);
+    if (access != compat::FolderAccess::OwnersAlone)
+        throw FolderOpenToOthers(folder, access);
+    return handle;
 }
 } // namespace dwl

@@ -19,6 +19,8 @@ namespace
 // Opens and reads are left out on purpose: a scan of the tree would otherwise notify itself.
 constexpr std::uint32_t watchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB |
                                         IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t namingEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr std::uint32_t watchFlags = watchedEvents | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 
 std::string childPath(const std::string& directory, const char* name)
@@ -227,10 +229,11 @@ bool DirectoryChangeWatcher::handleRecords(std::size_t bytes, bool& overflowed)
             continue;
         }
         changed = true;
-        if (!(event.mask & IN_ISDIR) || event.len == 0)
-            continue;
+        mNamesChanged = mNamesChanged || (event.mask & namingEvents) != 0;
         const auto parent = mPathByWatch.find(event.wd);
-        if (parent == mPathByWatch.end())
+        if (parent != mPathByWatch.end())
+            mLastChanged = event.len == 0 ? parent->second : childPath(parent->second, name);
+        if (!(event.mask & IN_ISDIR) || event.len == 0 || parent == mPathByWatch.end())
             continue;
         const std::string path = childPath(parent->second, name);
         // A folder that could not be watched (its mode kept it closed) is watched once its mode changes.
@@ -257,6 +260,7 @@ bool DirectoryChangeWatcher::handleRecords(std::size_t bytes, bool& overflowed)
 DirectoryChangeWatcher::Outcome DirectoryChangeWatcher::waitForChanges()
 {
     mFilled = 0;
+    mNamesChanged = false;
     for (;;)
     {
         pollfd fds[2] = {{mStopEvent, POLLIN, 0}, {mInotify, POLLIN, 0}};
@@ -283,7 +287,11 @@ DirectoryChangeWatcher::Outcome DirectoryChangeWatcher::waitForChanges()
         bool overflowed = false;
         const bool changed = handleRecords(static_cast<std::size_t>(bytes), overflowed);
         if (overflowed)
+        {
+            mLastChanged.clear();
+            mNamesChanged = true;
             return Outcome::Overflowed;
+        }
         if (changed)
         {
             mFilled = static_cast<std::size_t>(bytes);

@@ -44,6 +44,11 @@ public:
     Outcome waitForChanges();
     const char* records() const { return mBuffer.data(); }
     std::size_t recordBytes() const { return mFilled; }
+    // The native path of the item of the last record read (empty when records were lost).
+    const std::string& lastChangedPath() const { return mLastChanged; }
+    // Whether the records of the last read made, removed or moved an entry (or were lost): only such a change can
+    // make a scan under way miss an item or meet it twice; a write to a file cannot.
+    bool namesChanged() const { return mNamesChanged; }
 
     // Callable from any thread; stays in force until clearStopRequest().
     void requestStop();
@@ -69,5 +74,7 @@ private:
     std::map<std::string, int> mWatchByPath;
     std::vector<char> mBuffer;
     std::size_t mFilled = 0;
+    std::string mLastChanged;
+    bool mNamesChanged = false;
 };
 } // namespace compat

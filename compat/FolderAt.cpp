@@ -8,6 +8,7 @@
 #include "compat/ShareLock.h"
 
 #include <cerrno>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -62,6 +63,9 @@ void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, 
     item.changeTime = asNumber(toFileTime(status.stx_ctime));
     item.attributes = attributesOf(status, stored, false, nullptr);
     item.isDirectory = S_ISDIR(status.stx_mode);
+    item.identity.device = (std::uint64_t(status.stx_dev_major) << 32) | status.stx_dev_minor;
+    item.identity.inode = status.stx_ino;
+    item.links = status.stx_nlink;
 }
 } // namespace
 
@@ -109,13 +113,13 @@ int openFolderAt(int folder, const std::string& name, Descriptor& opened)
     return result(0);
 }
 
-int statusOf(int folder, const std::string& folderPath, ItemStatus& item)
+int statusOf(int item, const std::string& path, ItemStatus& described)
 {
     struct statx status;
-    if (const int error = statDescriptor(folder, status); error != 0)
+    if (const int error = statDescriptor(item, status); error != 0)
         return failed(error);
-    const DWORD stored = readStoredAttributes(folder, folderPath, false, status);
-    describe(status, reuseTag(folder, "", AT_EMPTY_PATH, status), stored, item);
+    const DWORD stored = readStoredAttributes(item, path, false, status);
+    describe(status, reuseTag(item, "", AT_EMPTY_PATH, status), stored, described);
     return result(0);
 }
 
@@ -250,11 +254,41 @@ int setHidden(HANDLE file, bool hidden)
     return error == 0 ? result(0) : failed(error);
 }
 
+int hideAt(int folder, const std::string& folderPath, const std::string& name)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    struct statx status;
+    int error = compat::statAt(folder, name.c_str(), status);
+    if (error == 0)
+    {
+        const DWORD stored = readStoredAttributesAt(folder, folderPath, name.c_str(), status);
+        error = writeStoredAttributes(folderPath + name, false, status, stored | FILE_ATTRIBUTE_HIDDEN);
+    }
+    return error == 0 ? result(0) : failed(error);
+}
+
 int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to)
 {
     if (!isEntryName(from) || !isEntryName(to))
         return failed(EINVAL);
     return result(::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE));
+}
+
+int leaseFileAt(int folder, const std::string& name, Descriptor& lease)
+{
+    if (!isEntryName(name))
+        return failed(EINVAL);
+    // Without O_NONBLOCK, a lease of another program would hold the open up until that program lets go.
+    Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file)
+        return failed(errno);
+    // An open by another program while the lease is held is announced by a signal, SIGIO unless told otherwise,
+    // which would end the process; SIGURG is ignored unless a handler is set.
+    if (::fcntl(file.get(), F_SETSIG, SIGURG) != 0 || ::fcntl(file.get(), F_SETLEASE, F_WRLCK) != 0)
+        return failed(errno);
+    lease = std::move(file);
+    return result(0);
 }
 
 int exchangeAt(int folder, const std::string& first, const std::string& second)

@@ -31,17 +31,6 @@ private:
     int mFd = -1;
 };
 
-// What GetFileInformationByHandle reports of an item, for comparison with what the engine recorded.
-struct ItemStatus
-{
-    std::uint64_t fileIndex = 0;
-    std::uint64_t size = 0;
-    std::uint64_t lastWriteTime = 0; // FILETIME as one number
-    std::uint64_t changeTime = 0;    // the same; set by every change of the content or the metadata
-    DWORD attributes = 0;
-    bool isDirectory = false;
-};
-
 // The device and inode numbers of an item. While a descriptor of an item is open, its inode cannot be handed
 // to another item, so an entry with the identity of an open item is that item.
 struct Identity
@@ -51,14 +40,28 @@ struct Identity
     bool operator==(const Identity&) const = default;
 };
 
+// What GetFileInformationByHandle reports of an item, for comparison with what the engine recorded.
+struct ItemStatus
+{
+    std::uint64_t fileIndex = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastWriteTime = 0; // FILETIME as one number
+    std::uint64_t changeTime = 0;    // the same; set by every change of the content or the metadata
+    DWORD attributes = 0;
+    bool isDirectory = false;
+    Identity identity;
+    std::uint32_t links = 0; // names of the item
+};
+
 // Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
 int openFolder(const std::string& path, Descriptor& folder);
 // Opens the entry `name` of `folder` as a folder; a symbolic link, or anything but a folder, fails (ELOOP,
 // ENOTDIR). `folderPath` (ending with "/") is the folder's path, for the stored attributes only.
 int openFolderAt(int folder, const std::string& name, Descriptor& opened);
 
-// The status of the folder itself, and of its entry `name` (a link is reported as the link).
-int statusOf(int folder, const std::string& folderPath, ItemStatus& status);
+// The status of the open item itself (`path`, its path, for the stored attributes only), and of the entry `name`
+// of `folder` (a link is reported as the link).
+int statusOf(int item, const std::string& path, ItemStatus& status);
 int statusAt(int folder, const std::string& folderPath, const std::string& name, ItemStatus& status);
 
 int identityOf(int fd, Identity& identity);
@@ -77,6 +80,15 @@ int createFileAt(int folder, const std::string& name, const std::string& path, b
 int openFileAt(int folder, const std::string& name, const std::string& path, DWORD shareMode, HANDLE& file);
 // Sets or clears the stored hidden attribute of an open file handle made by createFileAt.
 int setHidden(HANDLE file, bool hidden);
+// Sets the stored hidden attribute of the entry `name` of `folder` (`folderPath`, ending with "/", its path), and
+// so of every other name of the same file.
+int hideAt(int folder, const std::string& folderPath, const std::string& name);
+// Takes a write lease on the file `name` (never through a link), held until `lease` is closed. The system grants
+// it only while no other descriptor of the file is open, in this process or any other; while it is held, an open of
+// the file by anyone else waits. EAGAIN when the file is open elsewhere (or leased by another program); another
+// error when no lease can be had at all (EINVAL where the file system offers none, EACCES or EPERM for a file of
+// another owner).
+int leaseFileAt(int folder, const std::string& name, Descriptor& lease);
 
 // Moves an entry, never replacing what is at the target (EEXIST).
 int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to);

@@ -29,6 +29,17 @@ BOOL keepFolderPrivate(LPCWSTR folder);
 // are. FALSE with the last error on failure.
 BOOL createPrivateFolders(const std::string& folder);
 
+// Who may change what a folder holds, as its owner and mode tell.
+enum class FolderAccess
+{
+    OwnersAlone,     // the user's own; at most the user's own group may write to it besides the user
+    OtherOwner,      // it belongs to another user
+    WritableByOthers // the user's own, but every user, or a group other than the user's own, may write to it
+};
+// The access of the folder open as `folder` (a handle of CreateFileW), read from the open folder itself.
+// FALSE with the last error when it cannot be read.
+BOOL getFolderAccess(HANDLE folder, FolderAccess& access);
+
 // Security attributes for CreateFileW that make the file private: a new file is created 0600, an
 // existing one must be a regular file of the user's own and is set to 0600, and a link is never followed.
 SECURITY_ATTRIBUTES* ownerOnlyAccess();

@@ -80,16 +80,9 @@ std::string substituteEnvironment(const std::string& text)
 CLog::CLog()
 {
     std::lock_guard configuration(configurationMutex());
-    // The library's subsystem is configured by the first logger of the process; the later ones write with
-    // that configuration, so that making a logger never changes what the other writers use.
-    static LoggingSystem library;
-    static bool configured = false;
-    if (!configured)
-    {
-        library.PutSubsystem(L"scriblet");
-        configured = true;
-    }
-    mSystem = library;
+    // Every new logger configures the library's subsystem, so that a template that appeared or changed since
+    // the last one is taken up; the other writers of the subsystem wait for it and lose no line.
+    mSystem.PutSubsystem(L"scriblet");
     mWriter.reset(mSystem.CreateLogWriter(mName));
 }
 

@@ -28,7 +28,7 @@ public:
     // The level value of the interface that stands for the framework's NOTSET (-1).
     static constexpr std::int32_t NotSetLevel = -10000;
 
-    // Writes to the subsystem "scriblet", which the first logger of the process configures.
+    // Configures the subsystem "scriblet" and writes to it.
     CLog();
     ~CLog();
     CLog(const CLog&) = delete;

@@ -62,8 +62,8 @@ typedef struct scriblet_enum scriblet_enum;
 
 SCRIBLET_C_API void scriblet_free_string(char* text);
 
-/* Logger. The first logger of the process configures the subsystem "scriblet"; making, renaming and
- * releasing loggers never changes the configuration that other loggers write with. */
+/* Logger. Each new logger configures the subsystem "scriblet" afresh from its template, so a template
+ * that appeared or changed is taken up; the subsystem's other loggers wait for it and lose no line. */
 SCRIBLET_C_API scriblet_result scriblet_logger_create(scriblet_logger** logger);
 SCRIBLET_C_API void scriblet_logger_release(scriblet_logger* logger);
 

@@ -72,6 +72,9 @@ void CommandProcessor::run()
     retryPassedShares();
 
     Clock::time_point deadline = Clock::now();
+    const Clock::time_point firstCheckAt = deadline + mFirstSnapshotWait;
+    const auto firstCheckAllowed = [&]
+    { return mFirstSnapshotProcessed || !mFirstSnapshotAwaited || Clock::now() >= firstCheckAt; };
     for (;;)
     {
         setSynchronising(false);
@@ -95,8 +98,7 @@ void CommandProcessor::run()
         }
 
         const bool polling = mPollingInterval.count() != 0;
-        const bool serverCheckAllowed = polling && (mFirstSnapshotProcessed || !mFirstSnapshotAwaited);
-        waitForWork(deadline, serverCheckAllowed);
+        waitForWork(firstCheckAllowed() ? deadline : std::max(deadline, firstCheckAt), polling);
 
         std::unique_ptr<Tree::Directory> snapshot;
         {
@@ -116,7 +118,7 @@ void CommandProcessor::run()
             snapshot.reset();
         }
         const bool serverCheckDue = Clock::now() >= deadline;
-        if (serverCheckAllowed && serverCheckDue)
+        if (polling && firstCheckAllowed() && serverCheckDue)
         {
             if (mPassedRetryAt && Clock::now() >= *mPassedRetryAt)
                 retryPassedShares();

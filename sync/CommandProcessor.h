@@ -68,6 +68,16 @@ public:
                                             const std::error_code& code, const std::wstring& message) = 0;
         // The document's content is on the server: an earlier failure of the document is over.
         virtual void onDocumentUploaded(const Tree::File& /*file*/, const Tree::Directory& /*share*/) {}
+        // An item the engine cannot read (its mode, its owner): a document is not sent, and what a folder holds
+        // is left as it was, until it can be read. `item` is its node (the snapshot's while it is new), `share`
+        // the Share that holds it, `reason` the system's text for the cause. Reported once while it stays so.
+        virtual void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share,
+                                      const std::wstring& reason) = 0;
+        // Another name (hard link) of a document, left alone: `name` is its node in the snapshot, `share` the
+        // Share that holds it, `syncedPath` the path, below the Wayfold folder, of the name it is synchronised
+        // under.
+        virtual void onOtherName(const Tree::File& name, const Tree::Directory& share,
+                                 const std::wstring& syncedPath) = 0;
         virtual void startScanner() = 0;
         virtual void stopScanner() = 0;
 
@@ -104,6 +114,9 @@ public:
     // the program was stopped are known before any server message is applied. Owners that run no scanner
     // clear it.
     void setFirstSnapshotAwaited(bool awaited) { mFirstSnapshotAwaited = awaited; }
+    // How long at most the first server check waits for that snapshot: 30 seconds unless changed, the longest
+    // a folder that keeps changing holds a snapshot back (Scanner::kMaxSnapshotDelay).
+    void setFirstSnapshotWait(std::chrono::milliseconds wait) { mFirstSnapshotWait = wait; }
     // Where creations are noted until their answer is recorded; by default, in memory only.
     void setCreationIntents(CreationIntents& intents) { mIntents = &intents; }
 
@@ -288,8 +301,8 @@ private:
 
     // Upload (CommandProcessorOutbound.cpp).
     // The file of the snapshot's node in the folder of `directory`, opened for the upload; none when it must
-    // not be uploaded now.
-    qcl::Handle openFileForUpload(const Tree::Directory& directory, const Tree::File& file);
+    // not be uploaded now. One that cannot be read is reported once.
+    qcl::Handle openFileForUpload(Tree::Directory& directory, const Tree::File& file);
     bool isTooBigToUpload(std::uint64_t size) const;
     // Sends the content of `content`, the snapshot's file opened by openFileForUpload (nothing when that
     // failed).
@@ -311,7 +324,9 @@ private:
     bool mScannerStarted = false;
     bool mSynchronising = false;
     bool mFirstSnapshotAwaited = true;
+    std::chrono::milliseconds mFirstSnapshotWait{std::chrono::seconds(30)};
     bool mSettlementDue = true; // download intents to settle before the next snapshot
+    std::set<std::uint64_t> mUnsettledFolders; // by local id: their content waits for the settlement
     std::wstring mLastLocalFailure;
     std::size_t mItemsPassed = 0; // by the down-synchronisation of the current Share
     // Names that moves and deletions made by server data left free, by the server folder that held them.
@@ -326,6 +341,7 @@ private:
     MemoryCreationIntents mOwnIntents;
     CreationIntents* mIntents = &mOwnIntents;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
+    std::set<std::pair<std::uint64_t, std::wstring>> mUnreadableReported; // files, by local id and path
     // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each
     // with a snapshot of the folder since the one before, so that one item cannot hold back every later
     // change.

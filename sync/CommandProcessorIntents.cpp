@@ -26,48 +26,46 @@ compat::at::ItemStatus downloadStatus(const CreationIntent& intent)
     status.lastWriteTime = intent.lastModificationTime;
     return status;
 }
-
-compat::at::ItemStatus recordedStatus(const Tree::File& file)
-{
-    compat::at::ItemStatus status;
-    status.fileIndex = file.localId();
-    status.size = file.size();
-    status.lastWriteTime = file.lastModificationTime();
-    return status;
-}
-
 } // namespace
 
 void CommandProcessor::settleDownloads()
 {
+    mUnsettledFolders.clear();
     const std::vector<CreationIntent> downloads = mIntents->downloads();
-    if (downloads.empty())
+    // A download not settled yet is tried again at the next cycle; nothing of the user's was touched. Meanwhile
+    // no snapshot compares what its folder holds (its move or rename is still taken, so that it can be found).
+    const auto postpone = [&](const CreationIntent& intent)
     {
-        mSettlementDue = false;
-        return;
-    }
-    if (!mFolder.isOpen() && !openFolder())
-        return;
-    bool settled = true;
+        if (const Tree::Directory* folder = folderOfAsset(tree(), intent.shareId, intent.parentId))
+            mUnsettledFolders.insert(folder->localId());
+    };
+    const bool open = mFolder.isOpen() || openFolder();
     for (const CreationIntent& intent : downloads)
     {
+        if (!open)
+        {
+            postpone(intent);
+            continue;
+        }
         try
         {
             settleDownload(intent);
         }
         catch (const qcl::basic_runtime_error<wchar_t>& error)
         {
-            // Tried again at the next cycle; nothing of the user's was touched.
             QCL_LOG_WARN(L"Cannot settle the download of Asset " << intent.assetId << L": " << error.message());
-            settled = false;
+            postpone(intent);
         }
     }
-    mSettlementDue = !settled;
+    mSettlementDue = !open || !mUnsettledFolders.empty();
 }
 
-// The download's file is this engine's own (its id, size and time are the intent's); the file it displaced
-// is the tree's record only when it still has the recorded id, size and time. Nothing else is removed: what
-// is the user's is put back or kept beside.
+// Settled by the files' own identities, wherever the user put them while the program was stopped: the
+// download's (the intent's id, size and time) and the one it displaced (the id, size and time the tree still
+// records). The download is put in place when it took the document's name (and so displaced the recorded file)
+// or the recorded file is no longer at that name; the tree then records the download, which the next snapshot
+// finds wherever it is (a file of its id under another name is the document renamed). Nothing of the user's is
+// removed: the displaced file goes to the trash, or, holding a save the server has not seen, stays.
 void CommandProcessor::settleDownload(const CreationIntent& intent)
 {
     Tree::Directory* directory = folderOfAsset(tree(), intent.shareId, intent.parentId);
@@ -88,57 +86,70 @@ void CommandProcessor::settleDownload(const CreationIntent& intent)
         QCL_LOG_WARN(L"Kept the file found under the name of the download of Asset "
                      << intent.assetId << L" as " << qcl::string::escaped(aside, L'\''));
     };
+    const auto removeLeftDownload = [&](const std::wstring& wantedName)
+    {
+        if (left && !mFolder.removeFileIfSame(*directory, downloadName, own))
+            keepBeside(wantedName);
+        mIntents->remove(intent);
+    };
 
-    if (!file || file->parent() != directory)
+    if (!file)
     {
         // A new document: a download left unplaced goes; a placed one is taken with its version when the next
         // snapshot reports it (see createAsset).
         if (left)
-        {
-            if (!mFolder.removeFileIfSame(*directory, downloadName, own))
-                keepBeside(file ? file->name() : intent.name);
-            mIntents->remove(intent);
-        }
+            removeLeftDownload(intent.name);
+        return;
+    }
+    if (file->parent() != directory)
+    {
+        // The document is elsewhere: a download placed here is a file of its own.
+        removeLeftDownload(file->name());
         return;
     }
 
-    // Swapped when the document's place holds the download's file, whatever the user did to it since.
-    const auto placed = mFolder.statusOf(*directory, file->name());
-    if (!placed || placed->isDirectory || placed->fileIndex != intent.localId)
+    const bool downloadLeft = left && left->fileIndex == intent.localId;
+    const bool displacedLeft = left && left->fileIndex == file->localId();
+    const auto atName = mFolder.statusOf(*directory, file->name());
+    const bool downloadAtName = atName && atName->fileIndex == intent.localId;
+    if (downloadLeft || (!displacedLeft && atName && atName->fileIndex == file->localId()))
     {
-        if (left)
+        // Never put in place (or put back): the recorded file is the document's.
+        removeLeftDownload(file->name());
+        return;
+    }
+    if (displacedLeft && !LocalFolder::hasRecordedContent(*left, *file))
+    {
+        // The file displaced held a save the server has not seen: it stays the document's, and the next
+        // snapshot sends it.
+        if (downloadAtName)
         {
+            mFolder.exchange(*directory, downloadName, file->name());
+            QCL_LOG_INFO(L"Put the file '" << qcl::string::escaped(file->getPath())
+                                           << L"' back in place of an unrecorded download: it had changed");
             if (!mFolder.removeFileIfSame(*directory, downloadName, own))
                 keepBeside(file->name());
+            mIntents->remove(intent);
+            return;
         }
-        mIntents->remove(intent);
-        return;
+        // Its name holds another save now, or nothing: the save is kept beside, a document of its own.
+        keepBeside(file->name());
     }
-    if (left && !LocalFolder::isSameContent(*left, recordedStatus(*file)))
+    else if (displacedLeft)
     {
-        // The file displaced held a save the server has not seen: it goes back, and the next snapshot sends it.
-        mFolder.exchange(*directory, downloadName, file->name());
-        QCL_LOG_INFO(L"Put the file '" << qcl::string::escaped(file->getPath())
-                                       << L"' back in place of an unrecorded download: it had changed");
-        if (!mFolder.removeFileIfSame(*directory, downloadName, own))
-            keepBeside(file->name());
-        mIntents->remove(intent);
-        return;
+        // Proven the recorded version by its id, size and time only (the swap moved its change time).
+        mFolder.trashDisplaced(*directory, downloadName, *file);
     }
-    // The file displaced had the recorded content when it was swapped; whether its change time had moved
-    // cannot be known any more, so it goes to the trash.
-    if (left)
-        mFolder.trashFileIfSame(*directory, downloadName, file->name(), recordedStatus(*file));
-    // The tree takes the download as it was written: an edit made to it since is then sent as one.
-    const bool unchanged = LocalFolder::isSameContent(*placed, own);
-    QCL_LOG_INFO(L"Recorded the download of Asset " << intent.assetId << L" found in place at '"
+    // The tree takes the download as it was written: an edit made to it since is then sent as one. Its change
+    // time is not known to be the download's, so it proves nothing.
+    QCL_LOG_INFO(L"Recorded the download of Asset " << intent.assetId << L" put in place of '"
                                                     << qcl::string::escaped(file->getPath()) << L"'");
     mIntents->endWhenRecorded(intent,
                               [&]
                               {
                                   file->setLocalId(intent.localId);
-                                  file->setContent(intent.size, intent.lastModificationTime,
-                                                   unchanged ? placed->changeTime : 0, intent.versionNumber);
+                                  file->setContent(intent.size, intent.lastModificationTime, 0,
+                                                   intent.versionNumber);
                               });
 }
 
@@ -158,10 +169,8 @@ Tree::File* CommandProcessor::adoptPlacedDownload(Tree::Directory& directory, co
             break;
         if (status->isDirectory || status->fileIndex != own->localId)
             continue;
-        // An edit made to it since is then sent as one.
-        const bool unchanged = LocalFolder::isSameContent(*status, downloadStatus(*own));
-        auto file = std::make_unique<Tree::File>(own->localId, name, own->size, own->lastModificationTime,
-                                                 unchanged ? status->changeTime : 0);
+        // An edit made to it since is then sent as one; its change time proves nothing.
+        auto file = std::make_unique<Tree::File>(own->localId, name, own->size, own->lastModificationTime);
         file->setShareId(asset.shareId);
         file->setAssetId(asset.assetId);
         file->setVersionNumber(own->versionNumber);
@@ -184,14 +193,19 @@ qcl::uint128 CommandProcessor::createAsset(const CreationIntent& intent, const T
         return intent.folder ? mApi.createFolder(intent.name, parent) : mApi.createDocument(intent.name, parent);
     };
     const std::vector<CreationIntent> noted = mIntents->inFolder(intent.shareId, intent.parentId);
-    // A download of this engine whose record was cut short: the file is the document's own.
+    // A download of this engine whose record was cut short: the file is the document's own, unless a node
+    // describes the document already (the file is then a copy of its own).
     if (!intent.folder)
         if (const auto own = std::find_if(noted.begin(), noted.end(), [&](const CreationIntent& kept)
                                           { return kept.isDownload() && kept.localId == local.localId(); });
             own != noted.end())
         {
-            download = *own;
-            return own->assetId;
+            if (!Tree::findNodeById(&tree(), own->assetId))
+            {
+                download = *own;
+                return own->assetId;
+            }
+            mIntents->remove(*own);
         }
     const bool sent = std::any_of(noted.begin(), noted.end(), [&](const CreationIntent& kept)
                                   { return kept.assetId.isNil() && kept.sameItem(intent); });

@@ -34,6 +34,16 @@ std::wstring idsOf(const Tree::Node& node)
     return text.str();
 }
 
+// Marks the directories of the snapshot whose local id is in `folders` as not to be compared yet.
+void markUnsettled(Tree::Directory& directory, const std::set<std::uint64_t>& folders)
+{
+    if (folders.contains(directory.localId()))
+        directory.setContentUnsettled();
+    for (Tree::Node& child : directory.children())
+        if (Tree::Directory* folder = child.asDirectory())
+            markUnsettled(*folder, folders);
+}
+
 std::wstring quoted(const std::wstring& name)
 {
     std::wostringstream text;
@@ -53,9 +63,11 @@ bool CommandProcessor::processNewSnapShot(std::unique_ptr<Tree::Directory> snaps
     QCL_LOG_DEBUG(L">>> Processing snapshot");
     mScanNotes.settle(tree(), *snapshot,
                       {[this](const Tree::Node& folder, const Tree::Directory& share, const std::wstring& reason)
-                       { mCallback.onLocalUpdateBlocked(folder, share, reason); },
-                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)
-                       { mCallback.onDocumentCreationFailed(name.getPath(), share, {}, reason); }});
+                       { mCallback.onItemUnreadable(folder, share, reason); },
+                       [this](const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
+                       { mCallback.onOtherName(name, share, syncedPath); }});
+    if (!mUnsettledFolders.empty())
+        markUnsettled(*snapshot, mUnsettledFolders);
     const std::size_t knownShares = countDirectories(tree());
     if (knownShares != 0 && countDirectories(*snapshot) == 0)
     {
@@ -394,8 +406,9 @@ void CommandProcessor::onFileAdded(Tree::Directory* oldSharePointer, Tree::File*
         // then, so that a failed upload is tried again by the next snapshot.
         const bool unchanged = download && download->size == newFile.size() &&
                                download->lastModificationTime == newFile.lastModificationTime();
+        // Its change time is not known to be the download's (it was settled after a stop): it proves nothing.
         auto created = unchanged ? std::make_unique<Tree::File>(newFile.localId(), newFile.name(), newFile.size(),
-                                                                newFile.lastModificationTime(), newFile.changeTime())
+                                                                newFile.lastModificationTime())
                                  : std::make_unique<Tree::File>(newFile.localId(), newFile.name(), 0, 0);
         created->setShareId(oldShare.shareId());
         created->setAssetId(documentId);
@@ -444,29 +457,6 @@ void CommandProcessor::onFileModified(Tree::Directory* oldSharePointer, Tree::Fi
     setSynchronising(true);
     try
     {
-        // Only the change time moved: an edit that kept the size and the time, or a change of the file's
-        // metadata alone (its mode, a link). Against a newer server version this proves too little to make
-        // the old content the newest again: that version comes down instead, and the file it displaces goes
-        // to the trash.
-        if (oldFile.size() == newFile.size() && oldFile.lastModificationTime() == newFile.lastModificationTime())
-        {
-            const IdPair asset{oldShare.shareId(), oldFile.assetId()};
-            std::optional<IWayfoldApi::AssetProperties> properties;
-            try
-            {
-                properties = mApi.getAssetProperties(asset);
-            }
-            catch (const url::NotFoundOrForbiddenError&)
-            {
-            }
-            onServerAvailable();
-            if (properties && properties->contentVersion > oldFile.versionNumber())
-            {
-                QCL_LOG_INFO(L"Did not send '" << qcl::string::escaped(newFile.getPath())
-                                               << L"', whose change time alone moved: the server has a newer version");
-                return;
-            }
-        }
         uploadFile(oldShare, oldFile, newFile, openFileForUpload(*oldFile.parent(), newFile));
     }
     catch (...)
@@ -505,12 +495,13 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
 // ---- Upload
 // ------------------------------------------------------------------------------------------------
 
-qcl::Handle CommandProcessor::openFileForUpload(const Tree::Directory& directory, const Tree::File& file)
+qcl::Handle CommandProcessor::openFileForUpload(Tree::Directory& directory, const Tree::File& file)
 {
     const std::wstring path = file.getPath();
     try
     {
         qcl::Handle handle = mFolder.openForUpload(directory, file.name());
+        mUnreadableReported.erase({file.localId(), path});
         const FileFacts facts = readFileFacts(handle.get(), path);
         if (facts.localId != file.localId())
         {
@@ -538,6 +529,9 @@ qcl::Handle CommandProcessor::openFileForUpload(const Tree::Directory& directory
     catch (const qcl::SystemError& error)
     {
         QCL_LOG_WARN(error.message());
+        // Tried again with every snapshot that holds it, and so once its mode changes.
+        if (error.code().value() == ERROR_ACCESS_DENIED && mUnreadableReported.emplace(file.localId(), path).second)
+            mCallback.onItemUnreadable(file, shareOf(directory), systemText(error));
         return {};
     }
 }

@@ -45,6 +45,12 @@ void FolderMonitor::stop()
     join();
 }
 
+std::wstring FolderMonitor::lastChange() const
+{
+    const std::string& path = mWatcher.lastChangedPath();
+    return compat::fileNameToUtf16(path);
+}
+
 void FolderMonitor::signalArmed(bool armed)
 {
     {

@@ -29,6 +29,10 @@ public:
     void start();
     // Ends the thread, when it runs, and joins it.
     void stop();
+    // In the callback: the full path of the item that changed last (empty when records were lost).
+    std::wstring lastChange() const;
+    // In the callback: whether an entry was made, removed or moved (or records were lost).
+    bool namesChanged() const { return mWatcher.namesChanged(); }
 
 private:
     void run() override;

@@ -155,12 +155,10 @@ void LocalFolder::Download::placed()
 // -------------------------------------------------------------------------------------------------
 
 // The change time moves with any change, even one that keeps the size and the modification time; a move also
-// moves it, so it is compared only before the engine moves the file itself.
+// moves it, so it proves only what the engine recorded itself, and one not known (0) proves nothing.
 bool LocalFolder::isAsRecorded(const ItemStatus& status, const Tree::File& file)
 {
-    return !status.isDirectory && status.fileIndex == file.localId() && status.size == file.size() &&
-           status.lastWriteTime == file.lastModificationTime() &&
-           (file.changeTime() == 0 || status.changeTime == file.changeTime());
+    return hasRecordedContent(status, file) && file.changeTime() != 0 && status.changeTime == file.changeTime();
 }
 
 bool LocalFolder::hasRecordedContent(const ItemStatus& status, const Tree::File& file)
@@ -377,7 +375,7 @@ LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directo
     const bool sameFolder = from->identity == to->identity;
     const bool isDirectory = node.asDirectory() != nullptr;
     // Read again right before the move: the item must still be the one that the server's change is about.
-    checkedEntry(*from, node);
+    const ItemStatus before = checkedEntry(*from, node);
     std::string target;
     Moved moved;
     moved.name = underFreeName(
@@ -402,9 +400,10 @@ LocalFolder::Moved LocalFolder::move(const Tree::Node& node, const Tree::Directo
     changed(to);
     if (!sameFolder)
         sync(from);
+    // The change time the move gave the file proves the recorded version only when the one before did.
     ItemStatus status;
-    if (!isDirectory && compat::at::statusAt(to->descriptor.get(), to->path, target, status) == 0 &&
-        status.fileIndex == node.localId())
+    if (!isDirectory && isAsRecorded(before, *node.asFile()) &&
+        compat::at::statusAt(to->descriptor.get(), to->path, target, status) == 0 && isSameContent(status, before))
         moved.changeTime = status.changeTime;
     return moved;
 }
@@ -491,33 +490,55 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     const FolderRef folder = folderOf(download);
     const int fd = folder->descriptor.get();
     const std::string target = fileName(existing.name());
-    // Right before the swap: the file must still be the version that the tree records.
+    const std::string path = folder->path + target;
+    // A program that holds the file open would go on writing to a file no longer in the folder. A write lease
+    // is granted only while nobody has the file open, and while it is held every open waits: nothing can write
+    // to the file between the check and the swap.
+    compat::at::Descriptor lease;
+    if (const int error = compat::at::leaseFileAt(fd, target, lease); error == EAGAIN)
+        throw qcl::SystemError(qcl::format(L"Cannot replace '%1%': another program has it open", wide(path)),
+                               ERROR_SHARING_VIOLATION);
+    else if (error == ENOENT || error == ELOOP)
+        throwLookupError(L"Cannot open '%1%'", path, error);
+    // Without a lease (a file system that has none, a file of another owner) a write may still land between
+    // the check and the swap, and what the swap displaced is checked again below.
     ItemStatus before;
-    if (const int error = compat::at::statusAt(fd, folder->path, target, before); error != 0)
-        throwLookupError(L"Cannot get file ID of '%1%'", folder->path + target, error);
+    const int error = lease ? compat::at::statusOf(lease.get(), path, before)
+                            : compat::at::statusAt(fd, folder->path, target, before);
+    if (error != 0)
+        throwLookupError(L"Cannot get file ID of '%1%'", path, error);
     constexpr DWORD notRecorded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
     if (!hasRecordedContent(before, existing) || (before.attributes & notRecorded) != 0)
         return false;
-    const bool proven = isAsRecorded(before, existing);
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
-                                           wide(folder->path + download.mName), wide(folder->path + target)),
+                                           wide(folder->path + download.mName), wide(path)),
                                GetLastError());
     changed(folder);
-    // The file displaced now has the download's name: unless it is what was checked, it holds a save made in
-    // between, and goes back.
+    // The file displaced now has the download's name: unless it is the file checked (another may have taken
+    // the name in between, or, without a lease, been saved), it goes back.
+    compat::at::Identity displacedIdentity;
     ItemStatus displaced;
-    const bool known = compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0;
-    if (known && isSameContent(displaced, before))
+    const bool asChecked =
+        lease ? compat::at::identityAt(fd, download.mName, displacedIdentity) == 0 &&
+                    displacedIdentity == before.identity
+              : compat::at::statusAt(fd, folder->path, download.mName, displaced) == 0 &&
+                    isSameContent(displaced, before) && displaced.identity == before.identity;
+    if (asChecked)
     {
         download.placed();
-        if (proven)
-            compat::at::removeFileAt(fd, download.mName);
-        else
+        // Only a file provably the recorded version is removed; any other may hold an edit that kept its size
+        // and time, and is kept in the trash, unless its other names keep it.
+        if (!leaveToOtherNames(*folder, download.mName, target))
         {
-            QCL_LOG_INFO(L"Moved the former '" << escapedPath(folder->path + target)
-                                               << L"' to the trash: it may hold a change that kept its size and time");
-            moveToTrash(fd, download.mName, folder->path + target);
+            if (lease && isAsRecorded(before, existing))
+                compat::at::removeFileAt(fd, download.mName);
+            else
+            {
+                QCL_LOG_INFO(L"Moved the former '"
+                             << escapedPath(path) << L"' to the trash: it may hold a change that kept its size and time");
+                moveToTrash(fd, download.mName, path);
+            }
         }
         sync(folder);
         return true;
@@ -581,15 +602,40 @@ bool LocalFolder::removeFileIfSame(const Tree::Directory& directory, const std::
     return true;
 }
 
-bool LocalFolder::trashFileIfSame(const Tree::Directory& directory, const std::wstring& name,
-                                  const std::wstring& trashName, const ItemStatus& expected)
+bool LocalFolder::trashDisplaced(const Tree::Directory& directory, const std::wstring& name,
+                                 const Tree::File& recorded)
 {
     const std::string entry = fileName(name);
-    const FolderRef folder = folderHolding(directory, entry, expected);
-    if (!folder)
+    const FolderRef folder = resolve(directory);
+    ItemStatus status;
+    if (compat::at::statusAt(folder->descriptor.get(), folder->path, entry, status) != 0 ||
+        !hasRecordedContent(status, recorded))
         return false;
-    moveToTrash(folder->descriptor.get(), entry, folder->path + fileName(trashName));
+    const std::string formerName = fileName(recorded.name());
+    if (!leaveToOtherNames(*folder, entry, formerName))
+        moveToTrash(folder->descriptor.get(), entry, folder->path + formerName);
     changed(folder);
+    return true;
+}
+
+bool LocalFolder::leaveToOtherNames(const Folder& folder, const std::string& entry, const std::string& formerName)
+{
+    // Read right before: a name removed meanwhile must not leave this one the last.
+    ItemStatus status;
+    if (compat::at::statusAt(folder.descriptor.get(), folder.path, entry, status) != 0 || status.links < 2)
+        return false;
+    if (compat::at::hideAt(folder.descriptor.get(), folder.path, entry) != 0)
+    {
+        QCL_LOG_WARN(L"Cannot hide the other names (hard links) of the former '"
+                     << escapedPath(folder.path + formerName)
+                     << L"': " << qcl::SystemError(L"", GetLastError()).message());
+        return false;
+    }
+    // Not into the trash: a copy restored from there would carry the hidden attribute and never be synchronised.
+    compat::at::removeFileAt(folder.descriptor.get(), entry);
+    QCL_LOG_INFO(L"Hid the other names (hard links) of the former '"
+                 << escapedPath(folder.path + formerName)
+                 << L"': they keep its content as they were, not synchronised");
     return true;
 }
 
@@ -640,7 +686,8 @@ bool LocalFolder::trashSeen(const Folder& parent, const Tree::Node& node)
         ItemStatus status;
         if (const int error = compat::at::statusAt(fd, parent.path, entry, status); error != 0)
             throwLookupError(L"Cannot get file ID of '%1%'", path, error);
-        if (!isAsRecorded(status, *file))
+        // What goes to the trash is kept there: the recorded content is enough, whatever changed its metadata.
+        if (!hasRecordedContent(status, *file))
         {
             QCL_LOG_INFO(L"Kept '" << escapedPath(path) << L"': it has changes that the server has not seen");
             return false;
@@ -709,7 +756,7 @@ bool LocalFolder::isAllSeen(const Folder& folder, const Tree::Directory& directo
             return false;
         if (const Tree::File* file = child->second->asFile())
         {
-            if (!isAsRecorded(status, *file))
+            if (!hasRecordedContent(status, *file))
                 return false;
             continue;
         }

@@ -72,18 +72,20 @@ public:
         bool mPlaced = false;
     };
 
-    // What a move did: the name taken, and for a file the change time that the move gave it (0 when it could
-    // not be read).
+    // What a move did: the name taken, and for a file the change time that the move gave it when the file was
+    // provably the recorded version before the move (0 otherwise: not known, which proves nothing).
     struct Moved
     {
         std::wstring name;
         std::uint64_t changeTime = 0;
     };
 
-    // Whether the item is still the version of the file that the tree records.
+    // Whether the item is provably still the version of the file that the tree records: its change time, which
+    // any change moves, is the one recorded (a change time not known, 0, proves nothing).
     static bool isAsRecorded(const compat::at::ItemStatus& status, const Tree::File& file);
     // The same but for the change time: the item has the recorded id, size and modification time, which an
-    // edit that kept the size and the time, or a change of metadata alone, leaves as they were.
+    // edit that kept the size and the time, or a change of metadata alone, leaves as they were. That is what
+    // decides an edit; it does not prove that nothing changed.
     static bool hasRecordedContent(const compat::at::ItemStatus& status, const Tree::File& file);
     // Whether the item is the file of `expected` (id, size and modification time), whatever moved it since.
     static bool isSameContent(const compat::at::ItemStatus& status, const compat::at::ItemStatus& expected);
@@ -125,8 +127,10 @@ public:
     std::wstring place(Download& download, const std::wstring& name);
     // Puts a finished download in place of the file of `existing` in one step, when that file still has the
     // content that the tree records. When it has not (it was saved meanwhile), nothing changes, or what it
-    // displaced goes back, and false is returned. A displaced file whose change time moved since it was
-    // recorded cannot be proven unchanged, and goes to the trash under its own name instead of being removed.
+    // displaced goes back, and false is returned. A file that another program holds open is not replaced:
+    // qcl::SystemError ERROR_SHARING_VIOLATION. The displaced file is removed only when it is provably the
+    // recorded version (its change time, under a lease that kept every writer out); any other goes to the trash
+    // under its own name.
     bool replace(Download& download, const Tree::File& existing);
 
     // Opens the file `name` in the folder of `directory` for an upload: for reading, with reading the only
@@ -138,17 +142,17 @@ public:
     // Removes the file `name` when it is still the file of `expected`; whether it did.
     bool removeFileIfSame(const Tree::Directory& directory, const std::wstring& name,
                           const compat::at::ItemStatus& expected);
-    // Moves the file `name` to the trash as `trashName` when it is still the file of `expected`; whether it
-    // did.
-    bool trashFileIfSame(const Tree::Directory& directory, const std::wstring& name, const std::wstring& trashName,
-                         const compat::at::ItemStatus& expected);
+    // Moves the file `name`, displaced by a download, to the trash under the name of `recorded` when it still
+    // has the content that `recorded` records; whether it did. One with other names (hard links) is left to them,
+    // as replace() leaves it.
+    bool trashDisplaced(const Tree::Directory& directory, const std::wstring& name, const Tree::File& recorded);
     // Moves the entry `name` to a free form of `wantedName` in the same folder; returns the name taken.
     std::wstring moveAside(const Tree::Directory& directory, const std::wstring& name, const std::wstring& wantedName);
 
-    // Moves the item of the node to the trash as far as the server has seen it: a file that differs from the
-    // tree's record, and in a folder every entry that the tree does not know or that changed, stay in place
-    // with the folders that hold them. What changed between the check and the move comes back. Whether the
-    // whole item went.
+    // Moves the item of the node to the trash as far as the server has seen it: a file whose content differs
+    // from the tree's record (size or modification time), and in a folder every entry that the tree does not
+    // know or that changed, stay in place with the folders that hold them. What changed between the check and
+    // the move comes back. Whether the whole item went.
     bool trash(const Tree::Node& node);
 
 private:
@@ -177,6 +181,11 @@ private:
     void notifyChange();
     void sync(const FolderRef& folder);
     std::wstring moveUnderFreeName(const Folder& folder, const std::string& entry, const std::wstring& name);
+    // The file `entry`, displaced by a download from `formerName`, is about to leave the folder. When it has other
+    // names (hard links), they stay behind as other names of a version the tree no longer records: they are hidden,
+    // so that no scan takes them for a new document, and `entry` is removed, its content kept by them. False when
+    // it has no other name (or they cannot be hidden), and nothing was done.
+    bool leaveToOtherNames(const Folder& folder, const std::string& entry, const std::string& formerName);
     bool trashSeen(const Folder& parent, const Tree::Node& node);
     bool isAllSeen(const Folder& folder, const Tree::Directory& directory);
 

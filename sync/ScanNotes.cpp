@@ -3,6 +3,7 @@
 #include "qcl/Error.h"
 #include "qcl/Format.h"
 #include "qcl/Log.h"
+#include "qcl/String.h"
 
 #include <algorithm>
 #include <vector>
@@ -20,7 +21,7 @@ struct Noted
 // Enters only the folders with a note at or below them.
 void collect(Tree::Directory& directory, bool isRoot, Noted& noted)
 {
-    if (!directory.isContentKnown())
+    if (directory.listingError() != 0)
         noted.unreadableFolders.push_back(&directory);
     const bool takeFiles = directory.holdsRepeatedLocalId() && !isRoot;
     for (Tree::Node& child : directory.children())
@@ -123,14 +124,12 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
     {
         if (!isNew(*folder))
             continue;
-        const std::wstring reason =
-            qcl::SystemError(qcl::format(L"Cannot read folder '%1%'", folder->getPath()),
-                             folder->listingError())
-                .message();
-        QCL_LOG_WARN(reason << L" What it holds is left as it was until it can be read.");
+        const qcl::SystemError error(qcl::format(L"Cannot read folder '%1%'", folder->getPath()),
+                                     folder->listingError());
+        QCL_LOG_WARN(error.message() << L" What it holds is left as it was until it can be read.");
         const Tree::Node* recorded = recordedNode(tree, folder->localId());
         const Tree::Node& node = recorded && recorded->asDirectory() ? *recorded : *folder;
-        reports.unreadableFolder(node, shareOf(node), reason);
+        reports.unreadableFolder(node, shareOf(node), qcl::string::utf8ToUtf16Lenient(error.code().message()));
     }
 
     std::stable_sort(noted.files.begin(), noted.files.end(),
@@ -144,22 +143,32 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
         run = end;
         if (names.size() < 2)
             continue;
-        const Tree::File* kept = nameToKeep(names, recordedNode(tree, names.front()->localId()));
+        // A name left out before stays another name: one that the user gave the synchronised name since (a
+        // rename) is the one to follow.
+        std::vector<Tree::File*> candidates;
+        std::copy_if(names.begin(), names.end(), std::back_inserter(candidates),
+                     [&](const Tree::File* name) { return !mReported.contains({name->localId(), name->getPath()}); });
+        const Tree::File* kept = nameToKeep(candidates.empty() ? names : candidates,
+                                            recordedNode(tree, names.front()->localId()));
         for (Tree::File* name : names)
         {
             if (name == kept)
                 continue;
-            if (isNew(*name))
+            // In a scan during which the folder changed, a file moved meanwhile may be met twice: it is left out
+            // for now, but not reported.
+            if (!snapshot.changedDuringScan() && isNew(*name))
             {
-                const std::wstring reason = qcl::format(L"It is another name (hard link) of the file '%1%', "
-                                                        L"which is synchronised under that name only",
-                                                        relativePath(*kept));
-                QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'') << L": " << reason);
-                reports.otherName(*name, shareOf(*name), reason);
+                QCL_LOG_WARN(L"Left out " << qcl::string::escaped(name->getPath(), L'\'')
+                                          << L": it is another name (hard link) of the file "
+                                          << qcl::string::escaped(relativePath(*kept), L'\'')
+                                          << L", which is synchronised under that name only");
+                reports.otherName(*name, shareOf(*name), relativePath(*kept));
             }
             name->detach();
         }
     }
+    if (snapshot.changedDuringScan())
+        reported.insert(mReported.begin(), mReported.end());
     mReported = std::move(reported);
 }
 } // namespace dwl

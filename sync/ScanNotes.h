@@ -20,18 +20,19 @@ public:
     struct Reports
     {
         // A folder whose content is left as the tree has it: its node in the tree (the snapshot's while it is
-        // new), the Share that holds it, and why, with the system's text of the cause.
+        // new), the Share that holds it, and the system's text of the cause.
         std::function<void(const Tree::Node& folder, const Tree::Directory& share,
                            const std::wstring& reason)>
             unreadableFolder;
         // Another name of a file, left alone: its node in the snapshot, the snapshot's Share that holds it,
-        // and which name is synchronised.
-        std::function<void(const Tree::File& name, const Tree::Directory& share, const std::wstring& reason)>
+        // and the path below the root of the name that is synchronised.
+        std::function<void(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)>
             otherName;
     };
 
-    // Of the names of one file, the snapshot keeps the one that `tree` records; failing that, one in the
-    // recorded folder, then one in the recorded Share, then the first one met. The others leave the snapshot,
+    // Of the names of one file, the snapshot keeps the one that `tree` records; failing that (it was renamed or
+    // moved), of the names not left out before, one in the recorded folder, then one in the recorded Share, then
+    // the first one met. The others leave the snapshot,
     // so that none of them is taken for a move, a rename or a removal. Names directly in the Wayfold folder
     // (files there are never synchronised) take no part. One test when the scan noted nothing.
     void settle(Tree::Directory& tree, Tree::Directory& snapshot, const Reports& reports);

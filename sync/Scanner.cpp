@@ -45,7 +45,7 @@ FolderIdentity folderIdentity(const std::wstring& folder)
 
 Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
 {
-    mFolderMonitor.setCallback([this](const void*, unsigned long) { requestRescan(); });
+    mFolderMonitor.setCallback([this](const void*, unsigned long) { noteChange(mFolderMonitor.lastChange(), mFolderMonitor.namesChanged()); });
 }
 
 Scanner::~Scanner()
@@ -69,6 +69,18 @@ void Scanner::requestRescan()
     {
         std::lock_guard lock(mMutex);
         mRescanRequested = true;
+        mNamesChanged = true; // nothing tells what changed
+    }
+    mCondition.notify_all();
+}
+
+void Scanner::noteChange(std::wstring path, bool namesChanged)
+{
+    {
+        std::lock_guard lock(mMutex);
+        mLastChange = std::move(path);
+        mRescanRequested = true;
+        mNamesChanged = mNamesChanged || namesChanged;
     }
     mCondition.notify_all();
 }
@@ -79,6 +91,10 @@ void Scanner::run()
     qcl::scope::Guard stopMonitor([this] { mFolderMonitor.stop(); });
     requestRescan();
 
+    // The first scan of a start waits one quiet time at most: the receiver needs a picture of the folder soon
+    // (a start after the receiver changed the folder itself drops the snapshot made before), and a folder that
+    // keeps changing is scanned again for its next changes anyway.
+    bool started = true;
     for (;;)
     {
         bool requested;
@@ -92,26 +108,29 @@ void Scanner::run()
             {
                 // A configured interval of centuries must not overflow the clock into an immediate deadline.
                 const std::int64_t seconds = std::min<std::int64_t>(mRescanInterval, maxRescanInterval);
-                mCondition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(seconds),
-                                      requestArrived);
+                mCondition.wait_until(lock, Clock::now() + std::chrono::seconds(seconds), requestArrived);
             }
             else
                 mCondition.wait(lock, requestArrived);
             requested = mRescanRequested.exchange(false);
         }
+        // The first change since the last snapshot: the next one is sent by this time at the latest.
+        const Clock::time_point deadline = Clock::now() + (started ? mQuietTime : mMaxSnapshotDelay);
+        started = false;
+        mDeadlineReached = false;
         if (requested)
         {
             QCL_LOG_TRACE(L"Received a full rescan request");
-            waitForQuietTime();
+            waitForQuietTime(deadline);
         }
         else
             QCL_LOG_TRACE(L"It is time for a regular full rescan");
-        rescanTree();
+        rescanTree(deadline);
         sendSnapshot();
     }
 }
 
-bool Scanner::waitForQuietTime()
+bool Scanner::waitForQuietTime(Clock::time_point deadline)
 {
     QCL_LOG_TRACE(L"Waiting for the file system to quiet down...");
     bool anyRequest = false;
@@ -121,18 +140,30 @@ bool Scanner::waitForQuietTime()
             checkInterruption();
             return mRescanRequested.load();
         };
-        while (mCondition.wait_until(lock, std::chrono::steady_clock::now() + mQuietTime, requestArrived))
+        for (;;)
         {
+            const Clock::time_point quietAt = Clock::now() + mQuietTime;
+            if (!mCondition.wait_until(lock, std::min(quietAt, deadline), requestArrived))
+            {
+                mDeadlineReached = mDeadlineReached || (anyRequest && Clock::now() < quietAt);
+                break;
+            }
+            anyRequest = true;
+            if (Clock::now() >= deadline)
+            {
+                mDeadlineReached = true;
+                QCL_LOG_TRACE(L"The file system keeps changing: no longer waiting");
+                return true;
+            }
             QCL_LOG_TRACE(L"A rescan request has been received. Waiting for longer...");
             mRescanRequested = false;
-            anyRequest = true;
         }
     }
     QCL_LOG_TRACE(L"File system has been quiet for long enough");
     return anyRequest;
 }
 
-void Scanner::rescanTree()
+void Scanner::rescanTree(Clock::time_point deadline)
 {
     for (;;)
     {
@@ -140,25 +171,30 @@ void Scanner::rescanTree()
         {
             const std::wstring path = mRoot->name();
             QCL_LOG_DEBUG(L"Scanning " << qcl::string::escaped(path, L'\'') << L"...");
+            // What changed before this point is seen by the scan; a change from now on asks for another.
+            mRescanRequested = false;
+            mNamesChanged = false;
             mRoot->removeAllChildren();
             checkFolderIdentity();
-            FolderScan([this] {
-                checkInterruption();
-                if (mRescanRequested)
-                    throw InterruptedScanException();
-            }).run(*mRoot, path);
+            FolderScan([this] { checkInterruption(); }).run(*mRoot, path);
             // A folder swapped during the scan would mix two folders in one snapshot.
             checkFolderIdentity();
             mFolderErrorReported = false;
 
-            if (!waitForQuietTime())
+            const bool changed = waitForQuietTime(deadline);
+            if (mDeadlineReached)
+                noteBusyFolder();
+            if (!changed)
                 return;
+            if (mDeadlineReached)
+            {
+                // Writes alone (a log, a database) cannot make the scan miss an item; an entry made, removed
+                // or moved meanwhile can.
+                if (mNamesChanged)
+                    mRoot->noteChangedDuringScan();
+                return;
+            }
             QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");
-        }
-        catch (const InterruptedScanException&)
-        {
-            QCL_LOG_DEBUG(L"Scan interrupted by a rescan request");
-            waitForQuietTime();
         }
         catch (const FolderReplacedError& error)
         {
@@ -167,14 +203,32 @@ void Scanner::rescanTree()
             if (!mFolderErrorReported && mFolderErrorCallback)
                 mFolderErrorCallback(error.message());
             mFolderErrorReported = true;
-            waitForQuietTime();
+            // Tried again after a quiet time, or after the deadline at the latest, but never at once.
+            waitForQuietTime(std::max(deadline, Clock::now() + mQuietTime));
         }
         catch (const qcl::basic_runtime_error<wchar_t>& error)
         {
             QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
-            waitForQuietTime();
+            waitForQuietTime(std::max(deadline, Clock::now() + mQuietTime));
         }
     }
+}
+
+void Scanner::noteBusyFolder()
+{
+    std::wstring changing;
+    {
+        std::lock_guard lock(mMutex);
+        changing = mLastChange;
+    }
+    if (changing == mBusyReported)
+        return;
+    mBusyReported = changing;
+    if (changing.empty())
+        QCL_LOG_INFO(L"The Wayfold folder keeps changing: it is scanned without waiting for it to be quiet");
+    else
+        QCL_LOG_INFO(qcl::string::escaped(changing, L'\'')
+                     << L" keeps changing: the Wayfold folder is scanned without waiting for it to be quiet");
 }
 
 void Scanner::checkFolderIdentity() const

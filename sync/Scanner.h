@@ -1,7 +1,9 @@
 #pragma once
 // The worker thread "Scanner": rebuilds a snapshot tree of the Wayfold folder from the disk and hands it to its
 // receiver. It scans once when it starts, again after every change that its folder monitor reports once the folder
-// has been quiet for a while, and at the rescan interval when one is set.
+// has been quiet for a while, and at the rescan interval when one is set. A folder that never stays quiet (a file
+// written every second) holds nothing back for long: a snapshot follows the first change after the last one
+// within a bounded delay, and a change during a scan asks for another scan rather than throwing this one away.
 
 #include "qcl/Thread.h"
 #include "sync/FolderMonitor.h"
@@ -26,11 +28,6 @@ public:
     // renamed, unmounted): no snapshot is sent until it is back.
     using FolderErrorCallback = std::function<void(const std::wstring& message)>;
 
-    // Thrown by the scan when a rescan request arrives during it.
-    class InterruptedScanException
-    {
-    };
-
     Scanner();
     ~Scanner() override;
 
@@ -44,6 +41,9 @@ public:
     void setRescanInterval(std::int64_t seconds) { mRescanInterval = seconds; }
     // How long the folder must be without changes before a scan; 2 seconds unless changed (tests shorten it).
     void setQuietTime(std::chrono::milliseconds quietTime) { mQuietTime = quietTime; }
+    // The longest a snapshot waits for quiet after the first change since the last one, however the changes go on.
+    static constexpr std::chrono::milliseconds kMaxSnapshotDelay{30000};
+    void setMaxSnapshotDelay(std::chrono::milliseconds delay) { mMaxSnapshotDelay = delay; }
 
     // Callable from any thread.
     void requestRescan();
@@ -52,9 +52,17 @@ public:
     FolderMonitor& folderMonitor() { return mFolderMonitor; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void run() override;
-    bool waitForQuietTime();
-    void rescanTree();
+    // Called by the folder monitor with the path that changed last.
+    void noteChange(std::wstring path, bool namesChanged);
+    // Waits until no change came for the quiet time, or until `deadline`; whether any change came. One that comes
+    // once the deadline has passed is left for the next scan. Notes when the deadline cut the wait short.
+    bool waitForQuietTime(Clock::time_point deadline);
+    void rescanTree(Clock::time_point deadline);
+    // A snapshot sent while the folder still changes: says once which item keeps changing.
+    void noteBusyFolder();
     void checkFolderIdentity() const;
     void sendSnapshot();
 
@@ -65,7 +73,12 @@ private:
     std::unique_ptr<Tree::Directory> mRoot;
     std::int64_t mRescanInterval = 0;
     std::chrono::milliseconds mQuietTime{2000};
+    std::chrono::milliseconds mMaxSnapshotDelay{kMaxSnapshotDelay};
     std::atomic<bool> mRescanRequested{false};
+    std::atomic<bool> mNamesChanged{false}; // an entry was made, removed or moved since the scan began
+    bool mDeadlineReached = false; // by the wait for quiet, since the first change before this snapshot
+    std::wstring mLastChange;      // guarded by the mutex
+    std::wstring mBusyReported;    // the item last named as changing while a snapshot was sent
 
     // Which folder was given: a folder replaced or unmounted under the same path is another one.
     std::uint32_t mFolderVolume = 0;

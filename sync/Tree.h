@@ -265,8 +265,14 @@ public:
     // 0 when the scan read the directory's content; else the error code that kept it from listing it: its
     // children are then not known (rather than absent) and the snapshot holds none.
     std::uint32_t listingError() const { return mListingError; }
-    bool isContentKnown() const { return mListingError == 0; }
+    bool isContentKnown() const { return mListingError == 0 && !(mScanNotes & kContentUnsettled); }
     void setListingError(std::uint32_t code) { mListingError = code; }
+    // Set by the receiver: the content was read, but is not to be compared with the tree yet.
+    void setContentUnsettled() { mScanNotes |= kContentUnsettled; }
+    // On a root: the folder changed while the scan ran (it kept changing, and the snapshot was sent anyway), so
+    // an item moved meanwhile may be missing or met twice.
+    bool changedDuringScan() const { return mScanNotes & kChangedDuringScan; }
+    void noteChangedDuringScan() { mScanNotes |= kChangedDuringScan; }
     // Whether one of the files among the children has a local id that the scan met at another place too (a
     // second name, a hard link, of the same file).
     bool holdsRepeatedLocalId() const { return mScanNotes & kHoldsRepeatedLocalId; }
@@ -304,6 +310,8 @@ private:
     bool mIsSynchronised = false;
     static constexpr std::uint8_t kHoldsRepeatedLocalId = 1;
     static constexpr std::uint8_t kNotesBelow = 2;
+    static constexpr std::uint8_t kContentUnsettled = 4;
+    static constexpr std::uint8_t kChangedDuringScan = 8;
     std::uint8_t mScanNotes = 0; // in the padding after the flags, as is the listing error
     std::uint32_t mListingError = 0;
     std::unique_ptr<LocalIdIndex> mLocalIdIndex;

@@ -113,7 +113,7 @@ private:
     }
     bool replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& oldDestination);
     void compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode);
-    void compareFiles(Tree::File& oldFile, Tree::File& newFile, bool placeChanged);
+    void compareFiles(Tree::File& oldFile, Tree::File& newFile);
     void compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile);
 
     CountingCallbacks& mCallbacks;
@@ -143,7 +143,6 @@ bool ShareWalk::replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& old
 void ShareWalk::compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode)
 {
     const std::uint64_t localId = newNode.localId();
-    const bool placeChanged = oldNode->parent() != &oldDestination || oldNode->name() != newNode.name();
     if (oldNode->parent() != &oldDestination)
     {
         mCallbacks.onNodeMoved(&mOldShare, oldNode, &newNode, &oldDestination);
@@ -157,25 +156,20 @@ void ShareWalk::compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDest
             return;
     }
     if (Tree::File* newFile = newNode.asFile())
-        compareFiles(*oldNode->asFile(), *newFile, placeChanged);
+        compareFiles(*oldNode->asFile(), *newFile);
     else
     {
         compareChildren(*oldNode->asDirectory(), *newNode.asDirectory());
     }
 }
 
-// An edit that keeps the size and the modification time (a tool that sets the time back, a container of fixed
-// size) still moves the change time, which no program can set. A move or a rename moves it too, so after one
-// of those, and where the tree does not know it (a record from before it was kept), it is only recorded.
-void ShareWalk::compareFiles(Tree::File& oldFile, Tree::File& newFile, bool placeChanged)
+// Size and modification time decide an edit. The change time also moves with metadata alone (a mode, an owner,
+// an extended attribute, a link made anywhere), so it takes no part here: it only tells, when the engine replaces
+// or removes the file, whether the file is provably still the version recorded (see LocalFolder).
+void ShareWalk::compareFiles(Tree::File& oldFile, Tree::File& newFile)
 {
-    const bool contentChanged = oldFile.size() != newFile.size() ||
-                                oldFile.lastModificationTime() != newFile.lastModificationTime();
-    if (contentChanged ||
-        (oldFile.changeTime() != newFile.changeTime() && oldFile.changeTime() != 0 && !placeChanged))
+    if (oldFile.size() != newFile.size() || oldFile.lastModificationTime() != newFile.lastModificationTime())
         mCallbacks.onFileModified(&mOldShare, &oldFile, &newFile);
-    else if (oldFile.changeTime() != newFile.changeTime())
-        oldFile.setChangeTime(newFile.changeTime());
 }
 
 void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile)
@@ -265,6 +259,10 @@ void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
 void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tree::Directory& newRoot)
 {
     CountingCallbacks callbacks(target);
+    // An item moved during the scan may be missing from it: what is gone is left for the next snapshot.
+    const bool removals = !newRoot.changedDuringScan();
+    if (!removals)
+        QCL_LOG_DEBUG(L"Removals are left for the next snapshot: the folder changed during this scan");
     const std::vector<Tree::Directory*> oldShares = sharesByLocalId(oldRoot);
     const std::vector<Tree::Directory*> newShares = sharesByLocalId(newRoot);
     std::size_t o = 0;
@@ -288,7 +286,9 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
         }
         else if (n == newShares.size() || oldShares[o]->localId() < newShares[n]->localId())
         {
-            callbacks.onShareRemoved(oldShares[o++]);
+            Tree::Directory* oldShare = oldShares[o++];
+            if (removals)
+                callbacks.onShareRemoved(oldShare);
         }
         else
         {
@@ -301,7 +301,7 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
             ShareWalk walk(callbacks, *oldShare, *newShare);
             const std::uint64_t callsBefore = callbacks.calls();
             walk.compareChildren(*oldShare, *newShare);
-            if (newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
+            if (removals && newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
                 walk.reportRemovedBelow(*oldShare);
         }
     }

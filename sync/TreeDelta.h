@@ -33,7 +33,8 @@ public:
 
 // Compares the Shares (the directories directly under each root; files there take no part), builds the
 // local-id index of each compared Share in both trees, and reports: per matched Share its rename, then
-// top-down moves, renames, modifications and additions, then removals bottom-up. Throws
+// top-down moves, renames, modifications and additions, then removals bottom-up. A snapshot of a folder that
+// changed during its scan (Tree::Directory::changedDuringScan) reports no removal. Throws
 // Tree::DuplicatedLocalIdError when a Share holds a local id twice.
 void determineTreeDelta(TreeDeltaCallbacks& callbacks, Tree::Directory& oldRoot, Tree::Directory& newRoot);
 

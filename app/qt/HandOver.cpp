@@ -5,6 +5,7 @@
 
 #include <QLocalSocket>
 #include <QTimer>
+#include <QVariant>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +16,9 @@ namespace
 {
 const QByteArray openFolderRequest = "open-folder\n";
 const QByteArray acknowledgement = "ok\n";
+const QByteArray confirmation = "go\n";
+// Marks a connection whose request was answered and awaits the confirmation.
+const char* const answeredProperty = "answered";
 constexpr int waitMilliseconds = 5000;
 // Far more than the request; a longer message is no hand-over and is not kept.
 constexpr qint64 maximumRequest = 64;
@@ -32,7 +36,8 @@ bool isSameUser(const QLocalSocket& socket)
 } // namespace
 
 HandOver::HandOver(QString socketPath, std::function<void()> onOpenFolder)
-    : mSocketPath(std::move(socketPath)), mOnOpenFolder(std::move(onOpenFolder)), mIdleTime(waitMilliseconds)
+    : mSocketPath(std::move(socketPath)), mOnOpenFolder(std::move(onOpenFolder)), mIdleTime(waitMilliseconds),
+      mWaitTime(waitMilliseconds)
 {
     mServer.setSocketOptions(QLocalServer::UserAccessOption);
     mServer.setMaxPendingConnections(maximumConnections);
@@ -69,43 +74,54 @@ void HandOver::accept()
         connect(socket, &QObject::destroyed, this, [this] { --mConnections; });
         socket->setReadBufferSize(maximumRequest);
         QTimer::singleShot(mIdleTime, socket, [socket] { socket->abort(); });
-        connect(socket, &QLocalSocket::readyRead, this,
-                [this, socket]
-                {
-                    if (!socket->canReadLine())
-                    {
-                        if (socket->bytesAvailable() >= maximumRequest)
-                        {
-                            QCL_LOG_WARN(L"Refused a hand-over message longer than " << maximumRequest
-                                                                                     << L" bytes");
-                            socket->abort();
-                        }
-                        return;
-                    }
-                    if (socket->readLine(maximumRequest) == openFolderRequest)
-                    {
-                        QCL_LOG_INFO(L"A second instance asks to open the Wayfold folder");
-                        socket->write(acknowledgement);
-                        socket->flush();
-                        mOnOpenFolder();
-                    }
-                    socket->disconnectFromServer();
-                });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(*socket); });
+    }
+}
+
+void HandOver::read(QLocalSocket& socket)
+{
+    while (socket.canReadLine())
+    {
+        const QByteArray line = socket.readLine(maximumRequest);
+        if (!socket.property(answeredProperty).toBool() && line == openFolderRequest)
+        {
+            // Carried out only on the confirmation: a sender that waited in vain has gone without one.
+            socket.setProperty(answeredProperty, true);
+            socket.write(acknowledgement);
+            socket.flush();
+            continue;
+        }
+        if (socket.property(answeredProperty).toBool() && line == confirmation)
+        {
+            QCL_LOG_INFO(L"A second instance asks to open the Wayfold folder");
+            mOnOpenFolder();
+        }
+        socket.disconnectFromServer();
+        return;
+    }
+    if (socket.bytesAvailable() >= maximumRequest)
+    {
+        QCL_LOG_WARN(L"Refused a hand-over message longer than " << maximumRequest << L" bytes");
+        socket.abort();
     }
 }
 
 bool HandOver::handOver()
 {
+    const int wait = static_cast<int>(mWaitTime.count());
     QLocalSocket socket;
     socket.connectToServer(mSocketPath);
-    if (!socket.waitForConnected(waitMilliseconds))
+    if (!socket.waitForConnected(wait))
         return false;
     socket.write(openFolderRequest);
-    if (!socket.waitForBytesWritten(waitMilliseconds))
+    if (!socket.waitForBytesWritten(wait))
         return false;
     while (!socket.canReadLine())
-        if (!socket.waitForReadyRead(waitMilliseconds))
+        if (!socket.waitForReadyRead(wait))
             return false;
-    return socket.readLine(64) == acknowledgement;
+    if (socket.readLine(maximumRequest) != acknowledgement)
+        return false;
+    socket.write(confirmation);
+    return socket.waitForBytesWritten(wait);
 }
 } // namespace dwl::qt

@@ -1,12 +1,9 @@
 #include "app/qt/QtNotificationArea.h"
 
-#include "app/DesktopName.h"
 #include "app/qt/QtMessageBox.h"
 #include "app/qt/Text.h"
 #include "qcl/Error.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QFont>
 #include <QPixmap>
 #include <QTextDocument>
@@ -21,25 +18,6 @@ const char* const pictureFiles[] = {":/icons/wayfold-online.png", ":/icons/wayfo
 constexpr int trayWatchMilliseconds = 2000;
 // The tray's own balloon stays as long as Qt shows one by default; the notification service decides itself.
 constexpr int trayBalloonMilliseconds = 10000;
-constexpr int serviceDefaultTimeout = -1;
-// How long a notification may hold up the main thread when the service does not answer.
-constexpr int notifyCallMilliseconds = 2000;
-const char* const notificationsService = "org.freedesktop.Notifications";
-const char* const notificationsPath = "/org/freedesktop/Notifications";
-
-// The freedesktop.org icon of each level.
-const char* levelIconName(ui::BalloonLevel level)
-{
-    switch (level)
-    {
-    case ui::BalloonLevel::Error:
-        return "dialog-error";
-    case ui::BalloonLevel::Warning:
-        return "dialog-warning";
-    default:
-        return "dialog-information";
-    }
-}
 
 win32::NotifyIcon::Activation activationOf(QSystemTrayIcon::ActivationReason reason)
 {
@@ -63,38 +41,8 @@ QString plainText(const std::wstring& text)
     return Qt::mightBeRichText(plain) ? Qt::convertFromPlainText(plain, Qt::WhiteSpaceNormal) : plain;
 }
 
-std::optional<uint> notifyDesktop(const QString& title, const QString& body, ui::BalloonLevel level,
-                                  uint replacesId)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return std::nullopt;
-    const auto call = [&](const char* method, const QVariantList& arguments)
-    {
-        QDBusMessage message = QDBusMessage::createMethodCall(notificationsService, notificationsPath,
-                                                              notificationsService, method);
-        message.setArguments(arguments);
-        return bus.call(message, QDBus::Block, notifyCallMilliseconds);
-    };
-    const QDBusMessage capabilities = call("GetCapabilities", {});
-    if (capabilities.type() != QDBusMessage::ReplyMessage)
-        return std::nullopt;
-    // A service that understands markup in the body is given the text escaped, so that it shows as written.
-    const bool markup = !capabilities.arguments().isEmpty() &&
-                        capabilities.arguments().first().toStringList().contains("body-markup");
-    // Normal urgency whatever the level: a service keeps a critical notification until it is dismissed, and
-    // a balloon's level is only its look, given by its icon.
-    const QVariantMap hints{{"urgency", QVariant::fromValue<uchar>(1)},
-                            {"desktop-entry", QString::fromLatin1(desktopName)}};
-    const QDBusMessage reply =
-        call("Notify", {QString("Wayfold"), replacesId, QString(levelIconName(level)), title,
-                        markup ? body.toHtmlEscaped() : body, QStringList(), hints, serviceDefaultTimeout});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().first().toUInt();
-}
-
 QtNotificationArea::QtNotificationArea()
+    : mNotifications([this](const DesktopNotifications::Balloon& balloon) { showTrayBalloon(balloon); })
 {
     for (int i = 0; i < 3; ++i)
     {
@@ -158,20 +106,19 @@ bool QtNotificationArea::showBalloon(const std::wstring& title, const std::wstri
                                      ui::BalloonLevel level)
 {
     // Like the tray icon's one balloon, each notification takes the place of the one before.
-    const QString plainTitle = toQString(title);
-    const QString body = toQString(withQtLineBreaks(text));
-    if (const std::optional<uint> id = notifyDesktop(plainTitle, body, level, mNotificationId))
-    {
-        mNotificationId = *id;
-        return true;
-    }
+    const DesktopNotifications::Balloon balloon{toQString(title), toQString(withQtLineBreaks(text)), level};
+    return mNotifications.show(balloon) || showTrayBalloon(balloon);
+}
+
+bool QtNotificationArea::showTrayBalloon(const DesktopNotifications::Balloon& balloon)
+{
     if (!mIcon.isVisible() || !QSystemTrayIcon::supportsMessages())
         return false;
-    const auto icon = level == ui::BalloonLevel::Error     ? QSystemTrayIcon::Critical
-                      : level == ui::BalloonLevel::Warning ? QSystemTrayIcon::Warning
-                                                           : QSystemTrayIcon::Information;
+    const auto icon = balloon.level == ui::BalloonLevel::Error     ? QSystemTrayIcon::Critical
+                      : balloon.level == ui::BalloonLevel::Warning ? QSystemTrayIcon::Warning
+                                                                   : QSystemTrayIcon::Information;
     // The tray shows its one balloon as plain text.
-    mIcon.showMessage(plainTitle, body, icon, trayBalloonMilliseconds);
+    mIcon.showMessage(balloon.title, balloon.body, icon, trayBalloonMilliseconds);
     return true;
 }
 

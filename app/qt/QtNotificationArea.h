@@ -1,9 +1,11 @@
 #pragma once
 // The notification area on Qt: a QSystemTrayIcon with its QMenu. Balloons go to the desktop's notification
 // service when there is one (also when no tray exists at all), each in place of the one before, else to the
-// tray icon's own message. Every text is shown as plain text. Main thread only.
+// tray icon's own message; nothing waits for the service. Every text is shown as plain text. Main thread
+// only.
 
 #include "app/NotifyIcon.h"
+#include "app/qt/DesktopNotifications.h"
 #include "app/ui/NotificationArea.h"
 
 #include <QIcon>
@@ -13,7 +15,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <optional>
 
 namespace dwl::qt
 {
@@ -42,6 +43,7 @@ public:
 private:
     void show(ui::TrayPicture picture, const std::wstring& toolTip);
     void watchTrayHost();
+    bool showTrayBalloon(const DesktopNotifications::Balloon& balloon);
 
     QIcon mPictures[3];
     QSystemTrayIcon mIcon;
@@ -49,7 +51,7 @@ private:
     std::vector<unsigned> mCommands; // of the menu's actions, in order
     QTimer mTrayWatch;
     bool mTrayAvailable = false;
-    uint mNotificationId = 0; // the last notification sent, replaced by the next
+    DesktopNotifications mNotifications;
     std::function<void(unsigned)> mOnCommand;
     std::function<void(win32::NotifyIcon::Activation)> mOnActivated;
     std::function<void()> mOnTrayRestarted;
@@ -58,9 +60,4 @@ private:
 // Plain text as a Qt label or tool tip shows it: text that Qt would take for markup is turned into markup
 // that shows it as written.
 QString plainText(const std::wstring& text);
-
-// Sends a notification to the desktop's notification service on the session bus, in place of the one with
-// id `replacesId` (0: none). The id the service gave it; nothing when there is no service.
-std::optional<uint> notifyDesktop(const QString& title, const QString& body, ui::BalloonLevel level,
-                                  uint replacesId);
 } // namespace dwl::qt

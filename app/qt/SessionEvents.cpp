@@ -3,6 +3,8 @@
 #include "qcl/Log.h"
 
 #include <QDBusConnection>
+#include <QGuiApplication>
+#include <QSessionManager>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,9 +33,15 @@ const char* const logindPath = "/org/freedesktop/login1";
 const char* const logindManager = "org.freedesktop.login1.Manager";
 } // namespace
 
-SessionEvents::SessionEvents(std::function<void()> onEndOfSession, std::function<void(bool sleeping)> onSleep)
-    : mOnEndOfSession(std::move(onEndOfSession)), mOnSleep(std::move(onSleep))
+SessionEvents::SessionEvents(std::function<void()> onQueryEndOfSession, std::function<void()> onEndOfSession,
+                             std::function<void(bool sleeping)> onSleep)
+    : mOnQueryEndOfSession(std::move(onQueryEndOfSession)), mOnEndOfSession(std::move(onEndOfSession)),
+      mOnSleep(std::move(onSleep))
 {
+    // Answered at once, without cancelling: the session may end, and its end reaches the program as a signal.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { mOnQueryEndOfSession(); });
+
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
         QCL_LOG_WARN(L"Cannot watch for the end of the session: no socket pair");
     else

@@ -15,6 +15,7 @@
 #include "app/qt/Text.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <optional>
 
@@ -59,7 +60,9 @@ int runTrayApplication(int argc, char** argv)
     HandOver handOver(handOverSocket,
                       [&] { queue.post([&] { frame->OnCommand(ID_CONTEXTMENU_OPENWAYFOLDFOLDER); }); });
     QtTrayDesktop desktop(ui, handOver);
-    frame.emplace(engine, desktop, area, queue);
+    const win32::Scheduler schedule = [&](std::chrono::milliseconds delay, std::function<void()> action)
+    { QTimer::singleShot(delay, &application, [&queue, action] { queue.post(action); }); };
+    frame.emplace(engine, desktop, area, queue, win32::Sleeper(), schedule);
 
     area.setCommandHandler([&](unsigned command)
                            { queue.post([&, command] { frame->OnCommand(command); }); });
@@ -68,7 +71,7 @@ int runTrayApplication(int argc, char** argv)
         { queue.post([&, activation] { frame->notifyIcon().onActivated(activation); }); });
     area.setTrayRestartHandler([&] { queue.post([&] { frame->notifyIcon().onTrayHostRestarted(); }); });
     SessionEvents session(
-        [&] { queue.post([&] { frame->OnEndSession(true); }); },
+        [&] { frame->OnQueryEndSession(); }, [&] { queue.post([&] { frame->OnEndSession(true); }); },
         [&](bool sleeping)
         {
             queue.post([&, sleeping]

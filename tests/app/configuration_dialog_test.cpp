@@ -16,6 +16,8 @@
 
 #include <fstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -143,9 +145,9 @@ TEST_F(ConfigurationDialogTest, EachFailedLoginShowsItsMessageAndMovesTheFocus)
         {"gone", L"ann@example.com", L"secret", onUsers(410), notWayfold, View::ServerComboBox, false},
         {"server error", L"ann@example.com", L"secret", onUsers(500), notFound, View::ServerComboBox, false},
         {"forbidden", L"ann@example.com", L"secret", onUsers(403), notFound, View::ServerComboBox, false},
-        // A malformed answer: the generic pair, and the dialog stays usable.
+        // A malformed answer is a fault of the server like a 5xx answer.
         {"malformed answer", L"ann@example.com", L"secret",
-         fake::FaultRule::status_("GET", "/rest/users", 200, "{ not json"), notFound, View::LoginButton,
+         fake::FaultRule::status_("GET", "/rest/users", 200, "{ not json"), notFound, View::ServerComboBox,
          false},
     };
     for (const FailureRow& row : rows)
@@ -338,6 +340,46 @@ TEST_F(ConfigurationDialogTest, AcceptableExistingFolders)
     ::setenv("HOME", home.c_str(), 1);
     EXPECT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", L"~/sub"));
     EXPECT_EQ(utf8ToUtf16(home) + L"/sub", configuration.wayfoldFolderLocation);
+}
+
+TEST_F(ConfigurationDialogTest, TheFolderMadeIsPrivateAndOneAnotherUserCouldChangeIsRefused)
+{
+    const mode_t previous = ::umask(0);
+    ASSERT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "new/sub")));
+    ::umask(previous);
+    for (const char* made : {"new", "new/sub", "new/sub/Wayfold"})
+        EXPECT_EQ(std::filesystem::status(scratch / made).permissions(), std::filesystem::perms(0700))
+            << made;
+
+    const std::string open = scratch.makeDirectory("open/Wayfold");
+    std::filesystem::permissions(open, std::filesystem::perms(0777));
+    std::vector<std::string> refused = {"open"};
+    std::vector<std::wstring> expected = {
+        L"Cannot use folder '" + utf8ToUtf16(open) +
+        L"': other users may write to it\r\n\r\nRemove their permission to "
+        L"write (chmod go-w) and try again, or choose a different location."};
+    const std::string foreign = scratch.makeDirectory("foreign/Wayfold"); // made by another user, empty
+    if (::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0)
+    {
+        refused.push_back("foreign");
+        expected.push_back(L"Cannot use folder '" + utf8ToUtf16(foreign) +
+                           L"': it belongs to another user\r\n\r\nPlease choose a different location and try "
+                           L"again.");
+    }
+    for (const std::string& location : refused)
+    {
+        int focus = 0;
+        EXPECT_EQ(-1, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / location),
+                            ConfigurationDlg::Mode::Configuration, [&](auto& view) { focus = view.focus; }));
+        EXPECT_EQ(View::FolderLocationEdit, focus);
+    }
+    EXPECT_EQ(expected, messages());
+    EXPECT_FALSE(std::filesystem::exists(foreign + "/.directory")); // nothing written into it
+    EXPECT_EQ(utf8ToUtf16(scratch / "new/sub"), configuration.wayfoldFolderLocation);
+
+    const std::string shared = scratch.makeDirectory("shared/Wayfold");
+    std::filesystem::permissions(shared, std::filesystem::perms(0775)); // as umask 002 makes it
+    EXPECT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "shared")));
 }
 
 TEST_F(ConfigurationDialogTest, TheFolderBrowserOffersOnlySuitableFoldersAndReopensOnRefusal)

@@ -1,15 +1,18 @@
 #include "app/MainFrame.h"
 
 #include "FakeNotificationArea.h"
+#include "FakeScheduler.h"
 #include "FakeTrayDesktop.h"
 #include "api/ServerError.h"
 #include "app/StartFailure.h"
 #include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
 #include "url/Error.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 
 namespace
 {
@@ -88,8 +91,9 @@ struct Frame
     FakeEngine engine;
     FakeDesktop desktop;
     test::FakeNotificationArea area;
+    test::FakeScheduler clock;
     app::RunnableQueue queue{[] {}};
-    dwl::CMainFrame frame{engine, desktop, area, queue, [](std::chrono::milliseconds) {}};
+    dwl::CMainFrame frame{engine, desktop, area, queue, [](std::chrono::milliseconds) {}, clock.scheduler()};
 };
 
 template <class Error> void reportThreadError(dwl::CMainFrame& frame, Error error)
@@ -166,6 +170,19 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
           L::Error}},
         {[](auto& c) { c.onShareCreationFailed(L"/home/u/Wayfold/S", {}, L"Refused."); },
          {{}, L"Share 'S' cannot be created on the server. Refused.", L::Error}},
+        {[&](auto& c) { c.onItemUnreadable(file, share, L"Access is denied."); },
+         {{},
+          L"Document 'a.txt' in Share 'Plans' cannot be read. Access is denied. It is synchronised once it can be "
+          L"read.",
+          L::Error}},
+        {[&](auto& c) { c.onItemUnreadable(folder, share, L"Access is denied."); },
+         {{},
+          L"Folder 'Drafts' in Share 'Plans' cannot be read. Access is denied. What it holds is synchronised once "
+          L"it can be read.",
+          L::Error}},
+        {[&](auto& c) { c.onOtherName(file, share, L"Other/b.txt"); },
+         {{}, L"'a.txt' in Share 'Plans' is another name of 'Other/b.txt', synchronised under that name only.",
+          L::Error}},
         {[&](auto& c) { c.onDocumentUploadFailed(file, share, {}, L""); },
          {{},
           L"Document 'a.txt' cannot be uploaded to Share 'Plans'. Please remove this document from your "
@@ -180,6 +197,7 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
     };
     for (const auto& [notify, expected] : table)
     {
+        f.clock.pass(dwl::CMainFrame::kFailureRepeatTime * 2); // a failure before has had its time
         f.area.balloons.clear();
         notify(f.frame);
         EXPECT_TRUE(f.area.balloons.empty()) << "shown on the worker's thread";
@@ -193,6 +211,32 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
     f.frame.onServerAvailable();
     f.run();
     EXPECT_TRUE(f.area.balloons.empty());
+}
+
+TEST(MainFrame, AFailureThatGoesOnIsShownAgainAboutOnceAnHourUntilItsItemSucceeds)
+{
+    Frame f;
+    dwl::Tree::Directory root(1, L"/home/u/Wayfold");
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    auto& file = share.addChild(std::make_unique<dwl::Tree::File>(4, L"y.txt", 0, 0));
+    const auto failures = [&](std::chrono::minutes duration)
+    {
+        std::size_t shown = 0;
+        for (auto passed = std::chrono::minutes(0); passed < duration; passed += std::chrono::minutes(1))
+        {
+            f.area.balloons.clear();
+            f.frame.onDocumentDownloadFailed(L"y.txt", L"/home/u/Wayfold/Plans", L"Access is denied.");
+            f.run();
+            shown += f.area.balloons.size();
+            f.clock.pass(std::chrono::minutes(1));
+        }
+        return shown;
+    };
+    EXPECT_EQ(failures(std::chrono::minutes(60)), 1u);
+    EXPECT_EQ(failures(std::chrono::minutes(180)), 3u); // once an hour
+    f.frame.onDocumentDownloaded(file, share);
+    f.run();
+    EXPECT_EQ(failures(std::chrono::minutes(1)), 1u); // failing again after a success: shown at once
 }
 
 TEST(MainFrame, IconAndToolTipFollowAvailabilitySynchronisationAndSleep)
@@ -267,18 +311,20 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Downloading update (42%)", false}));
     EXPECT_EQ(count(offered), 1);
 
-    f.frame.onUpgradeDownloadFailed();
+    f.frame.onUpgradeDownloadFailed(L"Cannot use folder '/home/u/.cache': others may write to it");
     f.frame.onUpgradeDownloadProgress(50); // late: the download is over
     f.run();
     EXPECT_EQ(item(), (dwl::ui::MenuItem{dwl::ID_CONTEXTMENU_UPGRADE, L"Update to version 1.15.0", true}));
-    EXPECT_EQ(f.area.balloons.back().text, L"An error occurred while downloading the update");
+    EXPECT_EQ(f.area.balloons.back().text,
+              L"An error occurred while downloading the update. Cannot use folder "
+              L"'/home/u/.cache': others may write to it.");
 
     // Cut by sleep: no error, and it starts again on wake.
     f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
     f.engine.calls.clear();
     f.area.balloons.clear();
     f.frame.OnPowerBroadcast(dwl::PBT_APMSUSPEND);
-    f.frame.onUpgradeDownloadFailed(); // what the cut download reports
+    f.frame.onUpgradeDownloadFailed(L"cut"); // what the cut download reports
     f.run();
     f.frame.OnPowerBroadcast(dwl::PBT_APMRESUMESUSPEND);
     EXPECT_EQ(f.engine.calls, "stop start download(http://x/later.deb) ");
@@ -289,6 +335,7 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
     // program goes on.
     f.frame.onUpgradeDownloadFinished(L"/tmp/x/setup.deb");
     f.run();
+    f.clock.pass(win32::NotifyIcon::kFailureHoldTime); // the failure's balloon before has had its time
     EXPECT_TRUE(f.has("path /tmp/x"));
     EXPECT_FALSE(f.has("path /tmp/x/setup.deb"));
     EXPECT_EQ(
@@ -297,6 +344,28 @@ TEST(MainFrame, UpgradeItemOffersDownloadsAndComesBackAfterTheDownload)
         L"there.");
     EXPECT_FALSE(f.desktop.exitCode);
     EXPECT_TRUE(f.engine.running);
+}
+
+TEST(MainFrame, ADownloadedUpdateIsShownAgainInsteadOfDownloadedOnceMore)
+{
+    Frame f;
+    test::ScratchFolder scratch;
+    const std::string installer = scratch.writeFile("setup.deb");
+    f.frame.onNewVersionAvailable({1, 14, 0}, "http://x/setup.deb");
+    f.run();
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    f.frame.onUpgradeDownloadFinished(qcl::string::utf8ToUtf16(installer));
+    f.run();
+    f.engine.calls.clear();
+    f.desktop.actions.clear();
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    EXPECT_EQ(f.engine.calls, "");
+    EXPECT_TRUE(f.has("path " + scratch.path()));
+
+    // Gone from its folder: downloaded again.
+    std::filesystem::remove(installer);
+    f.frame.OnCommand(dwl::ID_CONTEXTMENU_UPGRADE);
+    EXPECT_EQ(f.engine.calls, "download(http://x/setup.deb) ");
 }
 
 TEST(MainFrame, AFailureIsShownOnceUntilItsItemSucceeds)
@@ -443,6 +512,17 @@ TEST(MainFrame, MissingFolderRetriesUnlinksOrExitsAndAStartFailureIsFatal)
     broken.frame.OnCreate();
     broken.run();
     EXPECT_EQ(broken.desktop.exitCode, 1);
+}
+
+TEST(MainFrame, TheQueryWhetherTheSessionMayEndIsLoggedAndChangesNothing)
+{
+    Frame f;
+    const std::size_t from = logCapture.lineCount();
+    f.frame.OnQueryEndSession();
+    f.run();
+    EXPECT_TRUE(logCapture.waitFor("Received WM_QUERYENDSESSION message with logOff = 0", from));
+    EXPECT_TRUE(f.engine.running);
+    EXPECT_FALSE(f.desktop.exitCode);
 }
 
 TEST(MainFrame, EndOfSessionDuringTheUnlinkDialogClosesWithZeroAndUnlinksNothing)

@@ -23,6 +23,8 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 namespace
 {
 using namespace std::chrono_literals;
@@ -187,6 +189,14 @@ protected:
     {
         record("uploaded");
     }
+    void onItemUnreadable(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        record("itemUnreadable");
+    }
+    void onOtherName(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        record("otherName");
+    }
     void onWayfoldFolderMissing(const std::wstring& folder) override
     {
         record("folderMissing", qcl::string::utf16ToUtf8(folder));
@@ -222,7 +232,7 @@ protected:
     }
     void onUpgradeDownloadProgress(int percent) override { record("progress", std::to_string(percent)); }
     void onUpgradeDownloadFinished(const std::wstring&) override { record("downloadFinished"); }
-    void onUpgradeDownloadFailed() override { record("downloadFailed"); }
+    void onUpgradeDownloadFailed(const std::wstring&) override { record("downloadFailed"); }
 
     // The real dialog, as a user who types `typedEmail` and the password over the stored settings.
     bool signInThroughTheDialog(dwl::Configuration& configuration, dwl::WayfoldApi& api,
@@ -404,7 +414,7 @@ TEST_F(MediatorTest, WorkerNotificationsPassOnlyWhileRunningButUpgradeReportsAlw
         mediator->onFileTooBig(L"big", 2, 1);
         mediator->onShareCreationFailed(L"Share", {}, L"why");
         mediator->onUpgradeDownloadProgress(5);
-        mediator->onUpgradeDownloadFailed();
+        mediator->onUpgradeDownloadFailed(L"cut");
     };
     notifyAll();
     EXPECT_EQ(count("serverAvailable") + count("synchronising") + count("fileTooBig") +
@@ -518,6 +528,39 @@ TEST_F(MediatorTest, AMissingFolderOrAnotherInstanceStopsInitialisation)
     std::ifstream lock(scratch / "appdata/quillmere/Wayfold/Lock");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}),
               "ProcessId: " + std::to_string(::getpid()) + "\r\n");
+}
+
+TEST_F(MediatorTest, AWayfoldFolderThatAnotherUserCouldChangeStopsTheStart)
+{
+    const std::string folder = scratch / "home/Wayfold";
+    const auto startFailure = [&]
+    {
+        try
+        {
+            mediator->initialise();
+        }
+        catch (const dwl::StartFailure& failure)
+        {
+            return failure.message();
+        }
+        return std::wstring(L"started");
+    };
+    fs::permissions(folder, fs::perms(0777));
+    EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
+                                  L"': other users may write to it.\nRemove their permission to write "
+                                  L"(chmod go-w) and start Quillmere Wayfold again.");
+    if (::geteuid() == 0)
+    {
+        fs::permissions(folder, fs::perms(0755));
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
+                                      L"': it belongs to another user.\nQuillmere Wayfold keeps your Shares "
+                                      L"only in a folder of your own: move that one away, or have it moved, "
+                                      L"and start Quillmere Wayfold again.");
+        ASSERT_EQ(::chown(folder.c_str(), ::geteuid(), ::getegid()), 0);
+    }
+    fs::permissions(folder, fs::perms(0775)); // as umask 002 makes it
+    EXPECT_EQ(startFailure(), L"started");
 }
 
 TEST_F(MediatorTest, AListOfServersThatIsMissingUnreadableOrEmptyStopsTheStartNamingIt)

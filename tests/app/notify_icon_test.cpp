@@ -1,6 +1,7 @@
 #include "app/NotifyIcon.h"
 
 #include "FakeNotificationArea.h"
+#include "FakeScheduler.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,43 @@ struct Tray
 {
     int sleeps = 0;
     test::FakeNotificationArea area;
-    win32::NotifyIcon icon{area, [this](std::chrono::milliseconds) { ++sleeps; }};
+    test::FakeScheduler clock;
+    win32::NotifyIcon icon{area, [this](std::chrono::milliseconds) { ++sleeps; }, clock.scheduler()};
 };
+
+TEST(NotifyIcon, AnInformationBalloonNeverTakesThePlaceOfAFailureStillOnScreen)
+{
+    using L = dwl::ui::BalloonLevel;
+    using namespace std::chrono_literals;
+    Tray tray;
+    tray.icon.AddIconToTaskbar();
+    const auto texts = [&]
+    {
+        std::vector<std::wstring> shown;
+        for (const test::Balloon& balloon : tray.area.balloons)
+            shown.push_back(balloon.text);
+        return shown;
+    };
+    tray.icon.ShowBalloon(L"y.txt could not be downloaded", L"T", L::Error);
+    tray.icon.ShowBalloon(L"a.txt has been downloaded", L"T", L::Information);
+    tray.icon.ShowBalloon(L"b.txt has been downloaded", L"T", L::Information);
+    tray.clock.pass(5s);
+    tray.icon.ShowBalloon(L"server unavailable", L"T", L::Warning); // a failure still takes the slot
+    tray.clock.pass(9s);
+    EXPECT_EQ(texts(), (std::vector<std::wstring>{L"y.txt could not be downloaded", L"server unavailable"}));
+    tray.clock.pass(1s); // the last information comes once the failures have had their time
+    tray.icon.ShowBalloon(L"c.txt has been downloaded", L"T", L::Information);
+    EXPECT_EQ(texts(),
+              (std::vector<std::wstring>{L"y.txt could not be downloaded", L"server unavailable",
+                                         L"b.txt has been downloaded", L"c.txt has been downloaded"}));
+    EXPECT_EQ(tray.area.balloons[2].level, L::Information);
+
+    tray.icon.ShowBalloon(L"z.txt could not be downloaded", L"T", L::Error);
+    tray.icon.ShowBalloon(L"d.txt has been downloaded", L"T", L::Information);
+    tray.icon.Hide(); // what was held back goes with the icon
+    tray.clock.pass(1min);
+    EXPECT_EQ(tray.area.balloons.back().text, L"z.txt could not be downloaded");
+}
 
 TEST(NotifyIcon, AddIsRetriedUntilTheTrayHostTakesItAndGivesUpAfterFiftyRetries)
 {

@@ -174,7 +174,7 @@ protected:
         installer = qcl::string::utf16ToUtf8(path);
         record("finished");
     }
-    void onUpgradeDownloadFailed() override { record("failed"); }
+    void onUpgradeDownloadFailed(const std::wstring&) override { record("failed"); }
 
     void record(const std::string& report)
     {

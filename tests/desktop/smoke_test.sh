@@ -5,6 +5,8 @@
 #   folder; the icon is docked in the tray and its menu opens; a second start hands over to the running instance
 #   (which opens the Wayfold folder) and exits 0, and one whose hand-over is not answered exits 1; SIGTERM ends
 #   the first instance with exit status 0.
+# As an ordinary user under umask 000 (when run as root): the sign-in makes the Wayfold folder 0700, and a
+# Wayfold folder that others may write to or that belongs to another user stops the start; 0775 does not.
 # Starts that cannot go on end with exit status 1 and say why on standard error (and in a dialog where there
 # is a display): no display, a data folder that belongs to another user, no list of servers. The program
 # started as the build made it, from the build folder, comes up with its configuration dialog.
@@ -89,7 +91,9 @@ startFailure no-display no "Cannot start Quillmere Wayfold: it needs a display" 
 grep -q -- "- Stopped " "$work/nodisplay/data/quillmere/Logging/Wayfold.log" || fail "no stop banner in the log"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$devserver" --host 127.0.0.1 --port "$port" --data "$work/server" --user demo@example.com:secret \
+echo "an installer" >"$work/installer.deb"
+"$devserver" --host 127.0.0.1 --port "$port" --data "$work/server" --upgrade 1.14.0:"$work/installer.deb" \
+  --user demo@example.com:secret \
   --demo demo@example.com >"$work/server.log" 2>&1 &
 pids+=($!)
 waitFor 60 "development server" grep -q "Serving on" "$work/server.log"
@@ -99,7 +103,8 @@ cp "$wayfold" "$work/bin/wayfold"
 cat >"$work/bin/Servers.json" <<JSON
 "DocumentBlackList": []
 "FolderBlackList": []
-"Servers": {"Demo": {"DisplayName": "Demo server", "BaseUrl": "http://127.0.0.1:$port", "MessagePollingIntervalInSeconds": 2}}
+"Servers": {"Demo": {"DisplayName": "Demo server", "BaseUrl": "http://127.0.0.1:$port", "MessagePollingIntervalInSeconds": 2,
+  "UpgradeInfoUrl": "http://127.0.0.1:$port/upgrade/info", "DelayBeforeCheckingForUpgradeInSeconds": 0}}
 "DefaultServer": "Demo"
 "CountryToServer": {}
 JSON
@@ -163,6 +168,55 @@ else
   echo "note: not root: the data folder of another user is not checked"
 fi
 
+# An ordinary user under umask 000: the sign-in makes the Wayfold folder 0700; a Wayfold folder that others
+# may write to, or that belongs to another user, stops the start; one of the user's group (0775) is used.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  user="$work/user"
+  mkdir -p "$user"
+  chmod 755 "$work" "$work/bin"
+  chown 65534:65534 "$user"
+  touch "$work/opened" && chmod 666 "$work/opened"
+  # Runs the command as that user in place of the calling shell: call it in the background only.
+  asUser() {
+    umask 000
+    exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user" \
+      XDG_DATA_HOME="$user/.local/share" XDG_CONFIG_HOME="$user/.config" XDG_CACHE_HOME="$user/.cache" \
+      XDG_RUNTIME_DIR="$user" PATH="$work/stub:$PATH" QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 "$@"
+  }
+  asUser "$work/bin/wayfold" >"$work/user.log" 2>&1 &
+  ordinary=$!
+  pids+=($ordinary)
+  waitFor 120 "configuration dialog of the ordinary user" xdotool search --name "^Quillmere Wayfold$"
+  sleep 1
+  xdotool windowfocus --sync "$(xdotool search --name "^Quillmere Wayfold$" | head -n 1)"
+  xdotool key alt+e && xdotool type --delay 30 "demo@example.com"
+  xdotool key alt+p && xdotool type --delay 30 "secret"
+  xdotool key Return
+  waitFor 180 "document of the demo Share for the ordinary user" test -f "$user/Wayfold/Demo/Plans/Notes.txt"
+  [ "$(stat -c %a "$user/Wayfold")" = 700 ] || fail "the Wayfold folder made under umask 000 is $(stat -c %a "$user/Wayfold")"
+  kill -TERM "$ordinary"
+  wait "$ordinary" || fail "the ordinary user's program did not end with 0"
+
+  chmod 777 "$user/Wayfold"
+  startFailure folder-open-to-others yes "Cannot use folder '$user/Wayfold': other users may write to it" \
+    asUser "$work/bin/wayfold"
+  chmod 755 "$user/Wayfold" && chown 0:0 "$user/Wayfold"
+  startFailure folder-of-another-user yes "Cannot use folder '$user/Wayfold': it belongs to another user" \
+    asUser "$work/bin/wayfold"
+  chown 65534:65534 "$user/Wayfold" && chmod 775 "$user/Wayfold"
+  userLog="$user/.local/share/quillmere/Logging/Wayfold.log"
+  starts=$(grep -c "Started application threads" "$userLog")
+  asUser "$work/bin/wayfold" >"$work/user-group.log" 2>&1 &
+  ordinary=$!
+  pids+=($ordinary)
+  waitFor 60 "start with a Wayfold folder of the user's group" \
+    sh -c "[ \$(grep -c 'Started application threads' '$userLog') -gt $starts ]"
+  kill -TERM "$ordinary"
+  wait "$ordinary" || fail "the ordinary user's program did not end with 0"
+else
+  echo "note: not root: the Wayfold folder of an ordinary user is not checked"
+fi
+
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
 export XDG_CACHE_HOME="$work/home/.cache" PATH="$work/stub:$PATH" QT_QPA_PLATFORM=xcb
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" # the toolkit's own allocations are not ours to judge
@@ -198,6 +252,17 @@ if [ "$tray" = yes ]; then
   sleep 2
   screenshot tray-menu
   xdotool key Escape
+  # The offered update cannot be downloaded into a cache folder that others may write to: the balloon says why.
+  mkdir -p "$XDG_CACHE_HOME" && chmod 777 "$XDG_CACHE_HOME"
+  sleep 1
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  sleep 1
+  xdotool key Down Down Down Down Down Return
+  waitFor 30 "failed update download" grep -q "Cannot download upgrade: Cannot use folder '$XDG_CACHE_HOME'" \
+    "$work/home/.local/share/quillmere/Logging/Wayfold.log"
+  sleep 1
+  screenshot update-failed
+  chmod 700 "$XDG_CACHE_HOME"
 fi
 
 # A second start hands over to the first, which opens the Wayfold folder.

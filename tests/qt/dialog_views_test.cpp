@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 using dwl::ConfigurationDlg;
@@ -51,11 +53,38 @@ protected:
         return dialog.DoModal();
     }
 
+    // The user fills the dialog in (`fill`) and presses Login; the message box that refuses the login is
+    // photographed as `screenshot` and closed, and so is the dialog. What the box showed is kept in
+    // `refusalText` and `refusalFormat`.
+    void refuseLogin(const std::function<void(QWidget& dialog)>& fill, const std::string& screenshot)
+    {
+        const int result = runConfigurationDialog(
+            [&](QWidget& dialog)
+            {
+                test::whenModalShown(
+                    [&](QWidget& box)
+                    {
+                        auto& message = dynamic_cast<QMessageBox&>(box);
+                        refusalText = message.text();
+                        refusalFormat = message.textFormat();
+                        EXPECT_TRUE(test::saveScreenshot(box, screenshot));
+                        message.button(QMessageBox::Ok)->click();
+                        test::control<QPushButton>(dialog, View::ExitButton)->click();
+                    },
+                    &dialog);
+                fill(dialog);
+                test::control<QPushButton>(dialog, View::LoginButton)->click();
+            });
+        EXPECT_EQ(dwl::ui::IDCANCEL, result);
+    }
+
     fake::FakeWayfoldServer server;
     dwl::ServerList servers;
     dwl::WayfoldApi api;
     dwl::Configuration configuration;
     dwl::qt::QtUserInterface ui;
+    QString refusalText;
+    Qt::TextFormat refusalFormat = Qt::AutoText;
 };
 
 TEST_F(DialogViewsTest, ConfigurationDialogShowsItsControlsWithLoginAsDefault)
@@ -142,29 +171,35 @@ TEST_F(DialogViewsTest, AServerNameWithMarkupIsShownAsPlainText)
     const std::string closedUrl = stopped.baseUrl();
     stopped.stop();
     useServer("<b>Bold</b> &amp; Co", closedUrl);
-    QString shownText;
-    Qt::TextFormat format = Qt::AutoText;
-    const int result = runConfigurationDialog(
+    refuseLogin([](QWidget& dialog)
+                { test::control<QLineEdit>(dialog, View::EmailEdit)->setText("ann@example.com"); },
+                "server-not-found");
+    EXPECT_EQ(Qt::PlainText, refusalFormat);
+    EXPECT_EQ("The server '<b>Bold</b> &amp; Co' could not be found.\n\nCheck the server and try again.",
+              refusalText);
+}
+
+TEST_F(DialogViewsTest, AWayfoldFolderThatOthersMayWriteToIsRefusedWithWhatToDo)
+{
+    // On the disk of the build folder: a memory file system is no place for the Wayfold folder.
+    const std::filesystem::path location = std::filesystem::current_path() / "open-to-others";
+    std::filesystem::create_directories(location / "Wayfold");
+    std::filesystem::permissions(location / "Wayfold", std::filesystem::perms(0777));
+    refuseLogin(
         [&](QWidget& dialog)
         {
-            test::whenModalShown(
-                [&](QWidget& box)
-                {
-                    auto& message = dynamic_cast<QMessageBox&>(box);
-                    shownText = message.text();
-                    format = message.textFormat();
-                    EXPECT_TRUE(test::saveScreenshot(box, "server-not-found"));
-                    message.button(QMessageBox::Ok)->click();
-                    test::control<QPushButton>(dialog, View::ExitButton)->click();
-                },
-                &dialog);
             test::control<QLineEdit>(dialog, View::EmailEdit)->setText("ann@example.com");
-            test::control<QPushButton>(dialog, View::LoginButton)->click();
-        });
-    EXPECT_EQ(dwl::ui::IDCANCEL, result);
-    EXPECT_EQ(Qt::PlainText, format);
-    EXPECT_EQ("The server '<b>Bold</b> &amp; Co' could not be found.\n\nCheck the server and try again.",
-              shownText);
+            test::control<QLineEdit>(dialog, View::PasswordEdit)->setText("secret");
+            test::control<QLineEdit>(dialog, View::FolderLocationEdit)
+                ->setText(QString::fromStdString(location));
+        },
+        "folder-open-to-others");
+    std::filesystem::remove_all(location);
+    EXPECT_EQ(
+        "Cannot use folder '" + QString::fromStdString(location / "Wayfold") +
+            "': other users may write to it\n\nRemove their permission to write (chmod go-w) and try "
+            "again, or choose a different location.",
+        refusalText);
 }
 
 TEST_F(DialogViewsTest, MissingFolderDialogReturnsTheButtonPressed)

@@ -49,6 +49,17 @@ TEST_F(HandOverTest, ASecondInstanceOfTheSameUserMakesTheFirstOpenTheFolder)
     EXPECT_TRUE(handedOver.get());
 }
 
+TEST_F(HandOverTest, ARequestWhoseSenderGaveUpIsNotCarriedOutLater)
+{
+    first.listen();
+    dwl::qt::HandOver second(socket, [] {});
+    second.setWaitTime(std::chrono::milliseconds(200));
+    // The first instance is busy (this thread does not run its events) until the second has given up.
+    EXPECT_FALSE(second.handOver());
+    QTest::qWait(500);
+    EXPECT_EQ(opened, 0);
+}
+
 // A plain client of the socket, which the test drives itself.
 int connectTo(const std::string& path)
 {

@@ -2,6 +2,8 @@
 
 #include "QtTestSupport.h"
 
+#include <QGuiApplication>
+#include <QSessionManager>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -15,7 +17,7 @@ TEST(SessionEvents, TermHangUpAndInterruptEndTheSessionOnTheMainThread)
     test::qtApplication();
     int ends = 0;
     {
-        dwl::qt::SessionEvents events([&] { ++ends; }, [](bool) {});
+        dwl::qt::SessionEvents events([] {}, [&] { ++ends; }, [](bool) {});
         for (const int signal : {SIGTERM, SIGHUP, SIGINT})
         {
             const int before = ends;
@@ -27,5 +29,16 @@ TEST(SessionEvents, TermHangUpAndInterruptEndTheSessionOnTheMainThread)
     struct sigaction current = {};
     ASSERT_EQ(::sigaction(SIGTERM, nullptr, &current), 0);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST(SessionEvents, TheSessionManagersQueryIsAnsweredWhileItWaits)
+{
+    test::qtApplication();
+    int queries = 0;
+    dwl::qt::SessionEvents events([&] { ++queries; }, [] {}, [](bool) {});
+    QSessionManager* manager = qGuiApp->findChild<QSessionManager*>();
+    ASSERT_NE(manager, nullptr);
+    emit qGuiApp->commitDataRequest(*manager);
+    EXPECT_EQ(queries, 1);
 }
 } // namespace

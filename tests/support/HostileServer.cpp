@@ -112,6 +112,20 @@ HostileServer::HostileServer(Scheme scheme)
                     [send](std::size_t offset, std::size_t, httplib::DataSink& sink)
                     { return send(offset, sink); });
                 break;
+            case HostileAnswer::Length::Chunked:
+            case HostileAnswer::Length::ChunkedCut:
+                response.set_chunked_content_provider(
+                    type,
+                    [send, cut = answer.length == HostileAnswer::Length::ChunkedCut](std::size_t offset,
+                                                                                     httplib::DataSink& sink)
+                    {
+                        if (send(offset, sink))
+                            return true;
+                        if (!cut)
+                            sink.done();
+                        return !cut;
+                    });
+                break;
             case HostileAnswer::Length::None:
                 // Ending the provider closes the connection, which is the end of a body without a length.
                 response.set_content_provider(type, [send](std::size_t offset, httplib::DataSink& sink)

@@ -28,9 +28,11 @@ struct HostileAnswer
 {
     enum class Length
     {
-        Exact,     // Content-Length of the body
-        None,      // chunked: no length at all
-        Announced, // Content-Length `announced`; the body is sent, then the connection is closed
+        Exact,      // Content-Length of the body
+        None,       // no length at all: the body ends where the connection is closed
+        Announced,  // Content-Length `announced`; the body is sent, then the connection is closed
+        Chunked,    // chunked, with its end marked by the last chunk
+        ChunkedCut, // chunked: the body is sent, then the connection is closed without the last chunk
     };
 
     int status = 200;

@@ -215,6 +215,16 @@ protected:
 
     static bool exists(const std::filesystem::path& path) { return std::filesystem::exists(path); }
 
+    // Whether a file of the trash (shared by the tests of the program, so names may have been taken) holds it.
+    static bool trashHolds(const std::string& content)
+    {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(dataHome() / "Trash/files", error))
+            if (readFile(entry.path()) == content)
+                return true;
+        return false;
+    }
+
     // Names in a folder, sorted.
     static std::vector<std::string> listing(const std::filesystem::path& folder)
     {

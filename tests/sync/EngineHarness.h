@@ -209,6 +209,14 @@ private:
     {
         reports.add("onDocumentUploadFailed", file.name());
     }
+    void onItemUnreadable(const dwl::Tree::Node& item, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        reports.add("onItemUnreadable", item.name());
+    }
+    void onOtherName(const dwl::Tree::File& name, const dwl::Tree::Directory&, const std::wstring&) override
+    {
+        reports.add("onOtherName", name.getPath());
+    }
     void startScanner() override
     {
         mScanner.setFolder(mFolder);

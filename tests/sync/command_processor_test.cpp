@@ -145,6 +145,8 @@ public:
                                 const std::wstring&) override
     {
     }
+    void onItemUnreadable(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override {}
+    void onOtherName(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override {}
     void startScanner() override
     {
         reports.add("startScanner");
@@ -219,6 +221,19 @@ TEST_F(CommandProcessorTest, TheFirstSnapshotIsSentBeforeTheServerIsAskedForMess
     ASSERT_TRUE(waitUntil([&] { return api.called("getServerMessage"); }));
     stopAndCheck();
     EXPECT_EQ(api.calls().front(), "createShare Offline");
+}
+
+TEST_F(CommandProcessorTest, WithoutASnapshotTheServerIsAskedOnceTheFirstSnapshotWaitIsOver)
+{
+    processor.setDeviceId(qcl::uint128::fromHalves(0, 7));
+    tree->setSynchronised(true);
+    processor.setPollingInterval(20ms);
+    processor.setFirstSnapshotWait(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    processor.start();
+    ASSERT_TRUE(waitUntil([&] { return api.called("getServerMessage"); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    stopAndCheck();
 }
 
 TEST_F(CommandProcessorTest, ANewDeviceStartsFromMessageZeroAndBringsEveryShareDownAgain)

@@ -1,9 +1,12 @@
-// One item that cannot go through holds back nothing else: a server version that meets a local edit never
-// replaces the local file, an edit that can never be sent does not hold back the messages that follow, a
+// One item that cannot go through holds back nothing else: a server version that meets a local edit, or a file
+// that another program holds open, never replaces the local file, an edit that can never be sent does not hold back the messages that follow, a
 // document larger than the free space does not hold back the others, and a path longer than the system's
 // limit is still sent.
 
 #include "EndToEndFixture.h"
+
+#include <csignal>
+#include <sys/wait.h>
 
 namespace enginetest
 {
@@ -55,6 +58,39 @@ TEST_F(EndToEndTest, ALocalEditWhoseUploadTheServerRefusesKeepsItsContentAndLate
     EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from the server");
     server.clearFaults();
 }
+TEST_F(EndToEndTest, AFileAnotherProgramHoldsOpenIsReplacedOnlyOnceItIsClosed)
+{
+    startBoth();
+    writeFile(two / "Team/db.bin", "first");
+    writeFile(two / "Team/other.txt", "other");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/db.bin", "first"); }));
+
+    // Another program holds the file open, as a database or an editor that writes in place does.
+    const std::string path = one / "Team/db.bin";
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 3, path.c_str(), O_RDWR, 0);
+    char program[] = "/bin/sleep";
+    char seconds[] = "60";
+    char* arguments[] = {program, seconds, nullptr};
+    pid_t holder = 0;
+    ASSERT_EQ(::posix_spawn(&holder, program, &actions, nullptr, arguments, environ), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ASSERT_TRUE(waitUntil([&] { return exists("/proc/" + std::to_string(holder) + "/fd/3"); }));
+
+    writeFile(two / "Team/db.bin", "second, from two");
+    writeFile(two / "Team/other.txt", "other, second");
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/other.txt", "other, second"); }));
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onLocalUpdateBlocked") > 0; }));
+    EXPECT_EQ(one.engine->reports.details("onLocalUpdateBlocked").front(), L"db.bin");
+    EXPECT_TRUE(hasContent(one / "Team/db.bin", "first"));
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/db.bin", "second, from two"); }));
+    EXPECT_TRUE(settlesTo(one / "Team", {"db.bin", "other.txt"}));
+}
+
 TEST_F(EndToEndTest, ADocumentLargerThanTheFreeSpaceHoldsBackNoOtherDocument)
 {
     if (!scratch.mountTmpfs("one/Wayfold", "3m"))

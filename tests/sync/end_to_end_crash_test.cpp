@@ -371,6 +371,63 @@ TEST_F(CrashTest, AKillRightAfterADownloadSwapKeepsEverySaveAndSendsNoRenameOrDe
     EXPECT_EQ(requestCount("POST", kAssetChange), 0u);
 }
 
+TEST_F(CrashTest, AKillRightAfterADownloadSwapIsSettledByIdentityWhateverTheUserDidMeanwhile)
+{
+    auto expected = makeServerTree(1, 1);
+    convergeOn(expected);
+    const qcl::uint128 document = serverAsset(L"Big", L"f0/d0.txt")->assetId;
+    const auto swapped = [&](const std::string& version)
+    {
+        server.putContent(idText(document), version);
+        killAt("renameat2 2 .*/\\.wayfold-");
+    };
+    const std::size_t creations = requestCount("POST", "/rest/shares/[^/]+/assets");
+
+    // A save in place that keeps the size and the time proves nothing: the next server version puts it in the
+    // trash, never unlinked.
+    swapped("version 2");
+    const fs::path file = one / "Big/f0/d0.txt";
+    struct stat before{};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    writeFile(file, "VERSION 2");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    startChild();
+    ASSERT_TRUE(waitUntil([&] { return !exists(one / ("Big/f0/" + qcl::string::utf16ToUtf8(downloadFileName(document)))); }));
+    kill();
+    server.putContent(idText(document), "version 3");
+    expected["Big/f0/d0.txt"] = "version 3";
+    convergeOn(expected);
+    EXPECT_TRUE(trashHolds("VERSION 2"));
+
+    // A save through a new file is the document's next version; the file the download displaced, the recorded
+    // version, goes to the trash.
+    swapped("version 4");
+    writeFile(one / "Big/f0/saved.tmp", "saved through a new file");
+    fs::rename(one / "Big/f0/saved.tmp", file);
+    expected["Big/f0/d0.txt"] = "saved through a new file";
+    convergeOn(expected);
+    EXPECT_TRUE(trashHolds("version 3"));
+
+    // A rename of the download is the document's.
+    swapped("version 5");
+    fs::rename(file, one / "Big/f0/renamed.txt");
+    expected = {{"Big/f0/renamed.txt", "version 5"}};
+    convergeOn(expected);
+
+    // So is a rename of its folder, and later versions still come down.
+    swapped("version 6");
+    fs::rename(one / "Big/f0", one / "Big/g0");
+    expected = {{"Big/g0/renamed.txt", "version 6"}};
+    convergeOn(expected);
+    server.putContent(idText(document), "version 7");
+    expected = {{"Big/g0/renamed.txt", "version 7"}};
+    convergeOn(expected);
+
+    EXPECT_EQ(requestCount("POST", "/rest/shares/[^/]+/assets"), creations);
+    EXPECT_EQ(requestCount("DELETE", ".*"), 0u);
+}
+
 TEST_F(CrashTest, AKillBetweenPlacingANewDownloadAndRecordingItKeepsANewerServerVersion)
 {
     auto expected = makeServerTree(1, 1);

@@ -1,10 +1,12 @@
-// Each item keeps one identity on both sides: a creation whose answer was lost is not made twice, an edit
-// that keeps the size and the time is still an edit, and a name the server gives is taken as soon as it is
+// Each item keeps one identity on both sides: a creation whose answer was lost is not made twice, a change of
+// metadata alone is no edit (nor, since it cannot be told from one, an edit that keeps the size and the time, whose
+// file goes to the trash when a newer server version comes), and a name the server gives is taken as soon as it is
 // free.
 
 #include "EndToEndFixture.h"
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace enginetest
 {
@@ -67,7 +69,44 @@ TEST_F(EndToEndTest, ACreationWhoseAnswerIsCutShortTakesTheItemTheServerMade)
     EXPECT_EQ(serverNames(L"Cut"), std::vector<std::wstring>{L"doc.txt"});
 }
 
-TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsSentBeforeANewerServerVersionComes)
+TEST_F(EndToEndTest, AChangeOfMetadataAloneSendsNothingForAThousandDocuments)
+{
+    const auto share = server.createShare(kEmail, "Team");
+    for (int folder = 0; folder < 10; ++folder)
+    {
+        const std::string folderId = server.createAsset(share.shareId, share.rootId, true, "f" + std::to_string(folder));
+        for (int document = 0; document < 100; ++document)
+            server.putContent(server.createAsset(share.shareId, folderId, false, std::to_string(document) + ".txt"),
+                              "content " + std::to_string(document));
+    }
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onDocumentDownloaded") == 1000; },
+                          std::chrono::seconds(120)));
+    writeFile(one / "Team/before.txt", "before");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"before.txt") == "before"; }));
+    server.clearRequests();
+
+    // A mode, an owner, an extended attribute and a link made elsewhere change no content.
+    const std::filesystem::path outside = scratch.makeDirectory("links");
+    int linked = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(one / "Team"))
+    {
+        ::chmod(entry.path().c_str(), entry.is_directory() ? 0750 : 0640);
+        if (!entry.is_regular_file())
+            continue;
+        ASSERT_EQ(::lchown(entry.path().c_str(), 0, 0), 0);
+        ASSERT_EQ(::setxattr(entry.path().c_str(), "user.tag", "red", 3, 0), 0);
+        if (++linked % 10 == 0)
+        {
+            ASSERT_EQ(::link(entry.path().c_str(), (outside / std::to_string(linked)).c_str()), 0);
+        }
+    }
+    writeFile(one / "Team/after.txt", "after");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"after.txt") == "after"; }));
+    EXPECT_EQ(requestCount("POST", ".*/contents"), 1u);
+}
+
+TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsNotSentAndGoesToTheTrashBeforeANewerServerVersion)
 {
     startBoth();
     writeFile(two / "Team/fixed.bin", "AAAA");
@@ -76,20 +115,20 @@ TEST_F(EndToEndTest, AnEditThatKeepsTheSizeAndTheTimeIsSentBeforeANewerServerVer
     const std::size_t snapshots = one.engine->snapshots();
     ASSERT_TRUE(waitUntil([&] { return one.engine->snapshots() > snapshots; }));
 
-    // A tool that rewrites a fixed-size container and sets its time back.
+    // A tool that rewrites a fixed-size container and sets its time back: no different from a change of mode.
     const auto path = one / "Team/fixed.bin";
     struct stat before{};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     writeFile(path, "BBBB");
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    writeFile(one / "Team/marker.txt", "marker");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"marker.txt") == "marker"; }));
+    EXPECT_EQ(serverContent(L"Team", L"fixed.bin"), "AAAA");
 
-    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"fixed.bin") == "BBBB"; }));
     writeFile(two / "Team/fixed.bin", "CCCC");
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/fixed.bin", "CCCC"); }));
-    const auto document = serverAsset(L"Team", L"fixed.bin");
-    ASSERT_TRUE(document);
-    EXPECT_EQ(server.content(idText(document->assetId), document->contentVersion - 1), "BBBB");
+    EXPECT_TRUE(waitUntil([] { return trashHolds("BBBB"); }));
 }
 
 TEST_F(EndToEndTest, AChangeOfMetadataAloneNeverMakesOldContentTheNewest)
@@ -110,7 +149,7 @@ TEST_F(EndToEndTest, AChangeOfMetadataAloneNeverMakesOldContentTheNewest)
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second, from two"); }));
     EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "second, from two");
     // The file it replaced may have held an edit that kept its size and time: it is in the trash.
-    EXPECT_TRUE(hasContent(dataHome() / "Trash/files/doc.txt", "first"));
+    EXPECT_TRUE(waitUntil([] { return trashHolds("first"); }));
 }
 
 TEST_F(EndToEndTest, AServerNameIsTakenAsSoonAsItsLocalFormIsFree)

@@ -1,6 +1,7 @@
 // A folder that the engine cannot read (a root-owned or chmod 000 folder) holds back nothing else: the rest
 // of its Share and the other Shares still go up, server messages still come down (also after a restart), and
-// nothing under it is deleted on the server. Root ignores file modes, so the engine runs as an ordinary user
+// nothing under it is deleted on the server. A folder or a document that cannot be read is reported once, and
+// goes up once its mode lets the engine read it. Root ignores file modes, so the engine runs as an ordinary user
 // (uid 65534) in a child process: this program started again with WAYFOLD_ORDINARY_CHILD set.
 
 #include "EndToEndFixture.h"
@@ -37,7 +38,7 @@ constexpr uid_t kOrdinaryUser = 65534;
                          {
                              {
                                  std::ofstream reports(state + "/reports.new");
-                                 for (const char* kind : {"onLocalUpdateBlocked", "threadError"})
+                                 for (const char* kind : {"onItemUnreadable", "threadError"})
                                      for (const std::wstring& name : engine.reports.details(kind))
                                          reports << kind << '\t' << qcl::string::utf16ToUtf8(name) << '\n';
                              }
@@ -163,11 +164,11 @@ TEST_F(OrdinaryUserTest, AFolderTheEngineCannotReadHoldsBackNothingElseAlsoAfter
     for (const Change& change : changes)
         ASSERT_TRUE(waitUntil([&] { return serverContent(change.share, change.name) == change.content; }))
             << change.content;
-    ASSERT_TRUE(waitUntil([&] { return !reported("onLocalUpdateBlocked").empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !reported("onItemUnreadable").empty(); }));
     // A later snapshot holds the folder too: it is not reported again.
     save("Other/doc.txt", "other v3");
     ASSERT_TRUE(waitUntil([&] { return serverContent(L"Other", L"doc.txt") == "other v3"; }));
-    EXPECT_EQ(reported("onLocalUpdateBlocked"), std::vector<std::string>{"Locked"});
+    EXPECT_EQ(reported("onItemUnreadable"), std::vector<std::string>{"Locked"});
 
     // Stopped with the folder still unreadable; the server changes meanwhile.
     kill();
@@ -179,7 +180,7 @@ TEST_F(OrdinaryUserTest, AFolderTheEngineCannotReadHoldsBackNothingElseAlsoAfter
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Other/from-server.txt", "down"); }));
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "team v3 from the server"); }));
     EXPECT_TRUE(
-        waitUntil([&] { return reported("onLocalUpdateBlocked") == std::vector<std::string>{"Locked"}; }));
+        waitUntil([&] { return reported("onItemUnreadable") == std::vector<std::string>{"Locked"}; }));
 
     EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
     EXPECT_EQ(serverNames(L"Team", L"Locked"), (std::vector<std::wstring>{L"Sub", L"secret.txt"}));
@@ -223,6 +224,38 @@ TEST_F(OrdinaryUserTest, AServerDeletionInAFolderTheEngineCannotReadIsPassedAndA
     ASSERT_EQ(::chmod((one / "Team/Locked").c_str(), 0755), 0);
     EXPECT_TRUE(waitUntil([&] { return !exists(one / "Team/Locked/secret.txt"); }));
     EXPECT_TRUE(exists(one / "Team/Locked"));
+    EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
+}
+
+TEST_F(OrdinaryUserTest, ADocumentTheEngineCannotReadIsReportedOnceAndSentOnceItsModeAllows)
+{
+    const auto share = server.createShare(kEmail, "Team");
+    server.putContent(server.createAsset(share.shareId, share.rootId, false, "doc.txt"), "first");
+    startChild();
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") > 0; }));
+    ASSERT_TRUE(hasContent(one / "Team/doc.txt", "first"));
+
+    // A new document and an edit, each of mode 000 once saved.
+    for (const auto& [name, content] : {std::pair{"Team/new.txt", "new"}, {"Team/doc.txt", "edited"}})
+    {
+        save(name, content);
+        ASSERT_EQ(::chmod((one / name).c_str(), 0), 0);
+    }
+    save("Team/marker.txt", "marker");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"marker.txt") == "marker"; }));
+    ASSERT_TRUE(waitUntil([&] { return reported("onItemUnreadable").size() == 2; }));
+    save("Team/marker.txt", "marker, later");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"marker.txt") == "marker, later"; }));
+    std::vector<std::string> names = reported("onItemUnreadable");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"doc.txt", "new.txt"}));
+    EXPECT_EQ(serverContent(L"Team", L"doc.txt"), "first");
+    EXPECT_EQ(serverNames(L"Team"), (std::vector<std::wstring>{L"doc.txt", L"marker.txt"}));
+
+    for (const char* name : {"Team/new.txt", "Team/doc.txt"})
+        ASSERT_EQ(::chmod((one / name).c_str(), 0644), 0);
+    EXPECT_TRUE(waitUntil([&] { return serverContent(L"Team", L"new.txt") == "new"; }));
+    EXPECT_TRUE(waitUntil([&] { return serverContent(L"Team", L"doc.txt") == "edited"; }));
     EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
 }
 } // namespace

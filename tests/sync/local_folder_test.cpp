@@ -2,16 +2,43 @@
 #include "compat/FileNameText.h"
 #include "qcl/File.h"
 #include "qcl/String.h"
+#include "sync/CommandProcessorFiles.h"
 #include "sync/LocalFolder.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
+
+namespace
+{
+// While set, leases are refused as a file system without them refuses them.
+std::atomic<bool> gNoLeases{false};
+} // namespace
+
+extern "C" int fcntl(int fd, int command, ...)
+{
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (gNoLeases && command == F_SETLEASE)
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    using Function = int (*)(int, int, ...);
+    static const auto next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, "fcntl"));
+    return next(fd, command, argument);
+}
 
 namespace
 {
@@ -198,6 +225,44 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     EXPECT_TRUE(local.replace(download, *report));
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
+}
+
+TEST_F(LocalFolderTest, AFileOpenElsewhereIsNotReplacedAndOnlyAProvenFileUnderALeaseIsRemoved)
+{
+    // As recorded, change time included.
+    report->setChangeTime(dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime);
+    {
+        std::ifstream held(folder / "root/share/docs/report.txt");
+        auto download = serverDownload();
+        try
+        {
+            local.replace(download, *report);
+            ADD_FAILURE() << "replaced while open";
+        }
+        catch (const qcl::SystemError& error)
+        {
+            EXPECT_EQ(error.code().value(), static_cast<int>(ERROR_SHARING_VIOLATION)) << error.what();
+        }
+        EXPECT_EQ(contentOf("root/share/docs/report.txt"), "v1");
+    }
+    // Closed: replaced, and the displaced file, provably the recorded one, is removed.
+    auto download = serverDownload();
+    EXPECT_TRUE(local.replace(download, *report));
+    EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
+    EXPECT_EQ(trashed(), std::vector<std::string>());
+
+    // Where no lease can be had, nothing keeps a writer out between the check and the swap: the displaced file
+    // goes to the trash.
+    const auto current = recordOf("root/share/docs/report.txt", L"report.txt");
+    report->setLocalId(current->localId());
+    report->setContent(current->size(), current->lastModificationTime(),
+                       dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime, 2);
+    gNoLeases = true;
+    auto withoutLease = serverDownload();
+    const bool replaced = local.replace(withoutLease, *report);
+    gNoLeases = false;
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
 }
 
 TEST_F(LocalFolderTest, DownloadWhoseFolderWasMovedOrReplacedMeanwhileWaitsQuietly)

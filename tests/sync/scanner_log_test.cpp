@@ -1,5 +1,6 @@
-// What the scanner does between snapshots shows only in its log: interrupted scans, scans started again after a late
-// change, and bursts of change records that must come down to one rescan.
+// What the scanner does between snapshots shows only in its log: scans started again after a change during them or
+// after them, snapshots that a folder which keeps changing does not hold back, and bursts of change records that must
+// come down to one rescan.
 #include "compat/DirectoryChanges.h"
 #include "compat/FileNameText.h"
 #include "sync/Scanner.h"
@@ -15,6 +16,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -128,7 +130,7 @@ protected:
     HoldableScanner scanner;
 };
 
-TEST_F(ScannerLogTest, ChangeDuringAScanInterruptsItAndScansAgainAfterTheQuietTime)
+TEST_F(ScannerLogTest, ChangeDuringAScanLetsItEndAndAsksForAnotherAfterTheQuietTime)
 {
     // Enough entries that the first scan (about half a second here) is still running when the change made at its
     // start is noticed.
@@ -138,34 +140,58 @@ TEST_F(ScannerLogTest, ChangeDuringAScanInterruptsItAndScansAgainAfterTheQuietTi
         for (int i = 0; i < 1000; ++i)
             folder.writeFile("root/d" + std::to_string(d) + "/f" + std::to_string(i));
     }
-    const std::size_t from = logCapture.lineCount();
     const auto quietTime = 300ms;
     start(quietTime);
+    receiver.waitForSnapshot(1);
+    // (The first scan of a start waits for one quiet time at most, and sends what it found.)
+    const std::size_t from = logCapture.lineCount();
+    folder.writeFile("root/d0/changed-before-scan");
 
     const std::size_t scanning = expectLine("Scanning '" + root + "'...", from);
     folder.writeFile("root/d9/changed-during-scan");
-
-    const std::size_t interrupted = expectLine("\tScan interrupted by a rescan request", scanning);
-    const std::size_t rescanning = expectLine("Scanning '" + root + "'...", interrupted);
+    const std::size_t waiting = expectLine("A rescan request has been received. Waiting for longer...", scanning);
+    const std::size_t received = expectLine("\tReceived a rescan request just after a full scan finished", waiting);
+    const std::size_t rescanning = expectLine("Scanning '" + root + "'...", received);
     expectLine("Sending snapshot of the Wayfold folder", rescanning);
-    EXPECT_EQ(logCapture.count("Sending snapshot", from, rescanning), 0u) << "the interrupted scan sent a snapshot";
+    EXPECT_EQ(logCapture.count("Sending snapshot", from, rescanning), 0u) << "a snapshot was sent before the change";
+    EXPECT_EQ(logCapture.count("Scan interrupted", from), 0u);
+    EXPECT_EQ(logCapture.count("Scanning '", scanning + 1, rescanning), 0u) << "the first scan was not finished";
     // Truncation to milliseconds in the log can shorten the gap by one.
     const auto& lines = logCapture.lines();
-    EXPECT_GE(lineTime(lines[rescanning]) - lineTime(lines[interrupted]), quietTime - 1ms)
-        << lines[interrupted] << "\n" << lines[rescanning];
-    EXPECT_EQ(logCapture.count("File system has been quiet for long enough", interrupted, rescanning), 1u);
+    EXPECT_GE(lineTime(lines[rescanning]) - lineTime(lines[waiting]), quietTime - 1ms)
+        << lines[waiting] << "\n" << lines[rescanning];
 
-    const std::set<std::string> snapshot = receiver.waitForSnapshot(1);
-    EXPECT_EQ(snapshot.size(), 10001u);
+    const std::set<std::string> snapshot = receiver.waitForSnapshot(2);
+    EXPECT_EQ(snapshot.size(), 10002u);
     EXPECT_TRUE(snapshot.count("d9/changed-during-scan"));
+}
+
+TEST_F(ScannerLogTest, AFolderThatKeepsChangingIsScannedWithinTheBoundAndTheChangingFileNamedOnce)
+{
+    scanner.setMaxSnapshotDelay(1500ms);
+    start(1s);
+    receiver.waitForSnapshot(1);
+    const std::size_t from = logCapture.lineCount();
+
+    // A write every 300 ms: the folder is never quiet for the quiet time.
+    const auto startedAt = std::chrono::steady_clock::now();
+    for (int i = 0; receiver.count() < 3 && i < 100; ++i)
+    {
+        folder.writeFile("root/busy.log", std::string(static_cast<std::size_t>(i), 'x'));
+        std::this_thread::sleep_for(300ms);
+    }
+    EXPECT_EQ(receiver.count(), 3u);
+    EXPECT_LT(std::chrono::steady_clock::now() - startedAt, 10s);
+    EXPECT_EQ(logCapture.count("'" + root + "/busy.log' keeps changing", from), 1u);
 }
 
 TEST_F(ScannerLogTest, ChangeWhileWaitingAfterAScanStartsAFullScanBeforeAnySnapshot)
 {
-    folder.writeFile("root/before");
-    const std::size_t from = logCapture.lineCount();
     // Long enough for the test to make its change while the scanner waits after the scan.
     start(2s);
+    receiver.waitForSnapshot(1);
+    const std::size_t from = logCapture.lineCount();
+    folder.writeFile("root/before");
 
     const std::size_t scanning = expectLine("Scanning '" + root + "'...", from);
     expectLine("Waiting for the file system to quiet down...", scanning);
@@ -174,7 +200,7 @@ TEST_F(ScannerLogTest, ChangeWhileWaitingAfterAScanStartsAFullScanBeforeAnySnaps
     const std::size_t received = expectLine("\tReceived a rescan request just after a full scan finished", scanning);
     const std::size_t rescanning = expectLine("Scanning '" + root + "'...", received);
     EXPECT_EQ(logCapture.count("Sending snapshot", from, rescanning), 0u);
-    EXPECT_EQ(receiver.waitForSnapshot(1), (std::set<std::string>{"after", "before"}));
+    EXPECT_EQ(receiver.waitForSnapshot(2), (std::set<std::string>{"after", "before"}));
 }
 
 TEST_F(ScannerLogTest, FullBufferAndLostRecordsGiveOneRescan)

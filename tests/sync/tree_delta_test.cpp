@@ -139,9 +139,10 @@ struct Delta : ::testing::Test
         newRoot.reset(oldRoot->clone().release()->asDirectory());
     }
 
-    Tree::Node& at(const std::wstring& path)
+    Tree::Node& at(const std::wstring& path) { return at(*newRoot, path); }
+    static Tree::Node& at(Tree::Directory& root, const std::wstring& path)
     {
-        Tree::Node* node = newRoot.get();
+        Tree::Node* node = &root;
         std::wstringstream parts(path);
         std::wstring part;
         while (std::getline(parts, part, L'/'))
@@ -223,12 +224,29 @@ TEST_F(Delta, SameNameWithTheOldIdStillPresentIsAnAddition)
 
 TEST_F(Delta, OnlySizeAndTimeMakeAModification)
 {
+    // A change of mode, owner, attributes or links moves the change time alone, also beside a rename.
+    at(*oldRoot, L"s1/a/g").asFile()->setChangeTime(1);
+    at(*oldRoot, L"s1/a/f").asFile()->setChangeTime(1);
     auto& g = *at(L"s1/a/g").asFile();
     g.setVersionNumber(9);
-    EXPECT_EQ(run(), Log{});
+    g.setChangeTime(2);
+    at(L"s1/a/f").asFile()->setChangeTime(2);
+    at(L"s1/a/f").setName(L"f2");
+    EXPECT_EQ(run(), Log{L"renamed /s1/a/f -> f2"});
     g.setLastModificationTime(200);
     callbacks.log.clear();
     EXPECT_EQ(run(), Log{L"file modified /s1/a/g"});
+}
+
+TEST_F(Delta, AScanDuringWhichTheFolderChangedRemovesNothing)
+{
+    // An item moved during the scan may be missing from it.
+    at(L"s1/a/f").detach();
+    at(L"s2").detach();
+    at(L"s1/b").setName(L"b2");
+    newRoot->noteChangedDuringScan();
+    callbacks.run(*oldRoot, *newRoot);
+    EXPECT_EQ(callbacks.log, Log{L"renamed /s1/b -> b2"});
 }
 
 TEST_F(Delta, RefusedDirectoryIsDroppedWithItsContent)

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -409,6 +411,32 @@ TEST(ScriptInterface, MakingRenamingAndReleasingLoggersLosesNoLineOfOtherWriters
             const std::string line = "w" + std::to_string(t) + " " + std::to_string(i);
             ASSERT_EQ(arrived[line], 1) << line << " (" << made << " loggers made meanwhile)";
         }
+    scratch.setUserRegistry("");
+}
+
+TEST(ScriptInterface, EachNewLoggerTakesUpATemplateThatAppearedOrChanged)
+{
+    const auto ownTemplate = [](const std::string& log)
+    {
+        scratch.write("late/scriblet.scriblet.cfg",
+                      "log4cplus.rootLogger=INFO, A\n" + fileAppender("A", scratch.path(log)) +
+                          "log4cplus.appender.A.layout.ConversionPattern=%m%n\n");
+        // Newer than any configuration generated before, whatever the clock's resolution.
+        std::filesystem::last_write_time(scratch.path("late/scriblet.scriblet.cfg"),
+                                         std::filesystem::file_time_type::clock::now() +
+                                             std::chrono::seconds(log == "late-1.log" ? 10 : 20));
+    };
+    Logger before = newLogger(); // no template of the test's yet
+    scratch.setUserRegistry("[SOFTWARE\\Quillmere\\Logging]\nCfgSourceDir=" + scratch.path("late") + "\n");
+    ownTemplate("late-1.log");
+    Logger first = newLogger();
+    EXPECT_EQ(scriblet_logger_information(first.get(), "one"), SCRIBLET_S_OK);
+    ownTemplate("late-2.log");
+    Logger second = newLogger();
+    EXPECT_EQ(scriblet_logger_information(second.get(), "two"), SCRIBLET_S_OK);
+    EXPECT_EQ(scriblet_logger_information(before.get(), "three"), SCRIBLET_S_OK);
+    EXPECT_EQ(test::readLines(scratch.path("late-1.log")), std::vector<std::string>{"one"});
+    EXPECT_EQ(test::readLines(scratch.path("late-2.log")), (std::vector<std::string>{"two", "three"}));
     scratch.setUserRegistry("");
 }
 
