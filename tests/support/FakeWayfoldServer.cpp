@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <fstream>
@@ -436,6 +437,11 @@ void FakeWayfoldServer::addFault(const FaultRule& rule) {
 void FakeWayfoldServer::clearFaults() {
     std::lock_guard lock(mMutex);
     mFaults.clear();
+}
+
+std::size_t FakeWayfoldServer::faultsPending() const {
+    std::lock_guard lock(mMutex);
+    return std::count_if(mFaults.begin(), mFaults.end(), [](const FaultRule& rule) { return rule.times != 0; });
 }
 
 std::vector<RecordedRequest> FakeWayfoldServer::requests() const {

@@ -93,6 +93,8 @@ public:
     // Fault injection: the first rule matching a request is applied and counted down.
     void addFault(const FaultRule& rule);
     void clearFaults();
+    // How many rules have not met all the requests they wait for.
+    std::size_t faultsPending() const;
     // Waits until at least count requests are held by a stall rule (false on time-out).
     bool waitForStalled(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void releaseStalls();
