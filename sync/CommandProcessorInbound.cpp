@@ -549,6 +549,9 @@ void CommandProcessor::removeUnlistedItems(const qcl::uint128& shareId, const Sh
         Tree::Node* node = Tree::findNodeById(share, assetId);
         if (!node)
             continue;
+        // Moved between the listings of two folders, it is in neither; its message brings it in line.
+        if (getAssetProperties(shareId, assetId))
+            continue;
         QCL_LOG_INFO(L"Asset (" << shareId << L"/" << assetId << L") is no longer on the server: removing '"
                                 << qcl::string::escaped(node->getPath()) << L"'");
         if (!removeLocalItem(*node, *share))

@@ -78,5 +78,30 @@ TEST_F(EndToEndTest, DeletionsMadeWhileTheDeviceWasUnknownToTheServerAreApplied)
     EXPECT_TRUE(settlesTo(one / "Team", {"kept.txt"}));
     EXPECT_EQ(serverNames(L"Team"), std::vector<std::wstring>{L"kept.txt"});
 }
+
+// A document moved while its Share is brought down is in neither listing, yet it is not gone.
+TEST_F(EndToEndTest, ADocumentMovedBetweenTwoListingsIsMovedNotRemoved)
+{
+    start(one);
+    writeFile(one / "Team/B/doc.txt", "moved");
+    ASSERT_TRUE(waitUntil([&] { return serverContent(L"Team", L"B/doc.txt") == "moved"; }));
+    stop(one);
+    probe.unregisterDevice(one.deviceId); // so that the Share is brought down at the next start
+
+    // The root is listed before B: the move lands in between.
+    auto stall = fake::FaultRule::of(fake::FaultKind::Stall, "GET", ".*/children");
+    stall.times = 2;
+    server.addFault(stall);
+    start(one);
+    ASSERT_TRUE(server.waitForStalled(1));
+    server.releaseStalls();
+    ASSERT_TRUE(server.waitForStalled(1));
+    const auto team = serverShare(L"Team");
+    probe.moveAsset({team->shareId, serverAsset(L"Team", L"B/doc.txt")->assetId}, team->rootId);
+    server.releaseStalls();
+    EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "moved"); }));
+    EXPECT_TRUE(settlesTo(one / "Team/B", {}));
+    EXPECT_FALSE(trashHolds("moved"));
+}
 } // namespace
 } // namespace enginetest
