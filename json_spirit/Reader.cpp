@@ -101,26 +101,17 @@ public:
     // starts here.
     bool readElements(const std::function<void(Value&)>& each)
     {
-        skipWhitespace();
-        if (!take('['))
-            return false;
-        enterNesting();
         const std::size_t budget = mBudget;
-        for (;;)
-        {
-            Value element;
-            mBudget = budget;
-            if (!readValue(element))
-                break;
-            each(element);
-            skipWhitespace();
-            take(',');
-        }
-        skipWhitespace();
-        if (!take(']'))
-            fail("Expected closing ] at end of array");
-        --mDepth;
-        return true;
+        return readArrayWith(
+            [&]
+            {
+                Value element;
+                mBudget = budget;
+                if (!readValue(element))
+                    return false;
+                each(element);
+                return true;
+            });
     }
 
     // Members "key: value" until no key follows. Keys are quoted strings or bare words; commas are optional.
@@ -315,20 +306,32 @@ private:
     // '[', values each followed by an optional comma, ']'. The elements end where no value can be read.
     bool readArray(Value& out)
     {
+        Array* elements = nullptr;
+        return readArrayWith(
+            [&]
+            {
+                if (elements == nullptr)
+                    elements = &out.makeArray();
+                charge(kElementCost);
+                elements->emplace_back();
+                if (readValue(elements->back()))
+                    return true;
+                elements->pop_back();
+                return false;
+            });
+    }
+
+    // The frame of an array: readOne reads the next element, false where none starts (it is called at least
+    // once, right after the '['). False when no array starts here.
+    template <class ReadOne>
+    bool readArrayWith(ReadOne readOne)
+    {
         skipWhitespace();
         if (!take('['))
             return false;
         enterNesting();
-        Array& elements = out.makeArray();
-        for (;;)
+        while (readOne())
         {
-            charge(kElementCost);
-            elements.emplace_back();
-            if (!readValue(elements.back()))
-            {
-                elements.pop_back();
-                break;
-            }
             skipWhitespace();
             take(',');
         }
