@@ -8,6 +8,7 @@
 #include "qcl/File.h"
 #include "sync/CommandProcessor.h"
 #include "sync/CommandProcessorFiles.h"
+#include "url/Error.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +77,12 @@ public:
         record("getServerMessage");
         return onGetServerMessage(number);
     }
-    AssetProperties getAssetProperties(const dwl::IdPair&) override { unexpected("getAssetProperties"); }
+    // Only the Shares and their empty roots are there.
+    AssetProperties getAssetProperties(const dwl::IdPair&) override
+    {
+        record("getAssetProperties");
+        throw url::NotFoundError(L"no such asset");
+    }
     Share getShareProperties(const qcl::uint128&) override { unexpected("getShareProperties"); }
     std::vector<Share> getShares() override { return record("getShares"), shares; }
     std::vector<Asset> getChildren(const dwl::IdPair&) override
