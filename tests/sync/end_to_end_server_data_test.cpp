@@ -52,6 +52,8 @@ TEST_F(EndToEndTest, ServerNamesThatCannotBeUsedHereAreLeftOutAndEverythingElseI
     malformed.body = R"({"synchEvents":[{"id":)";
     malformed.times = 2;
     server.addFault(malformed);
+    ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onServerUnavailable") == 1; }));
+    // Only now: a poll already in flight when the fault came would bring the new version past it.
     server.putContent(doc, "second");
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second"); }));
     EXPECT_EQ(one.engine->reports.count("onServerUnavailable"), 1u);
