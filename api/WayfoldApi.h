@@ -77,12 +77,24 @@ private:
     // Inside a catch block only, when reading the answer of the request failed: lack of memory is rethrown as a
     // network error, anything else as InconsistentServerResponse, each with "Cannot <method> <url>: " in front.
     [[noreturn]] static void throwUnreadableAnswer(const char* method, const std::string& url);
-    // `read`'s result, read from the answer of the request (see throwUnreadableAnswer).
-    template <class Read> static auto readAnswer(const char* method, const std::string& url, Read read)
+    // read(answer) for the answer of a GET or a POST of the url (see throwUnreadableAnswer).
+    template <class Read> auto getAndRead(const std::string& url, const char* mediaType, Read read)
+    {
+        const std::string answer = performGetRequest(url, mediaType);
+        return readAnswer("GET", url, answer, read);
+    }
+    template <class Read>
+    auto postAndRead(const std::string& url, const std::string& body, const char* mediaType, Read read)
+    {
+        const std::string answer = performPostRequest(url, body, mediaType);
+        return readAnswer("POST", url, answer, read);
+    }
+    template <class Read>
+    static auto readAnswer(const char* method, const std::string& url, const std::string& answer, Read read)
     {
         try
         {
-            return read();
+            return read(answer);
         }
         catch (...)
         {

@@ -71,8 +71,7 @@ qcl::uint128 WayfoldApi::getUserId()
         return mUserId;
     QCL_LOG_TRACE(L">>> Getting User ID for User name " << escaped(mUserName, L'"'));
     const std::string url = mServerUrl + "/users?emailAddress=" + qcl::url::encode(mUserName);
-    const std::string body = performGetRequest(url, kMediaTypeV2);
-    mUserId = readAnswer("GET", url, [&] { return answer::uuid(body); });
+    mUserId = getAndRead(url, kMediaTypeV2, answer::uuid);
     QCL_LOG_TRACE(L"<<< User ID = " << mUserId);
     return mUserId;
 }
@@ -82,8 +81,7 @@ qcl::uint128 WayfoldApi::registerDevice()
     const qcl::uint128 user = getUserId();
     QCL_LOG_TRACE(L">>> Registering Device for User ID " << user);
     const std::string url = mServerUrl + "/users/" + user.str() + "/devices";
-    const std::string body = performPostRequest(url, "{}", kMediaTypeV2);
-    const qcl::uint128 device = readAnswer("POST", url, [&] { return answer::uuid(body); });
+    const qcl::uint128 device = postAndRead(url, "{}", kMediaTypeV2, answer::uuid);
     QCL_LOG_TRACE(L"<<< Device ID = " << device);
     return device;
 }
@@ -107,8 +105,8 @@ std::optional<IWayfoldApi::ServerMessage> WayfoldApi::getServerMessage(std::uint
     QCL_LOG_TRACE(L">>> Getting server message " << number);
     const std::string url = mServerUrl + "/users/" + getUserId().str() + "/devices/" + mDeviceId.str() +
                             "/messages?length=1&startId=" + std::to_string(number);
-    const std::string body = performGetRequest(url, kMediaTypeV3);
-    const auto message = readAnswer("GET", url, [&] { return answer::serverMessage(body, number); });
+    const auto message =
+        getAndRead(url, kMediaTypeV3, [&](std::string_view body) { return answer::serverMessage(body, number); });
     if (message)
         QCL_LOG_TRACE(L"<<< Message number = " << message->number << L", Type = " << message->type);
     else
@@ -123,8 +121,7 @@ std::optional<IWayfoldApi::ParticipantInfo> WayfoldApi::getParticipantInfo(const
     const qcl::uint128 user = getUserId();
     QCL_LOG_TRACE(L">>> Checking if User " << user << L" is a participant of Share " << shareId);
     const std::string url = mServerUrl + "/participants?shareUuid=" + shareId.str() + "&userUuid=" + user.str();
-    const std::string body = performGetRequest(url, kMediaTypeHal);
-    const auto info = readAnswer("GET", url, [&] { return answer::participantInfo(body); });
+    const auto info = getAndRead(url, kMediaTypeHal, answer::participantInfo);
     if (info)
         QCL_LOG_TRACE(L"<<< Participant ID = " << info->participantId << L", is owner = " << flag(info->isOwner)
                                                << L", accepted = " << flag(info->accepted));
@@ -146,8 +143,7 @@ IdPair WayfoldApi::createShare(const std::wstring& name, bool canAddDocuments)
         object.writeKey("assignedPrivilege");
         json_spirit::writeString(body, canAddDocuments ? "CANADDDOC" : "CANREAD");
     }
-    const std::string reply = performPostRequest(sharesUrl(), body.str(), kMediaTypeJson);
-    const IdPair ids = readAnswer("POST", sharesUrl(), [&] { return answer::createdShare(reply); });
+    const IdPair ids = postAndRead(sharesUrl(), body.str(), kMediaTypeJson, answer::createdShare);
     QCL_LOG_TRACE(L"<<< Share ID = " << ids);
     return ids;
 }
@@ -173,8 +169,7 @@ std::vector<IWayfoldApi::Share> WayfoldApi::getShares()
 {
     QCL_LOG_TRACE(L">>> Getting the list of Shares");
     const std::string url = sharesUrl() + "?participant=" + qcl::url::encode(mUserName);
-    const std::string body = performGetRequest(url, kMediaTypeJson);
-    const auto listed = readAnswer("GET", url, [&] { return answer::shares(body); });
+    const auto listed = getAndRead(url, kMediaTypeJson, answer::shares);
     std::vector<Share> kept;
     kept.reserve(listed.size());
     for (const Share& share : listed)
@@ -196,8 +191,7 @@ std::vector<IWayfoldApi::Share> WayfoldApi::getShares()
 IWayfoldApi::Share WayfoldApi::getShareProperties(const qcl::uint128& shareId)
 {
     QCL_LOG_TRACE(L">>> Getting properties of Share " << shareId);
-    const std::string body = performGetRequest(shareUrl(shareId), kMediaTypeJson);
-    const Share share = readAnswer("GET", shareUrl(shareId), [&] { return answer::share(body); });
+    const Share share = getAndRead(shareUrl(shareId), kMediaTypeJson, answer::share);
     const auto info = getParticipantInfo(shareId);
     if (!info || !info->accepted)
     {
@@ -228,8 +222,7 @@ qcl::uint128 WayfoldApi::createFolder(const std::wstring& name, const IdPair& pa
         writeString(body, name);
         writeParent(object, parent.second);
     }
-    const std::string reply = performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2);
-    const qcl::uint128 id = readAnswer("POST", assetsUrl(parent.first), [&] { return answer::uuid(reply); });
+    const qcl::uint128 id = postAndRead(assetsUrl(parent.first), body.str(), kMediaTypeV2, answer::uuid);
     QCL_LOG_TRACE(L"<<< Folder ID = " << id);
     return id;
 }
@@ -248,8 +241,7 @@ qcl::uint128 WayfoldApi::createDocument(const std::wstring& name, const IdPair& 
         writeDocumentName(object, split);
         writeParent(object, parent.second);
     }
-    const std::string reply = performPostRequest(assetsUrl(parent.first), body.str(), kMediaTypeV2);
-    const qcl::uint128 id = readAnswer("POST", assetsUrl(parent.first), [&] { return answer::uuid(reply); });
+    const qcl::uint128 id = postAndRead(assetsUrl(parent.first), body.str(), kMediaTypeV2, answer::uuid);
     QCL_LOG_TRACE(L"<<< Document ID = " << id);
     return id;
 }
@@ -301,8 +293,8 @@ IWayfoldApi::AssetProperties WayfoldApi::getAssetProperties(const IdPair& asset)
 {
     QCL_LOG_TRACE(L">>> Getting properties of Asset " << asset);
     const std::string url = assetsUrl(asset.first) + "/ancestors?ancestorOf=" + asset.second.str();
-    const std::string body = performGetRequest(url, kMediaTypeV2);
-    const AssetProperties properties = readAnswer("GET", url, [&] { return answer::assetProperties(body, asset); });
+    const AssetProperties properties =
+        getAndRead(url, kMediaTypeV2, [&](std::string_view body) { return answer::assetProperties(body, asset); });
     QCL_LOG_TRACE(L"<<< Name = " << escaped(properties.name, L'"') << L", Type = " << typeText(properties.type)
                                  << L", ID = " << asset << L", Content Version Number = " << properties.contentVersion
                                  << L", Status = " << statusText(properties.status));
@@ -312,13 +304,12 @@ IWayfoldApi::AssetProperties WayfoldApi::getAssetProperties(const IdPair& asset)
 std::vector<IWayfoldApi::Asset> WayfoldApi::getChildren(const IdPair& folder)
 {
     QCL_LOG_TRACE(L">>> Getting the list of children of Folder " << folder);
-    const std::string share = performGetRequest(shareUrl(folder.first), kMediaTypeJson);
-    const qcl::uint128 rootId = readAnswer("GET", shareUrl(folder.first), [&] { return answer::shareRootId(share); });
+    const qcl::uint128 rootId = getAndRead(shareUrl(folder.first), kMediaTypeJson, answer::shareRootId);
     std::string url = assetsUrl(folder.first) + "/children";
     if (folder.second != rootId)
         url += "?childrenOf=" + folder.second.str();
-    const std::string body = performGetRequest(url, kMediaTypeHal);
-    auto children = readAnswer("GET", url, [&] { return answer::children(body, folder.first); });
+    auto children =
+        getAndRead(url, kMediaTypeHal, [&](std::string_view body) { return answer::children(body, folder.first); });
     QCL_LOG_TRACE(L"<<< Number of children = " << children.size());
     return children;
 }
@@ -327,9 +318,8 @@ std::vector<IWayfoldApi::Asset> WayfoldApi::getChildren(const IdPair& folder)
 
 std::uint32_t WayfoldApi::getSpeedLimit(const char* key)
 {
-    const std::string url = mServerUrl + "/setting";
-    const std::string body = performGetRequest(url, kMediaTypeJson);
-    return readAnswer("GET", url, [&] { return answer::speedLimit(body, key); });
+    return getAndRead(mServerUrl + "/setting", kMediaTypeJson,
+                      [&](std::string_view body) { return answer::speedLimit(body, key); });
 }
 
 std::uint32_t WayfoldApi::getUploadSpeedLimit()
@@ -372,8 +362,7 @@ std::uint64_t WayfoldApi::uploadContent(const IdPair& asset, HANDLE file)
 
 std::uint64_t WayfoldApi::getContentVersion(const IdPair& asset)
 {
-    const std::string body = performGetRequest(assetUrl(asset), kMediaTypeHal);
-    return readAnswer("GET", assetUrl(asset), [&] { return answer::contentVersion(body); });
+    return getAndRead(assetUrl(asset), kMediaTypeHal, answer::contentVersion);
 }
 
 bool WayfoldApi::holdsAsLatest(const IdPair& asset, HANDLE file, std::uint64_t version)
