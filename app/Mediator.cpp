@@ -62,7 +62,7 @@ ServerList loadServerList(const std::wstring& path)
     {
         // The path is named once: the system's text says what is wrong with it.
         throw StartFailure(qcl::format(L"Cannot read the list of servers '%1%': %2%", path,
-                                       qcl::string::utf8ToUtf16Lenient(error.code().message())));
+                                       error.systemText()));
     }
     catch (...)
     {

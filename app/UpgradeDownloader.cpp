@@ -133,7 +133,7 @@ std::wstring reasonOfCurrentFailure()
     }
     catch (const qcl::SystemError& error)
     {
-        return qcl::string::utf8ToUtf16Lenient(error.code().message());
+        return error.systemText();
     }
     catch (...)
     {

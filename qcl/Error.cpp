@@ -154,6 +154,11 @@ SystemError::SystemError(const std::wstring& message, DWORD windowsCode)
 {
 }
 
+std::wstring SystemError::systemText() const
+{
+    return string::utf8ToUtf16Lenient(mCode.message());
+}
+
 SystemError::SystemError(string::basic_span<wchar_t> message, DWORD windowsCode)
     : SystemError(message.str(), windowsCode)
 {

@@ -85,6 +85,8 @@ public:
     SystemError(const std::wstring& message, std::error_code code);
 
     const std::error_code& code() const noexcept { return mCode; }
+    // The system's text for the code alone, without the message: what the user is told of the cause.
+    std::wstring systemText() const;
 
 private:
     std::error_code mCode;

@@ -135,7 +135,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, error.message()); });
         else
             reportLocalFailure(
-                [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), systemText(error)); });
+                [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), error.systemText()); });
         return false;
     }
 }

@@ -125,9 +125,4 @@ std::wstring reasonOf(const std::exception& error)
         return wide->message();
     return qcl::string::utf8ToUtf16(error.what());
 }
-
-std::wstring systemText(const qcl::SystemError& error)
-{
-    return qcl::string::utf8ToUtf16Lenient(error.code().message());
-}
 } // namespace dwl::commandprocessor

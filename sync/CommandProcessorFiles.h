@@ -48,7 +48,4 @@ std::optional<std::uint64_t> localIdOf(const Tree::DuplicatedLocalIdError& error
 
 // The text of the exception being handled, for notifications.
 std::wstring reasonOf(const std::exception& error);
-
-// What the user is told of a local failure: the system's text for its code, without the path.
-std::wstring systemText(const qcl::SystemError& error);
 } // namespace dwl::commandprocessor

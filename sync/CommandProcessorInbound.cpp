@@ -790,7 +790,7 @@ Tree::Directory* CommandProcessor::createLocalDirectory(Tree::Directory& parent,
         QCL_LOG_INFO(error.message());
         noteLocalFailure(error.message());
         reportLocalFailure([&]
-                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), systemText(error)); });
+                           { mCallback.onFolderDownloadFailed(name, parent.getPath(), error.systemText()); });
     }
     catch (const Database::Error& error)
     {

@@ -531,7 +531,7 @@ qcl::Handle CommandProcessor::openFileForUpload(Tree::Directory& directory, cons
         QCL_LOG_WARN(error.message());
         // Tried again with every snapshot that holds it, and so once its mode changes.
         if (error.code().value() == ERROR_ACCESS_DENIED && mUnreadableReported.emplace(file.localId(), path).second)
-            mCallback.onItemUnreadable(file, shareOf(directory), systemText(error));
+            mCallback.onItemUnreadable(file, shareOf(directory), error.systemText());
         return {};
     }
 }

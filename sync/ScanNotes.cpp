@@ -129,7 +129,7 @@ void ScanNotes::settle(Tree::Directory& tree, Tree::Directory& snapshot, const R
         QCL_LOG_WARN(error.message() << L" What it holds is left as it was until it can be read.");
         const Tree::Node* recorded = recordedNode(tree, folder->localId());
         const Tree::Node& node = recorded && recorded->asDirectory() ? *recorded : *folder;
-        reports.unreadableFolder(node, shareOf(node), qcl::string::utf8ToUtf16Lenient(error.code().message()));
+        reports.unreadableFolder(node, shareOf(node), error.systemText());
     }
 
     std::stable_sort(noted.files.begin(), noted.files.end(),

@@ -32,9 +32,9 @@ public:
 
     // Of the names of one file, the snapshot keeps the one that `tree` records; failing that (it was renamed or
     // moved), of the names not left out before, one in the recorded folder, then one in the recorded Share, then
-    // the first one met. The others leave the snapshot,
-    // so that none of them is taken for a move, a rename or a removal. Names directly in the Wayfold folder
-    // (files there are never synchronised) take no part. One test when the scan noted nothing.
+    // the first one met. The others leave the snapshot, so that none of them is taken for a move, a rename or a
+    // removal. Names directly in the Wayfold folder (files there are never synchronised) take no part. One test
+    // when the scan noted nothing.
     void settle(Tree::Directory& tree, Tree::Directory& snapshot, const Reports& reports);
 
 private:

@@ -45,7 +45,8 @@ FolderIdentity folderIdentity(const std::wstring& folder)
 
 Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
 {
-    mFolderMonitor.setCallback([this](const void*, unsigned long) { noteChange(mFolderMonitor.lastChange(), mFolderMonitor.namesChanged()); });
+    mFolderMonitor.setCallback([this](const void*, unsigned long)
+                               { noteChange(mFolderMonitor.lastChange(), mFolderMonitor.namesChanged()); });
 }
 
 Scanner::~Scanner()
