@@ -279,6 +279,14 @@ void CommandProcessor::reportLocalFailure(const std::function<void()>& report)
         report();
 }
 
+void CommandProcessor::noteUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
+                                         const qcl::SystemError& error)
+{
+    QCL_LOG_INFO(error.message());
+    noteLocalFailure(error.message());
+    reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(node, share, error.message()); });
+}
+
 void CommandProcessor::retryPassedShares()
 {
     mPassedRetryAt.reset();

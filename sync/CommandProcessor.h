@@ -6,6 +6,7 @@
 
 #include "api/IWayfoldApi.h"
 #include "api/ServerError.h"
+#include "qcl/Error.h"
 #include "qcl/Thread.h"
 #include "qcl/Uint128.h"
 #include "sync/CreationIntents.h"
@@ -239,6 +240,9 @@ private:
     // Tells the user of a local failure, unless the work that failed is being retried and was reported
     // already.
     void reportLocalFailure(const std::function<void()>& report);
+    // A change of the node's item on disk failed for a local reason: logged, kept for the pass line and told
+    // (see reportLocalFailure).
+    void noteUpdateBlocked(const Tree::Node& node, const Tree::Directory& share, const qcl::SystemError& error);
     // Counts the failure of the work (a server message, or the down-synchronisation); true when it has failed
     // for a local reason in enough cycles in a row to be passed.
     bool mustPassAfterLocalFailure(std::uint64_t work);

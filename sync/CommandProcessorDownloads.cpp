@@ -129,13 +129,15 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     }
     catch (const qcl::SystemError& error)
     {
-        QCL_LOG_INFO(error.message());
-        noteLocalFailure(error.message());
         if (existing)
-            reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(*existing, share, error.message()); });
+            noteUpdateBlocked(*existing, share, error);
         else
+        {
+            QCL_LOG_INFO(error.message());
+            noteLocalFailure(error.message());
             reportLocalFailure(
                 [&] { mCallback.onDocumentDownloadFailed(name, directory.getPath(), error.systemText()); });
+        }
         return false;
     }
 }

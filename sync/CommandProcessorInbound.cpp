@@ -671,10 +671,7 @@ CommandProcessor::Straightened CommandProcessor::straightenAncestors(const IWayf
     }
     catch (const qcl::SystemError& error)
     {
-        QCL_LOG_INFO(error.message());
-        noteLocalFailure(error.message());
-        reportLocalFailure([&]
-                           { mCallback.onLocalUpdateBlocked(*current, shareDirectory, error.message()); });
+        noteUpdateBlocked(*current, shareDirectory, error);
         result.retry = true;
         return result;
     }
@@ -729,9 +726,7 @@ bool CommandProcessor::moveLocalNode(Tree::Node& node, Tree::Directory& parent, 
     }
     catch (const qcl::SystemError& error)
     {
-        QCL_LOG_INFO(error.message());
-        noteLocalFailure(error.message());
-        reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(node, share, error.message()); });
+        noteUpdateBlocked(node, share, error);
         return false;
     }
     catch (const Database::Error& error)
