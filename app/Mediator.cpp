@@ -71,12 +71,6 @@ ServerList loadServerList(const std::wstring& path)
     }
     throw StartFailure(qcl::format(L"The list of servers '%1%' names no server", path));
 }
-
-bool isDirectory(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 } // namespace
 
 Mediator::MissingFolder::MissingFolder(const std::wstring& folder)
@@ -154,10 +148,10 @@ bool Mediator::initialise()
     configureApi(*chosen);
     configureCommandProcessor(*chosen);
 
-    const std::wstring folder = wayfoldFolder();
-    openWayfoldFolder(folder);
-    nameTreeRoot(folder);
-    mScanner.setFolder(folder);
+    openWayfoldFolder(wayfoldFolder());
+    recordTreeRoot(mWayfoldFolder);
+    mScanner.setFolder(mWayfoldFolder);
+    mCommandProcessor.setFolder(mWayfoldFolder);
     mScanner.setRescanInterval(
         static_cast<std::int64_t>(std::min(configuration.rescanIntervalInSeconds, maxIntervalSeconds)));
     configureUpgradeWorkers(*chosen);
@@ -273,9 +267,12 @@ void Mediator::configureCommandProcessor(const ServerList::Server& chosen)
 
 void Mediator::openWayfoldFolder(const std::wstring& folder)
 {
+    qcl::Handle handle;
+    PinnedFolder pinned;
     try
     {
-        mFolderHandle = openUsersOwnFolder(folder);
+        handle = openUsersOwnFolder(folder);
+        pinned = PinnedFolder::of(folder);
     }
     catch (const FolderOpenToOthers& error)
     {
@@ -286,12 +283,60 @@ void Mediator::openWayfoldFolder(const std::wstring& folder)
     {
         throw MissingFolder(folder);
     }
+    // Both opens must have met the folder that was checked to be the user's own.
+    if (qcl::File::getFileId(handle.get()) != pinned.localId() || !isRecordedFolder(pinned))
+        throw MissingFolder(folder);
+    mFolderHandle = std::move(handle);
+    mWayfoldFolder = pinned;
 }
 
-void Mediator::nameTreeRoot(const std::wstring& folder)
+// Another folder than the one the tree was recorded from is taken only when it holds some of the recorded Shares: a
+// folder restored from a copy, or moved to another disk (its items are then known again by their names). An empty
+// folder in its place (a mount point whose disk is not mounted, a folder made anew) is the Wayfold folder missing,
+// not the removal of every Share.
+bool Mediator::isRecordedFolder(const PinnedFolder& folder) const
 {
-    // Raises the change that the database's listener stores.
-    mTree->setName(folder);
+    const std::uint64_t recorded = mTree->localId();
+    if (recorded == 0 || recorded == folder.localId())
+        return true;
+    std::size_t shares = 0;
+    try
+    {
+        const compat::at::Descriptor opened = folder.open();
+        for (const Tree::Node& child : mTree->children())
+        {
+            if (!child.asDirectory())
+                continue;
+            ++shares;
+            if (PinnedFolder::holdsFolder(opened, child.name()))
+            {
+                QCL_LOG_INFO(L"The Wayfold folder " << qcl::string::escaped(folder.path(), L'\'')
+                                                    << L" is not the folder it was (local ID "
+                                                    << Tree::formatLocalId(folder.localId()) << L" instead of "
+                                                    << Tree::formatLocalId(recorded)
+                                                    << L"), but holds its Shares: taken as restored or moved");
+                return true;
+            }
+        }
+    }
+    catch (const PinnedFolder::Lost&)
+    {
+        return false;
+    }
+    if (shares == 0)
+        return true;
+    QCL_LOG_ERROR(L"The folder at " << qcl::string::escaped(folder.path(), L'\'')
+                                    << L" is not the Wayfold folder (local ID " << Tree::formatLocalId(folder.localId())
+                                    << L" instead of " << Tree::formatLocalId(recorded) << L") and holds none of its "
+                                    << shares << L" Shares");
+    return false;
+}
+
+void Mediator::recordTreeRoot(const PinnedFolder& folder)
+{
+    // Raises the changes that the database's listener stores.
+    mTree->setName(folder.path());
+    mTree->setLocalId(folder.localId());
 }
 
 void Mediator::configureUpgradeWorkers(const ServerList::Server& chosen)
@@ -446,7 +491,7 @@ void Mediator::onThreadError(qcl::NamedThread* thread)
     // The scanner and its monitor fail to start on a folder that has gone since the last scan: that is the
     // folder's loss, not a fault of the program.
     const bool watchesFolder = thread == &mScanner || thread == &mScanner.folderMonitor();
-    if (watchesFolder && !isDirectory(wayfoldFolder()))
+    if (watchesFolder && !mWayfoldFolder.isStillAtPath())
     {
         onWayfoldFolderMissing(qcl::currentExceptionMessage());
         return;
@@ -455,9 +500,9 @@ void Mediator::onThreadError(qcl::NamedThread* thread)
         callback->onThreadError(*thread);
 }
 
-void Mediator::onWayfoldFolderMissing(const std::wstring& message)
+void Mediator::onWayfoldFolderMissing(const std::wstring& reason)
 {
-    QCL_LOG_WARN(L"The Wayfold folder is missing: " << message);
+    QCL_LOG_WARN(L"The Wayfold folder is missing: " << reason);
     Callback* callback = runningCallback();
     if (callback != nullptr && !mFolderMissingReported.exchange(true))
         callback->onWayfoldFolderMissing(wayfoldFolder());

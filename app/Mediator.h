@@ -20,6 +20,7 @@
 #include "qcl/Thread.h"
 #include "qcl/Uint128.h"
 #include "sync/CommandProcessor.h"
+#include "sync/PinnedFolder.h"
 #include "sync/Scanner.h"
 #include "sync/Serializer.h"
 #include "sync/Tree.h"
@@ -195,6 +196,8 @@ public:
     void onDocumentUploaded(const Tree::File& file, const Tree::Directory& share) override;
     void onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason) override;
     void onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath) override;
+    // Also the scanner's: on the command processor, scanner or folder monitor thread.
+    void onWayfoldFolderMissing(const std::wstring& reason) override;
     void startScanner() override;
     void stopScanner() override;
 
@@ -211,10 +214,11 @@ private:
     void configureApi(const ServerList::Server& server);
     void configureCommandProcessor(const ServerList::Server& server);
     void openWayfoldFolder(const std::wstring& folder);
-    void nameTreeRoot(const std::wstring& folder);
+    // Whether the folder may be taken for the one that the tree describes (see the definition).
+    bool isRecordedFolder(const PinnedFolder& folder) const;
+    void recordTreeRoot(const PinnedFolder& folder);
     void configureUpgradeWorkers(const ServerList::Server& server);
     void onThreadError(qcl::NamedThread* thread);
-    void onWayfoldFolderMissing(const std::wstring& message);
     // The callback while running; null otherwise.
     Callback* runningCallback() const;
     // Calls `call` with the callback unless the Mediator is being destroyed.
@@ -229,6 +233,7 @@ private:
     std::unique_ptr<Tree::Directory> mTree;
     InstanceLock mLock;
     qcl::Handle mFolderHandle;
+    PinnedFolder mWayfoldFolder; // the folder mFolderHandle holds, as the workers check it
     Callback* mCallback = nullptr;
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mFolderMissingReported{false}; // once a run

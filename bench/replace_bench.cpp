@@ -36,7 +36,7 @@ struct Document
         const auto facts = dwl::commandprocessor::readFileFacts(root + L"/share/doc.txt");
         file = &share->addChild(std::make_unique<Tree::File>(facts.localId, L"doc.txt", facts.size,
                                                               facts.lastModificationTime, facts.changeTime));
-        folder.open(*tree);
+        folder.open(*tree, dwl::PinnedFolder::of(root));
     }
 
     dwl::LocalFolder::Download download()

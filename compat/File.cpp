@@ -7,6 +7,7 @@
 #include "compat/HandleTable.h"
 #include "compat/LastError.h"
 #include "compat/PrivateFiles.h"
+#include "compat/NewItemModes.h"
 #include "compat/ShareLock.h"
 
 #include <cerrno>
@@ -101,7 +102,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     // refused open leaves another process's file as it was.
     // A private file is never opened through a link, and is made without the umask's say.
     const int access = (mayWrite ? O_RDWR : O_RDONLY) | (ownerOnly ? O_NOFOLLOW : 0);
-    const mode_t newFileMode = ownerOnly ? 0600 : 0666;
+    const mode_t newMode = ownerOnly ? 0600 : compat::newFileMode;
     const bool mayCreate = creationDisposition == CREATE_NEW || creationDisposition == CREATE_ALWAYS ||
                            creationDisposition == OPEN_ALWAYS;
     bool created = false;
@@ -110,7 +111,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECUR
     {
         if (mayCreate)
         {
-            fd = openDescriptor(path, access | O_CREAT | O_EXCL, newFileMode);
+            fd = openDescriptor(path, access | O_CREAT | O_EXCL, newMode);
             if (fd != -1)
             {
                 created = true;

@@ -4,6 +4,7 @@
 #include "compat/FileNameText.h"
 #include "compat/FileStatus.h"
 #include "compat/LastError.h"
+#include "compat/NewItemModes.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -28,7 +29,7 @@ BOOL CreateDirectoryW(LPCWSTR pathName, SECURITY_ATTRIBUTES*)
     std::string path;
     if (!compat::toSystemPath(pathName, path))
         return FALSE;
-    return ::mkdir(path.c_str(), 0777) == 0 ? TRUE : failWithErrno(errno, path);
+    return ::mkdir(path.c_str(), compat::newFolderMode) == 0 ? TRUE : failWithErrno(errno, path);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName)

@@ -5,6 +5,7 @@
 #include "compat/FileStatus.h"
 #include "compat/HandleTable.h"
 #include "compat/LastError.h"
+#include "compat/NewItemModes.h"
 #include "compat/ShareLock.h"
 
 #include <cerrno>
@@ -66,6 +67,7 @@ void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, 
     item.identity.device = (std::uint64_t(status.stx_dev_major) << 32) | status.stx_dev_minor;
     item.identity.inode = status.stx_ino;
     item.links = status.stx_nlink;
+    item.isOwn = status.stx_uid == ::geteuid();
 }
 } // namespace
 
@@ -140,6 +142,11 @@ int identityOf(int fd, Identity& identity)
     return readIdentity(fd, "", AT_EMPTY_PATH, identity);
 }
 
+int identityOfPath(const std::string& path, Identity& identity)
+{
+    return readIdentity(AT_FDCWD, path.c_str(), 0, identity);
+}
+
 int identityAt(int folder, const std::string& name, Identity& identity)
 {
     if (!isEntryName(name))
@@ -177,14 +184,14 @@ int createFolderAt(int folder, const std::string& name)
 {
     if (!isEntryName(name))
         return failed(EINVAL);
-    return result(::mkdirat(folder, name.c_str(), 0777));
+    return result(::mkdirat(folder, name.c_str(), newFolderMode));
 }
 
 int createFileAt(int folder, const std::string& name, const std::string& path, bool hidden, HANDLE& file)
 {
     if (!isEntryName(name))
         return failed(EINVAL);
-    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, newFileMode);
     if (fd == -1)
     {
         const int error = errno;

@@ -51,6 +51,7 @@ struct ItemStatus
     bool isDirectory = false;
     Identity identity;
     std::uint32_t links = 0; // names of the item
+    bool isOwn = false;      // belongs to the user the program runs as
 };
 
 // Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
@@ -65,6 +66,8 @@ int statusOf(int item, const std::string& path, ItemStatus& status);
 int statusAt(int folder, const std::string& folderPath, const std::string& name, ItemStatus& status);
 
 int identityOf(int fd, Identity& identity);
+// The identity of the item at an absolute path, links followed as openFolder follows them.
+int identityOfPath(const std::string& path, Identity& identity);
 // The identity of the entry `name` of `folder` (a link is reported as the link).
 int identityAt(int folder, const std::string& name, Identity& identity);
 

@@ -32,6 +32,18 @@ DWORD FolderReader::open(const std::wstring& path)
     return opened(fd, std::move(systemPath));
 }
 
+DWORD FolderReader::openFrom(int folder, const std::wstring& path)
+{
+    std::string systemPath;
+    if (!toSystemPath(path.c_str(), systemPath))
+        return GetLastError();
+    int fd;
+    do
+        fd = ::openat(folder, ".", folderFlags);
+    while (fd == -1 && errno == EINTR);
+    return opened(fd, std::move(systemPath));
+}
+
 DWORD FolderReader::openChild(const FolderReader& parent, const std::wstring& name)
 {
     std::string bytes;

@@ -23,6 +23,9 @@ public:
     // the open `parent`, never through a link. ERROR_SUCCESS, ERROR_PATH_NOT_FOUND when it is missing, is no
     // folder or (a subfolder) is a link, or the code of another failure.
     DWORD open(const std::wstring& path);
+    // Opens anew the folder open at the descriptor `folder`, whose path is `path`: that folder, whatever the path
+    // names by now.
+    DWORD openFrom(int folder, const std::wstring& path);
     DWORD openChild(const FolderReader& parent, const std::wstring& name);
 
     // Fills `buffer` as GetFileInformationByHandleEx fills it for FileIdBothDirectoryInfo; the folder is

@@ -67,6 +67,7 @@ void CommandProcessor::run()
         });
     // Every start (after a sleep too) sends the folder's changes before it applies the server's.
     mFirstSnapshotProcessed = false;
+    mFolderLost = false;
     // ...and settles the downloads that the last run left unrecorded, before any snapshot is compared.
     mSettlementDue = true;
     retryPassedShares();
@@ -105,10 +106,12 @@ void CommandProcessor::run()
             std::lock_guard lock(mMutex);
             snapshot = std::move(mPendingSnapshot);
         }
+        // Uploads read their files through the open folder. A snapshot that cannot reach the folder it was made of
+        // is dropped: the scan that finds the folder back makes a new one.
+        if (snapshot && !openFolder() && mFolderLost)
+            snapshot.reset();
         if (snapshot)
         {
-            // Uploads read their files through the open folder.
-            openFolder();
             // The first server check waits for a snapshot compared to its end: one stopped by a newer one
             // may not have seen every edit made while the program was stopped.
             if (processNewSnapShot(std::move(snapshot)))
@@ -138,11 +141,24 @@ void CommandProcessor::run()
 
 bool CommandProcessor::openFolder()
 {
-    // Opened again for every server check: what the folder's path names now is what the user sees.
+    // Opened again for every cycle: the folder must still be where the user sees it.
     try
     {
-        mFolder.open(tree());
+        mFolder.open(tree(), mPinnedFolder);
+        if (mFolderLost)
+            QCL_LOG_INFO(L"The Wayfold folder is back");
+        mFolderLost = false;
         return true;
+    }
+    catch (const PinnedFolder::Lost& lost)
+    {
+        if (!mFolderLost)
+        {
+            mFolderLost = true;
+            QCL_LOG_ERROR(lost.message() << L": nothing is synchronised until it is back");
+            mCallback.onWayfoldFolderMissing(lost.message());
+        }
+        return false;
     }
     catch (const qcl::SystemError& error)
     {

@@ -79,6 +79,9 @@ public:
         // under.
         virtual void onOtherName(const Tree::File& name, const Tree::Directory& share,
                                  const std::wstring& syncedPath) = 0;
+        // The path of the Wayfold folder no longer leads to the folder pinned at the start (moved away, replaced,
+        // unmounted): nothing is done in the folder or on the server until it is back. Once each time it goes.
+        virtual void onWayfoldFolderMissing(const std::wstring& reason) = 0;
         virtual void startScanner() = 0;
         virtual void stopScanner() = 0;
 
@@ -102,6 +105,8 @@ public:
     void setDeviceId(const qcl::uint128& deviceId) { mDeviceId = deviceId; }
     const qcl::uint128& deviceId() const { return mDeviceId; }
     void setTree(Tree::Directory& root) { mTree = &root; }
+    // The Wayfold folder, which the tree's root describes.
+    void setFolder(const PinnedFolder& folder) { mPinnedFolder = folder; }
     void setMaxUploadSize(std::uint64_t bytes) { mMaxUploadSize = bytes; }
     // 0 turns the polling of server messages off.
     void setPollingInterval(std::chrono::milliseconds interval) { mPollingInterval = interval; }
@@ -157,6 +162,8 @@ private:
     // CommandProcessor.cpp: the cycle and the state shared by both directions.
     void run() override;
     void waitForWork(Clock::time_point deadline, bool serverCheckDue);
+    // Opens the Wayfold folder for the work of a cycle; false when it cannot be, and mFolderLost tells whether
+    // that is because its path leads elsewhere.
     bool openFolder();
     void setSynchronising(bool synchronising);
     void setCloudDataSynchronised(bool synchronised);
@@ -315,6 +322,8 @@ private:
     IWayfoldApi& mApi;
     Callback& mCallback;
     LocalFolder mFolder;
+    PinnedFolder mPinnedFolder;
+    bool mFolderLost = false; // reported, until the folder is back
     qcl::uint128 mDeviceId;
     Tree::Directory* mTree = nullptr;
     std::uint64_t mMaxUploadSize = 0;

@@ -81,6 +81,7 @@ public:
     // entries; a folder opened before is closed. Throws SystemError "Cannot find '%1%'" (the folder's path
     // joined with "*") when the folder cannot be listed.
     void open(const std::wstring& path) { start(mFolder.open(path), path); }
+    void openFrom(int folder, const std::wstring& path) { start(mFolder.openFrom(folder, path), path); }
     void openChild(const Entries& parent, const std::wstring& name, const std::wstring& path)
     {
         start(mFolder.openChild(parent.mFolder, name), path);
@@ -146,12 +147,22 @@ FolderScan::~FolderScan() = default;
 
 void FolderScan::run(Tree::Directory& root, const std::wstring& path)
 {
+    runFrom(root, path, [&](Entries& entries) { entries.open(path); });
+}
+
+void FolderScan::run(Tree::Directory& root, int folder, const std::wstring& path)
+{
+    runFrom(root, path, [&](Entries& entries) { entries.openFrom(folder, path); });
+}
+
+template <class Open> void FolderScan::runFrom(Tree::Directory& root, const std::wstring& path, Open open)
+{
     mNodesByLocalId = std::make_unique<Tree::LocalIdIndex>();
     qcl::scope::Guard forgetNodes([this] { mNodesByLocalId.reset(); });
     qcl::scope::Guard closeFolders([this] { mOpenFolders.clear(); });
     mNodesByLocalId->insert(root);
     root.clearScanNotes();
-    entriesAt(0).open(path);
+    open(entriesAt(0));
     scan(root, path, 0);
 }
 

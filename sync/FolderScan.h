@@ -29,6 +29,9 @@ public:
     // qcl::SystemError when the folder itself cannot be enumerated, or a subfolder went away during the scan;
     // the local ids come with the enumeration.
     void run(Tree::Directory& root, const std::wstring& path);
+    // The same for the folder open at the descriptor `folder`, whose path is `path`: that folder is scanned
+    // whatever the path names meanwhile.
+    void run(Tree::Directory& root, int folder, const std::wstring& path);
 
 private:
     class Entries; // one folder's listing, open while its subfolders are scanned
@@ -37,6 +40,8 @@ private:
     Entries& entriesAt(std::size_t depth);
     // Reads the folder open at `depth` into `directory`.
     void scan(Tree::Directory& directory, const std::wstring& path, std::size_t depth);
+    // Runs `open` on the listing of the root, then scans it.
+    template <class Open> void runFrom(Tree::Directory& root, const std::wstring& path, Open open);
     // Opens the subfolder `directory` of the folder listed by `parentEntries` at `depth` and reads it; when it
     // cannot be read, `directory` is left empty with the error's code as its listing error.
     void scanSubfolder(Tree::Directory& directory, const Entries& parentEntries, const std::wstring& path,

@@ -173,19 +173,20 @@ bool LocalFolder::isSameContent(const ItemStatus& status, const ItemStatus& expe
            status.size == expected.size && status.lastWriteTime == expected.lastWriteTime;
 }
 
-void LocalFolder::open(const Tree::Directory& root)
+void LocalFolder::open(const Tree::Directory& root, const PinnedFolder& pinned)
 {
     close();
     auto folder = std::make_shared<Folder>();
-    folder->path = fileName(root.name());
-    if (compat::at::openFolder(folder->path, folder->descriptor) != 0 ||
-        compat::at::identityOf(folder->descriptor.get(), folder->identity) != 0)
-        throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", root.name()), GetLastError());
+    folder->descriptor = pinned.open();
+    folder->path = fileName(pinned.path());
+    if (compat::at::identityOf(folder->descriptor.get(), folder->identity) != 0)
+        throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", pinned.path()), GetLastError());
     if (folder->path.empty() || folder->path.back() != '/')
         folder->path += '/';
     folder->localId = root.localId();
     mRoot = std::move(folder);
     mTree = &root;
+    mPinned = pinned;
 }
 
 void LocalFolder::close()
@@ -228,6 +229,9 @@ LocalFolder::FolderRef LocalFolder::resolve(const Tree::Directory& directory)
     {
         if (&directory != mTree)
             throw Mismatch(qcl::format(L"'%1%' is not part of the tree", directory.getPath()));
+        // Moved away or replaced since it was opened, the folder is no longer what the user has at its place.
+        if (!mPinned.isStillAtPath())
+            throw Mismatch(qcl::format(L"The Wayfold folder '%1%' is no longer at its place", mPinned.path()));
         return mRoot;
     }
     const FolderRef parent = resolve(*directory.parent());

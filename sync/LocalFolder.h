@@ -13,6 +13,7 @@
 #include "qcl/Error.h"
 #include "qcl/Handle.h"
 #include "sync/CommandProcessorFiles.h"
+#include "sync/PinnedFolder.h"
 #include "sync/Tree.h"
 
 #include <cstdint>
@@ -93,8 +94,10 @@ public:
     // Told after each change that a scan can see (a hidden download file being written is none).
     void setChangeListener(std::function<void()> listener) { mChangeListener = std::move(listener); }
 
-    // Opens the folder named by the root of the tree (its full path). Throws qcl::SystemError.
-    void open(const Tree::Directory& root);
+    // Opens the pinned folder as the folder of the tree's root: throws PinnedFolder::Lost when the path no longer
+    // leads to it, and qcl::SystemError. From then on each change checks that the path still leads there: one that
+    // finds it moved or replaced is a Mismatch.
+    void open(const Tree::Directory& root, const PinnedFolder& folder);
     // Closes the folder and every folder in it that was kept open; folder syncs that failed are tried again.
     void close();
     bool isOpen() const { return mRoot != nullptr; }
@@ -190,6 +193,7 @@ private:
     bool isAllSeen(const Folder& folder, const Tree::Directory& directory);
 
     const Tree::Directory* mTree = nullptr;
+    PinnedFolder mPinned;
     FolderRef mRoot;
     // Folders opened since open(), by node. An entry whose node has gone (even one whose address a new node
     // took) is harmless: it is used only when it passes the checks of resolve() for the node asking.

@@ -1,10 +1,6 @@
 #include "sync/Scanner.h"
 
-#include "compat/FileApi.h"
-#include "compat/LastError.h"
 #include "qcl/Error.h"
-#include "qcl/File.h"
-#include "qcl/Format.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "sync/FolderScan.h"
@@ -15,32 +11,7 @@ namespace dwl
 {
 namespace
 {
-// Thrown when the folder at the scanned path is not the folder that was given.
-class FolderReplacedError : public qcl::basic_runtime_error<wchar_t>
-{
-public:
-    using basic_runtime_error::basic_runtime_error;
-};
-
 constexpr std::int64_t maxRescanInterval = 10LL * 365 * 24 * 3600;
-
-struct FolderIdentity
-{
-    DWORD volume = 0;
-    std::uint64_t localId = 0;
-};
-
-FolderIdentity folderIdentity(const std::wstring& folder)
-{
-    const qcl::Handle handle = qcl::file::open(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle.get(), &information))
-        throw qcl::SystemError(qcl::format(L"Cannot get file ID of '%1%'", folder), GetLastError());
-    return {information.dwVolumeSerialNumber,
-            (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
-}
-
 } // namespace
 
 Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
@@ -54,15 +25,12 @@ Scanner::~Scanner()
     stop();
 }
 
-void Scanner::setFolder(const std::wstring& folder)
+void Scanner::setFolder(const PinnedFolder& folder)
 {
-    const FolderIdentity identity = folderIdentity(folder);
     mFolder = folder;
-    mFolderMonitor.setFolder(folder);
-    mFolderVolume = identity.volume;
-    mFolderLocalId = identity.localId;
+    mFolderMonitor.setFolder(folder.path());
     mFolderErrorReported = false;
-    mRoot = std::make_unique<Tree::Directory>(identity.localId, folder);
+    mRoot = std::make_unique<Tree::Directory>(folder.localId(), folder.path());
 }
 
 void Scanner::requestRescan()
@@ -176,10 +144,13 @@ void Scanner::rescanTree(Clock::time_point deadline)
             mRescanRequested = false;
             mNamesChanged = false;
             mRoot->removeAllChildren();
-            checkFolderIdentity();
-            FolderScan([this] { checkInterruption(); }).run(*mRoot, path);
-            // A folder swapped during the scan would mix two folders in one snapshot.
-            checkFolderIdentity();
+            {
+                const compat::at::Descriptor folder = mFolder.open();
+                FolderScan([this] { checkInterruption(); }).run(*mRoot, folder.get(), path);
+            }
+            // Read through the descriptor, the snapshot is the pinned folder's; the path must still lead there, or
+            // the user moved or replaced it meanwhile.
+            mFolder.open();
             mFolderErrorReported = false;
 
             const bool changed = waitForQuietTime(deadline);
@@ -197,7 +168,7 @@ void Scanner::rescanTree(Clock::time_point deadline)
             }
             QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");
         }
-        catch (const FolderReplacedError& error)
+        catch (const PinnedFolder::Lost& error)
         {
             QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
             mRoot->removeAllChildren();
@@ -232,23 +203,6 @@ void Scanner::noteBusyFolder()
                      << L" keeps changing: the Wayfold folder is scanned without waiting for it to be quiet");
 }
 
-void Scanner::checkFolderIdentity() const
-{
-    FolderIdentity identity;
-    try
-    {
-        identity = folderIdentity(mFolder);
-    }
-    catch (const qcl::SystemError& error)
-    {
-        throw FolderReplacedError(L"The Wayfold folder is gone: " + error.message());
-    }
-    if (identity.volume != mFolderVolume || identity.localId != mFolderLocalId)
-        throw FolderReplacedError(qcl::format(L"The folder at '%1%' is no longer the Wayfold folder (local ID %2% "
-                                              L"instead of %3%)",
-                                              mFolder, Tree::formatLocalId(identity.localId),
-                                              Tree::formatLocalId(mFolderLocalId)));
-}
 
 void Scanner::sendSnapshot()
 {

@@ -7,6 +7,7 @@
 
 #include "qcl/Thread.h"
 #include "sync/FolderMonitor.h"
+#include "sync/PinnedFolder.h"
 #include "sync/Tree.h"
 
 #include <atomic>
@@ -24,8 +25,8 @@ public:
     // Called on the scanner thread with the snapshot's root, which stays the scanner's: the receiver copies what it
     // keeps, since the next scan clears and refills the same tree.
     using SnapshotCallback = std::function<void(Tree::Directory* root)>;
-    // Called on the scanner thread when the scanned folder is no longer the folder that was given (replaced,
-    // renamed, unmounted): no snapshot is sent until it is back.
+    // Called on the scanner thread when the folder's path no longer leads to the folder that was given (moved,
+    // replaced, unmounted): no snapshot is sent until it is back.
     using FolderErrorCallback = std::function<void(const std::wstring& message)>;
 
     Scanner();
@@ -34,9 +35,9 @@ public:
     void setSnapshotCallback(SnapshotCallback callback) { mSnapshotCallback = std::move(callback); }
     void setFolderErrorCallback(FolderErrorCallback callback) { mFolderErrorCallback = std::move(callback); }
 
-    // Before start: the full path of the Wayfold folder. Notes which folder it is (its device and local id) and
-    // makes a new, empty snapshot root named by the path. Throws qcl::SystemError when the folder cannot be read.
-    void setFolder(const std::wstring& folder);
+    // Before start: the Wayfold folder. Each scan reads that folder through a descriptor opened and checked
+    // afresh, and the snapshot root is named by its path.
+    void setFolder(const PinnedFolder& folder);
     // Seconds between regular rescans; 0 turns them off.
     void setRescanInterval(std::int64_t seconds) { mRescanInterval = seconds; }
     // How long the folder must be without changes before a scan; 2 seconds unless changed (tests shorten it).
@@ -63,12 +64,11 @@ private:
     void rescanTree(Clock::time_point deadline);
     // A snapshot sent while the folder still changes: says once which item keeps changing.
     void noteBusyFolder();
-    void checkFolderIdentity() const;
     void sendSnapshot();
 
     SnapshotCallback mSnapshotCallback;
     FolderErrorCallback mFolderErrorCallback;
-    std::wstring mFolder;
+    PinnedFolder mFolder;
     FolderMonitor mFolderMonitor;
     std::unique_ptr<Tree::Directory> mRoot;
     std::int64_t mRescanInterval = 0;
@@ -79,10 +79,6 @@ private:
     bool mDeadlineReached = false; // by the wait for quiet, since the first change before this snapshot
     std::wstring mLastChange;      // guarded by the mutex
     std::wstring mBusyReported;    // the item last named as changing while a snapshot was sent
-
-    // Which folder was given: a folder replaced or unmounted under the same path is another one.
-    std::uint32_t mFolderVolume = 0;
-    std::uint64_t mFolderLocalId = 0;
     bool mFolderErrorReported = false;
 };
 } // namespace dwl

@@ -47,9 +47,14 @@ public:
 
     // The first file among the direct children of `directory` whose name is exactly `name`, or null.
     static File* findFileByName(Directory* directory, const std::wstring& name);
+    // The same for a directory.
+    static Directory* findDirectoryByName(Directory* directory, const std::wstring& name);
 
     // Writes the directory and everything below it, one line a node, with "|--" and "+--" branches.
     static std::wostream& printTree(std::wostream& stream, const Directory& directory);
+
+private:
+    template <class Kind> static Kind* firstChildByName(Directory* directory, const std::wstring& name);
 };
 
 struct Tree::TreeModificationEvent

@@ -5,12 +5,45 @@
 #include "qcl/Log.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace dwl
 {
 namespace
 {
+void changeLocalId(Tree::Node& node, std::uint64_t localId)
+{
+    const wchar_t* const kind = node.asFile() ? L"file " : node.parent()->parent() ? L"folder " : L"Share ";
+    QCL_LOG_DEBUG(L"Changing local ID of " << kind << qcl::string::escaped(node.name(), L'\'') << L" from "
+                                           << Tree::formatLocalId(node.localId()) << L" to "
+                                           << Tree::formatLocalId(localId));
+    node.setLocalId(localId);
+}
+
+// A Share of the snapshot whose local id no recorded Share has, found under the name of a recorded Share whose id
+// the snapshot's Shares do not have, is that Share with a new identity (restored from a copy, moved to another
+// disk): the recorded Share takes the new id, and is compared, not removed and made anew.
+void takeNewIdsOfRecordedShares(Tree::Directory& oldRoot, Tree::Directory& newRoot)
+{
+    std::unordered_set<std::uint64_t> oldIds;
+    std::unordered_set<std::uint64_t> newIds;
+    for (Tree::Node& child : oldRoot.children())
+        if (child.asDirectory())
+            oldIds.insert(child.localId());
+    for (Tree::Node& child : newRoot.children())
+        if (child.asDirectory())
+            newIds.insert(child.localId());
+    for (Tree::Node& child : newRoot.children())
+    {
+        if (!child.asDirectory() || oldIds.contains(child.localId()))
+            continue;
+        Tree::Directory* recorded = Tree::findDirectoryByName(&oldRoot, child.name());
+        if (recorded && !newIds.contains(recorded->localId()))
+            changeLocalId(*recorded, child.localId());
+    }
+}
+
 std::vector<Tree::Directory*> sharesByLocalId(Tree::Directory& root)
 {
     std::vector<Tree::Directory*> shares;
@@ -112,9 +145,9 @@ private:
         return mOldShare.findNodeByLocalId(newNode.localId());
     }
     bool replaceNodeOfOtherKind(Tree::Node& oldNode, Tree::Directory& oldDestination);
+    Tree::Node* sameItemWithNewId(Tree::Directory& oldDestination, const Tree::Node& newNode);
     void compareMatchedNode(Tree::Node* oldNode, Tree::Directory& oldDestination, Tree::Node& newNode);
     void compareFiles(Tree::File& oldFile, Tree::File& newFile);
-    void compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile);
 
     CountingCallbacks& mCallbacks;
     Tree::Directory& mOldShare;
@@ -172,22 +205,18 @@ void ShareWalk::compareFiles(Tree::File& oldFile, Tree::File& newFile)
         mCallbacks.onFileModified(&mOldShare, &oldFile, &newFile);
 }
 
-void ShareWalk::compareNewFile(Tree::Directory& oldDestination, Tree::File& newFile)
+// A new node found under the exact name of an old one of its kind whose local id is gone from the snapshot is
+// that item with a new identity: a file saved through a new file put in its place, a folder or a whole Share
+// restored from a copy. The old node takes the new id and is compared as a match; null when there is none.
+Tree::Node* ShareWalk::sameItemWithNewId(Tree::Directory& oldDestination, const Tree::Node& newNode)
 {
-    Tree::File* sameName = Tree::findFileByName(&oldDestination, newFile.name());
-    if (sameName && !mNewShare.findNodeByLocalId(sameName->localId()))
-    {
-        // Saved through a new file put in place of the old one: the same document with a new identity.
-        QCL_LOG_DEBUG(L"Changing local ID of file " << qcl::string::escaped(sameName->name(), L'\'')
-                                                    << L" from " << Tree::formatLocalId(sameName->localId())
-                                                    << L" to " << Tree::formatLocalId(newFile.localId()));
-        sameName->setLocalId(newFile.localId());
-        mCallbacks.onFileModified(&mOldShare, sameName, &newFile);
-    }
-    else
-    {
-        mCallbacks.onFileAdded(&mOldShare, &newFile, &oldDestination);
-    }
+    Tree::Node* sameName = newNode.asFile()
+                               ? static_cast<Tree::Node*>(Tree::findFileByName(&oldDestination, newNode.name()))
+                               : Tree::findDirectoryByName(&oldDestination, newNode.name());
+    if (!sameName || mNewShare.findNodeByLocalId(sameName->localId()))
+        return nullptr;
+    changeLocalId(*sameName, newNode.localId());
+    return sameName;
 }
 
 void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory)
@@ -220,6 +249,11 @@ void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory
                 expected = after == oldDestination.children().end() ? nullptr : &*after;
             }
         }
+        else if (Tree::Node* renewed = sameItemWithNewId(oldDestination, child))
+        {
+            ++mMatched;
+            compareMatchedNode(renewed, oldDestination, child);
+        }
         else if (Tree::Directory* newDirectoryChild = child.asDirectory())
         {
             if (!newDirectoryChild->isContentKnown())
@@ -233,7 +267,7 @@ void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory
         }
         else
         {
-            compareNewFile(oldDestination, *child.asFile());
+            mCallbacks.onFileAdded(&mOldShare, child.asFile(), &oldDestination);
         }
     }
 }
@@ -263,6 +297,7 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
     const bool removals = !newRoot.changedDuringScan();
     if (!removals)
         QCL_LOG_DEBUG(L"Removals are left for the next snapshot: the folder changed during this scan");
+    takeNewIdsOfRecordedShares(oldRoot, newRoot);
     const std::vector<Tree::Directory*> oldShares = sharesByLocalId(oldRoot);
     const std::vector<Tree::Directory*> newShares = sharesByLocalId(newRoot);
     std::size_t o = 0;

@@ -34,19 +34,29 @@ Tree::Node* Tree::findNodeById(Node* node, const qcl::uint128& assetId)
     return root->mAssetIdIndex->findBelow(*node, assetId);
 }
 
-Tree::File* Tree::findFileByName(Directory* directory, const std::wstring& name)
+template <class Kind> Kind* Tree::firstChildByName(Directory* directory, const std::wstring& name)
 {
     if (!directory)
         return nullptr;
-    File* first = nullptr;
+    Kind* first = nullptr;
     auto [begin, end] = directory->mNames.equal_range(name);
     for (auto it = begin; it != end; ++it)
     {
-        File* file = it->asFile();
+        Kind* child = dynamic_cast<Kind*>(&*it);
         // Equal names are rare; among them the child list decides which comes first.
-        if (file && (!first || details::precedesInPreOrder(*file, *first)))
-            first = file;
+        if (child && (!first || details::precedesInPreOrder(*child, *first)))
+            first = child;
     }
     return first;
+}
+
+Tree::File* Tree::findFileByName(Directory* directory, const std::wstring& name)
+{
+    return firstChildByName<File>(directory, name);
+}
+
+Tree::Directory* Tree::findDirectoryByName(Directory* directory, const std::wstring& name)
+{
+    return firstChildByName<Directory>(directory, name);
 }
 } // namespace dwl

@@ -6,6 +6,7 @@
 #include "compat/KnownFolders.h"
 #include "qcl/Error.h"
 #include "qcl/String.h"
+#include "qcl/qcl_scope.h"
 
 #include "FakeUserInterface.h"
 #include "support/FakeWayfoldServer.h"
@@ -23,6 +24,7 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -635,3 +637,178 @@ TEST_F(MediatorTest, WithoutFolderMonitoringSharesStillComeDownAndLocalChangesSt
     EXPECT_EQ(serverNames(projects.rootId), std::vector<std::string>{"Plans"});
 }
 } // namespace
+
+namespace
+{
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string idText(const qcl::uint128& id)
+{
+    std::ostringstream text;
+    text << id;
+    return text.str();
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    return static_cast<unsigned>(fs::status(path).permissions()) & 0777;
+}
+
+std::size_t deletions(const fake::FakeWayfoldServer& server)
+{
+    return server.countRequests([](const fake::RecordedRequest& request) { return request.method == "DELETE"; });
+}
+} // namespace
+
+// The path of the Wayfold folder made to lead elsewhere while the engine runs, as `replace` does, while another
+// Device adds a Share and edits a document; `undo` puts the folder back before a retry.
+TEST_F(MediatorTest, AFolderReplacedWhileRunningIsLeftAloneUntilItIsBackAndNothingIsLost)
+{
+    const mode_t formerMask = ::umask(0);
+    qcl::scope::Guard restoreMask([&] { ::umask(formerMask); });
+    const fs::path home = scratch / "home";
+    const fs::path folder = home / "Wayfold";
+    const fs::path moved = scratch / "Wayfold.moved";
+    const fs::path elsewhere = scratch / "elsewhere";
+    const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
+    const dwl::IdPair root{qcl::uint128::parse(projects.shareId), qcl::uint128::parse(projects.rootId)};
+    const std::string notes = idText(probe.createDocument(L"notes.txt", root));
+    server.putContent(notes, "v0");
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil([&] { return readFile(folder / "Projects/notes.txt") == "v0"; }));
+    // Whatever the umask, what the engine makes is writable by the user alone.
+    EXPECT_EQ(modeOf(folder / "Projects"), 0755u);
+    EXPECT_EQ(modeOf(folder / "Projects/Plans"), 0755u);
+    EXPECT_EQ(modeOf(folder / "Projects/notes.txt"), 0644u);
+
+    struct Replacement
+    {
+        std::string what;
+        std::function<void()> replace;
+        fs::path other; // what the path leads to instead, if anything
+        std::function<void()> undo;
+    };
+    std::vector<Replacement> replacements = {
+        {"moved away", [&] { fs::rename(folder, moved); }, {}, [&] { fs::rename(moved, folder); }},
+        {"an empty folder in its place",
+         [&]
+         {
+             fs::rename(folder, moved);
+             fs::create_directory(folder);
+         },
+         folder,
+         [&]
+         {
+             fs::remove(folder);
+             fs::rename(moved, folder);
+         }},
+        {"a link to another folder in its place",
+         [&]
+         {
+             fs::rename(folder, moved);
+             fs::create_directory(elsewhere);
+             fs::create_directory_symlink(elsewhere, folder);
+         },
+         elsewhere,
+         [&]
+         {
+             fs::remove(folder);
+             fs::remove(elsewhere);
+             fs::rename(moved, folder);
+         }},
+    };
+    if (::geteuid() == 0)
+        replacements.push_back({"the folder above swapped by another user",
+                                [&]
+                                {
+                                    fs::rename(home, scratch / "home.moved");
+                                    fs::create_directories(folder);
+                                    ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+                                    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+                                },
+                                folder,
+                                [&]
+                                {
+                                    fs::remove_all(home);
+                                    fs::rename(scratch / "home.moved", home);
+                                }});
+
+    int version = 0;
+    for (const Replacement& replacement : replacements)
+    {
+        SCOPED_TRACE(replacement.what);
+        const std::size_t changing = changingRequests();
+        const std::size_t missing = count("folderMissing");
+        replacement.replace();
+        const std::string newShare = "New " + std::to_string(++version);
+        server.createShare(kEmail, newShare);
+        server.putContent(notes, "v" + std::to_string(version));
+        ASSERT_TRUE(test::waitUntil([&] { return count("folderMissing") == missing + 1; }));
+        std::this_thread::sleep_for(2s); // two server checks
+        mediator->stop();
+        EXPECT_EQ(changingRequests(), changing);
+        if (!replacement.other.empty())
+        {
+            EXPECT_TRUE(fs::is_empty(replacement.other));
+        }
+        // A retry with the other folder in place does not take it.
+        EXPECT_ANY_THROW(mediator->initialise());
+
+        replacement.undo();
+        ASSERT_TRUE(mediator->initialise());
+        mediator->start();
+        ASSERT_TRUE(test::waitUntil(
+            [&]
+            {
+                return fs::is_directory(folder / newShare) &&
+                       readFile(folder / "Projects/notes.txt") == "v" + std::to_string(version);
+            }));
+    }
+    mediator->stop();
+    EXPECT_EQ(deletions(server), 0u);
+    EXPECT_EQ(count("threadError"), 0u);
+}
+
+// Restored from a copy while the program is stopped (a backup, or a move to another disk with cp -a): the same
+// names and contents, new local ids.
+TEST_F(MediatorTest, AFolderOrAShareRestoredFromACopyLosesNothingAndAnEmptyFolderInItsPlaceDeletesNothing)
+{
+    const fs::path folder = scratch / "home/Wayfold";
+    const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
+    server.putContent(idText(probe.createDocument(L"notes.txt", {qcl::uint128::parse(projects.shareId),
+                                                                  qcl::uint128::parse(projects.rootId)})),
+                      "the plan");
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil([&] { return readFile(folder / "Projects/notes.txt") == "the plan"; }));
+    std::ofstream(folder / "Projects/Plans/mine.txt") << "mine";
+    ASSERT_TRUE(test::waitUntil([&] { return count("uploaded") == 1; }));
+    mediator->stop();
+    const std::size_t changing = changingRequests();
+
+    for (const fs::path& restored : {folder, folder / "Projects"})
+    {
+        SCOPED_TRACE(restored);
+        const fs::path copy = restored.string() + ".copy";
+        ASSERT_EQ(std::system(("cp -a '" + restored.string() + "' '" + copy.string() + "'").c_str()), 0);
+        fs::remove_all(restored);
+        fs::rename(copy, restored);
+        ASSERT_TRUE(mediator->initialise());
+        mediator->start();
+        std::this_thread::sleep_for(2s); // the first snapshot and two server checks
+        mediator->stop();
+        EXPECT_EQ(changingRequests(), changing);
+        EXPECT_EQ(readFile(folder / "Projects/notes.txt"), "the plan");
+        EXPECT_EQ(readFile(folder / "Projects/Plans/mine.txt"), "mine");
+    }
+
+    fs::rename(folder, scratch / "home/Wayfold.old");
+    fs::create_directory(folder);
+    EXPECT_THROW(mediator->initialise(), dwl::Mediator::MissingFolder);
+    EXPECT_EQ(changingRequests(), changing);
+}

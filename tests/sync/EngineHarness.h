@@ -94,6 +94,10 @@ public:
         }
         mTree->setName(mFolder);
         mProcessor.setTree(*mTree);
+        // The folder is the one there at the start, whatever its path names later.
+        const dwl::PinnedFolder pinned = dwl::PinnedFolder::of(mFolder);
+        mProcessor.setFolder(pinned);
+        mScanner.setFolder(pinned);
         mProcessor.setCreationIntents(mSerializer);
         mProcessor.setDeviceId(deviceId);
         if (auto* rest = dynamic_cast<dwl::WayfoldApi*>(&api))
@@ -217,9 +221,9 @@ private:
     {
         reports.add("onOtherName", name.getPath());
     }
+    void onWayfoldFolderMissing(const std::wstring& reason) override { reports.add("onWayfoldFolderMissing", reason); }
     void startScanner() override
     {
-        mScanner.setFolder(mFolder);
         mScanner.start();
         reports.add("startScanner");
     }

@@ -153,6 +153,7 @@ public:
     }
     void onItemUnreadable(const dwl::Tree::Node&, const dwl::Tree::Directory&, const std::wstring&) override {}
     void onOtherName(const dwl::Tree::File&, const dwl::Tree::Directory&, const std::wstring&) override {}
+    void onWayfoldFolderMissing(const std::wstring& reason) override { reports.add("onWayfoldFolderMissing", reason); }
     void startScanner() override
     {
         reports.add("startScanner");
@@ -169,6 +170,7 @@ protected:
         folder = compat::fileNameToUtf16(scratch.path());
         tree = std::make_unique<dwl::Tree::Directory>(qcl::file::getFileId(folder), folder);
         processor.setTree(*tree);
+        processor.setFolder(dwl::PinnedFolder::of(folder));
         processor.setErrorCallback([this](qcl::NamedThread*)
                                    { callback.reports.add("threadError", qcl::currentExceptionMessage()); });
     }

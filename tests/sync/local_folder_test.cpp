@@ -59,7 +59,7 @@ protected:
         share = &tree->addChild(std::make_unique<Tree::Directory>(idOf("root/share"), L"share"));
         docs = &share->addChild(std::make_unique<Tree::Directory>(idOf("root/share/docs"), L"docs"));
         report = &docs->addChild(recordOf("root/share/docs/report.txt", L"report.txt"));
-        local.open(*tree);
+        local.open(*tree, dwl::PinnedFolder::of(rootPath));
     }
 
     static std::wstring wide(const std::string& path) { return compat::fileNameToUtf16(path); }

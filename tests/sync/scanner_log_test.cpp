@@ -112,7 +112,7 @@ protected:
     void start(std::chrono::milliseconds quietTime)
     {
         scanner.setQuietTime(quietTime);
-        scanner.setFolder(compat::fileNameToUtf16(root));
+        scanner.setFolder(dwl::PinnedFolder::of(compat::fileNameToUtf16(root)));
         scanner.start();
     }
     // The number of the first line at or after `from` with `text`; a failure and the end of the test when none comes.

@@ -115,7 +115,7 @@ protected:
 
     void start()
     {
-        scanner.setFolder(compat::fileNameToUtf16(root));
+        scanner.setFolder(dwl::PinnedFolder::of(compat::fileNameToUtf16(root)));
         scanner.start();
     }
     Listing waitForSnapshot(std::size_t count)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -212,6 +213,26 @@ TEST_F(Delta, FileSavedThroughANewFileKeepsItsIdentity)
     EXPECT_EQ(run(), Log{L"file modified /s1/a/f"});
     EXPECT_EQ(oldF.localId(), 50u);
     EXPECT_EQ(oldF.assetId(), qcl::uint128::fromHalves(7, 7));
+}
+
+TEST_F(Delta, ItemsFoundUnderTheirNamesWithNewIdsAreTheSameItems)
+{
+    // Restored from a copy: every item has a new local id. Only a content that differs is an edit.
+    std::uint64_t nextId = 500;
+    std::function<void(Tree::Directory&)> renumber = [&](Tree::Directory& directory)
+    {
+        for (Tree::Node& child : directory.children())
+        {
+            child.setLocalId(++nextId);
+            if (Tree::Directory* inner = child.asDirectory())
+                renumber(*inner);
+        }
+    };
+    renumber(*newRoot);
+    at(L"s1/a/g").asFile()->setSize(21);
+    at(L"s2").setName(L"S2"); // a Share under another name with another id is another Share
+    EXPECT_EQ(run(), (Log{L"share removed s2", L"file modified /s1/a/g", L"share added S2", L"file added /S2/h"}));
+    EXPECT_EQ(at(*oldRoot, L"s1/a/f").localId(), at(L"s1/a/f").localId());
 }
 
 TEST_F(Delta, SameNameWithTheOldIdStillPresentIsAnAddition)
