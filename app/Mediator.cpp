@@ -334,9 +334,11 @@ bool Mediator::isRecordedFolder(const PinnedFolder& folder) const
 
 void Mediator::recordTreeRoot(const PinnedFolder& folder)
 {
-    // Raises the changes that the database's listener stores.
+    // Raises the changes that the database's listener stores. A folder restored or moved takes its new identity
+    // once the engine has compared it with the tree: what it lacks was then not restored rather than removed.
     mTree->setName(folder.path());
-    mTree->setLocalId(folder.localId());
+    if (mTree->localId() == 0)
+        mTree->setLocalId(folder.localId());
 }
 
 void Mediator::configureUpgradeWorkers(const ServerList::Server& chosen)

@@ -55,6 +55,8 @@ struct NoCallbacks : dwl::TreeDeltaCallbacks
     void onFileAdded(Tree::Directory*, Tree::File*, Tree::Directory*) override { ++added; }
     void onFileModified(Tree::Directory*, Tree::File*, Tree::File*) override {}
     void onNodeRemoved(Tree::Directory*, Tree::Node*) override {}
+    void onShareNotRestored(Tree::Directory*) override {}
+    void onNodeNotRestored(Tree::Directory*, Tree::Node*) override {}
     std::size_t added = 0;
 };
 

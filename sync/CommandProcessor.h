@@ -288,6 +288,8 @@ private:
                      Tree::Directory* oldDestination) override;
     void onFileModified(Tree::Directory* oldShare, Tree::File* oldFile, Tree::File* newFile) override;
     void onNodeRemoved(Tree::Directory* oldShare, Tree::Node* oldNode) override;
+    void onShareNotRestored(Tree::Directory* oldShare) override;
+    void onNodeNotRestored(Tree::Directory* oldShare, Tree::Node* oldNode) override;
     bool isBlacklisted(const std::optional<std::wregex>& blacklist, const std::wstring& name) const;
     // CommandProcessorIntents.cpp: items whose record was cut short.
     // Records or undoes what the download intents left: run before any snapshot is compared with the tree.
@@ -370,6 +372,7 @@ private:
     std::map<qcl::uint128, std::vector<IWayfoldApi::Asset>>
         mServerChildren; // by folder, for one delta attempt
     ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
+    RenewedFolders mRenewedFolders; // restored or moved, and not compared for removals yet
     std::set<qcl::uint128> mLeftOut;         // Shares and assets of the server reported as left out
     std::set<qcl::uint128> mRemovalsFailing; // assets whose local removal failed and was reported
 };

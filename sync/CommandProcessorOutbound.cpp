@@ -106,7 +106,7 @@ bool CommandProcessor::runTreeDelta(Tree::Directory& snapshot)
         mServerChildren.clear();
         try
         {
-            determineTreeDelta(*this, tree(), snapshot);
+            determineTreeDelta(*this, tree(), snapshot, mRenewedFolders);
             return true;
         }
         catch (const url::Error& error)
@@ -490,6 +490,27 @@ void CommandProcessor::onNodeRemoved(Tree::Directory* oldSharePointer, Tree::Nod
             forceShareResynchronisation(oldShare);
     }
     oldNode.detach();
+}
+
+// What a restored or moved folder lacks is forgotten and brought down again: removing it on the server would take it
+// from every participant for the sake of an old copy.
+void CommandProcessor::onShareNotRestored(Tree::Directory* oldSharePointer)
+{
+    checkIfMustStopTreeDelta();
+    QCL_LOG_WARN(L"The Wayfold folder, restored or moved, lacks the Share " << quoted(oldSharePointer->name())
+                                                                            << L" (" << oldSharePointer->shareId()
+                                                                            << L"): it is brought down again");
+    oldSharePointer->detach();
+    setCloudDataSynchronised(false);
+}
+
+void CommandProcessor::onNodeNotRestored(Tree::Directory* oldSharePointer, Tree::Node* oldNodePointer)
+{
+    checkIfMustStopTreeDelta();
+    QCL_LOG_WARN(L"The restored or moved folder lacks " << quoted(oldNodePointer->getPath()) << L" "
+                                                        << idsOf(*oldNodePointer) << L": it is brought down again");
+    oldNodePointer->detach();
+    forceShareResynchronisation(*oldSharePointer);
 }
 
 // ---- Upload

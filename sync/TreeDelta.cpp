@@ -14,7 +14,10 @@ namespace
 {
 void changeLocalId(Tree::Node& node, std::uint64_t localId)
 {
-    const wchar_t* const kind = node.asFile() ? L"file " : node.parent()->parent() ? L"folder " : L"Share ";
+    const wchar_t* const kind = !node.parent()           ? L"Wayfold folder "
+                                : node.asFile()           ? L"file "
+                                : node.parent()->parent() ? L"folder "
+                                                          : L"Share ";
     QCL_LOG_DEBUG(L"Changing local ID of " << kind << qcl::string::escaped(node.name(), L'\'') << L" from "
                                            << Tree::formatLocalId(node.localId()) << L" to "
                                            << Tree::formatLocalId(localId));
@@ -23,8 +26,8 @@ void changeLocalId(Tree::Node& node, std::uint64_t localId)
 
 // A Share of the snapshot whose local id no recorded Share has, found under the name of a recorded Share whose id
 // the snapshot's Shares do not have, is that Share with a new identity (restored from a copy, moved to another
-// disk): the recorded Share takes the new id, and is compared, not removed and made anew.
-void takeNewIdsOfRecordedShares(Tree::Directory& oldRoot, Tree::Directory& newRoot)
+// disk): the recorded Share takes the new id, and is compared, not removed and made anew. Returns the new ids taken.
+void takeNewIdsOfRecordedShares(Tree::Directory& oldRoot, Tree::Directory& newRoot, RenewedFolders& renewed)
 {
     std::unordered_set<std::uint64_t> oldIds;
     std::unordered_set<std::uint64_t> newIds;
@@ -40,7 +43,10 @@ void takeNewIdsOfRecordedShares(Tree::Directory& oldRoot, Tree::Directory& newRo
             continue;
         Tree::Directory* recorded = Tree::findDirectoryByName(&oldRoot, child.name());
         if (recorded && !newIds.contains(recorded->localId()))
+        {
             changeLocalId(*recorded, child.localId());
+            renewed.insert(child.localId());
+        }
     }
 }
 
@@ -111,6 +117,16 @@ public:
         ++mCalls;
         mTarget.onNodeRemoved(oldShare, oldNode);
     }
+    void onShareNotRestored(Tree::Directory* oldShare) override
+    {
+        ++mCalls;
+        mTarget.onShareNotRestored(oldShare);
+    }
+    void onNodeNotRestored(Tree::Directory* oldShare, Tree::Node* oldNode) override
+    {
+        ++mCalls;
+        mTarget.onNodeNotRestored(oldShare, oldNode);
+    }
 
 private:
     TreeDeltaCallbacks& mTarget;
@@ -123,13 +139,21 @@ private:
 class ShareWalk
 {
 public:
-    ShareWalk(CountingCallbacks& callbacks, Tree::Directory& oldShare, Tree::Directory& newShare)
-        : mCallbacks(callbacks), mOldShare(oldShare), mNewShare(newShare)
+    ShareWalk(CountingCallbacks& callbacks, Tree::Directory& oldShare, Tree::Directory& newShare,
+              RenewedFolders& renewedFolders)
+        : mCallbacks(callbacks), mOldShare(oldShare), mNewShare(newShare), mRenewedFolders(renewedFolders)
     {
     }
 
     void compareChildren(Tree::Directory& oldDestination, Tree::Directory& newDirectory);
-    void reportRemovedBelow(Tree::Directory& oldDirectory);
+    // `renewed`: a directory above took a new identity (see sameItemWithNewId), so that what it lacks is not
+    // restored rather than removed. Each directory whose pass ran is no longer a renewed one.
+    void reportRemovedBelow(Tree::Directory& oldDirectory, bool renewed = false);
+    // Nothing of the Share is missing: none of its directories is a renewed one any more.
+    void settleRenewedFolders()
+    {
+        std::erase_if(mRenewedFolders, [&](std::uint64_t id) { return mOldShare.findNodeByLocalId(id); });
+    }
     // Whether every node below the old Share found its match and the old tree is untouched since.
     bool allMatchedUntouched(std::uint64_t callsBefore) const
     {
@@ -153,6 +177,7 @@ private:
     Tree::Directory& mOldShare;
     Tree::Directory& mNewShare;
     std::size_t mMatched = 0;
+    RenewedFolders& mRenewedFolders;
 };
 
 // A local id that is a file on one side and a directory on the other: the old node is reported removed, so
@@ -216,6 +241,8 @@ Tree::Node* ShareWalk::sameItemWithNewId(Tree::Directory& oldDestination, const 
     if (!sameName || mNewShare.findNodeByLocalId(sameName->localId()))
         return nullptr;
     changeLocalId(*sameName, newNode.localId());
+    if (sameName->asDirectory())
+        mRenewedFolders.insert(newNode.localId());
     return sameName;
 }
 
@@ -272,8 +299,9 @@ void ShareWalk::compareChildren(Tree::Directory& oldDestination, Tree::Directory
     }
 }
 
-void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
+void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory, bool renewed)
 {
+    renewed = renewed || mRenewedFolders.contains(oldDirectory.localId());
     auto& children = oldDirectory.children();
     for (auto next = children.begin(); next != children.end();)
     {
@@ -283,21 +311,34 @@ void ShareWalk::reportRemovedBelow(Tree::Directory& oldDirectory)
         const bool contentKnown = !counterpart || !counterpart->asDirectory() ||
                                   counterpart->asDirectory()->isContentKnown();
         if (Tree::Directory* directory = child.asDirectory(); directory && contentKnown)
-            reportRemovedBelow(*directory);
-        if (!counterpart)
+            reportRemovedBelow(*directory, renewed);
+        if (!counterpart && renewed)
+            mCallbacks.onNodeNotRestored(&mOldShare, &child);
+        else if (!counterpart)
             mCallbacks.onNodeRemoved(&mOldShare, &child);
     }
+    mRenewedFolders.erase(oldDirectory.localId());
 }
 } // namespace
 
 void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tree::Directory& newRoot)
+{
+    RenewedFolders renewedFolders;
+    determineTreeDelta(target, oldRoot, newRoot, renewedFolders);
+}
+
+void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tree::Directory& newRoot,
+                        RenewedFolders& renewedFolders)
 {
     CountingCallbacks callbacks(target);
     // An item moved during the scan may be missing from it: what is gone is left for the next snapshot.
     const bool removals = !newRoot.changedDuringScan();
     if (!removals)
         QCL_LOG_DEBUG(L"Removals are left for the next snapshot: the folder changed during this scan");
-    takeNewIdsOfRecordedShares(oldRoot, newRoot);
+    // The Wayfold folder itself restored or moved: its root has a new identity, taken once the Shares it lacks
+    // were reported.
+    const bool rootRenewed = oldRoot.localId() != 0 && oldRoot.localId() != newRoot.localId();
+    takeNewIdsOfRecordedShares(oldRoot, newRoot, renewedFolders);
     const std::vector<Tree::Directory*> oldShares = sharesByLocalId(oldRoot);
     const std::vector<Tree::Directory*> newShares = sharesByLocalId(newRoot);
     std::size_t o = 0;
@@ -317,12 +358,14 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
             }
             share->buildLocalIdIndex();
             newShare->buildLocalIdIndex();
-            ShareWalk(callbacks, *share, *newShare).compareChildren(*share, *newShare);
+            ShareWalk(callbacks, *share, *newShare, renewedFolders).compareChildren(*share, *newShare);
         }
         else if (n == newShares.size() || oldShares[o]->localId() < newShares[n]->localId())
         {
             Tree::Directory* oldShare = oldShares[o++];
-            if (removals)
+            if (removals && rootRenewed)
+                callbacks.onShareNotRestored(oldShare);
+            else if (removals)
                 callbacks.onShareRemoved(oldShare);
         }
         else
@@ -333,13 +376,19 @@ void determineTreeDelta(TreeDeltaCallbacks& target, Tree::Directory& oldRoot, Tr
                 callbacks.onShareRenamed(oldShare, newShare);
             oldShare->buildLocalIdIndex();
             newShare->buildLocalIdIndex();
-            ShareWalk walk(callbacks, *oldShare, *newShare);
+            ShareWalk walk(callbacks, *oldShare, *newShare, renewedFolders);
             const std::uint64_t callsBefore = callbacks.calls();
             walk.compareChildren(*oldShare, *newShare);
-            if (removals && newShare->isContentKnown() && !walk.allMatchedUntouched(callsBefore))
+            if (!removals || !newShare->isContentKnown())
+                continue;
+            if (walk.allMatchedUntouched(callsBefore))
+                walk.settleRenewedFolders();
+            else
                 walk.reportRemovedBelow(*oldShare);
         }
     }
+    if (rootRenewed && removals)
+        changeLocalId(oldRoot, newRoot.localId());
 }
 
 void determineTreeDeltaForDestinationNode(TreeDeltaCallbacks& target, Tree::Directory& oldShare,
@@ -347,13 +396,15 @@ void determineTreeDeltaForDestinationNode(TreeDeltaCallbacks& target, Tree::Dire
                                           Tree::Directory& newDirectory)
 {
     CountingCallbacks callbacks(target);
-    ShareWalk(callbacks, oldShare, newShare).compareChildren(oldDestination, newDirectory);
+    RenewedFolders renewedFolders;
+    ShareWalk(callbacks, oldShare, newShare, renewedFolders).compareChildren(oldDestination, newDirectory);
 }
 
 void determineRemovedNodes(TreeDeltaCallbacks& target, Tree::Directory& oldDirectory,
                            Tree::Directory& oldShare, Tree::Directory& newShare)
 {
     CountingCallbacks callbacks(target);
-    ShareWalk(callbacks, oldShare, newShare).reportRemovedBelow(oldDirectory);
+    RenewedFolders renewedFolders;
+    ShareWalk(callbacks, oldShare, newShare, renewedFolders).reportRemovedBelow(oldDirectory);
 }
 } // namespace dwl

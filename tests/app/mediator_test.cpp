@@ -775,37 +775,51 @@ TEST_F(MediatorTest, AFolderReplacedWhileRunningIsLeftAloneUntilItIsBackAndNothi
 }
 
 // Restored from a copy while the program is stopped (a backup, or a move to another disk with cp -a): the same
-// names and contents, new local ids.
+// names and contents, new local ids, and what was made since the copy missing.
 TEST_F(MediatorTest, AFolderOrAShareRestoredFromACopyLosesNothingAndAnEmptyFolderInItsPlaceDeletesNothing)
 {
     const fs::path folder = scratch / "home/Wayfold";
+    const auto copy = [](const fs::path& from, const fs::path& to)
+    { ASSERT_EQ(std::system(("cp -a '" + from.string() + "' '" + to.string() + "'").c_str()), 0); };
+    const auto restore = [](const fs::path& from, const fs::path& to)
+    {
+        fs::remove_all(to);
+        fs::rename(from, to);
+    };
     const fake::IdPairText projects = shareWithFolder("Projects", "Plans");
-    server.putContent(idText(probe.createDocument(L"notes.txt", {qcl::uint128::parse(projects.shareId),
-                                                                  qcl::uint128::parse(projects.rootId)})),
-                      "the plan");
+    const dwl::IdPair root{qcl::uint128::parse(projects.shareId), qcl::uint128::parse(projects.rootId)};
+    server.putContent(idText(probe.createDocument(L"notes.txt", root)), "the plan");
     ASSERT_TRUE(mediator->initialise());
     mediator->start();
     ASSERT_TRUE(test::waitUntil([&] { return readFile(folder / "Projects/notes.txt") == "the plan"; }));
     std::ofstream(folder / "Projects/Plans/mine.txt") << "mine";
     ASSERT_TRUE(test::waitUntil([&] { return count("uploaded") == 1; }));
     mediator->stop();
+    copy(folder, scratch / "backup");
+
+    // Made after the copy was taken.
+    server.createShare(kEmail, "Later");
+    server.putContent(idText(probe.createDocument(L"later.txt", root)), "later");
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil([&] { return fs::exists(folder / "Projects/later.txt"); }));
+    mediator->stop();
     const std::size_t changing = changingRequests();
 
-    for (const fs::path& restored : {folder, folder / "Projects"})
-    {
-        SCOPED_TRACE(restored);
-        const fs::path copy = restored.string() + ".copy";
-        ASSERT_EQ(std::system(("cp -a '" + restored.string() + "' '" + copy.string() + "'").c_str()), 0);
-        fs::remove_all(restored);
-        fs::rename(copy, restored);
-        ASSERT_TRUE(mediator->initialise());
-        mediator->start();
-        std::this_thread::sleep_for(2s); // the first snapshot and two server checks
-        mediator->stop();
-        EXPECT_EQ(changingRequests(), changing);
-        EXPECT_EQ(readFile(folder / "Projects/notes.txt"), "the plan");
-        EXPECT_EQ(readFile(folder / "Projects/Plans/mine.txt"), "mine");
-    }
+    restore(scratch / "backup", folder);
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return readFile(folder / "Projects/later.txt") == "later" && fs::is_directory(folder / "Later"); }));
+    copy(folder / "Projects", scratch / "Projects");
+    mediator->stop();
+    restore(scratch / "Projects", folder / "Projects");
+    ASSERT_TRUE(mediator->initialise());
+    mediator->start();
+    std::this_thread::sleep_for(2s); // the first snapshot and two server checks
+    mediator->stop();
+    EXPECT_EQ(changingRequests(), changing);
+    EXPECT_EQ(readFile(folder / "Projects/notes.txt"), "the plan");
+    EXPECT_EQ(readFile(folder / "Projects/Plans/mine.txt"), "mine");
 
     fs::rename(folder, scratch / "home/Wayfold.old");
     fs::create_directory(folder);

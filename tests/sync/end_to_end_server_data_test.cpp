@@ -97,6 +97,8 @@ TEST_F(EndToEndTest, ADocumentMovedBetweenTwoListingsIsMovedNotRemoved)
     start(one);
     ASSERT_TRUE(server.waitForStalled(1));
     server.releaseStalls();
+    // The released request may still count as stalled: the second stall is the engine's once no fault is left.
+    ASSERT_TRUE(waitUntil([&] { return server.faultsPending() == 0; }));
     ASSERT_TRUE(server.waitForStalled(1));
     const auto team = serverShare(L"Team");
     probe.moveAsset({team->shareId, serverAsset(L"Team", L"B/doc.txt")->assetId}, team->rootId);

@@ -85,14 +85,25 @@ public:
         record(L"removed " + relativePath(*oldNode));
         oldNode->detach();
     }
+    void onShareNotRestored(Tree::Directory* oldShare) override
+    {
+        record(L"share not restored " + oldShare->name());
+        oldShare->detach();
+    }
+    void onNodeNotRestored(Tree::Directory*, Tree::Node* oldNode) override
+    {
+        record(L"not restored " + relativePath(*oldNode));
+        oldNode->detach();
+    }
 
     void run(Tree::Directory& oldRoot, Tree::Directory& newRoot)
     {
         mOldRoot = &oldRoot;
-        dwl::determineTreeDelta(*this, oldRoot, newRoot);
+        dwl::determineTreeDelta(*this, oldRoot, newRoot, mRenewedFolders);
     }
 
 private:
+    dwl::RenewedFolders mRenewedFolders;
     void record(std::wstring line) { log.push_back(std::move(line)); }
     Tree::Directory* mOldRoot = nullptr;
 };
@@ -215,9 +226,12 @@ TEST_F(Delta, FileSavedThroughANewFileKeepsItsIdentity)
     EXPECT_EQ(oldF.assetId(), qcl::uint128::fromHalves(7, 7));
 }
 
-TEST_F(Delta, ItemsFoundUnderTheirNamesWithNewIdsAreTheSameItems)
+TEST_F(Delta, ItemsFoundUnderTheirNamesWithNewIdsAreTheSameItemsAndWhatTheyLackIsNotRestored)
 {
-    // Restored from a copy: every item has a new local id. Only a content that differs is an edit.
+    // Restored from a copy: every item has a new local id, the root too. Only a content that differs is an edit,
+    // and what the copy lacks is not known to be removed, even when a later snapshot is the first to tell.
+    oldRoot->setLocalId(900);
+    newRoot->setLocalId(901);
     std::uint64_t nextId = 500;
     std::function<void(Tree::Directory&)> renumber = [&](Tree::Directory& directory)
     {
@@ -230,9 +244,21 @@ TEST_F(Delta, ItemsFoundUnderTheirNamesWithNewIdsAreTheSameItems)
     };
     renumber(*newRoot);
     at(L"s1/a/g").asFile()->setSize(21);
+    at(L"s1/b").detach();
     at(L"s2").setName(L"S2"); // a Share under another name with another id is another Share
-    EXPECT_EQ(run(), (Log{L"share removed s2", L"file modified /s1/a/g", L"share added S2", L"file added /S2/h"}));
+    newRoot->noteChangedDuringScan();
+    callbacks.run(*oldRoot, *newRoot);
+    EXPECT_EQ(callbacks.log, (Log{L"file modified /s1/a/g", L"share added S2", L"file added /S2/h"}));
     EXPECT_EQ(at(*oldRoot, L"s1/a/f").localId(), at(L"s1/a/f").localId());
+    EXPECT_EQ(oldRoot->localId(), 900u); // taken once what it lacks is known
+
+    callbacks.log.clear();
+    newRoot->clearScanNotes();
+    EXPECT_EQ(run(), (Log{L"share not restored s2", L"not restored /s1/b"}));
+    EXPECT_EQ(oldRoot->localId(), 901u);
+    at(L"s1/a/f").detach(); // removed by the user from then on
+    callbacks.log.clear();
+    EXPECT_EQ(run(), Log{L"removed /s1/a/f"});
 }
 
 TEST_F(Delta, SameNameWithTheOldIdStillPresentIsAnAddition)
