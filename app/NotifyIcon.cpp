@@ -184,6 +184,14 @@ void NotifyIcon::onActivated(Activation activation)
         mPostCommand(*mMenu.defaultCommand);
 }
 
+void NotifyIcon::onBalloonShownLate()
+{
+    if (!mHolding)
+        return;
+    const unsigned hold = ++mHold;
+    mSchedule(kFailureHoldTime, [this, hold] { endHold(hold); });
+}
+
 void NotifyIcon::onTrayHostRestarted()
 {
     if (mAdded)

@@ -84,6 +84,9 @@ public:
     // Events from the tray host.
     void onActivated(Activation activation);
     void onTrayHostRestarted();
+    // The last balloon reached the screen only now (the notification service left it unanswered): a failure
+    // keeps the slot for its whole time from now on.
+    void onBalloonShownLate();
 
 private:
     struct Balloon

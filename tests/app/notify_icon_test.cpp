@@ -47,6 +47,17 @@ TEST(NotifyIcon, NoBalloonTakesThePlaceOfAFailureBeforeItHadItsTime)
     EXPECT_EQ(tray.area.balloons[1].level, L::Warning);
     EXPECT_EQ(tray.area.balloons[2].level, L::Information);
 
+    // Shown late by the tray, after the notification service left it unanswered: its time starts then.
+    tray.icon.ShowBalloon(L"x.txt could not be downloaded", L"T", L::Error);
+    tray.icon.ShowBalloon(L"v.txt could not be downloaded", L"T", L::Error);
+    tray.clock.pass(5s);
+    tray.icon.onBalloonShownLate();
+    tray.clock.pass(10s - 1ms);
+    EXPECT_EQ(tray.area.balloons.back().text, L"x.txt could not be downloaded");
+    tray.clock.pass(1ms);
+    EXPECT_EQ(tray.area.balloons.back().text, L"v.txt could not be downloaded");
+    tray.clock.pass(10s);
+
     tray.icon.ShowBalloon(L"z.txt could not be downloaded", L"T", L::Error);
     tray.icon.ShowBalloon(L"w.txt could not be downloaded", L"T", L::Error);
     tray.icon.ShowBalloon(L"d.txt has been downloaded", L"T", L::Information);
