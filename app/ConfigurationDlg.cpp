@@ -258,8 +258,7 @@ void ConfigurationDlg::OnPingSucceeded(const qcl::uint128& userId)
         }
         catch (const FolderOpenToOthers& e)
         {
-            QCL_LOG_ERROR(e.message());
-            showError(e.message(), e.remedy(false));
+            refuseFolder(e);
             mView->setFocus(View::FolderLocationEdit, true);
             return;
         }
@@ -289,10 +288,23 @@ bool ConfigurationDlg::CheckIfFolderIsOkOrInformUser(const std::wstring& locatio
         showError(qcl::format(loadString(IDS_NOT_A_FIXED_DRIVE), folderName), std::wstring());
         return false;
     }
+    const std::wstring folder = Paths::wayfoldFolder(location);
+    try
+    {
+        openUsersOwnFolder(folder);
+    }
+    catch (const FolderOpenToOthers& e)
+    {
+        refuseFolder(e);
+        return false;
+    }
+    catch (const qcl::SystemError&)
+    {
+        // Not there yet, or not a folder: told below, or when it is made.
+    }
     // Signing in again to the same account keeps the folder that is already synchronised with it.
     if (isConfiguredFolderOfSameAccount(location))
         return true;
-    const std::wstring folder = Paths::wayfoldFolder(location);
     try
     {
         const DWORD wanted = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE |
@@ -314,6 +326,12 @@ bool ConfigurationDlg::CheckIfFolderIsOkOrInformUser(const std::wstring& locatio
         return false;
     }
     return true;
+}
+
+void ConfigurationDlg::refuseFolder(const FolderOpenToOthers& refusal)
+{
+    QCL_LOG_ERROR(refusal.message());
+    showError(refusal.message(), refusal.remedy(false));
 }
 
 bool ConfigurationDlg::isConfiguredFolderOfSameAccount(const std::wstring& location)

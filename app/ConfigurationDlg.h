@@ -17,6 +17,7 @@
 namespace dwl
 {
 class WayfoldApi;
+class FolderOpenToOthers;
 
 class ConfigurationDlg : private ui::ConfigurationView::Events
 {
@@ -57,6 +58,7 @@ private:
     // The location as typed, trimmed, with a leading "~/" made the home folder; nothing unless absolute.
     std::optional<std::wstring> folderLocationFromEdit();
     bool isConfiguredFolderOfSameAccount(const std::wstring& location);
+    void refuseFolder(const FolderOpenToOthers& refusal);
     const ServerList::Server* selectedServer();
     std::wstring text(int control);
     void setText(int control, const std::wstring& text);

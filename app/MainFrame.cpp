@@ -7,8 +7,10 @@
 #include "app/Strings.h"
 #include "app/TrayStrings.h"
 #include "compat/FileApi.h"
+#include "compat/LastError.h"
 #include "qcl/Error.h"
 #include "qcl/Format.h"
+#include "qcl/Handle.h"
 #include "qcl/Log.h"
 #include "qcl/qcl_scope.h"
 #include "url/Error.h"
@@ -98,6 +100,35 @@ bool isFile(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// How a failure that the engine reports once is known to go on (see CMainFrame::postFailureBalloon).
+bool untilItSucceeds()
+{
+    return true;
+}
+
+bool isThere(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool cannotBeRead(const std::wstring& path)
+{
+    const qcl::Handle item(CreateFileW(path.c_str(), FILE_READ_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return item.get() == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+bool hasOtherNames(const std::wstring& path)
+{
+    const qcl::Handle item(CreateFileW(path.c_str(), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    return item.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(item.get(), &information) &&
+           information.nNumberOfLinks > 1;
+}
+
 bool isResume(unsigned event)
 {
     return event == 2 || event == 6 || event == 7 || event == 18;
@@ -115,6 +146,9 @@ CMainFrame::CMainFrame(TrayEngine& engine, TrayDesktop& desktop, ui::Notificatio
     registerTrayStrings();
     mEngine.setCallback(this);
     mNotifyIcon.setOwner([this](unsigned command) { post([this, command] { OnCommand(command); }); });
+    mNotifyIcon.setMoreProblemsText(
+        [](unsigned count)
+        { return count == 1 ? text(IDS_ONE_MORE_PROBLEM) : text(IDS_MORE_PROBLEMS, count); });
     mQueue.setFailureHandler(
         [this](const std::wstring& message)
         {
@@ -511,10 +545,11 @@ void CMainFrame::postBalloon(const std::wstring& text, ui::BalloonLevel level)
         });
 }
 
-void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring& text)
+void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring& text,
+                                    std::function<bool()> goesOn)
 {
     post(
-        [this, path, text]
+        [this, path, text, goesOn = std::move(goesOn)]
         {
             const std::pair key(path, text);
             if (!mNotifyIcon.isAdded() || mShownFailures.count(key) != 0)
@@ -522,16 +557,31 @@ void CMainFrame::postFailureBalloon(const std::wstring& path, const std::wstring
             const unsigned showing = ++mFailuresShown;
             mShownFailures[key] = showing;
             mNotifyIcon.ShowBalloon(text, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
-            if (mSchedule)
-                mSchedule(kFailureRepeatTime,
-                          [this, key, showing]
-                          {
-                              // Unless the item succeeded meanwhile and failed anew.
-                              const auto shown = mShownFailures.find(key);
-                              if (shown != mShownFailures.end() && shown->second == showing)
-                                  mShownFailures.erase(shown);
-                          });
+            repeatFailure(key, showing, goesOn);
         });
+}
+
+void CMainFrame::repeatFailure(const std::pair<std::wstring, std::wstring>& key, unsigned showing,
+                               const std::function<bool()>& goesOn)
+{
+    if (!mSchedule)
+        return;
+    mSchedule(kFailureRepeatTime,
+              [this, key, showing, goesOn]
+              {
+                  // Unless the item succeeded meanwhile (and perhaps failed anew).
+                  const auto shown = mShownFailures.find(key);
+                  if (shown == mShownFailures.end() || shown->second != showing)
+                      return;
+                  if (!goesOn || !goesOn())
+                  {
+                      mShownFailures.erase(shown);
+                      return;
+                  }
+                  if (mNotifyIcon.isAdded())
+                      mNotifyIcon.ShowBalloon(key.second, loadString(IDS_APP_TITLE), ui::BalloonLevel::Error);
+                  repeatFailure(key, showing, goesOn);
+              });
 }
 
 void CMainFrame::postSuccess(const std::wstring& path)
@@ -539,9 +589,15 @@ void CMainFrame::postSuccess(const std::wstring& path)
     post(
         [this, path]
         {
-            auto shown = mShownFailures.lower_bound({path, std::wstring()});
-            while (shown != mShownFailures.end() && shown->first.first == path)
-                shown = mShownFailures.erase(shown);
+            // The failure of the item, and of any folder it lies in: that folder is there and can be read.
+            std::erase_if(mShownFailures,
+                          [&](const auto& shown)
+                          {
+                              const std::wstring& failed = shown.first.first;
+                              return failed == path ||
+                                     (path.size() > failed.size() && path.starts_with(failed) &&
+                                      path[failed.size()] == L'/');
+                          });
         });
 }
 
@@ -673,7 +729,8 @@ void CMainFrame::onDocumentDownloadFailed(const std::wstring& name, const std::w
 {
     postFailureBalloon(Tree::Node::joinPath(folderPath, name),
                        balloonWithReason(IDS_DOCUMENT_DOWNLOAD_FAILED_BECAUSE, IDS_DOCUMENT_DOWNLOAD_FAILED,
-                                         reason, {name, folderPath}));
+                                         reason, {name, folderPath}),
+                       untilItSucceeds);
 }
 
 void CMainFrame::onFolderDownloadFailed(const std::wstring& name, const std::wstring& parentPath,
@@ -681,7 +738,8 @@ void CMainFrame::onFolderDownloadFailed(const std::wstring& name, const std::wst
 {
     postFailureBalloon(Tree::Node::joinPath(parentPath, name),
                        balloonWithReason(IDS_FOLDER_DOWNLOAD_FAILED_BECAUSE, IDS_FOLDER_DOWNLOAD_FAILED,
-                                         reason, {name, parentPath}));
+                                         reason, {name, parentPath}),
+                       untilItSucceeds);
 }
 
 void CMainFrame::onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
@@ -691,7 +749,8 @@ void CMainFrame::onLocalRemovalFailed(const Tree::Node& node, const Tree::Direct
                                               : balloon(node.asDirectory() ? IDS_FOLDER_REMOVAL_FAILED
                                                                            : IDS_DOCUMENT_REMOVAL_FAILED,
                                                         {node.name(), share.name()});
-    postFailureBalloon(node.getPath(), text);
+    const std::wstring path = node.getPath();
+    postFailureBalloon(path, text, [path] { return isThere(path); });
 }
 
 void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
@@ -699,7 +758,7 @@ void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Direct
 {
     const std::wstring text = &node == &share ? balloon(IDS_SHARE_UPDATE_BLOCKED, {share.name()})
                                               : balloon(IDS_NODE_UPDATE_BLOCKED, {node.name(), share.name()});
-    postFailureBalloon(node.getPath(), text);
+    postFailureBalloon(node.getPath(), text, untilItSucceeds);
 }
 
 void CMainFrame::onDocumentCreationFailed(const std::wstring& path, const Tree::Directory& share,
@@ -740,13 +799,18 @@ void CMainFrame::onDocumentUploaded(const Tree::File& file, const Tree::Director
 
 void CMainFrame::onItemUnreadable(const Tree::Node& item, const Tree::Directory& share, const std::wstring& reason)
 {
-    postFailureBalloon(item.getPath(), balloon(item.asDirectory() ? IDS_FOLDER_UNREADABLE : IDS_DOCUMENT_UNREADABLE,
-                                               {item.name(), share.name(), reason}));
+    const std::wstring path = item.getPath();
+    postFailureBalloon(path,
+                       balloon(item.asDirectory() ? IDS_FOLDER_UNREADABLE : IDS_DOCUMENT_UNREADABLE,
+                               {item.name(), share.name(), reason}),
+                       [path] { return cannotBeRead(path); });
 }
 
 void CMainFrame::onOtherName(const Tree::File& name, const Tree::Directory& share, const std::wstring& syncedPath)
 {
-    postFailureBalloon(name.getPath(), balloon(IDS_OTHER_NAME, {name.name(), share.name(), syncedPath}));
+    const std::wstring path = name.getPath();
+    postFailureBalloon(path, balloon(IDS_OTHER_NAME, {name.name(), share.name(), syncedPath}),
+                       [path] { return hasOtherNames(path); });
 }
 
 void CMainFrame::onWayfoldFolderMissing(const std::wstring& folder)

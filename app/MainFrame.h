@@ -36,7 +36,8 @@ class CMainFrame : public Mediator::Callback
 {
 public:
     // A failure shown is not shown again for this long, however often it is reported; then it comes back
-    // while it goes on, so that one that was missed is seen.
+    // while it goes on, so that one that was missed is seen: when the engine reports it again, or, for one
+    // the engine reports only once, by itself.
     static constexpr std::chrono::hours kFailureRepeatTime{1};
 
     // `schedule` times the balloons (see NotifyIcon and kFailureRepeatTime); without one a failure is shown
@@ -118,8 +119,14 @@ private:
     void stopForRestart();
     void postBalloon(const std::wstring& text, ui::BalloonLevel level);
     // A failure of the item at `path`: shown again only after kFailureRepeatTime, or after the item succeeded
-    // (postSuccess), however often the engine reports it.
-    void postFailureBalloon(const std::wstring& path, const std::wstring& text);
+    // (postSuccess), however often the engine reports it. Without `goesOn` the engine reports the failure
+    // again while it goes on; with it the engine reports it once, and the failure is shown again each
+    // kFailureRepeatTime for as long as `goesOn` (run then, on the main thread) says it goes on, until the
+    // item or an item inside it succeeds, or the program ends.
+    void postFailureBalloon(const std::wstring& path, const std::wstring& text,
+                            std::function<bool()> goesOn = {});
+    void repeatFailure(const std::pair<std::wstring, std::wstring>& key, unsigned showing,
+                       const std::function<bool()>& goesOn);
     void postSuccess(const std::wstring& path);
     void startEngine();
     void startUpgradeDownload();

@@ -90,17 +90,34 @@ void NotifyIcon::SetToolTip(const std::wstring& text)
 
 void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
 {
+    const Balloon balloon{text, title, level};
     if (level == dwl::ui::BalloonLevel::Information)
     {
         if (mHolding)
-            mHeldBack = Balloon{text, title};
+            mHeldBack = balloon;
         else
-            show(text, title, level);
+            show(balloon);
         return;
     }
-    show(text, title, level);
     if (!mSchedule)
-        return;
+        show(balloon);
+    else if (!mHolding)
+        showAndHold(balloon);
+    else if (mWaitingFailures.size() < kMaxWaitingFailures)
+        mWaitingFailures.push_back(balloon);
+    else
+    {
+        QCL_LOG_INFO(L"Too many problems at once for a balloon of its own: " << qcl::string::escaped(text));
+        if (mMoreProblems && mMoreProblems->level > level)
+            level = mMoreProblems->level;
+        mMoreProblems = Balloon{{}, title, level};
+        ++mMoreProblemCount;
+    }
+}
+
+void NotifyIcon::showAndHold(const Balloon& balloon)
+{
+    show(balloon);
     mHolding = true;
     const unsigned hold = ++mHold;
     mSchedule(kFailureHoldTime, [this, hold] { endHold(hold); });
@@ -108,28 +125,44 @@ void NotifyIcon::ShowBalloon(const std::wstring& text, const std::wstring& title
 
 void NotifyIcon::endHold(unsigned hold)
 {
-    if (hold != mHold) // a later warning or error holds the slot longer
+    if (hold != mHold) // hidden meanwhile
         return;
     mHolding = false;
-    if (!mHeldBack)
-        return;
-    const Balloon balloon = std::move(*mHeldBack);
-    mHeldBack.reset();
-    if (mAdded)
-        show(balloon.text, balloon.title, dwl::ui::BalloonLevel::Information);
+    if (!mWaitingFailures.empty())
+    {
+        const Balloon next = std::move(mWaitingFailures.front());
+        mWaitingFailures.pop_front();
+        showAndHold(next);
+    }
+    else if (mMoreProblems)
+    {
+        Balloon more = *std::exchange(mMoreProblems, std::nullopt);
+        more.text =
+            mMoreProblemsText ? mMoreProblemsText(std::exchange(mMoreProblemCount, 0)) : std::wstring();
+        showAndHold(more);
+    }
+    else if (mHeldBack)
+        show(*std::exchange(mHeldBack, std::nullopt));
 }
 
-void NotifyIcon::show(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level)
+void NotifyIcon::show(const Balloon& balloon)
 {
-    const std::wstring shownText = cutText(text, maxBalloonText);
-    const std::wstring shownTitle = cutText(title, maxBalloonTitle);
-    if (!mArea.showBalloon(shownTitle, shownText, level))
+    const std::wstring shownText = cutText(balloon.text, maxBalloonText);
+    const std::wstring shownTitle = cutText(balloon.title, maxBalloonTitle);
+    if (!mArea.showBalloon(shownTitle, shownText, balloon.level))
         QCL_LOG_ERROR(L"Cannot show balloon notification with title = "
                       << qcl::string::escaped(shownTitle) << L", text = " << qcl::string::escaped(shownText));
 }
 
 void NotifyIcon::Hide()
 {
+    // What waits goes with the icon.
+    ++mHold;
+    mHolding = false;
+    mWaitingFailures.clear();
+    mMoreProblems.reset();
+    mMoreProblemCount = 0;
+    mHeldBack.reset();
     if (!mAdded)
         return;
     mAdded = false;
@@ -149,6 +182,14 @@ void NotifyIcon::onActivated(Activation activation)
         return;
     if (mMenu.defaultCommand && mPostCommand)
         mPostCommand(*mMenu.defaultCommand);
+}
+
+void NotifyIcon::onBalloonShownLate()
+{
+    if (!mHolding)
+        return;
+    const unsigned hold = ++mHold;
+    mSchedule(kFailureHoldTime, [this, hold] { endHold(hold); });
 }
 
 void NotifyIcon::onTrayHostRestarted()

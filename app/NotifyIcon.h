@@ -6,6 +6,7 @@
 #include "app/ui/NotificationArea.h"
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,11 +40,15 @@ public:
         Other,
     };
 
-    // A warning or error balloon keeps the one balloon slot this long: an information balloon that comes
-    // meanwhile is shown after it (only the last of them), so that no failure is hidden by lesser news.
+    // A warning or error balloon keeps the one balloon slot this long. Those that come meanwhile wait their
+    // turn, each to keep the slot as long; an information balloon that comes meanwhile is shown once they all
+    // had theirs (only the last of them). So no failure is hidden by another, nor by lesser news.
     static constexpr std::chrono::seconds kFailureHoldTime{10};
+    // Failures beyond this many waiting are logged and counted, and one balloon after the waiting ones says
+    // how many more there are (see setMoreProblemsText).
+    static constexpr std::size_t kMaxWaitingFailures = 5;
 
-    // Without a scheduler a warning or error holds nothing.
+    // Without a scheduler a warning or error holds nothing and nothing waits.
     explicit NotifyIcon(dwl::ui::NotificationArea& area, Sleeper sleep = {}, Scheduler schedule = {});
     ~NotifyIcon();
     NotifyIcon(const NotifyIcon&) = delete;
@@ -60,6 +65,11 @@ public:
     const std::wstring& toolTip() const { return mToolTip; }
 
     void setContextMenu(const dwl::ui::ContextMenu& menu);
+    // The text of the balloon that stands for `count` failures that did not get one of their own.
+    void setMoreProblemsText(std::function<std::wstring(unsigned count)> text)
+    {
+        mMoreProblemsText = std::move(text);
+    }
     const dwl::ui::ContextMenu& contextMenu() const { return mMenu; }
 
     // Adds the icon, retrying for about five seconds. From then on the icon counts as added, even when the
@@ -67,23 +77,27 @@ public:
     void AddIconToTaskbar();
     bool isAdded() const { return mAdded; }
     void SetToolTip(const std::wstring& text);
-    // Shows the balloon, or, for an information balloon while a warning or error holds the slot, keeps it
-    // to be shown when the hold ends.
+    // Shows the balloon now, or when the failures before it have had their time (see kFailureHoldTime).
     void ShowBalloon(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
     void Hide();
 
     // Events from the tray host.
     void onActivated(Activation activation);
     void onTrayHostRestarted();
+    // The last balloon reached the screen only now (the notification service left it unanswered): a failure
+    // keeps the slot for its whole time from now on.
+    void onBalloonShownLate();
 
 private:
     struct Balloon
     {
         std::wstring text;
         std::wstring title;
+        dwl::ui::BalloonLevel level;
     };
 
-    void show(const std::wstring& text, const std::wstring& title, dwl::ui::BalloonLevel level);
+    void show(const Balloon& balloon);
+    void showAndHold(const Balloon& balloon);
     void endHold(unsigned hold);
 
     dwl::ui::NotificationArea& mArea;
@@ -91,7 +105,11 @@ private:
     Scheduler mSchedule;
     unsigned mHold = 0; // the number of the last hold begun
     bool mHolding = false;
-    std::optional<Balloon> mHeldBack; // the information balloon to show when the hold ends
+    std::deque<Balloon> mWaitingFailures;
+    std::optional<Balloon> mMoreProblems; // its title and level, standing for mMoreProblemCount failures
+    unsigned mMoreProblemCount = 0;
+    std::function<std::wstring(unsigned)> mMoreProblemsText;
+    std::optional<Balloon> mHeldBack; // the information balloon to show when the failures had their time
     std::function<void(unsigned)> mPostCommand;
     dwl::ui::TrayPicture mPicture = dwl::ui::TrayPicture::Offline;
     std::wstring mToolTip;

@@ -75,6 +75,10 @@ void registerTrayStrings()
             {253, L"Folder '%1%' in Share '%2%' cannot be read. %3% What it holds is synchronised once it can be "
                   L"read."},
             {254, L"'%1%' in Share '%2%' is another name of '%3%', synchronised under that name only."},
+            {255, L"There is one more problem that could not be shown here. The log of Quillmere Wayfold has "
+                  L"it."},
+            {256, L"There are %1% more problems that could not be shown here. The log of Quillmere Wayfold has "
+                  L"them all."},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

@@ -1,7 +1,6 @@
 #include "app/UpgradeDownloader.h"
 
 #include "api/ContentFile.h"
-#include "api/ServerList.h"
 #include "app/InstallerFileName.h"
 #include "compat/KnownFolders.h"
 #include "compat/LastError.h"
@@ -12,6 +11,7 @@
 #include "qcl/Log.h"
 #include "qcl/String.h"
 #include "qcl/qcl_scope.h"
+#include "url/Error.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 namespace dwl
@@ -42,6 +43,42 @@ std::wstring userCacheFolder()
         throw qcl::basic_runtime_error<wchar_t>(
             L"Cannot find the user's cache folder: no home folder is known");
     return *home + L"/.cache";
+}
+
+// The reasons the user is told; the technical detail goes to the log.
+const wchar_t* const connectionLost = L"The connection to the server was lost.";
+const wchar_t* const serverUnreachable = L"The server could not be reached.";
+const wchar_t* const serverRefused = L"The server refused to send the update.";
+const wchar_t* const notHttps = L"The address of the update is not an https address.";
+const wchar_t* const tooLarge = L"The update is larger than 512 MiB.";
+static_assert(UpgradeDownloader::kMaximumInstallerSize == std::uint64_t(512) << 20);
+
+// A failure of the download whose reason is one of the above.
+class DownloadFailure : public qcl::basic_runtime_error<wchar_t>
+{
+public:
+    DownloadFailure(const wchar_t* reason, const std::wstring& detail)
+        : basic_runtime_error(detail), mReason(reason)
+    {
+    }
+    const wchar_t* reason() const { return mReason; }
+
+private:
+    const wchar_t* mReason;
+};
+
+bool startsWithNoCase(const std::string& text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// The scheme is http or https, written in any case.
+void checkUrl(const std::string& url)
+{
+    if (!startsWithNoCase(url, "http://") && !startsWithNoCase(url, "https://"))
+        throw DownloadFailure(notHttps, qcl::format(L"Bad URL '%1%'", url));
 }
 
 // A new folder only the user can enter (mode 0700), with an unpredictable name, in the user's cache folder.
@@ -103,12 +140,12 @@ curl_off_t checkAnnouncedInstaller(CURL* curl)
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200)
-        throw qcl::basic_runtime_error<wchar_t>(qcl::format(L"Unexpected HTTP status %1%", status));
+        throw DownloadFailure(serverRefused, qcl::format(L"Unexpected HTTP status %1%", status));
     curl_off_t announced = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (announced < 0 && !marksItsEnd(curl))
-        throw qcl::basic_runtime_error<wchar_t>(
-            L"The server sent the installer without its length or a mark of its end");
+        throw DownloadFailure(serverRefused,
+                              L"The server sent the installer without its length or a mark of its end");
     return announced;
 }
 
@@ -118,18 +155,47 @@ void checkWholeInstaller(CURL* curl, std::uint64_t received)
 {
     const curl_off_t announced = checkAnnouncedInstaller(curl);
     if (announced == 0 || received == 0)
-        throw qcl::basic_runtime_error<wchar_t>(L"The server sent an empty installer");
+        throw DownloadFailure(serverRefused, L"The server sent an empty installer");
     if (announced > 0 && static_cast<std::uint64_t>(announced) != received)
-        throw qcl::basic_runtime_error<wchar_t>(
-            qcl::format(L"Received %1% bytes instead of the %2% announced", received, announced));
+        throw DownloadFailure(connectionLost, qcl::format(L"Received %1% bytes instead of the %2% announced",
+                                                          received, announced));
 }
 
-// What the user is told: the system's text of a failed system call, else the text of the failure.
+// What the user is told: one of the reasons above for a failure of the transfer, the system's text of a
+// failed system call, else the text of the failure (the cache folder's own).
 std::wstring reasonOfCurrentFailure()
 {
     try
     {
         throw;
+    }
+    catch (const DownloadFailure& failure)
+    {
+        return failure.reason();
+    }
+    catch (const url::HttpError&)
+    {
+        return serverRefused;
+    }
+    catch (const url::Error& error)
+    {
+        switch (error.code.category() == url::curlCategory() ? error.code.value() : -1)
+        {
+        case CURLE_FILESIZE_EXCEEDED:
+            return tooLarge;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return notHttps;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+            return serverUnreachable;
+        default:
+            return connectionLost;
+        }
     }
     catch (const qcl::SystemError& error)
     {
@@ -224,7 +290,7 @@ std::wstring UpgradeDownloader::downloadInstaller()
     std::wstring folder;
     try
     {
-        ServerList::checkUrl(mUrl);
+        checkUrl(mUrl);
         folder = createPrivateTemporaryFolder();
         // Created without any execute permission: the user installs it, nothing here runs it.
         const std::wstring path = folder + L'/' + installerFileName(mUrl, mInstallerFileName);
@@ -241,8 +307,8 @@ std::wstring UpgradeDownloader::downloadInstaller()
                     checkAnnouncedInstaller(mSession.handle());
                 // An answer without a length is held to the same bound as one that announces it.
                 if (size > kMaximumInstallerSize - received)
-                    throw qcl::basic_runtime_error<wchar_t>(
-                        qcl::format(L"The installer is longer than %1% bytes", kMaximumInstallerSize));
+                    throw DownloadFailure(tooLarge, qcl::format(L"The installer is longer than %1% bytes",
+                                                                kMaximumInstallerSize));
                 writer(data, size);
             });
         mSession.setUrl(mUrl);

@@ -58,14 +58,24 @@ void makeSystemFolder(const std::wstring& folder)
         throw qcl::SystemError(L"Cannot make system folder", code);
     }
 }
+
+// The path as one word of a shell command.
+std::wstring shellQuoted(const std::wstring& path)
+{
+    std::wstring quoted = L"'";
+    for (const wchar_t c : path)
+        quoted += c == L'\'' ? std::wstring(L"'\\''") : std::wstring(1, c);
+    return quoted + L"'";
+}
 } // namespace
 
-FolderOpenToOthers::FolderOpenToOthers(const std::wstring& folder, compat::FolderAccess access)
+FolderOpenToOthers::FolderOpenToOthers(const std::wstring& folder, compat::FolderAccess access,
+                                       std::wstring wayfoldFolder)
     : basic_runtime_error(qcl::format(access == compat::FolderAccess::OtherOwner
                                           ? L"Cannot use folder '%1%': it belongs to another user"
                                           : L"Cannot use folder '%1%': other users may write to it",
                                       folder)),
-      mAccess(access)
+      mAccess(access), mWayfoldFolder(std::move(wayfoldFolder))
 {
 }
 
@@ -75,9 +85,11 @@ std::wstring FolderOpenToOthers::remedy(bool atStart) const
         return atStart ? L"Quillmere Wayfold keeps your Shares only in a folder of your own: move that one "
                          L"away, or have it moved, and start Quillmere Wayfold again."
                        : L"Please choose a different location and try again.";
-    return atStart ? L"Remove their permission to write (chmod go-w) and start Quillmere Wayfold again."
-                   : L"Remove their permission to write (chmod go-w) and try again, or choose a different "
-                     L"location.";
+    const std::wstring folder = shellQuoted(mWayfoldFolder);
+    return qcl::format(
+        L"Remove their permission to write (chmod -R go-w %1%; where an access control list "
+        L"grants it, also setfacl -R -b %1%) and %2%.",
+        folder, atStart ? L"start Quillmere Wayfold again" : L"try again, or choose a different location");
 }
 
 bool isSuitableVolume(const std::wstring& path)
@@ -128,10 +140,22 @@ void createWayfoldFolder(const std::wstring& folder)
 
 qcl::Handle openUsersOwnFolder(const std::wstring& folder)
 {
-    qcl::Handle handle = qcl::file::open(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    BY_HANDLE_FILE_INFORMATION information;
+    qcl::Handle handle;
     compat::FolderAccess access = compat::FolderAccess::OtherOwner;
+    try
+    {
+        handle = qcl::file::open(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    }
+    catch (const qcl::SystemError& error)
+    {
+        // Another user's folder that is closed to this one is not missing: it is not the user's to use.
+        if (error.code().value() == ERROR_ACCESS_DENIED && compat::getFolderAccess(folder.c_str(), access) &&
+            access == compat::FolderAccess::OtherOwner)
+            throw FolderOpenToOthers(folder, access, folder);
+        throw;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(handle.get(), &information) ||
         !compat::getFolderAccess(handle.get(), access))
     {
@@ -141,7 +165,16 @@ qcl::Handle openUsersOwnFolder(const std::wstring& folder)
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         throw qcl::SystemError(qcl::format(L"Cannot open '%1%'", folder), ERROR_DIRECTORY);
     if (access != compat::FolderAccess::OwnersAlone)
-        throw FolderOpenToOthers(folder, access);
+        throw FolderOpenToOthers(folder, access, folder);
+    // What lies in a Share folder that others may write to would be sent as well.
+    std::wstring share;
+    if (!compat::findInnerFolderOpenToOthers(handle.get(), share, access))
+    {
+        const DWORD code = GetLastError();
+        throw qcl::SystemError(qcl::format(L"Cannot list folder '%1%'", folder), code);
+    }
+    if (!share.empty())
+        throw FolderOpenToOthers(folder + L'/' + share, access, folder);
     return handle;
 }
 } // namespace dwl

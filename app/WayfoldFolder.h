@@ -9,17 +9,19 @@
 
 namespace dwl
 {
-// A Wayfold folder that another user could change: it belongs to another user, or others may write to it.
-// Whatever lies in it would be sent to the server under this user's account.
+// A Wayfold folder that another user could change: it, or a Share folder directly in it, belongs to another
+// user, or others may write to it. Whatever lies in it would be sent to the server under this user's account.
 class FolderOpenToOthers : public qcl::basic_runtime_error<wchar_t>
 {
 public:
-    FolderOpenToOthers(const std::wstring& folder, compat::FolderAccess access);
+    // `folder`: the one found open to others, `wayfoldFolder` or a folder in it.
+    FolderOpenToOthers(const std::wstring& folder, compat::FolderAccess access, std::wstring wayfoldFolder);
     // What the user can do about it, at sign-in or at the start of the program.
     std::wstring remedy(bool atStart) const;
 
 private:
     compat::FolderAccess mAccess;
+    std::wstring mWayfoldFolder;
 };
 
 // True when `path` (which need not exist yet) lies on a local, writable, fixed file system that keeps
@@ -35,8 +37,9 @@ bool isSuitableVolume(const std::wstring& path);
 // anything is written into it; a failure to describe it is only logged, the folder stays usable.
 void createWayfoldFolder(const std::wstring& folder);
 
-// Opens the Wayfold folder and checks the folder it opened: FolderOpenToOthers when another user could change
-// it (a folder of the user's own group that the group may write to is the user's set-up and accepted), and
-// qcl::SystemError when it cannot be opened as a folder.
+// Opens the Wayfold folder and checks the folder it opened and the folders directly in it (the Shares):
+// FolderOpenToOthers when another user could change one of them (one that the user's own group may write to
+// is the user's set-up and accepted, as long as nobody else belongs to that group), or when the folder
+// belongs to another user and cannot be opened; qcl::SystemError when it cannot be opened as a folder.
 qcl::Handle openUsersOwnFolder(const std::wstring& folder);
 } // namespace dwl

@@ -326,24 +326,6 @@ BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* lastAccess, FILETI
     return TRUE;
 }
 
-BOOL compat::getFolderAccess(HANDLE folder, FolderAccess& access)
-{
-    const auto file = compat::findHandle<FileObject>(folder);
-    if (!file)
-        return FALSE;
-    struct statx status;
-    if (!statusOf(*file, status))
-        return FALSE;
-    const bool groupMayWrite = (status.stx_mode & S_IWGRP) != 0 && status.stx_gid != ::getegid();
-    if (status.stx_uid != ::geteuid())
-        access = FolderAccess::OtherOwner;
-    else if ((status.stx_mode & S_IWOTH) != 0 || groupMayWrite)
-        access = FolderAccess::WritableByOthers;
-    else
-        access = FolderAccess::OwnersAlone;
-    return TRUE;
-}
-
 BOOL GetFileInformationByHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION* information)
 {
     const auto file = compat::findHandle<FileObject>(handle);

@@ -29,16 +29,25 @@ BOOL keepFolderPrivate(LPCWSTR folder);
 // are. FALSE with the last error on failure.
 BOOL createPrivateFolders(const std::string& folder);
 
-// Who may change what a folder holds, as its owner and mode tell.
+// Who may change what a folder holds, as its owner and its access ACL (or, without one, its mode) tell.
 enum class FolderAccess
 {
-    OwnersAlone,     // the user's own; at most the user's own group may write to it besides the user
+    OwnersAlone,     // the user's own; besides the user at most the user's own group may write to it, when
+                     // it is the process's group and nobody else belongs to it
     OtherOwner,      // it belongs to another user
-    WritableByOthers // the user's own, but every user, or a group other than the user's own, may write to it
+    WritableByOthers // the user's own, but everybody, a named user or group, or a group with other members
+                     // may write to it
 };
 // The access of the folder open as `folder` (a handle of CreateFileW), read from the open folder itself.
 // FALSE with the last error when it cannot be read.
 BOOL getFolderAccess(HANDLE folder, FolderAccess& access);
+// The access of the folder at `path` (links followed), for one that cannot be opened.
+BOOL getFolderAccess(LPCWSTR path, FolderAccess& access);
+// The first folder (by name) directly in the open folder `folder` whose access is not OwnersAlone, into
+// `name` and `access`; `name` empty when there is none. Links are not followed, and folders that cannot be
+// read are judged too. FALSE with the last error when the folder cannot be listed or one in it cannot be
+// judged.
+BOOL findInnerFolderOpenToOthers(HANDLE folder, std::wstring& name, FolderAccess& access);
 
 // Security attributes for CreateFileW that make the file private: a new file is created 0600, an
 // existing one must be a regular file of the user's own and is set to 0600, and a link is never followed.

@@ -14,8 +14,9 @@ namespace
 {
 const char* const notificationsService = "org.freedesktop.Notifications";
 const char* const notificationsPath = "/org/freedesktop/Notifications";
-// Nothing waits for an answer; this only says when a silent service counts as absent.
+// Nothing waits for an answer; this only says when a balloon goes to the fallback instead.
 constexpr std::chrono::milliseconds defaultCallTimeout{5000};
+constexpr std::chrono::milliseconds defaultRetryInterval{60000};
 constexpr int serviceDefaultTimeout = -1;
 
 // The freedesktop.org icon of each level.
@@ -42,6 +43,14 @@ QDBusMessage methodCall(const char* method)
 DesktopNotifications::DesktopNotifications(std::function<void(const Balloon&)> fallback)
     : mBus(QDBusConnection::sessionBus()), mFallback(std::move(fallback)), mCallTimeout(defaultCallTimeout)
 {
+    mRetry.setSingleShot(true);
+    setRetryInterval(defaultRetryInterval);
+    connect(&mRetry, &QTimer::timeout, this,
+            [this]
+            {
+                if (mService == Service::Silent)
+                    askCapabilities();
+            });
     if (!mBus.isConnected())
         return;
     mWatcher.setConnection(mBus);
@@ -51,9 +60,14 @@ DesktopNotifications::DesktopNotifications(std::function<void(const Balloon&)> f
             [this](const QString&, const QString&, const QString& newOwner) { onOwnerChanged(newOwner); });
 }
 
+void DesktopNotifications::setRetryInterval(std::chrono::milliseconds interval)
+{
+    mRetry.setInterval(static_cast<int>(interval.count()));
+}
+
 bool DesktopNotifications::show(const Balloon& balloon)
 {
-    if (!mBus.isConnected() || mService == Service::Absent)
+    if (!mBus.isConnected() || mService == Service::Silent)
         return false;
     // One slot: a balloon not yet sent gives way to the newer one, as it would on the screen.
     mWaiting = balloon;
@@ -86,16 +100,14 @@ void DesktopNotifications::askCapabilities()
          {
              if (answer.type() != QDBusMessage::ReplyMessage)
              {
-                 QCL_LOG_INFO(L"No desktop notification service answered ("
-                              << toWString(answer.errorName()) << L"): balloons go to the tray icon");
-                 mService = Service::Absent;
-                 if (mWaiting)
-                     mFallback(*std::exchange(mWaiting, std::nullopt));
+                 onSilence(answer.errorName());
                  return;
              }
              mMarkup = !answer.arguments().isEmpty() &&
                        answer.arguments().first().toStringList().contains("body-markup");
              mService = Service::Present;
+             if (std::exchange(mSilenceLogged, false))
+                 QCL_LOG_INFO(L"The desktop notification service answers again: balloons go to it");
              sendWaiting();
          });
 }
@@ -104,7 +116,8 @@ void DesktopNotifications::sendWaiting()
 {
     if (!mWaiting || mSending)
         return;
-    const Balloon balloon = *std::exchange(mWaiting, std::nullopt);
+    mSending = std::exchange(mWaiting, std::nullopt);
+    const Balloon& balloon = *mSending;
     // Normal urgency whatever the level: a service keeps a critical notification until it is dismissed, and
     // a balloon's level is only its look, given by its icon. A service that understands markup in the body is
     // given the text escaped, so that it shows as written.
@@ -114,18 +127,30 @@ void DesktopNotifications::sendWaiting()
     notify.setArguments({QString("Wayfold"), mNotificationId, QString(levelIconName(balloon.level)),
                          balloon.title, mMarkup ? balloon.body.toHtmlEscaped() : balloon.body, QStringList(),
                          hints, serviceDefaultTimeout});
-    mSending = true;
     call(notify,
          [this](const QDBusMessage& answer)
          {
-             mSending = false;
-             if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty())
-                 mNotificationId = answer.arguments().first().toUInt();
-             else
-                 QCL_LOG_WARN(L"The desktop notification service did not show a balloon: "
-                              << toWString(answer.errorName()));
+             if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
+             {
+                 onSilence(answer.errorName());
+                 return;
+             }
+             mSending.reset();
+             mNotificationId = answer.arguments().first().toUInt();
              sendWaiting();
          });
+}
+
+void DesktopNotifications::onSilence(const QString& error)
+{
+    if (!std::exchange(mSilenceLogged, true))
+        QCL_LOG_INFO(L"No desktop notification service answered in time ("
+                     << toWString(error) << L"): balloons go to the tray icon until one answers");
+    mService = Service::Silent;
+    for (std::optional<Balloon>* balloon : {&mSending, &mWaiting})
+        if (*balloon)
+            mFallback(*std::exchange(*balloon, std::nullopt));
+    mRetry.start();
 }
 
 void DesktopNotifications::onOwnerChanged(const QString& newOwner)
@@ -133,9 +158,12 @@ void DesktopNotifications::onOwnerChanged(const QString& newOwner)
     // Another program (or none) is the service now: it knows no notification of ours and may understand other
     // things. What was on its way to the old one is not waited for.
     ++mOwnerChanges;
-    mSending = false;
+    if (mSending && !mWaiting)
+        mWaiting = mSending; // perhaps never shown: the new one gets it
+    mSending.reset();
     mNotificationId = 0;
     mService = Service::Unknown;
+    mRetry.stop();
     if (!newOwner.isEmpty() || mWaiting)
         askCapabilities();
 }

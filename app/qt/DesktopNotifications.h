@@ -1,10 +1,10 @@
 #pragma once
 // Balloons as notifications of the desktop's notification service (org.freedesktop.Notifications) on the
 // session bus, each in place of the one before. Nothing here waits for the service: every call is
-// asynchronous, and a balloon that comes while one is on its way waits for it (only the last one), so a
-// service that answers late or never costs nothing but its balloons. The service's capabilities are asked
-// once, and again when another program takes the service over; while no service answers, the owner shows the
-// balloons itself. Main thread only.
+// asynchronous, and a balloon that comes while one is on its way waits for it (only the last one). A balloon
+// that the service does not take in time (or refuses) goes to the fallback, and so do the next ones until the
+// service answers again: its capabilities are asked again after a pause, and at once when another program
+// takes the service over. Main thread only.
 
 #include "app/ui/NotificationArea.h"
 
@@ -12,6 +12,7 @@
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -34,12 +35,14 @@ public:
     // `fallback` shows a balloon that was handed over but that no service took because none answered.
     explicit DesktopNotifications(std::function<void(const Balloon&)> fallback);
 
-    // False when there is no session bus, or no service answered the last time it was asked: the caller
-    // shows the balloon itself.
+    // False when there is no session bus, or the service did not answer its last call: the caller shows the
+    // balloon itself.
     bool show(const Balloon& balloon);
 
-    // How long a call may go unanswered before it counts as failed; for tests.
+    // For tests: how long a call may go unanswered before it counts as failed, and how long a silent service
+    // is left alone before it is asked again.
     void setCallTimeout(std::chrono::milliseconds timeout) { mCallTimeout = timeout; }
+    void setRetryInterval(std::chrono::milliseconds interval);
 
 private:
     enum class Service
@@ -47,11 +50,13 @@ private:
         Unknown, // not asked since the last change of owner
         Asking,
         Present,
-        Absent, // did not answer
+        Silent, // did not answer its last call in time, or refused it; asked again by mRetry
     };
 
     void askCapabilities();
     void sendWaiting();
+    // The balloons on their way go to the fallback, and the service is asked again later.
+    void onSilence(const QString& error);
     void onOwnerChanged(const QString& newOwner);
     // Calls `onAnswer` with the answer of `message`, unless the service changed owner meanwhile.
     void call(const QDBusMessage& message, std::function<void(const QDBusMessage& answer)> onAnswer);
@@ -62,8 +67,10 @@ private:
     std::chrono::milliseconds mCallTimeout;
     Service mService = Service::Unknown;
     bool mMarkup = false;            // the service shows markup in the body
+    QTimer mRetry;
     std::optional<Balloon> mWaiting; // the balloon to send next
-    bool mSending = false;           // a notification is on its way
+    std::optional<Balloon> mSending; // the notification on its way
+    bool mSilenceLogged = false;
     uint mNotificationId = 0;        // the last notification shown, replaced by the next
     unsigned mOwnerChanges = 0;      // answers from before a change of owner are stale
 };

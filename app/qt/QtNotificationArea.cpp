@@ -42,7 +42,12 @@ QString plainText(const std::wstring& text)
 }
 
 QtNotificationArea::QtNotificationArea()
-    : mNotifications([this](const DesktopNotifications::Balloon& balloon) { showTrayBalloon(balloon); })
+    : mNotifications(
+          [this](const DesktopNotifications::Balloon& balloon)
+          {
+              if (showTrayBalloon(balloon) && mOnBalloonShownLate)
+                  mOnBalloonShownLate();
+          })
 {
     for (int i = 0; i < 3; ++i)
     {

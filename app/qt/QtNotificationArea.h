@@ -31,6 +31,8 @@ public:
         mOnActivated = std::move(handler);
     }
     void setTrayRestartHandler(std::function<void()> handler) { mOnTrayRestarted = std::move(handler); }
+    // A balloon that the notification service left unanswered was shown by the tray icon, late.
+    void setLateBalloonHandler(std::function<void()> handler) { mOnBalloonShownLate = std::move(handler); }
 
     bool add(ui::TrayPicture picture, const std::wstring& toolTip) override;
     bool modify(ui::TrayPicture picture, const std::wstring& toolTip) override;
@@ -55,6 +57,7 @@ private:
     std::function<void(unsigned)> mOnCommand;
     std::function<void(win32::NotifyIcon::Activation)> mOnActivated;
     std::function<void()> mOnTrayRestarted;
+    std::function<void()> mOnBalloonShownLate;
 };
 
 // Plain text as a Qt label or tool tip shows it: text that Qt would take for markup is turned into markup

@@ -70,6 +70,7 @@ int runTrayApplication(int argc, char** argv)
         [&](win32::NotifyIcon::Activation activation)
         { queue.post([&, activation] { frame->notifyIcon().onActivated(activation); }); });
     area.setTrayRestartHandler([&] { queue.post([&] { frame->notifyIcon().onTrayHostRestarted(); }); });
+    area.setLateBalloonHandler([&] { queue.post([&] { frame->notifyIcon().onBalloonShownLate(); }); });
     SessionEvents session(
         [&] { frame->OnQueryEndSession(); }, [&] { queue.post([&] { frame->OnEndSession(true); }); },
         [&](bool sleeping)

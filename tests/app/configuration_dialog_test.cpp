@@ -3,6 +3,7 @@
 #include "api/ServerList.h"
 #include "api/WayfoldApi.h"
 #include "app/Paths.h"
+#include "app/WayfoldFolder.h"
 #include "compat/FileApi.h"
 #include "json_spirit/Reader.h"
 #include "qcl/String.h"
@@ -14,9 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
+#include <sys/acl.h>
+
+#include <climits>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -356,8 +364,9 @@ TEST_F(ConfigurationDialogTest, TheFolderMadeIsPrivateAndOneAnotherUserCouldChan
     std::vector<std::string> refused = {"open"};
     std::vector<std::wstring> expected = {
         L"Cannot use folder '" + utf8ToUtf16(open) +
-        L"': other users may write to it\r\n\r\nRemove their permission to "
-        L"write (chmod go-w) and try again, or choose a different location."};
+        L"': other users may write to it\r\n\r\nRemove their permission to write (chmod -R go-w '" +
+        utf8ToUtf16(open) + L"'; where an access control list grants it, also setfacl -R -b '" +
+        utf8ToUtf16(open) + L"') and try again, or choose a different location."};
     const std::string foreign = scratch.makeDirectory("foreign/Wayfold"); // made by another user, empty
     if (::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0)
     {
@@ -380,6 +389,147 @@ TEST_F(ConfigurationDialogTest, TheFolderMadeIsPrivateAndOneAnotherUserCouldChan
     const std::string shared = scratch.makeDirectory("shared/Wayfold");
     std::filesystem::permissions(shared, std::filesystem::perms(0775)); // as umask 002 makes it
     EXPECT_EQ(dwl::ui::IDOK, login(L"ann@example.com", L"secret", utf8ToUtf16(scratch / "shared")));
+}
+
+// Root may write anywhere, so the folder checks are made as an ordinary user: setpriv starts this program
+// again (only CheckFoldersAsOrdinaryUser) as that user, in the group given, with a list of "location TAB
+// refusal" lines (no refusal: the folder is used).
+constexpr uid_t kOrdinaryUser = 65534;
+constexpr uid_t kOtherUser = 12345;
+constexpr gid_t kOtherGroup = 12345;
+constexpr gid_t kGroupOfTheUserAlone = 54321; // no member, nobody's primary group
+constexpr gid_t kSharedGroup = 0;             // root's
+
+const char* const kChecksVariable = "WAYFOLD_ORDINARY_USER_FOLDER_CHECKS";
+
+// Runs the checks listed in `checks` in a new process of this program as the ordinary user; its exit status.
+int checkAsOrdinaryUser(const std::string& folder, gid_t group, const std::string& checks)
+{
+    const std::string list = folder + "/checks-" + std::to_string(group);
+    std::ofstream(list) << checks;
+    char self[PATH_MAX] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        return -1;
+    std::vector<std::string> arguments = {"setpriv",
+                                          "--reuid=" + std::to_string(kOrdinaryUser),
+                                          "--regid=" + std::to_string(group),
+                                          "--clear-groups",
+                                          self,
+                                          "--gtest_filter=*.CheckFoldersAsOrdinaryUser"};
+    std::vector<std::string> environment = {
+        std::string(kChecksVariable) + "=" + list, "HOME=" + folder, "XDG_DATA_HOME=" + folder + "/data",
+        "ASAN_OPTIONS=detect_leaks=0", "PATH=" + std::string(std::getenv("PATH"))};
+    std::vector<char*> argv, envp;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        // Its scratch folders are made in the folder it starts in.
+        if (::chdir(folder.c_str()) == 0)
+            ::execvpe("setpriv", argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ConfigurationDialog, FoldersOtherUsersMayWriteToAreRefusedToAnOrdinaryUserAtSignInAndAtStart)
+{
+    if (::geteuid() != 0 || ::system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setpriv to stage folders of other users and groups";
+    test::ScratchFolder scratch;
+    ::chmod(scratch.path().c_str(), 0755);
+    ASSERT_EQ(::chown(scratch.path().c_str(), kOrdinaryUser, kGroupOfTheUserAlone), 0);
+    const auto stage = [&](const std::string& folder, mode_t mode, gid_t group, const char* acl = nullptr)
+    {
+        const std::string path = scratch.makeDirectory(folder);
+        ASSERT_EQ(::chown(path.c_str(), kOrdinaryUser, group), 0);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        if (acl)
+        {
+            const acl_t entries = ::acl_from_text(acl);
+            ASSERT_NE(entries, nullptr) << acl;
+            ASSERT_EQ(::acl_set_file(path.c_str(), ACL_TYPE_ACCESS, entries), 0) << acl;
+            ::acl_free(entries);
+        }
+    };
+    for (const char* location :
+         {"user-acl", "group-acl", "masked-acl", "share", "foreign", "shared-group", "own-group"})
+        stage(location, 0755, kGroupOfTheUserAlone);
+    // The mode of these shows 0770, as if the user's own group could write.
+    stage("user-acl/Wayfold", 0700, kGroupOfTheUserAlone, "u::rwx,u:12345:rwx,g::---,m::rwx,o::---");
+    stage("group-acl/Wayfold", 0700, kGroupOfTheUserAlone, "u::rwx,g::---,g:12345:rwx,m::rwx,o::---");
+    // What chmod go-w leaves of such an entry: it may read, and no longer write.
+    stage("masked-acl/Wayfold", 0700, kGroupOfTheUserAlone, "u::rwx,u:12345:rwx,g::---,m::r-x,o::---");
+    stage("share/Wayfold", 0755, kGroupOfTheUserAlone); // after chmod go-w on what an older version made
+    stage("share/Wayfold/Plans", 0777, kGroupOfTheUserAlone);
+    stage("foreign/Wayfold", 0700, kOtherGroup);
+    ASSERT_EQ(::chown((scratch / "foreign/Wayfold").c_str(), kOtherUser, kOtherGroup), 0);
+    stage("shared-group/Wayfold", 0770, kSharedGroup);
+    stage("own-group/Wayfold", 0775, kGroupOfTheUserAlone); // as umask 002 makes it
+
+    const auto line = [&](const std::string& location, const std::string& refused, const std::string& why)
+    {
+        return scratch / location + "\t" +
+               (why.empty() ? "" : "Cannot use folder '" + scratch / refused + "': " + why) + "\n";
+    };
+    const std::string othersMayWrite = "other users may write to it";
+    EXPECT_EQ(checkAsOrdinaryUser(scratch.path(), kGroupOfTheUserAlone,
+                                  line("user-acl", "user-acl/Wayfold", othersMayWrite) +
+                                      line("group-acl", "group-acl/Wayfold", othersMayWrite) +
+                                      line("share", "share/Wayfold/Plans", othersMayWrite) +
+                                      line("foreign", "foreign/Wayfold", "it belongs to another user") +
+                                      line("masked-acl", "", "") + line("own-group", "", "")),
+              0);
+    EXPECT_EQ(checkAsOrdinaryUser(scratch.path(), kSharedGroup,
+                                  line("shared-group", "shared-group/Wayfold", othersMayWrite)),
+              0);
+}
+
+TEST_F(ConfigurationDialogTest, CheckFoldersAsOrdinaryUser)
+{
+    const char* list = std::getenv(kChecksVariable);
+    if (list == nullptr)
+        GTEST_SKIP() << "run by FoldersOtherUsersMayWriteToAreRefusedToAnOrdinaryUserAtSignInAndAtStart";
+    ASSERT_NE(::geteuid(), 0u);
+    std::ifstream checks(list);
+    std::string location, refusal;
+    int checked = 0;
+    for (; std::getline(checks, location, '\t') && std::getline(checks, refusal); ++checked)
+    {
+        SCOPED_TRACE(location);
+        const std::wstring expected = utf8ToUtf16(refusal);
+        // At start.
+        try
+        {
+            dwl::openUsersOwnFolder(dwl::Paths::wayfoldFolder(utf8ToUtf16(location)));
+            EXPECT_EQ(expected, L"");
+        }
+        catch (const dwl::FolderOpenToOthers& error)
+        {
+            EXPECT_EQ(expected, error.message());
+        }
+        // At sign-in.
+        ui.box.shown.clear();
+        const int result = login(L"ann@example.com", L"secret", utf8ToUtf16(location));
+        if (expected.empty())
+        {
+            EXPECT_EQ(dwl::ui::IDOK, result);
+            EXPECT_TRUE(ui.box.shown.empty());
+        }
+        else
+        {
+            EXPECT_EQ(-1, result);
+            ASSERT_EQ(1u, ui.box.shown.size());
+            EXPECT_EQ(expected + L"\r\n\r\n", ui.box.shown[0].text.substr(0, expected.size() + 4));
+        }
+    }
+    EXPECT_GT(checked, 0);
 }
 
 TEST_F(ConfigurationDialogTest, TheFolderBrowserOffersOnlySuitableFoldersAndReopensOnRefusal)

@@ -115,7 +115,6 @@ template <class Error> void reportThreadError(dwl::CMainFrame& frame, Error erro
 
 TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheIconIsShown)
 {
-    Frame f;
     dwl::Tree::Directory root(1, L"/home/u/Wayfold");
     auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
     auto& folder = share.addChild(std::make_unique<dwl::Tree::Directory>(3, L"Drafts"));
@@ -197,8 +196,7 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
     };
     for (const auto& [notify, expected] : table)
     {
-        f.clock.pass(dwl::CMainFrame::kFailureRepeatTime * 2); // a failure before has had its time
-        f.area.balloons.clear();
+        Frame f;
         notify(f.frame);
         EXPECT_TRUE(f.area.balloons.empty()) << "shown on the worker's thread";
         f.run();
@@ -206,8 +204,8 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
         EXPECT_EQ(f.area.balloons[0], (test::Balloon{L"Quillmere Wayfold", expected.text, expected.level}));
     }
 
+    Frame f;
     f.frame.notifyIcon().Hide();
-    f.area.balloons.clear();
     f.frame.onServerAvailable();
     f.run();
     EXPECT_TRUE(f.area.balloons.empty());
@@ -218,14 +216,14 @@ TEST(MainFrame, AFailureThatGoesOnIsShownAgainAboutOnceAnHourUntilItsItemSucceed
     Frame f;
     dwl::Tree::Directory root(1, L"/home/u/Wayfold");
     auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
-    auto& file = share.addChild(std::make_unique<dwl::Tree::File>(4, L"y.txt", 0, 0));
+    auto& file = share.addChild(std::make_unique<dwl::Tree::File>(4, L"y.iso", 0, 0));
     const auto failures = [&](std::chrono::minutes duration)
     {
         std::size_t shown = 0;
         for (auto passed = std::chrono::minutes(0); passed < duration; passed += std::chrono::minutes(1))
         {
             f.area.balloons.clear();
-            f.frame.onDocumentDownloadFailed(L"y.txt", L"/home/u/Wayfold/Plans", L"Access is denied.");
+            f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/y.iso", 5000, 2048); // at every scan
             f.run();
             shown += f.area.balloons.size();
             f.clock.pass(std::chrono::minutes(1));
@@ -234,9 +232,47 @@ TEST(MainFrame, AFailureThatGoesOnIsShownAgainAboutOnceAnHourUntilItsItemSucceed
     };
     EXPECT_EQ(failures(std::chrono::minutes(60)), 1u);
     EXPECT_EQ(failures(std::chrono::minutes(180)), 3u); // once an hour
-    f.frame.onDocumentDownloaded(file, share);
+    f.frame.onDocumentUploaded(file, share);
     f.run();
     EXPECT_EQ(failures(std::chrono::minutes(1)), 1u); // failing again after a success: shown at once
+}
+
+TEST(MainFrame, AFailureTheEngineReportsOnceIsShownAgainEachHourWhileItGoesOn)
+{
+    Frame f;
+    test::ScratchFolder scratch;
+    scratch.makeDirectory("Plans");
+    scratch.writeFile("Plans/old.txt");
+    dwl::Tree::Directory root(1, qcl::string::utf8ToUtf16(scratch.path()));
+    auto& share = root.addChild(std::make_unique<dwl::Tree::Directory>(2, L"Plans"));
+    auto& old = share.addChild(std::make_unique<dwl::Tree::File>(3, L"old.txt", 0, 0));
+    auto& next = share.addChild(std::make_unique<dwl::Tree::File>(4, L"next.txt", 0, 0));
+    const auto hours = [&](int count) // the failures shown meanwhile
+    {
+        f.area.balloons.clear();
+        for (int i = 0; i < count; ++i)
+            f.clock.pass(dwl::CMainFrame::kFailureRepeatTime);
+        return std::count_if(f.area.balloons.begin(), f.area.balloons.end(),
+                             [](const test::Balloon& shown)
+                             { return shown.level == dwl::ui::BalloonLevel::Error; });
+    };
+
+    // Not removed: shown each hour while the item is there.
+    f.frame.onLocalRemovalFailed(old, share, L"Access is denied.");
+    f.run();
+    EXPECT_EQ(f.area.balloons.size(), 1u);
+    ASSERT_EQ(hours(2), 2);
+    EXPECT_EQ(f.area.balloons.back(), f.area.balloons.front());
+    std::filesystem::remove(scratch / "Plans/old.txt"); // removed on a later try
+    EXPECT_EQ(hours(2), 0);
+
+    // Not downloaded: shown each hour until it is.
+    f.frame.onDocumentDownloadFailed(L"next.txt", share.getPath(), L"There is not enough space on the disk.");
+    f.run();
+    EXPECT_EQ(hours(1), 1);
+    f.frame.onDocumentDownloaded(next, share);
+    f.run();
+    EXPECT_EQ(hours(2), 0);
 }
 
 TEST(MainFrame, IconAndToolTipFollowAvailabilitySynchronisationAndSleep)
@@ -384,6 +420,7 @@ TEST(MainFrame, AFailureIsShownOnceUntilItsItemSucceeds)
     f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
     f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
     f.run();
+    f.clock.pass(win32::NotifyIcon::kFailureHoldTime);
     ASSERT_EQ(f.area.balloons.size(), 2u);
     EXPECT_EQ(f.area.balloons[0].text,
               L"Document 'a.txt' cannot be uploaded to Share 'Plans'. You do not have permission to perform "
@@ -393,6 +430,7 @@ TEST(MainFrame, AFailureIsShownOnceUntilItsItemSucceeds)
     refused();
     f.frame.onFileTooBig(L"/home/u/Wayfold/Plans/big.iso", 5000, 2048);
     f.run();
+    f.clock.pass(win32::NotifyIcon::kFailureHoldTime);
     EXPECT_EQ(f.area.balloons.size(), 3u);
     EXPECT_EQ(f.area.balloons.back().text, f.area.balloons[0].text);
 }

@@ -548,9 +548,14 @@ TEST_F(MediatorTest, AWayfoldFolderThatAnotherUserCouldChangeStopsTheStart)
         return std::wstring(L"started");
     };
     fs::permissions(folder, fs::perms(0777));
-    EXPECT_EQ(startFailure(), L"Cannot use folder '" + wide(folder) +
-                                  L"': other users may write to it.\nRemove their permission to write "
-                                  L"(chmod go-w) and start Quillmere Wayfold again.");
+    EXPECT_EQ(startFailure(),
+              L"Cannot use folder '" + wide(folder) +
+                  L"': other users may write to it.\nRemove their permission to write (chmod -R "
+                  L"go-w '" +
+                  wide(folder) +
+                  L"'; where an access control list grants it, also "
+                  L"setfacl -R -b '" +
+                  wide(folder) + L"') and start Quillmere Wayfold again.");
     if (::geteuid() == 0)
     {
         fs::permissions(folder, fs::perms(0755));

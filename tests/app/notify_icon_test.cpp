@@ -18,38 +18,90 @@ struct Tray
     win32::NotifyIcon icon{area, [this](std::chrono::milliseconds) { ++sleeps; }, clock.scheduler()};
 };
 
-TEST(NotifyIcon, AnInformationBalloonNeverTakesThePlaceOfAFailureStillOnScreen)
+std::vector<std::wstring> texts(const Tray& tray)
+{
+    std::vector<std::wstring> shown;
+    for (const test::Balloon& balloon : tray.area.balloons)
+        shown.push_back(balloon.text);
+    return shown;
+}
+
+TEST(NotifyIcon, NoBalloonTakesThePlaceOfAFailureBeforeItHadItsTime)
 {
     using L = dwl::ui::BalloonLevel;
     using namespace std::chrono_literals;
     Tray tray;
     tray.icon.AddIconToTaskbar();
-    const auto texts = [&]
-    {
-        std::vector<std::wstring> shown;
-        for (const test::Balloon& balloon : tray.area.balloons)
-            shown.push_back(balloon.text);
-        return shown;
-    };
     tray.icon.ShowBalloon(L"y.txt could not be downloaded", L"T", L::Error);
     tray.icon.ShowBalloon(L"a.txt has been downloaded", L"T", L::Information);
     tray.icon.ShowBalloon(L"b.txt has been downloaded", L"T", L::Information);
     tray.clock.pass(5s);
-    tray.icon.ShowBalloon(L"server unavailable", L"T", L::Warning); // a failure still takes the slot
-    tray.clock.pass(9s);
-    EXPECT_EQ(texts(), (std::vector<std::wstring>{L"y.txt could not be downloaded", L"server unavailable"}));
-    tray.clock.pass(1s); // the last information comes once the failures have had their time
+    tray.icon.ShowBalloon(L"server unavailable", L"T", L::Warning); // waits its turn
+    tray.clock.pass(5s - 1ms);
+    EXPECT_EQ(texts(tray), std::vector<std::wstring>{L"y.txt could not be downloaded"});
+    tray.clock.pass(1ms);
     tray.icon.ShowBalloon(L"c.txt has been downloaded", L"T", L::Information);
-    EXPECT_EQ(texts(),
-              (std::vector<std::wstring>{L"y.txt could not be downloaded", L"server unavailable",
-                                         L"b.txt has been downloaded", L"c.txt has been downloaded"}));
+    tray.clock.pass(10s); // the last information comes once the failures have had their time
+    EXPECT_EQ(texts(tray), (std::vector<std::wstring>{L"y.txt could not be downloaded", L"server unavailable",
+                                                      L"c.txt has been downloaded"}));
+    EXPECT_EQ(tray.area.balloons[1].level, L::Warning);
     EXPECT_EQ(tray.area.balloons[2].level, L::Information);
 
+    // Shown late by the tray, after the notification service left it unanswered: its time starts then.
+    tray.icon.ShowBalloon(L"x.txt could not be downloaded", L"T", L::Error);
+    tray.icon.ShowBalloon(L"v.txt could not be downloaded", L"T", L::Error);
+    tray.clock.pass(5s);
+    tray.icon.onBalloonShownLate();
+    tray.clock.pass(10s - 1ms);
+    EXPECT_EQ(tray.area.balloons.back().text, L"x.txt could not be downloaded");
+    tray.clock.pass(1ms);
+    EXPECT_EQ(tray.area.balloons.back().text, L"v.txt could not be downloaded");
+    tray.clock.pass(10s);
+
     tray.icon.ShowBalloon(L"z.txt could not be downloaded", L"T", L::Error);
+    tray.icon.ShowBalloon(L"w.txt could not be downloaded", L"T", L::Error);
     tray.icon.ShowBalloon(L"d.txt has been downloaded", L"T", L::Information);
-    tray.icon.Hide(); // what was held back goes with the icon
+    tray.icon.Hide(); // what waits goes with the icon
     tray.clock.pass(1min);
     EXPECT_EQ(tray.area.balloons.back().text, L"z.txt could not be downloaded");
+}
+
+TEST(NotifyIcon, FailuresOfOnePassAreEachSeenForTheirTimeAndThoseBeyondTheLimitInOneBalloon)
+{
+    using namespace std::chrono_literals;
+    const auto hold = win32::NotifyIcon::kFailureHoldTime;
+    const std::size_t ownBalloons = 1 + win32::NotifyIcon::kMaxWaitingFailures;
+    for (const std::size_t failures : {2u, 5u, 9u})
+    {
+        SCOPED_TRACE(failures);
+        Tray tray;
+        tray.icon.setMoreProblemsText([](unsigned count) { return std::to_wstring(count) + L" more"; });
+        tray.icon.AddIconToTaskbar();
+        std::vector<std::wstring> expected;
+        for (std::size_t i = 0; i < failures; ++i)
+        {
+            const std::wstring text = L"failure " + std::to_wstring(i);
+            tray.icon.ShowBalloon(text, L"T",
+                                  i % 2 ? dwl::ui::BalloonLevel::Warning : dwl::ui::BalloonLevel::Error);
+            if (i < ownBalloons)
+                expected.push_back(text);
+        }
+        if (failures > ownBalloons)
+            expected.push_back(std::to_wstring(failures - ownBalloons) + L" more");
+        for (std::size_t shown = 1; shown <= expected.size(); ++shown)
+        {
+            EXPECT_EQ(tray.area.balloons.size(), shown);
+            tray.clock.pass(hold - 1ms);
+            EXPECT_EQ(tray.area.balloons.size(), shown) << "the slot was kept for less than its time";
+            tray.clock.pass(1ms);
+        }
+        EXPECT_EQ(texts(tray), expected);
+        if (failures > ownBalloons)
+        {
+            EXPECT_EQ(tray.area.balloons.back().level,
+                      dwl::ui::BalloonLevel::Error); // the highest it stands for
+        }
+    }
 }
 
 TEST(NotifyIcon, AddIsRetriedUntilTheTrayHostTakesItAndGivesUpAfterFiftyRetries)

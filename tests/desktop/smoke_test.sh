@@ -6,7 +6,9 @@
 #   (which opens the Wayfold folder) and exits 0, and one whose hand-over is not answered exits 1; SIGTERM ends
 #   the first instance with exit status 0.
 # As an ordinary user under umask 000 (when run as root): the sign-in makes the Wayfold folder 0700, and a
-# Wayfold folder that others may write to or that belongs to another user stops the start; 0775 does not.
+# Wayfold folder that other users may write to (everybody, a user or a group named in its access control list,
+# a group with other members, or a Share folder in it that everybody may write to), or that belongs to another
+# user, stops the start; 0775 with a group of the user's alone does not.
 # Starts that cannot go on end with exit status 1 and say why on standard error (and in a dialog where there
 # is a display): no display, a data folder that belongs to another user, no list of servers. The program
 # started as the build made it, from the build folder, comes up with its configuration dialog.
@@ -169,17 +171,18 @@ else
 fi
 
 # An ordinary user under umask 000: the sign-in makes the Wayfold folder 0700; a Wayfold folder that others
-# may write to, or that belongs to another user, stops the start; one of the user's group (0775) is used.
-if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+# may write to, or that belongs to another user, stops the start; one of the user's own group (0775) is used.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && command -v setfacl >/dev/null; then
   user="$work/user"
+  group=54321 # the user's alone: nobody else's group, nor anybody's primary group
   mkdir -p "$user"
   chmod 755 "$work" "$work/bin"
-  chown 65534:65534 "$user"
+  chown 65534:$group "$user"
   touch "$work/opened" && chmod 666 "$work/opened"
   # Runs the command as that user in place of the calling shell: call it in the background only.
   asUser() {
     umask 000
-    exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$user" \
+    exec setpriv --reuid=65534 --regid=$group --clear-groups env HOME="$user" \
       XDG_DATA_HOME="$user/.local/share" XDG_CONFIG_HOME="$user/.config" XDG_CACHE_HOME="$user/.cache" \
       XDG_RUNTIME_DIR="$user" PATH="$work/stub:$PATH" QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0 "$@"
   }
@@ -197,13 +200,24 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   kill -TERM "$ordinary"
   wait "$ordinary" || fail "the ordinary user's program did not end with 0"
 
+  othersMayWrite() { echo "Cannot use folder '$1': other users may write to it"; }
   chmod 777 "$user/Wayfold"
-  startFailure folder-open-to-others yes "Cannot use folder '$user/Wayfold': other users may write to it" \
-    asUser "$work/bin/wayfold"
-  chmod 755 "$user/Wayfold" && chown 0:0 "$user/Wayfold"
+  startFailure folder-open-to-others yes "$(othersMayWrite "$user/Wayfold")" asUser "$work/bin/wayfold"
+  chmod 700 "$user/Wayfold" && setfacl -m u:12345:rwx "$user/Wayfold" # its mode now shows 0770
+  startFailure folder-acl-user yes "$(othersMayWrite "$user/Wayfold")" asUser "$work/bin/wayfold"
+  setfacl -b "$user/Wayfold" && setfacl -m g:12345:rwx "$user/Wayfold"
+  startFailure folder-acl-group yes "$(othersMayWrite "$user/Wayfold")" asUser "$work/bin/wayfold"
+  setfacl -b "$user/Wayfold" && chmod 770 "$user/Wayfold" && chgrp 0 "$user/Wayfold"
+  group=0 # root's: shared with root
+  startFailure folder-shared-group yes "$(othersMayWrite "$user/Wayfold")" asUser "$work/bin/wayfold"
+  group=54321
+  chgrp $group "$user/Wayfold" && chmod 755 "$user/Wayfold" && chmod 777 "$user/Wayfold/Demo"
+  startFailure folder-share-open-to-others yes "$(othersMayWrite "$user/Wayfold/Demo")" asUser "$work/bin/wayfold"
+  chmod 700 "$user/Wayfold" && chown 0:0 "$user/Wayfold"
   startFailure folder-of-another-user yes "Cannot use folder '$user/Wayfold': it belongs to another user" \
     asUser "$work/bin/wayfold"
-  chown 65534:65534 "$user/Wayfold" && chmod 775 "$user/Wayfold"
+  # The refusal's remedy, then the user's own group may write to the Wayfold folder.
+  chown 65534:$group "$user/Wayfold" && chmod -R go-w "$user/Wayfold" && chmod 775 "$user/Wayfold"
   userLog="$user/.local/share/quillmere/Logging/Wayfold.log"
   starts=$(grep -c "Started application threads" "$userLog")
   asUser "$work/bin/wayfold" >"$work/user-group.log" 2>&1 &

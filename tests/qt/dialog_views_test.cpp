@@ -183,8 +183,9 @@ TEST_F(DialogViewsTest, AWayfoldFolderThatOthersMayWriteToIsRefusedWithWhatToDo)
 {
     // On the disk of the build folder: a memory file system is no place for the Wayfold folder.
     const std::filesystem::path location = std::filesystem::current_path() / "open-to-others";
-    std::filesystem::create_directories(location / "Wayfold");
-    std::filesystem::permissions(location / "Wayfold", std::filesystem::perms(0777));
+    std::filesystem::create_directories(location /
+                                        "Wayfold/Plans"); // a Share folder made by an older version
+    std::filesystem::permissions(location / "Wayfold/Plans", std::filesystem::perms(0777));
     refuseLogin(
         [&](QWidget& dialog)
         {
@@ -195,10 +196,12 @@ TEST_F(DialogViewsTest, AWayfoldFolderThatOthersMayWriteToIsRefusedWithWhatToDo)
         },
         "folder-open-to-others");
     std::filesystem::remove_all(location);
+    const QString folder = QString::fromStdString(location / "Wayfold");
     EXPECT_EQ(
-        "Cannot use folder '" + QString::fromStdString(location / "Wayfold") +
-            "': other users may write to it\n\nRemove their permission to write (chmod go-w) and try "
-            "again, or choose a different location.",
+        "Cannot use folder '" + folder +
+            "/Plans': other users may write to it\n\nRemove their permission to write (chmod -R go-w '" +
+            folder + "'; where an access control list grants it, also setfacl -R -b '" + folder +
+            "') and try again, or choose a different location.",
         refusalText);
 }
 

@@ -60,11 +60,18 @@ public:
         int timeout = 0;
     };
 
-    // How it answers from now on: after this long (0: at once), or never (nullopt).
-    void setAnswerDelay(std::optional<std::chrono::milliseconds> delay)
+    // How it answers from now on: after this long (0: at once), or never (nullopt); to calls of `member`
+    // only, or to all.
+    void setAnswerDelay(std::optional<std::chrono::milliseconds> delay, const QString& member = {})
     {
         std::lock_guard lock(mMutex);
-        mDelay = delay;
+        if (member.isEmpty())
+        {
+            mMemberDelays.clear();
+            mDelay = delay;
+        }
+        else
+            mMemberDelays[member] = delay;
     }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
@@ -74,7 +81,7 @@ public:
         {
             std::lock_guard lock(mMutex);
             ++mCalls[message.member()];
-            delay = mDelay;
+            delay = mMemberDelays.value(message.member(), mDelay);
             if (message.member() == "GetCapabilities")
                 reply = message.createReply(QStringList{"body"});
             else if (message.member() == "Notify")
@@ -109,6 +116,7 @@ public:
         std::lock_guard lock(mMutex);
         mShown.clear();
         mCalls.clear();
+        mMemberDelays.clear();
         mDelay = std::chrono::milliseconds(0);
     }
     int calls(const QString& member) const
@@ -122,6 +130,7 @@ private:
     std::vector<Notification> mShown;
     QMap<QString, int> mCalls;
     std::optional<std::chrono::milliseconds> mDelay = std::chrono::milliseconds(0);
+    QMap<QString, std::optional<std::chrono::milliseconds>> mMemberDelays;
     uint mLastId = 0;
 };
 
@@ -321,6 +330,51 @@ TEST(DesktopNotifications, AServiceThatNeverAnswersHoldsNothingUpAndTheTrayShows
     EXPECT_FALSE(notifications.show({"Quillmere Wayfold", "next", dwl::ui::BalloonLevel::Error}));
     EXPECT_EQ(bus.service().calls("GetCapabilities"), 1);
     EXPECT_EQ(bus.service().calls("Notify"), 0);
+}
+
+TEST(DesktopNotifications, ABalloonTheServiceLeavesUnansweredGoesToTheTrayAndSoDoTheNextUntilItAnswersAgain)
+{
+    test::qtApplication();
+    PrivateSessionBus& bus = PrivateSessionBus::forProcess();
+    if (!bus.ready())
+        GTEST_SKIP() << "no dbus-daemon (scripts/install-deps)";
+    using namespace std::chrono_literals;
+    // A hung service, and one that starts slowly: its first answer comes after the call's time.
+    using Delay = std::optional<std::chrono::milliseconds>;
+    for (const auto& [late, delay] :
+         {std::pair<const char*, Delay>{"Notify", std::nullopt}, {"GetCapabilities", 1400ms}})
+    {
+        SCOPED_TRACE(late);
+        bus.service().reset();
+        bus.service().setAnswerDelay(delay, late);
+        std::vector<QString> fallen;
+        dwl::qt::DesktopNotifications notifications([&](const auto& balloon)
+                                                    { fallen.push_back(balloon.body); });
+        notifications.setCallTimeout(1000ms);
+        notifications.setRetryInterval(500ms);
+        EXPECT_TRUE(notifications.show({"Quillmere Wayfold", "first", dwl::ui::BalloonLevel::Error}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !fallen.empty(); }, 10000));
+        EXPECT_EQ(fallen, std::vector<QString>{"first"});
+        EXPECT_FALSE(notifications.show({"Quillmere Wayfold", "second", dwl::ui::BalloonLevel::Error}));
+
+        // Answering again: asked again after a while, and used.
+        bus.service().setAnswerDelay(0ms, late);
+        const int asked = bus.service().calls("GetCapabilities");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return bus.service().calls("GetCapabilities") > asked; }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return notifications.show({"Quillmere Wayfold", "third", dwl::ui::BalloonLevel::Error});
+            },
+            10000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&]
+            {
+                const auto shown = bus.service().shown();
+                return !shown.empty() && shown.back().body == "third";
+            },
+            10000));
+        EXPECT_EQ(fallen, std::vector<QString>{"first"});
+    }
 }
 
 TEST(QtNotificationArea, MenuFollowsTheItemsAndRunsTheirCommands)
