@@ -504,10 +504,11 @@ void Mediator::onThreadError(qcl::NamedThread* thread)
 
 void Mediator::onWayfoldFolderMissing(const std::wstring& reason)
 {
-    QCL_LOG_WARN(L"The Wayfold folder is missing: " << reason);
     Callback* callback = runningCallback();
-    if (callback != nullptr && !mFolderMissingReported.exchange(true))
-        callback->onWayfoldFolderMissing(wayfoldFolder());
+    if (callback == nullptr || mFolderMissingReported.exchange(true))
+        return;
+    QCL_LOG_WARN(L"The Wayfold folder is missing: " << reason);
+    callback->onWayfoldFolderMissing(wayfoldFolder());
 }
 
 void Mediator::onDeviceRegistered(const qcl::uint128& deviceId)

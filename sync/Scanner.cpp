@@ -170,10 +170,13 @@ void Scanner::rescanTree(Clock::time_point deadline)
         }
         catch (const PinnedFolder::Lost& error)
         {
-            QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
             mRoot->removeAllChildren();
-            if (!mFolderErrorReported && mFolderErrorCallback)
-                mFolderErrorCallback(error.message());
+            if (!mFolderErrorReported)
+            {
+                QCL_LOG_ERROR(L"Scan interrupted by error: " << error.message());
+                if (mFolderErrorCallback)
+                    mFolderErrorCallback(error.message());
+            }
             mFolderErrorReported = true;
             // Tried again after a quiet time, or after the deadline at the latest, but never at once.
             waitForQuietTime(std::max(deadline, Clock::now() + mQuietTime));
