@@ -3,8 +3,9 @@
 # bus, against the development server:
 #   the configuration dialog comes up and is filled in by keyboard input; the demo Share arrives in the Wayfold
 #   folder; the icon is docked in the tray and its menu opens; a second start hands over to the running instance
-#   (which opens the Wayfold folder) and exits 0, and one whose hand-over is not answered exits 1; SIGTERM ends
-#   the first instance with exit status 0.
+#   (which opens the Wayfold folder) and exits 0, and one whose hand-over is not answered exits 1; the Wayfold
+#   folder replaced by an empty one brings up the missing-folder dialog, nothing is written into that one, and a
+#   retry with the folder back goes on; SIGTERM ends the first instance with exit status 0.
 # As an ordinary user under umask 000 (when run as root): the sign-in makes the Wayfold folder 0700, and a
 # Wayfold folder that other users may write to (everybody, a user or a group named in its access control list,
 # a group with other members, or a Share folder in it that everybody may write to), or that belongs to another
@@ -290,6 +291,19 @@ waitFor 60 "open-folder hand-over" grep -q "^file://$work/home/Wayfold\$" "$work
 # exits 1.
 rm -f "$work/home/.local/share/quillmere/Wayfold/Handover"
 startFailure no-hand-over yes "Quillmere Wayfold is already running, but it did not answer" "$work/bin/wayfold"
+
+# The Wayfold folder replaced by an empty one while the program runs: nothing is written into that one, the
+# missing-folder dialog asks what to do, and a retry with the folder back in place goes on.
+log="$work/home/.local/share/quillmere/Logging/Wayfold.log"
+mv "$work/home/Wayfold" "$work/home/Wayfold.moved" && mkdir "$work/home/Wayfold"
+waitFor 60 "missing-folder dialog" xdotool search --name "^Quillmere Wayfold$"
+sleep 1
+screenshot folder-replaced
+[ -z "$(ls -A "$work/home/Wayfold")" ] || fail "the engine wrote into the folder put in place of the Wayfold folder"
+rmdir "$work/home/Wayfold" && mv "$work/home/Wayfold.moved" "$work/home/Wayfold"
+starts=$(grep -c "<<< Started application threads" "$log")
+xdotool windowfocus --sync "$(xdotool search --name "^Quillmere Wayfold$" | head -n 1)" key Return
+waitFor 60 "start after the retry" sh -c "[ \$(grep -c '<<< Started application threads' '$log') -gt $starts ]"
 
 kill -TERM "$first"
 for _ in $(seq 1 120); do kill -0 "$first" 2>/dev/null || break; sleep 0.5; done
