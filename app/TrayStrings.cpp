@@ -75,6 +75,10 @@ void registerTrayStrings()
             {253, L"Folder '%1%' in Share '%2%' cannot be read. %3% What it holds is synchronised once it can be "
                   L"read."},
             {254, L"'%1%' in Share '%2%' is another name of '%3%', synchronised under that name only."},
+            {255, L"'%1%' in Share '%2%' has been updated. However, the change cannot be reflected in your "
+                  L"Wayfold folder. %3%"},
+            {256, L"Share '%1%' has been updated. However, the change cannot be reflected in your Wayfold "
+                  L"folder. %2%"},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

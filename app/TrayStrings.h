@@ -38,6 +38,8 @@ inline constexpr unsigned IDS_UPGRADE_FAILED_BECAUSE = 251;   // 235 with the re
 inline constexpr unsigned IDS_DOCUMENT_UNREADABLE = 252;      // %1% name, %2% Share, %3% the cause
 inline constexpr unsigned IDS_FOLDER_UNREADABLE = 253;        // the same
 inline constexpr unsigned IDS_OTHER_NAME = 254;               // %1% name, %2% Share, %3% the synchronised name
+inline constexpr unsigned IDS_NODE_UPDATE_BLOCKED_BECAUSE = 255;  // 229, the cause in place of the program
+inline constexpr unsigned IDS_SHARE_UPDATE_BLOCKED_BECAUSE = 256; // 230, the cause in place of the program
 inline constexpr unsigned IDS_SERVER_ERROR_REASON_BASE = 259; // + the server's error code 1 to 10
 
 // The support site: its keyword search (the Assistance command) and its page for reporting an error.
