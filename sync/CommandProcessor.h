@@ -214,6 +214,9 @@ private:
     void leaveOut(const qcl::uint128& id, bool folder, const std::wstring& name, const std::wstring& where,
                   const std::wstring& problem);
     void leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where);
+    // At the end of a listing (the down-synchronisation, a run of server messages): the items left out past
+    // the first few, which were not told one by one, are told in one summary.
+    void tellLeftOutSummary();
     // The local folder of the Share, or the Wayfold folder when it has none.
     std::wstring placeOfShare(const qcl::uint128& shareId);
     bool synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
@@ -376,6 +379,11 @@ private:
         mServerChildren; // by folder, for one delta attempt
     ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
     std::set<qcl::uint128> mLeftOut;         // Shares and assets of the server reported as left out
+    static constexpr std::size_t kLeftOutRemembered = 10000;
+    static constexpr std::size_t kLeftOutToldEachListing = 5;
+    std::size_t mLeftOutTold = 0;            // one by one, in the current listing
+    std::size_t mLeftOutUntold = 0;          // past those, for the summary
+    std::wstring mLeftOutWhere;              // where the first of those would have gone
     std::set<qcl::uint128> mRemovalsFailing; // assets whose local removal failed and was reported
 };
 } // namespace dwl
