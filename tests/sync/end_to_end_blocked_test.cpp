@@ -5,36 +5,11 @@
 // limit is still sent.
 
 #include "EndToEndFixture.h"
+#include "RefusedLeases.h"
 #include "qcl/qcl_scope.h"
 
-#include <atomic>
 #include <csignal>
-#include <cstdarg>
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/wait.h>
-
-namespace
-{
-// While set, every write lease is refused, as a network file system without a delegation refuses it.
-std::atomic<bool> gWriteLeasesRefused{false};
-} // namespace
-
-extern "C" int fcntl(int fd, int command, ...)
-{
-    va_list arguments;
-    va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    if (gWriteLeasesRefused && command == F_SETLEASE && reinterpret_cast<long>(argument) == F_WRLCK)
-    {
-        errno = EAGAIN;
-        return -1;
-    }
-    using Function = int (*)(int, int, ...);
-    static const auto next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, "fcntl"));
-    return next(fd, command, argument);
-}
 
 namespace enginetest
 {
@@ -132,8 +107,8 @@ TEST_F(EndToEndTest, WhereNoWriteLeaseIsEverGrantedServerVersionsStillReplaceThe
     ASSERT_TRUE(
         waitUntil([&] { return hasContent(one / "Team/doc.txt", "first, before leases were refused"); }));
 
-    gWriteLeasesRefused = true;
-    const auto grantAgain = qcl::scope::makeGuard([] { gWriteLeasesRefused = false; });
+    refusedleases::refusal = EAGAIN;
+    const auto grantAgain = qcl::scope::makeGuard([] { refusedleases::refusal = 0; });
     writeFile(two / "Team/doc.txt", "second, from two");
     EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second, from two"); }));
     EXPECT_TRUE(settlesTo(one / "Team", {"doc.txt"}));

@@ -125,24 +125,9 @@ TEST_F(EndToEndTest, ItemsMovedDuringTheScanOfABusyFolderWhoseRecordsAreReadLate
     const auto folder = serverAsset(L"Busy", L"B/Sub")->assetId;
 
     // Written more often than the quiet time: every snapshot is taken at the deadline.
-    std::atomic<bool> writing{true};
-    std::thread writer(
-        [&]
-        {
-            for (int line = 0; writing; ++line)
-            {
-                std::ofstream(one / "Busy/busy.log", std::ios::app) << "line " << line << "\n";
-                std::this_thread::sleep_for(50ms);
-            }
-        });
+    const BusyWriter writer(one / "Busy/busy.log", 50ms);
     gChangeReadDelayMs = 400;
-    const auto quiet = qcl::scope::makeGuard(
-        [&]
-        {
-            gChangeReadDelayMs = 0;
-            writing = false;
-            writer.join();
-        });
+    const auto readInTime = qcl::scope::makeGuard([] { gChangeReadDelayMs = 0; });
     ASSERT_TRUE(waitUntil([&] { return serverAsset(L"Busy", L"busy.log").has_value(); }));
     // B is scanned after A: what moves from B to A meanwhile is in neither.
     ASSERT_TRUE(moveWhenTheScanOpens("B",

@@ -5,11 +5,10 @@
 #include "sync/CommandProcessorFiles.h"
 #include "sync/LocalFolder.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/sync/RefusedLeases.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -23,30 +22,9 @@
 
 namespace
 {
-// While set, leases are refused as a file system without them refuses them.
-std::atomic<bool> gNoLeases{false};
-// While set, every write lease is refused as a network file system without a delegation refuses it.
-std::atomic<bool> gWriteLeasesBusy{false};
 // Runs right before an exchange of two names.
 std::function<void()> gBeforeExchange;
 } // namespace
-
-extern "C" int fcntl(int fd, int command, ...)
-{
-    va_list arguments;
-    va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    if (command == F_SETLEASE &&
-        (gNoLeases || (gWriteLeasesBusy && reinterpret_cast<long>(argument) == F_WRLCK)))
-    {
-        errno = gNoLeases ? EINVAL : EAGAIN;
-        return -1;
-    }
-    using Function = int (*)(int, int, ...);
-    static const auto next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, "fcntl"));
-    return next(fd, command, argument);
-}
 
 extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
                          unsigned flags) noexcept
@@ -275,10 +253,10 @@ TEST_F(LocalFolderTest, AFileOpenElsewhereIsNotReplacedAndOnlyAProvenFileUnderAL
     report->setLocalId(current->localId());
     report->setContent(current->size(), current->lastModificationTime(),
                        dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime, 2);
-    gNoLeases = true;
+    refusedleases::refusal = EINVAL;
     auto withoutLease = serverDownload();
     const bool replaced = local.replace(withoutLease, *report);
-    gNoLeases = false;
+    refusedleases::refusal = 0;
     EXPECT_TRUE(replaced);
     EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
 }
@@ -288,11 +266,11 @@ TEST_F(LocalFolderTest, WhereEveryWriteLeaseIsRefusedFilesAreStillReplacedAndThe
     // As recorded, change time included: only the refusal keeps it from being removed.
     report->setChangeTime(
         dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime);
-    gWriteLeasesBusy = true;
+    refusedleases::refusal = EAGAIN;
     auto download = serverDownload();
     bool replaced = false;
     EXPECT_NO_THROW(replaced = local.replace(download, *report));
-    gWriteLeasesBusy = false;
+    refusedleases::refusal = 0;
     EXPECT_TRUE(replaced);
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
