@@ -3,8 +3,7 @@
 // yet read to one already read, is in neither place in the snapshot: taken for removed, it would be deleted
 // on the server and come back as a new item without its history. A snapshot whose scan may have met such a
 // move (an entry was made, removed or moved meanwhile, or that cannot be known) has its removals in doubt;
-// they hold once the next scan lacks what this one lacked, that is, once it finds every item that this one
-// found.
+// they hold once the next scan finds every item that this one found: whatever it lacks, both lacked.
 
 #include "sync/Tree.h"
 
