@@ -754,10 +754,14 @@ void CMainFrame::onLocalRemovalFailed(const Tree::Node& node, const Tree::Direct
 }
 
 void CMainFrame::onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
-                                      const std::wstring&)
+                                      const std::wstring& reason)
 {
-    const std::wstring text = &node == &share ? balloon(IDS_SHARE_UPDATE_BLOCKED, {share.name()})
-                                              : balloon(IDS_NODE_UPDATE_BLOCKED, {node.name(), share.name()});
+    // Without a cause, another program has the item open.
+    const std::wstring text =
+        &node == &share ? balloonWithReason(IDS_SHARE_UPDATE_BLOCKED_BECAUSE, IDS_SHARE_UPDATE_BLOCKED,
+                                            reason, {share.name()})
+                        : balloonWithReason(IDS_NODE_UPDATE_BLOCKED_BECAUSE, IDS_NODE_UPDATE_BLOCKED, reason,
+                                            {node.name(), share.name()});
     postFailureBalloon(node.getPath(), text, untilItSucceeds);
 }
 

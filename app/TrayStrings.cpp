@@ -79,6 +79,10 @@ void registerTrayStrings()
                   L"it."},
             {256, L"There are %1% more problems that could not be shown here. The log of Quillmere Wayfold has "
                   L"them all."},
+            {257, L"'%1%' in Share '%2%' has been updated. However, the change cannot be reflected in your "
+                  L"Wayfold folder. %3%"},
+            {258, L"Share '%1%' has been updated. However, the change cannot be reflected in your Wayfold "
+                  L"folder. %2%"},
             {260, L"You are using a suspended account."},
             {261, L"You have exceeded your usage plan quota. Upgrade your plan to receive more connections."},
             {262,

@@ -40,6 +40,8 @@ inline constexpr unsigned IDS_FOLDER_UNREADABLE = 253;        // the same
 inline constexpr unsigned IDS_OTHER_NAME = 254;               // %1% name, %2% Share, %3% the synchronised name
 inline constexpr unsigned IDS_ONE_MORE_PROBLEM = 255;
 inline constexpr unsigned IDS_MORE_PROBLEMS = 256;            // %1% how many
+inline constexpr unsigned IDS_NODE_UPDATE_BLOCKED_BECAUSE = 257;  // 229, the cause in place of the program
+inline constexpr unsigned IDS_SHARE_UPDATE_BLOCKED_BECAUSE = 258; // 230, the cause in place of the program
 inline constexpr unsigned IDS_SERVER_ERROR_REASON_BASE = 259; // + the server's error code 1 to 10
 
 // The support site: its keyword search (the Assistance command) and its page for reporting an error.

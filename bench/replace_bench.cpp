@@ -1,7 +1,8 @@
 // Putting a finished download in place of a document's file (LocalFolder::replace), which takes a write lease on
-// the file first so that a file another program holds open is never replaced, against the floor: the same
-// download swapped in with one exchange of names, the file it displaced removed and the folder synced, with no
-// check and no lease. Both make and write the download the same way in each iteration.
+// the file first so that a file another program holds open is never replaced, and which the engine checks before
+// it fetches the content (LocalFolder::checkReplaceable), against the floor: the same download swapped in with one
+// exchange of names, the file it displaced removed and the folder synced, with no check and no lease. Both make
+// and write the download the same way in each iteration.
 //
 // What the lease costs in system calls: bench/count-syscalls runs one case under strace and prints the calls an
 // iteration makes; run it on this program built from a commit before the lease and after it.
@@ -62,6 +63,7 @@ void BM_ReplaceDocument(benchmark::State& state)
     for (auto _ : state)
     {
         auto download = document.download();
+        document.folder.checkReplaceable(download, *document.file);
         if (!document.folder.replace(download, *document.file))
             state.SkipWithError("not replaced");
         const auto& facts = download.facts();

@@ -2,6 +2,7 @@
 
 #include "compat/LastError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,19 +52,21 @@ bool isDotOrDotDot(const char* name)
 DirectoryChangeWatcher::DirectoryChangeWatcher() : mBuffer(bufferSize)
 {
     mStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    mReadThroughEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 DirectoryChangeWatcher::~DirectoryChangeWatcher()
 {
     close();
-    if (mStopEvent >= 0)
-        ::close(mStopEvent);
+    for (const int event : {mStopEvent, mReadThroughEvent})
+        if (event >= 0)
+            ::close(event);
 }
 
 bool DirectoryChangeWatcher::open(const std::string& root)
 {
     close();
-    if (mStopEvent < 0)
+    if (mStopEvent < 0 || mReadThroughEvent < 0)
     {
         setLastErrorFromErrno(EMFILE);
         return false;
@@ -126,6 +130,7 @@ void DirectoryChangeWatcher::close()
     mWatchByPath.clear();
     mWatchLimitReached = false;
     mFilled = 0;
+    mReadingThrough = false;
 }
 
 // Adds a watch for every directory below `top` (whose own watch is already there), staying on the root's file
@@ -263,27 +268,53 @@ DirectoryChangeWatcher::Outcome DirectoryChangeWatcher::waitForChanges()
     mNamesChanged = false;
     for (;;)
     {
-        pollfd fds[2] = {{mStopEvent, POLLIN, 0}, {mInotify, POLLIN, 0}};
-        const nfds_t count = mInotify >= 0 ? 2 : 1;
-        if (::poll(fds, count, -1) < 0)
+        if (mReadingThrough && mReadThroughBytes == 0)
         {
-            if (errno == EINTR)
-                continue;
-            setLastErrorFromErrno(errno);
-            return Outcome::Failed;
+            mReadingThrough = false;
+            return Outcome::ReadThrough;
         }
-        if (fds[0].revents & POLLIN)
-            return Outcome::Stopped;
-        if (count < 2 || !(fds[1].revents & POLLIN))
-            continue;
+        if (!mReadingThrough)
+        {
+            pollfd fds[3] = {{mStopEvent, POLLIN, 0}, {mReadThroughEvent, POLLIN, 0}, {mInotify, POLLIN, 0}};
+            const nfds_t count = mInotify >= 0 ? 3 : 2;
+            if (::poll(fds, count, -1) < 0)
+            {
+                if (errno == EINTR)
+                    continue;
+                setLastErrorFromErrno(errno);
+                return Outcome::Failed;
+            }
+            if (fds[0].revents & POLLIN)
+                return Outcome::Stopped;
+            if (fds[1].revents & POLLIN)
+            {
+                // The queue is read in order: once as many bytes as it holds now are read, so is every record
+                // of a change made before the request.
+                std::uint64_t requests = 0;
+                [[maybe_unused]] const auto taken = ::read(mReadThroughEvent, &requests, sizeof requests);
+                mReadThroughTicket = mReadThroughRequests.load();
+                int queued = 0;
+                mReadThroughBytes = mInotify >= 0 && ::ioctl(mInotify, FIONREAD, &queued) == 0
+                                        ? static_cast<std::size_t>(queued)
+                                        : 0;
+                mReadingThrough = true;
+                continue;
+            }
+            if (count < 3 || !(fds[2].revents & POLLIN))
+                continue;
+        }
         const ssize_t bytes = ::read(mInotify, mBuffer.data(), mBuffer.size());
         if (bytes < 0)
         {
+            if (errno == EAGAIN && mReadingThrough)
+                mReadThroughBytes = 0;
             if (errno == EAGAIN || errno == EINTR)
                 continue;
             setLastErrorFromErrno(errno);
             return Outcome::Failed;
         }
+        if (mReadingThrough)
+            mReadThroughBytes -= std::min(mReadThroughBytes, static_cast<std::size_t>(bytes));
         bool overflowed = false;
         const bool changed = handleRecords(static_cast<std::size_t>(bytes), overflowed);
         if (overflowed)
@@ -305,6 +336,14 @@ void DirectoryChangeWatcher::requestStop()
     const std::uint64_t one = 1;
     // The event counter cannot overflow from a handful of requests; a failed write leaves nothing to undo.
     [[maybe_unused]] const auto written = ::write(mStopEvent, &one, sizeof one);
+}
+
+std::uint64_t DirectoryChangeWatcher::requestReadThrough()
+{
+    const std::uint64_t ticket = ++mReadThroughRequests;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(mReadThroughEvent, &one, sizeof one);
+    return ticket;
 }
 
 void DirectoryChangeWatcher::clearStopRequest()

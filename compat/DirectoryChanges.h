@@ -8,6 +8,7 @@
 
 #include "compat/Types.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -22,10 +23,11 @@ class DirectoryChangeWatcher
 public:
     enum class Outcome
     {
-        Changed,    // records() holds the records of one read
-        Overflowed, // the kernel dropped records: anything may have changed
-        Stopped,    // requestStop() was called
-        Failed      // the read failed; GetLastError() tells why
+        Changed,     // records() holds the records of one read
+        Overflowed,  // the kernel dropped records: anything may have changed
+        Stopped,     // requestStop() was called
+        ReadThrough, // every record queued before request readThroughTicket() was read and returned
+        Failed       // the read failed; GetLastError() tells why
     };
 
     static constexpr std::size_t bufferSize = 65536;
@@ -53,9 +55,13 @@ public:
     // Callable from any thread; stays in force until clearStopRequest().
     void requestStop();
     void clearStopRequest();
+    // Callable from any thread: asks for every record queued so far to be read, which ReadThrough then tells.
+    // The request's number, which readThroughTicket() reaches once it is done.
+    std::uint64_t requestReadThrough();
+    std::uint64_t readThroughTicket() const { return mReadThroughTicket; }
 
-    // True once the system's limit of watches (or of watch instances) was met: changes below some directories go
-    // unnoticed until the next periodic rescan.
+    // True once the system's limit of watches (or of watch instances) was met: changes below some directories
+    // go unnoticed until the next periodic rescan. Callable from any thread.
     bool watchLimitReached() const { return mWatchLimitReached; }
     std::size_t watchCount() const { return mPathByWatch.size(); }
 
@@ -67,9 +73,14 @@ private:
 
     int mInotify = -1;
     int mStopEvent = -1;
+    int mReadThroughEvent = -1;
+    std::atomic<std::uint64_t> mReadThroughRequests{0};
+    std::uint64_t mReadThroughTicket = 0;
+    bool mReadingThrough = false;
+    std::size_t mReadThroughBytes = 0; // still to read of what was queued when the request was taken
     std::string mRoot;
     std::uint64_t mDevice = 0;
-    bool mWatchLimitReached = false;
+    std::atomic<bool> mWatchLimitReached{false};
     std::unordered_map<int, std::string> mPathByWatch;
     std::map<std::string, int> mWatchByPath;
     std::vector<char> mBuffer;

@@ -298,6 +298,24 @@ int leaseFileAt(int folder, const std::string& name, Descriptor& lease)
     return result(0);
 }
 
+int probeWriteLease(HANDLE file)
+{
+    const auto object = findHandle<FileObject>(file);
+    if (!object || object->fd == -1)
+        return failed(EBADF);
+    // While it is held, an open by another program announces itself with a signal (see leaseFileAt).
+    if (::fcntl(object->fd, F_SETSIG, SIGURG) != 0 || ::fcntl(object->fd, F_SETLEASE, F_WRLCK) != 0)
+        return failed(errno);
+    ::fcntl(object->fd, F_SETLEASE, F_UNLCK);
+    return result(0);
+}
+
+bool isLeaseUnbroken(int lease)
+{
+    // A lease being broken reads as what it is to become.
+    return ::fcntl(lease, F_GETLEASE) == F_WRLCK;
+}
+
 int exchangeAt(int folder, const std::string& first, const std::string& second)
 {
     if (!isEntryName(first) || !isEntryName(second))

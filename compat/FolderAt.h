@@ -92,6 +92,14 @@ int hideAt(int folder, const std::string& folderPath, const std::string& name);
 // error when no lease can be had at all (EINVAL where the file system offers none, EACCES or EPERM for a file of
 // another owner).
 int leaseFileAt(int folder, const std::string& name, Descriptor& lease);
+// Whether the file system of `file` grants write leases at all: asks for one on `file`, a file this process
+// made and holds open for writing (so that nobody else can have it open), and lets it go at once. 0 when it
+// was granted; otherwise the errno value, which says nothing about any other file (EAGAIN where a network
+// file system grants none without a delegation, EINVAL where the file system has no leases).
+int probeWriteLease(HANDLE file);
+// Whether the write lease held on `lease` (see leaseFileAt) is still whole: nobody has tried to open the file
+// since it was taken. False when that cannot be read.
+bool isLeaseUnbroken(int lease);
 
 // Moves an entry, never replacing what is at the target (EEXIST).
 int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to);

@@ -300,7 +300,9 @@ void CommandProcessor::noteUpdateBlocked(const Tree::Node& node, const Tree::Dir
 {
     QCL_LOG_INFO(error.message());
     noteLocalFailure(error.message());
-    reportLocalFailure([&] { mCallback.onLocalUpdateBlocked(node, share, error.message()); });
+    const bool inUse = error.code().value() == static_cast<int>(ERROR_SHARING_VIOLATION);
+    reportLocalFailure([&]
+                       { mCallback.onLocalUpdateBlocked(node, share, inUse ? L"" : error.systemText()); });
 }
 
 void CommandProcessor::retryPassedShares()

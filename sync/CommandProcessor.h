@@ -53,6 +53,8 @@ public:
                                             const std::wstring& reason) = 0;
         virtual void onLocalRemovalFailed(const Tree::Node& node, const Tree::Directory& share,
                                           const std::wstring& reason) = 0;
+        // A server change that cannot be made to the node's item now: `reason` is the cause (the system's
+        // text, "Access is denied.", or the engine's), empty when another program has the item open.
         virtual void onLocalUpdateBlocked(const Tree::Node& node, const Tree::Directory& share,
                                           const std::wstring& reason) = 0;
         // The server refused a new item or a document's content. `path` is the item's local path, `share`
@@ -219,6 +221,9 @@ private:
     void leaveOut(const qcl::uint128& id, bool folder, const std::wstring& name, const std::wstring& where,
                   const std::wstring& problem);
     void leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where);
+    // At the end of a listing (the down-synchronisation, a run of server messages): the items left out past
+    // the first few, which were not told one by one, are told in one summary.
+    void tellLeftOutSummary();
     // The local folder of the Share, or the Wayfold folder when it has none.
     std::wstring placeOfShare(const qcl::uint128& shareId);
     bool synchroniseDocument(const IWayfoldApi::Share& share, const IWayfoldApi::AssetProperties& asset);
@@ -248,7 +253,8 @@ private:
     // already.
     void reportLocalFailure(const std::function<void()>& report);
     // A change of the node's item on disk failed for a local reason: logged, kept for the pass line and told
-    // (see reportLocalFailure).
+    // (see reportLocalFailure), with the system's text of the cause, or none when another program has the
+    // item open.
     void noteUpdateBlocked(const Tree::Node& node, const Tree::Directory& share, const qcl::SystemError& error);
     // Counts the failure of the work (a server message, or the down-synchronisation); true when it has failed
     // for a local reason in enough cycles in a row to be passed.
@@ -259,6 +265,10 @@ private:
     void schedulePassedRetry();
     bool downloadFile(Tree::Directory& directory, const IWayfoldApi::Asset& asset, const std::wstring& name,
                       std::uint64_t versionNumber, Tree::File* existing);
+    // An update of a document that failed for a local reason (its file in use, its folder not writable) is
+    // tried again only after a pause, which grows with each failure: whether the document's is still running.
+    bool isUpdateHeldBack(const qcl::uint128& assetId);
+    void holdUpdateBack(const qcl::uint128& assetId);
     // Records a download in the tree, ending its intent; false when that failed (settled at the next cycle).
     bool recordDownload(const CreationIntent& placing, const std::function<void()>& record);
     bool isOwnDownload(const qcl::uint128& assetId, std::uint64_t localId);
@@ -356,6 +366,13 @@ private:
     MemoryCreationIntents mOwnIntents;
     CreationIntents* mIntents = &mOwnIntents;
     std::set<qcl::uint128> mRefusedUploads; // documents whose last upload the server refused
+    struct BlockedUpdate
+    {
+        Clock::time_point retryAt;
+        std::chrono::milliseconds pause{0};
+        std::wstring reason; // for the line that passes the work
+    };
+    std::map<qcl::uint128, BlockedUpdate> mBlockedUpdates;                // by document
     std::set<std::pair<std::uint64_t, std::wstring>> mUnreadableReported; // files, by local id and path
     // Work that fails for a local reason (not a lost server) is passed after this many cycles in a row, each
     // with a snapshot of the folder since the one before, so that one item cannot hold back every later
@@ -374,6 +391,11 @@ private:
     ScanNotes mScanNotes; // unreadable folders and second names of files, reported once
     RenewedFolders mRenewedFolders; // restored or moved, and not compared for removals yet
     std::set<qcl::uint128> mLeftOut;         // Shares and assets of the server reported as left out
+    static constexpr std::size_t kLeftOutRemembered = 10000;
+    static constexpr std::size_t kLeftOutToldEachListing = 5;
+    std::size_t mLeftOutTold = 0;            // one by one, in the current listing
+    std::size_t mLeftOutUntold = 0;          // past those, for the summary
+    std::wstring mLeftOutWhere;              // where the first of those would have gone
     std::set<qcl::uint128> mRemovalsFailing; // assets whose local removal failed and was reported
 };
 } // namespace dwl

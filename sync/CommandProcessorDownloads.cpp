@@ -29,8 +29,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         const bool sendable =
             status.fileIndex != existing->localId() ||
             (!isTooBigToUpload(status.size) && !mRefusedUploads.contains(existing->assetId()));
-        const std::wstring reason = sendable ? L"The local file has changes that are not sent yet"
-                                             : L"The local file has changes that cannot be sent";
+        const std::wstring reason = sendable ? L"The local file has changes that are not sent yet."
+                                             : L"The local file has changes that cannot be sent.";
         QCL_LOG_INFO(L"Did not download Document "
                      << qcl::string::escaped(name, L'"') << L" (" << asset.shareId << L"/" << asset.assetId
                      << L") over '" << qcl::string::escaped(existing->getPath()) << L"': " << reason);
@@ -48,6 +48,8 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
             return std::nullopt;
         return status;
     };
+    if (existing && isUpdateHeldBack(asset.assetId))
+        return false;
     try
     {
         if (existing)
@@ -61,6 +63,9 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         LocalFolder::Download download =
             mFolder.createDownload(directory, downloadFileName(asset.assetId), existing ? existing->name() : name,
                                    [&](std::uint64_t localId) { return isOwnDownload(asset.assetId, localId); });
+        // A file that cannot be replaced now costs no download.
+        if (existing)
+            mFolder.checkReplaceable(download, *existing);
         QCL_LOG_DEBUG(L"Downloading Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                                << L"/" << asset.assetId << L")");
         mApi.downloadContent({asset.shareId, asset.assetId}, download.handle());
@@ -113,6 +118,7 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         QCL_LOG_INFO(L"Downloaded Document " << qcl::string::escaped(name, L'"') << L" (" << asset.shareId
                                              << L"/" << asset.assetId << L") as '"
                                              << qcl::string::escaped(file->getPath()) << L"'");
+        mBlockedUpdates.erase(asset.assetId);
         mCallback.onDocumentDownloaded(*file, share);
         return true;
     }
@@ -130,7 +136,10 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
     catch (const qcl::SystemError& error)
     {
         if (existing)
+        {
             noteUpdateBlocked(*existing, share, error);
+            holdUpdateBack(asset.assetId);
+        }
         else
         {
             QCL_LOG_INFO(error.message());
@@ -140,6 +149,33 @@ bool CommandProcessor::downloadFile(Tree::Directory& directory, const IWayfoldAp
         }
         return false;
     }
+}
+
+bool CommandProcessor::isUpdateHeldBack(const qcl::uint128& assetId)
+{
+    const auto held = mBlockedUpdates.find(assetId);
+    if (held == mBlockedUpdates.end() || Clock::now() >= held->second.retryAt)
+        return false;
+    // Still what blocked it last time, as far as anyone knows: it was told then.
+    noteLocalFailure(held->second.reason);
+    QCL_LOG_DEBUG(L"The update of Document " << assetId << L" waits before it is tried again: "
+                                             << held->second.reason);
+    return true;
+}
+
+void CommandProcessor::holdUpdateBack(const qcl::uint128& assetId)
+{
+    // Twice the pause each time, from one polling interval to an hour; a pause that ran out an hour ago is
+    // forgotten, so that the record stays small.
+    const auto now = Clock::now();
+    constexpr auto longest = std::chrono::hours(1);
+    std::erase_if(mBlockedUpdates, [&](const auto& held) { return now >= held.second.retryAt + longest; });
+    BlockedUpdate& held = mBlockedUpdates[assetId];
+    held.pause = held.pause.count() == 0
+                     ? std::max<std::chrono::milliseconds>(mPollingInterval, std::chrono::milliseconds(1))
+                     : std::min<std::chrono::milliseconds>(held.pause * 2, longest);
+    held.retryAt = now + held.pause;
+    held.reason = mLastLocalFailure;
 }
 
 bool CommandProcessor::recordDownload(const CreationIntent& placing, const std::function<void()>& record)

@@ -35,6 +35,7 @@ IWayfoldApi::Share shareOfAncestors(const qcl::uint128& shareId, const IWayfoldA
 
 void CommandProcessor::retrieveAndProcessNextServerMessages()
 {
+    const auto endListing = qcl::scope::makeGuard([this] { tellLeftOutSummary(); });
     try
     {
         for (;;)
@@ -317,15 +318,40 @@ bool CommandProcessor::removeLocalItem(Tree::Node& node, Tree::Directory& share)
 void CommandProcessor::leaveOut(const qcl::uint128& id, bool folder, const std::wstring& name,
                                 const std::wstring& where, const std::wstring& problem)
 {
-    if (!mLeftOut.insert(id).second)
+    if (mLeftOut.contains(id))
         return;
+    // Beyond the bound an item may be told again, in a later listing; memory does not grow with what a server
+    // sends.
+    if (mLeftOut.size() < kLeftOutRemembered)
+        mLeftOut.insert(id);
     const std::wstring shown = name.empty() ? id.wstr() : name;
+    if (mLeftOutTold >= kLeftOutToldEachListing)
+    {
+        if (mLeftOutUntold++ == 0)
+            mLeftOutWhere = where;
+        QCL_LOG_DEBUG(L"Left out " << (folder ? L"Folder " : L"Document ")
+                                   << qcl::string::escaped(shown, L'"') << L" (" << id << L") of the server: "
+                                   << problem);
+        return;
+    }
+    ++mLeftOutTold;
     QCL_LOG_WARN(L"Left out " << (folder ? L"Folder " : L"Document ") << qcl::string::escaped(shown, L'"') << L" ("
                               << id << L") of the server: " << problem);
     if (folder)
         mCallback.onFolderDownloadFailed(shown, where, problem);
     else
         mCallback.onDocumentDownloadFailed(shown, where, problem);
+}
+
+void CommandProcessor::tellLeftOutSummary()
+{
+    mLeftOutTold = 0;
+    const std::size_t untold = std::exchange(mLeftOutUntold, 0);
+    if (untold == 0)
+        return;
+    QCL_LOG_WARN(L"Left out " << untold << L" more items of the server that cannot be synchronised here");
+    mCallback.onDocumentDownloadFailed(qcl::format(L"%1% more items", untold), mLeftOutWhere,
+                                       L"They cannot be synchronised here.");
 }
 
 void CommandProcessor::leaveOut(const IWayfoldApi::Asset& asset, const std::wstring& where)
@@ -346,6 +372,7 @@ bool CommandProcessor::synchroniseCloudData()
 {
     if (tree().isSynchronised())
         return true;
+    const auto endListing = qcl::scope::makeGuard([this] { tellLeftOutSummary(); });
     try
     {
         QCL_LOG_DEBUG(L">>> Down-synchronising Shares");

@@ -99,6 +99,10 @@ void FolderMonitor::run()
                           << compat::DirectoryChangeWatcher::bufferSize);
             mCallback(mWatcher.records(), 0);
             break;
+        case compat::DirectoryChangeWatcher::Outcome::ReadThrough:
+            if (mReadThroughCallback)
+                mReadThroughCallback(mWatcher.readThroughTicket());
+            break;
         case compat::DirectoryChangeWatcher::Outcome::Failed:
         {
             const qcl::SystemError error(L"Cannot setup directory changes notification", GetLastError());

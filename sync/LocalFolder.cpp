@@ -489,23 +489,55 @@ std::wstring LocalFolder::place(Download& download, const std::wstring& name)
     return placed;
 }
 
+bool LocalFolder::grantsLeases(const Folder& folder, const Download& download)
+{
+    if (!folder.grantsLeases)
+    {
+        // Asked on a file that nobody else can have open: a refusal here is the file system's, whatever the
+        // file.
+        const int error = compat::at::probeWriteLease(download.mFile.get());
+        folder.grantsLeases = error == 0;
+        if (error != 0)
+            QCL_LOG_DEBUG(L"No write lease can be had in " << escapedPath(folder.path) << L" ("
+                                                           << qcl::SystemError(L"", GetLastError()).message()
+                                                           << L"): its files are replaced without one");
+    }
+    return *folder.grantsLeases;
+}
+
+compat::at::Descriptor LocalFolder::leaseTarget(const Folder& folder, const Download& download,
+                                                const std::string& target)
+{
+    compat::at::Descriptor lease;
+    if (!grantsLeases(folder, download))
+        return lease;
+    // A program that holds the file open would go on writing to a file no longer in the folder. A write lease
+    // is granted only while nobody has the file open, and while it is held every open waits: nothing can write
+    // to the file between the check and the swap.
+    const std::string path = folder.path + target;
+    if (const int error = compat::at::leaseFileAt(folder.descriptor.get(), target, lease); error == EAGAIN)
+        throw qcl::SystemError(qcl::format(L"Cannot replace '%1%': another program has it open", wide(path)),
+                               ERROR_SHARING_VIOLATION);
+    else if (error == ENOENT || error == ELOOP)
+        throwLookupError(L"Cannot open '%1%'", path, error);
+    return lease;
+}
+
+void LocalFolder::checkReplaceable(const Download& download, const Tree::File& existing)
+{
+    const FolderRef folder = folderOf(download);
+    leaseTarget(*folder, download, fileName(existing.name()));
+}
+
 bool LocalFolder::replace(Download& download, const Tree::File& existing)
 {
     const FolderRef folder = folderOf(download);
     const int fd = folder->descriptor.get();
     const std::string target = fileName(existing.name());
     const std::string path = folder->path + target;
-    // A program that holds the file open would go on writing to a file no longer in the folder. A write lease
-    // is granted only while nobody has the file open, and while it is held every open waits: nothing can write
-    // to the file between the check and the swap.
-    compat::at::Descriptor lease;
-    if (const int error = compat::at::leaseFileAt(fd, target, lease); error == EAGAIN)
-        throw qcl::SystemError(qcl::format(L"Cannot replace '%1%': another program has it open", wide(path)),
-                               ERROR_SHARING_VIOLATION);
-    else if (error == ENOENT || error == ELOOP)
-        throwLookupError(L"Cannot open '%1%'", path, error);
-    // Without a lease (a file system that has none, a file of another owner) a write may still land between
-    // the check and the swap, and what the swap displaced is checked again below.
+    // Without a lease (a file system that grants none, a file of another owner) a write may still land
+    // between the check and the swap, and what the swap displaced is checked again below.
+    const compat::at::Descriptor lease = leaseTarget(*folder, download, target);
     ItemStatus before;
     const int error = lease ? compat::at::statusOf(lease.get(), path, before)
                             : compat::at::statusAt(fd, folder->path, target, before);
@@ -518,9 +550,11 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
                                            wide(folder->path + download.mName), wide(path)),
                                GetLastError());
+    // From here the download's name holds the displaced file, which is never the download's to remove.
+    download.mPlaced = true;
     changed(folder);
-    // The file displaced now has the download's name: unless it is the file checked (another may have taken
-    // the name in between, or, without a lease, been saved), it goes back.
+    // Unless it is the file checked (another may have taken the name in between, or, without a lease, been
+    // saved), it goes back.
     compat::at::Identity displacedIdentity;
     ItemStatus displaced;
     const bool asChecked =
@@ -530,34 +564,69 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
                     isSameContent(displaced, before) && displaced.identity == before.identity;
     if (asChecked)
     {
-        download.placed();
-        // Only a file provably the recorded version is removed; any other may hold an edit that kept its size
-        // and time, and is kept in the trash, unless its other names keep it.
-        if (!leaveToOtherNames(*folder, download.mName, target))
+        try
         {
-            if (lease && isAsRecorded(before, existing))
-                compat::at::removeFileAt(fd, download.mName);
-            else
-            {
-                QCL_LOG_INFO(L"Moved the former '"
-                             << escapedPath(path) << L"' to the trash: it may hold a change that kept its size and time");
-                moveToTrash(fd, download.mName, path);
-            }
+            settleDisplaced(*folder, download.mName, target,
+                            lease && isAsRecorded(before, existing) ? &lease : nullptr);
         }
+        catch (const qcl::SystemError&)
+        {
+            // Kept where it was rather than anywhere the user would not look for it: the update waits.
+            if (compat::at::exchangeAt(fd, download.mName, target) == 0)
+            {
+                download.mPlaced = false;
+                sync(folder);
+                throw;
+            }
+            download.placed();
+            keepBeside(folder, download.mName, existing.name());
+            return true;
+        }
+        download.placed();
         sync(folder);
         return true;
     }
     if (compat::at::exchangeAt(fd, download.mName, target) == 0)
     {
+        download.mPlaced = false;
         sync(folder);
         return false;
     }
+    download.placed();
+    keepBeside(folder, download.mName, existing.name());
+    return true;
+}
+
+void LocalFolder::keepBeside(const FolderRef& folder, const std::string& entry,
+                             const std::wstring& documentName)
+{
     // Cannot happen short of a failing disk; the user's file must not stay under the download's name, which
     // the engine ignores: it goes beside the download, under a free form of its name.
-    download.placed();
-    moveUnderFreeName(*folder, download.mName, existing.name());
+    const std::wstring kept = moveUnderFreeName(*folder, entry, documentName);
+    QCL_LOG_WARN(L"Kept the former '" << escapedPath(folder->path + fileName(documentName)) << L"' as "
+                                      << qcl::string::escaped(kept, L'\''));
     sync(folder);
-    return true;
+}
+
+void LocalFolder::settleDisplaced(const Folder& folder, const std::string& entry,
+                                  const std::string& formerName, const compat::at::Descriptor* provenLease)
+{
+    if (leaveToOtherNames(folder, entry, formerName))
+        return;
+    // Only a file provably the recorded version is removed, and only when nobody tried to open it meanwhile:
+    // such an open waits for the lease, and would then write to a file that is nowhere. Any other file may
+    // hold an edit that kept its size and time, and is kept in the trash.
+    if (provenLease && compat::at::isLeaseUnbroken(provenLease->get()))
+    {
+        compat::at::removeFileAt(folder.descriptor.get(), entry);
+        return;
+    }
+    const std::string path = folder.path + formerName;
+    moveToTrash(folder.descriptor.get(), entry, path);
+    QCL_LOG_INFO(L"Moved the former '"
+                 << escapedPath(path) << L"' to the trash: "
+                 << (provenLease ? L"a program opened it while it was replaced"
+                                 : L"it may hold a change that kept its size and time"));
 }
 
 qcl::Handle LocalFolder::openForUpload(const Tree::Directory& directory, const std::wstring& name)

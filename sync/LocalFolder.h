@@ -128,12 +128,18 @@ public:
                             const std::wstring& documentName, const std::function<bool(std::uint64_t)>& isOwnFile);
     // Puts a finished download in place under a free form of `name`; returns that name.
     std::wstring place(Download& download, const std::wstring& name);
+    // Before the content is fetched into `download`: whether the file of `existing` can be replaced by it
+    // now. Throws qcl::SystemError ERROR_SHARING_VIOLATION when another program holds the file open (it
+    // refused a write lease where the folder's file system grants them), Mismatch when the file is gone.
+    void checkReplaceable(const Download& download, const Tree::File& existing);
     // Puts a finished download in place of the file of `existing` in one step, when that file still has the
     // content that the tree records. When it has not (it was saved meanwhile), nothing changes, or what it
     // displaced goes back, and false is returned. A file that another program holds open is not replaced:
-    // qcl::SystemError ERROR_SHARING_VIOLATION. The displaced file is removed only when it is provably the
-    // recorded version (its change time, under a lease that kept every writer out); any other goes to the trash
-    // under its own name.
+    // qcl::SystemError ERROR_SHARING_VIOLATION. Where the folder's file system grants no write lease, the
+    // file is replaced without one. The displaced file is removed only when it is provably the recorded
+    // version (its change time, under a lease that kept every writer out and that no open tried to break);
+    // any other goes to the trash under its own name. When it cannot go there, the swap is undone and the
+    // trash's failure thrown.
     bool replace(Download& download, const Tree::File& existing);
 
     // Opens the file `name` in the folder of `directory` for an upload: for reading, with reading the only
@@ -165,6 +171,8 @@ private:
         std::string path; // ends with "/"
         compat::at::Identity identity;
         std::uint64_t localId = 0; // of the node it was opened for
+        // Whether its file system grants write leases, once a download in it was asked for one.
+        mutable std::optional<bool> grantsLeases;
     };
 
     // The folder of the directory node, each folder on the way checked; throws Mismatch or qcl::SystemError.
@@ -184,6 +192,21 @@ private:
     void notifyChange();
     void sync(const FolderRef& folder);
     std::wstring moveUnderFreeName(const Folder& folder, const std::string& entry, const std::wstring& name);
+    // Whether write leases can be had in the folder, asked once on the download's own new file.
+    bool grantsLeases(const Folder& folder, const Download& download);
+    // A write lease on the file `target` of the folder, or none where the folder's file system grants none or
+    // the file cannot have one (another owner's). Throws qcl::SystemError ERROR_SHARING_VIOLATION when
+    // another program has the file open, Mismatch when it is gone.
+    compat::at::Descriptor leaseTarget(const Folder& folder, const Download& download,
+                                       const std::string& target);
+    // Moves the file `entry`, displaced by a download and not to be lost, beside the document under a free
+    // form of its name.
+    void keepBeside(const FolderRef& folder, const std::string& entry, const std::wstring& documentName);
+    // The file `entry`, displaced by a download from `formerName`, leaves the folder: to its other names,
+    // removed when `provenLease` (the lease under which it was checked, when its check proved it the recorded
+    // version) was never broken, else to the trash. Throws qcl::SystemError when the trash cannot take it.
+    void settleDisplaced(const Folder& folder, const std::string& entry, const std::string& formerName,
+                         const compat::at::Descriptor* provenLease);
     // The file `entry`, displaced by a download from `formerName`, is about to leave the folder. When it has other
     // names (hard links), they stay behind as other names of a version the tree no longer records: they are hidden,
     // so that no scan takes them for a new document, and `entry` is removed, its content kept by them. False when

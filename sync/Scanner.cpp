@@ -18,6 +18,15 @@ Scanner::Scanner() : qcl::InterruptibleThread(L"Scanner")
 {
     mFolderMonitor.setCallback([this](const void*, unsigned long)
                                { noteChange(mFolderMonitor.lastChange(), mFolderMonitor.namesChanged()); });
+    mFolderMonitor.setReadThroughCallback(
+        [this](std::uint64_t request)
+        {
+            {
+                std::lock_guard lock(mMutex);
+                mChangesReadThrough = std::max(mChangesReadThrough, request);
+            }
+            mCondition.notify_all();
+        });
 }
 
 Scanner::~Scanner()
@@ -156,16 +165,9 @@ void Scanner::rescanTree(Clock::time_point deadline)
             const bool changed = waitForQuietTime(deadline);
             if (mDeadlineReached)
                 noteBusyFolder();
-            if (!changed)
+            // At the deadline the snapshot goes as it is; whether its removals hold is told as it is sent.
+            if (!changed || mDeadlineReached)
                 return;
-            if (mDeadlineReached)
-            {
-                // Writes alone (a log, a database) cannot make the scan miss an item; an entry made, removed
-                // or moved meanwhile can.
-                if (mNamesChanged)
-                    mRoot->noteChangedDuringScan();
-                return;
-            }
             QCL_LOG_TRACE(L"Received a rescan request just after a full scan finished");
         }
         catch (const PinnedFolder::Lost& error)
@@ -207,8 +209,34 @@ void Scanner::noteBusyFolder()
 }
 
 
+bool Scanner::readChangesSoFar()
+{
+    // Far longer than the monitor takes unless the machine is overloaded; a stop request ends the wait at
+    // once.
+    constexpr auto longest = std::chrono::seconds(5);
+    const std::uint64_t request = mFolderMonitor.requestReadThrough();
+    std::unique_lock lock(mMutex);
+    return mCondition.wait_for(lock, longest,
+                               [&]
+                               {
+                                   checkInterruption();
+                                   return mChangesReadThrough >= request;
+                               });
+}
+
+void Scanner::noteDoubtfulRemovals()
+{
+    // A change in a folder that no watch reports is never seen.
+    const bool allRead = readChangesSoFar();
+    if (!allRead)
+        QCL_LOG_DEBUG(L"The folder monitor has not passed on every change yet");
+    if (mRemovalDoubts.judge(*mRoot, allRead && mFolderMonitor.watchesEverything(), mNamesChanged))
+        requestRescan();
+}
+
 void Scanner::sendSnapshot()
 {
+    noteDoubtfulRemovals();
     QCL_LOG_DEBUG(L"Sending snapshot of the Wayfold folder:\n" << *mRoot);
     mSnapshotCallback(mRoot.get());
 }

@@ -8,6 +8,7 @@
 #include "qcl/Thread.h"
 #include "sync/FolderMonitor.h"
 #include "sync/PinnedFolder.h"
+#include "sync/RemovalDoubts.h"
 #include "sync/Tree.h"
 
 #include <atomic>
@@ -64,6 +65,12 @@ private:
     void rescanTree(Clock::time_point deadline);
     // A snapshot sent while the folder still changes: says once which item keeps changing.
     void noteBusyFolder();
+    // Waits (a bounded time) until the folder monitor has passed on the records of every change made so far;
+    // whether it did.
+    bool readChangesSoFar();
+    // Notes on the snapshot whether its removals are in doubt (see RemovalDoubts), and asks for the scan that
+    // settles them.
+    void noteDoubtfulRemovals();
     void sendSnapshot();
 
     SnapshotCallback mSnapshotCallback;
@@ -79,6 +86,8 @@ private:
     bool mDeadlineReached = false; // by the wait for quiet, since the first change before this snapshot
     std::wstring mLastChange;      // guarded by the mutex
     std::wstring mBusyReported;    // the item last named as changing while a snapshot was sent
+    std::uint64_t mChangesReadThrough = 0; // the last read-through request done; guarded by the mutex
+    RemovalDoubts mRemovalDoubts;
     bool mFolderErrorReported = false;
 };
 } // namespace dwl

@@ -156,6 +156,16 @@ TEST(MainFrame, WorkerNotificationsShowTheirBalloonsOnTheMainThreadOnlyWhileTheI
           L"Wayfold "
           L"folder as it is being used by another program.",
           L::Error}},
+        {[&](auto& c) { c.onLocalUpdateBlocked(file, share, L"Access is denied."); },
+         {{},
+          L"'a.txt' in Share 'Plans' has been updated. However, the change cannot be reflected in your "
+          L"Wayfold folder. Access is denied.",
+          L::Error}},
+        {[&](auto& c) { c.onLocalUpdateBlocked(share, share, L"Access is denied."); },
+         {{},
+          L"Share 'Plans' has been updated. However, the change cannot be reflected in your Wayfold folder. "
+          L"Access is denied.",
+          L::Error}},
         {[&](auto& c)
          { c.onDocumentCreationFailed(L"/home/u/Wayfold/Plans/Drafts/<b>x", share, {}, L"Quota exceeded"); },
          {{},

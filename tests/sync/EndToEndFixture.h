@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <thread>
 
 extern char** environ;
 
@@ -320,5 +322,33 @@ protected:
     dwl::WayfoldApi probe;
     Device one;
     Device two;
+};
+
+// Appends a line to a file every `period` while it lives, as a log or a database does: a folder that never
+// stays quiet.
+class BusyWriter
+{
+public:
+    BusyWriter(std::filesystem::path file, std::chrono::milliseconds period)
+        : mThread(
+              [this, file = std::move(file), period]
+              {
+                  for (int line = 0; mWriting; ++line)
+                  {
+                      std::ofstream(file, std::ios::app) << "line " << line << "\n";
+                      std::this_thread::sleep_for(period);
+                  }
+              })
+    {
+    }
+    ~BusyWriter()
+    {
+        mWriting = false;
+        mThread.join();
+    }
+
+private:
+    std::atomic<bool> mWriting{true};
+    std::thread mThread;
 };
 } // namespace enginetest

@@ -71,6 +71,7 @@ struct EngineSettings
     std::chrono::milliseconds pollingInterval{200};
     std::chrono::milliseconds snapshotRetryInterval{300};
     std::chrono::milliseconds quietTime{150};
+    std::chrono::milliseconds maxSnapshotDelay = dwl::Scanner::kMaxSnapshotDelay;
     std::uint64_t maxUploadSize = 0;
     std::wstring documentBlacklist;
     std::wstring folderBlacklist;
@@ -113,6 +114,7 @@ public:
                                     { reports.add("threadError", qcl::currentExceptionMessage()); });
 
         mScanner.setQuietTime(settings.quietTime);
+        mScanner.setMaxSnapshotDelay(settings.maxSnapshotDelay);
         mScanner.setSnapshotCallback(
             [this](dwl::Tree::Directory* root)
             {
@@ -190,9 +192,10 @@ private:
         reports.add("onLocalRemovalFailed", node.name());
     }
     void onLocalUpdateBlocked(const dwl::Tree::Node& node, const dwl::Tree::Directory&,
-                              const std::wstring&) override
+                              const std::wstring& reason) override
     {
         reports.add("onLocalUpdateBlocked", node.name());
+        reports.add("updateBlockedBecause", reason);
     }
     void onDocumentCreationFailed(const std::wstring& name, const dwl::Tree::Directory&,
                                   const std::error_code&, const std::wstring&) override

@@ -1,9 +1,12 @@
-// One item that cannot go through holds back nothing else: a server version that meets a local edit, or a file
-// that another program holds open, never replaces the local file, an edit that can never be sent does not hold back the messages that follow, a
-// document larger than the free space does not hold back the others, and a path longer than the system's
+// One item that cannot go through holds back nothing else: a server version that meets a local edit, or a
+// file that another program holds open (and only then: not where the file system grants no lease at all),
+// never replaces the local file, an edit that can never be sent does not hold back the messages that follow,
+// a document larger than the free space does not hold back the others, and a path longer than the system's
 // limit is still sent.
 
 #include "EndToEndFixture.h"
+#include "RefusedLeases.h"
+#include "qcl/qcl_scope.h"
 
 #include <csignal>
 #include <sys/wait.h>
@@ -78,17 +81,39 @@ TEST_F(EndToEndTest, AFileAnotherProgramHoldsOpenIsReplacedOnlyOnceItIsClosed)
     ::posix_spawn_file_actions_destroy(&actions);
     ASSERT_TRUE(waitUntil([&] { return exists("/proc/" + std::to_string(holder) + "/fd/3"); }));
 
+    const std::string contents =
+        ".*/assets/" + idText(serverAsset(L"Team", L"db.bin")->assetId) + "/contents";
+    const std::size_t fetched = requestCount("GET", contents);
     writeFile(two / "Team/db.bin", "second, from two");
     writeFile(two / "Team/other.txt", "other, second");
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/other.txt", "other, second"); }));
     ASSERT_TRUE(waitUntil([&] { return one.engine->reports.count("onLocalUpdateBlocked") > 0; }));
     EXPECT_EQ(one.engine->reports.details("onLocalUpdateBlocked").front(), L"db.bin");
+    // In use by another program, which the report tells by naming no other cause; and nothing was fetched.
+    EXPECT_EQ(one.engine->reports.details("updateBlockedBecause").front(), L"");
+    EXPECT_EQ(requestCount("GET", contents), fetched);
     EXPECT_TRUE(hasContent(one / "Team/db.bin", "first"));
 
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/db.bin", "second, from two"); }));
     EXPECT_TRUE(settlesTo(one / "Team", {"db.bin", "other.txt"}));
+}
+
+TEST_F(EndToEndTest, WhereNoWriteLeaseIsEverGrantedServerVersionsStillReplaceTheFiles)
+{
+    startBoth();
+    writeFile(two / "Team/doc.txt", "first, before leases were refused");
+    ASSERT_TRUE(
+        waitUntil([&] { return hasContent(one / "Team/doc.txt", "first, before leases were refused"); }));
+
+    refusedleases::refusal = EAGAIN;
+    const auto grantAgain = qcl::scope::makeGuard([] { refusedleases::refusal = 0; });
+    writeFile(two / "Team/doc.txt", "second, from two");
+    EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second, from two"); }));
+    EXPECT_TRUE(settlesTo(one / "Team", {"doc.txt"}));
+    EXPECT_TRUE(trashHolds("first, before leases were refused"));
+    EXPECT_EQ(one.engine->reports.count("onLocalUpdateBlocked"), 0u);
 }
 
 TEST_F(EndToEndTest, ADocumentLargerThanTheFreeSpaceHoldsBackNoOtherDocument)

@@ -4,10 +4,6 @@
 // names the file that keeps changing.
 
 #include "EndToEndFixture.h"
-#include "qcl/qcl_scope.h"
-
-#include <atomic>
-#include <thread>
 
 namespace enginetest
 {
@@ -20,22 +16,7 @@ TEST_F(EndToEndTest, AFileWrittenEverySecondHoldsNothingBack)
     const auto share = server.createShare(kEmail, "Team");
     server.putContent(server.createAsset(share.shareId, share.rootId, false, "from-server.txt"), "down");
     writeFile(one / "Busy/steady.txt", "steady");
-    std::atomic<bool> writing{true};
-    std::thread writer(
-        [&]
-        {
-            for (int line = 0; writing; ++line)
-            {
-                std::ofstream(one / "Busy/busy.log", std::ios::app) << "line " << line << "\n";
-                std::this_thread::sleep_for(1s);
-            }
-        });
-    const auto stopWriting = qcl::scope::makeGuard(
-        [&]
-        {
-            writing = false;
-            writer.join();
-        });
+    const BusyWriter writer(one / "Busy/busy.log", 1s);
     one.settings.quietTime = 2s;
     start(one);
 

@@ -1,8 +1,11 @@
-// What the server says is taken as far as it can be used, and never ends the engine: an item whose name cannot
-// be used here is left out and reported once, an answer that cannot be read is waited out, and a deletion the
-// engine never heard of (while its Device was unknown to the server) is still applied.
+// What the server says is taken as far as it can be used, and never ends the engine: an item whose name
+// cannot be used here is left out and reported once (past a few in one listing, in one summary), an answer
+// that cannot be read is waited out, and a deletion the engine never heard of (while its Device was unknown
+// to the server) is still applied.
 
 #include "EndToEndFixture.h"
+
+#include <cstdio>
 
 namespace enginetest
 {
@@ -57,6 +60,32 @@ TEST_F(EndToEndTest, ServerNamesThatCannotBeUsedHereAreLeftOutAndEverythingElseI
     server.putContent(doc, "second");
     ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second"); }));
     EXPECT_EQ(one.engine->reports.count("onServerUnavailable"), 1u);
+}
+
+TEST_F(EndToEndTest, TwentyThousandItemsThatCannotBeUsedHereAreToldAFewByNameAndTheRestInOneSummary)
+{
+    const auto team = server.createShare(kEmail, "Team");
+    const std::string doc = server.createAsset(team.shareId, team.rootId, false, "doc", "txt");
+    server.putContent(doc, "content");
+    // A hostile server's listing: as many documents with names that cannot be used here, each another one.
+    std::string children =
+        R"([{"uuid":")" + doc + R"(","type":"DOCUMENT","name":"doc","extension":"txt","contentVersion":1})";
+    for (int i = 0; i < 20000; ++i)
+    {
+        char id[40];
+        std::snprintf(id, sizeof id, "0000-0000-0000-0000-0000-0000-%04x-%04x", i >> 16, i & 0xFFFF);
+        children += R"(,{"uuid":")" + std::string(id) + R"(","type":"DOCUMENT","name":"Odd )" +
+                    std::to_string(i) + R"(\ud800","contentVersion":1})";
+    }
+    answerAlways(server, "/rest/shares/" + team.shareId + "/assets/children", children + "]");
+    start(one);
+    ASSERT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "content"); }));
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") > 2; }));
+    const auto reported = one.engine->reports.details("onDocumentDownloadFailed");
+    ASSERT_EQ(reported.size(), 6u);
+    EXPECT_EQ(reported.front(), L"Odd 0\xFFFD\xFFFD\xFFFD");
+    EXPECT_EQ(reported.back(), L"19995 more items");
+    EXPECT_EQ(listing(one / "Team"), std::vector<std::string>{"doc.txt"});
 }
 
 TEST_F(EndToEndTest, DeletionsMadeWhileTheDeviceWasUnknownToTheServerAreApplied)

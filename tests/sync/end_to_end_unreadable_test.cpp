@@ -1,7 +1,8 @@
 // A folder that the engine cannot read (a root-owned or chmod 000 folder) holds back nothing else: the rest
 // of its Share and the other Shares still go up, server messages still come down (also after a restart), and
 // nothing under it is deleted on the server. A folder or a document that cannot be read is reported once, and
-// goes up once its mode lets the engine read it. Root ignores file modes, so the engine runs as an ordinary user
+// goes up once its mode lets the engine read it; a server version that a folder which cannot be written keeps
+// out is reported with that cause. Root ignores file modes, so the engine runs as an ordinary user
 // (uid 65534) in a child process: this program started again with WAYFOLD_ORDINARY_CHILD set.
 
 #include "EndToEndFixture.h"
@@ -38,7 +39,8 @@ constexpr uid_t kOrdinaryUser = 65534;
                          {
                              {
                                  std::ofstream reports(state + "/reports.new");
-                                 for (const char* kind : {"onItemUnreadable", "threadError"})
+                                 for (const char* kind :
+                                      {"onItemUnreadable", "updateBlockedBecause", "threadError"})
                                      for (const std::wstring& name : engine.reports.details(kind))
                                          reports << kind << '\t' << qcl::string::utf16ToUtf8(name) << '\n';
                              }
@@ -256,6 +258,26 @@ TEST_F(OrdinaryUserTest, ADocumentTheEngineCannotReadIsReportedOnceAndSentOnceIt
         ASSERT_EQ(::chmod((one / name).c_str(), 0644), 0);
     EXPECT_TRUE(waitUntil([&] { return serverContent(L"Team", L"new.txt") == "new"; }));
     EXPECT_TRUE(waitUntil([&] { return serverContent(L"Team", L"doc.txt") == "edited"; }));
+    EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
+}
+
+TEST_F(OrdinaryUserTest, AnUpdateBlockedByAFolderThatCannotBeWrittenNamesThatCause)
+{
+    const auto share = server.createShare(kEmail, "Team");
+    const std::string doc = server.createAsset(share.shareId, share.rootId, false, "doc.txt");
+    server.putContent(doc, "first");
+    startChild();
+    ASSERT_TRUE(waitUntil([&] { return requestCount("GET", ".*/messages") > 0; }));
+    ASSERT_TRUE(hasContent(one / "Team/doc.txt", "first"));
+
+    ASSERT_EQ(::chmod((one / "Team").c_str(), 0555), 0);
+    server.putContent(doc, "second");
+    ASSERT_TRUE(waitUntil([&] { return !reported("updateBlockedBecause").empty(); }));
+    EXPECT_EQ(reported("updateBlockedBecause").front(), "Access is denied.");
+    EXPECT_TRUE(hasContent(one / "Team/doc.txt", "first"));
+
+    ASSERT_EQ(::chmod((one / "Team").c_str(), 0755), 0);
+    EXPECT_TRUE(waitUntil([&] { return hasContent(one / "Team/doc.txt", "second"); }));
     EXPECT_EQ(reported("threadError"), std::vector<std::string>{});
 }
 } // namespace

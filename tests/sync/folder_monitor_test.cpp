@@ -3,6 +3,7 @@
 #include "qcl/String.h"
 #include "sync/FolderMonitor.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace
 {
 using namespace std::chrono_literals;
+using test::waitUntil;
 
 // Records the byte counts of the callbacks; the first call can be held back to let the kernel queue overflow.
 class CallbackLog
@@ -34,6 +37,12 @@ public:
         std::lock_guard lock(mMutex);
         mReleased = true;
         mChanged.notify_all();
+    }
+
+    std::size_t count()
+    {
+        std::lock_guard lock(mMutex);
+        return mBytes.size();
     }
 
     template <class Predicate>
@@ -87,6 +96,39 @@ TEST_F(FolderMonitorTest, LostRecordsStillCallBackWithZeroBytes)
     EXPECT_TRUE(log.waitUntil([](const auto& bytes) {
         return std::find(bytes.begin() + 1, bytes.end(), 0ul) != bytes.end();
     }));
+}
+
+TEST_F(FolderMonitorTest, AReadThroughIsToldOnlyOnceTheChangesMadeBeforeItWerePassedOn)
+{
+    std::mutex mutex;
+    std::vector<unsigned long> readThrough; // the number of callbacks made when each request was told done
+    monitor.setReadThroughCallback(
+        [&](std::uint64_t)
+        {
+            std::lock_guard lock(mutex);
+            readThrough.push_back(static_cast<unsigned long>(log.count()));
+        });
+    log.holdFirstCall();
+    monitor.start();
+    folder.writeFile("root/first");
+    ASSERT_TRUE(log.waitUntil([](const auto& bytes) { return bytes.size() == 1; }));
+    // Queued while the monitor is busy with the first records, and asked for before they are read.
+    folder.writeFile("root/sub/second");
+    monitor.requestReadThrough();
+    std::this_thread::sleep_for(50ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(readThrough.empty());
+    }
+    log.release();
+    ASSERT_TRUE(waitUntil(
+        [&]
+        {
+            std::lock_guard lock(mutex);
+            return !readThrough.empty();
+        }));
+    std::lock_guard lock(mutex);
+    EXPECT_GE(readThrough.front(), 2u);
 }
 
 TEST_F(FolderMonitorTest, StopsWithoutChangesAndStartsAgain)

@@ -5,39 +5,35 @@
 #include "sync/CommandProcessorFiles.h"
 #include "sync/LocalFolder.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/sync/RefusedLeases.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
-// While set, leases are refused as a file system without them refuses them.
-std::atomic<bool> gNoLeases{false};
+// Runs right before an exchange of two names.
+std::function<void()> gBeforeExchange;
 } // namespace
 
-extern "C" int fcntl(int fd, int command, ...)
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                         unsigned flags) noexcept
 {
-    va_list arguments;
-    va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    if (gNoLeases && command == F_SETLEASE)
-    {
-        errno = EINVAL;
-        return -1;
-    }
-    using Function = int (*)(int, int, ...);
-    static const auto next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, "fcntl"));
-    return next(fd, command, argument);
+    if (gBeforeExchange && (flags & RENAME_EXCHANGE))
+        std::exchange(gBeforeExchange, {})();
+    using Function = int (*)(int, const char*, int, const char*, unsigned);
+    static const auto next = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, "renameat2"));
+    return next(fromFolder, from, toFolder, to, flags);
 }
 
 namespace
@@ -257,11 +253,72 @@ TEST_F(LocalFolderTest, AFileOpenElsewhereIsNotReplacedAndOnlyAProvenFileUnderAL
     report->setLocalId(current->localId());
     report->setContent(current->size(), current->lastModificationTime(),
                        dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime, 2);
-    gNoLeases = true;
+    refusedleases::refusal = EINVAL;
     auto withoutLease = serverDownload();
     const bool replaced = local.replace(withoutLease, *report);
-    gNoLeases = false;
+    refusedleases::refusal = 0;
     EXPECT_TRUE(replaced);
+    EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
+}
+
+TEST_F(LocalFolderTest, WhereEveryWriteLeaseIsRefusedFilesAreStillReplacedAndTheFormerOnesTrashed)
+{
+    // As recorded, change time included: only the refusal keeps it from being removed.
+    report->setChangeTime(
+        dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime);
+    refusedleases::refusal = EAGAIN;
+    auto download = serverDownload();
+    bool replaced = false;
+    EXPECT_NO_THROW(replaced = local.replace(download, *report));
+    refusedleases::refusal = 0;
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
+    EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
+}
+
+TEST_F(LocalFolderTest, AProgramThatOpensTheFileBetweenLeaseAndSwapWritesToAFileKeptInTheTrash)
+{
+    report->setChangeTime(
+        dwl::commandprocessor::readFileFacts(wide(folder / "root/share/docs/report.txt")).changeTime);
+    const std::string path = folder / "root/share/docs/report.txt";
+    std::thread writer;
+    // The open waits for the engine's lease, and goes on once it is let go.
+    gBeforeExchange = [&]
+    {
+        writer = std::thread([path] { std::ofstream(path, std::ios::app) << " and a late edit"; });
+        const auto breaking = []
+        {
+            std::ifstream locks("/proc/locks");
+            return std::string(std::istreambuf_iterator<char>(locks), {}).find("BREAKING") !=
+                   std::string::npos;
+        };
+        for (int wait = 0; wait < 500 && !breaking(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    auto download = serverDownload();
+    EXPECT_TRUE(local.replace(download, *report));
+    writer.join();
+    EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
+    ASSERT_EQ(trashed(), std::vector<std::string>{"report.txt"});
+    EXPECT_EQ(contentOf("data/Trash/files/report.txt"), "v1 and a late edit");
+}
+
+TEST_F(LocalFolderTest, AFormerFileThatTheTrashCannotTakeStaysAndTheDownloadWaits)
+{
+    // Not provably the recorded version (no change time recorded): it would go to the trash, which is a file.
+    folder.makeDirectory("data");
+    folder.writeFile("data/Trash", "not a folder");
+    {
+        auto download = serverDownload();
+        EXPECT_THROW(local.replace(download, *report), qcl::SystemError);
+        EXPECT_EQ(contentOf("root/share/docs/report.txt"), "v1");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
+    std::filesystem::remove(folder / "data/Trash");
+    auto download = serverDownload();
+    EXPECT_TRUE(local.replace(download, *report));
+    EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
     EXPECT_EQ(trashed(), std::vector<std::string>{"report.txt"});
 }
 
