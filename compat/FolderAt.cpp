@@ -68,6 +68,7 @@ void describe(const struct statx& status, std::uint32_t reuseTag, DWORD stored, 
     item.identity.inode = status.stx_ino;
     item.links = status.stx_nlink;
     item.isOwn = status.stx_uid == ::geteuid();
+    item.permissions = status.stx_mode & 07777;
 }
 } // namespace
 
@@ -259,6 +260,14 @@ int setHidden(HANDLE file, bool hidden)
     if (error == 0)
         error = writeStoredAttributesOf(object->fd, status, hidden ? FILE_ATTRIBUTE_HIDDEN : 0);
     return error == 0 ? result(0) : failed(error);
+}
+
+int takePermissions(HANDLE file, std::uint32_t permissions)
+{
+    const auto object = findHandle<FileObject>(file);
+    if (!object)
+        return EBADF;
+    return result(::fchmod(object->fd, static_cast<mode_t>(permissions) & 0755));
 }
 
 int hideAt(int folder, const std::string& folderPath, const std::string& name)

@@ -52,6 +52,7 @@ struct ItemStatus
     Identity identity;
     std::uint32_t links = 0; // names of the item
     bool isOwn = false;      // belongs to the user the program runs as
+    std::uint32_t permissions = 0; // the mode's permission bits
 };
 
 // Opens the folder at an absolute path; the path is the user's choice, so links in it are followed.
@@ -83,6 +84,9 @@ int createFileAt(int folder, const std::string& name, const std::string& path, b
 int openFileAt(int folder, const std::string& name, const std::string& path, DWORD shareMode, HANDLE& file);
 // Sets or clears the stored hidden attribute of an open file handle made by createFileAt.
 int setHidden(HANDLE file, bool hidden);
+// Gives an open file handle made by createFileAt the permission bits that a file it replaces had, as far as a file
+// the program makes may have them: never writable by the group or others, never set-id.
+int takePermissions(HANDLE file, std::uint32_t permissions);
 // Sets the stored hidden attribute of the entry `name` of `folder` (`folderPath`, ending with "/", its path), and
 // so of every other name of the same file.
 int hideAt(int folder, const std::string& folderPath, const std::string& name);

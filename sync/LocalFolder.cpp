@@ -546,6 +546,10 @@ bool LocalFolder::replace(Download& download, const Tree::File& existing)
     constexpr DWORD notRecorded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
     if (!hasRecordedContent(before, existing) || (before.attributes & notRecorded) != 0)
         return false;
+    // The new version is for whom the former one was: a private document stays private, a program stays one.
+    if (compat::at::takePermissions(download.handle(), before.permissions) != 0)
+        QCL_LOG_WARN(L"Cannot give the new version of '" << escapedPath(path) << L"' the permissions of the former: "
+                                                         << qcl::SystemError(L"", GetLastError()).systemText());
     if (compat::at::exchangeAt(fd, download.mName, target) != 0)
         throw qcl::SystemError(qcl::format(L"Cannot move file '%1%' to '%2%'",
                                            wide(folder->path + download.mName), wide(path)),

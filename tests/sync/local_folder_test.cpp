@@ -212,14 +212,18 @@ TEST_F(LocalFolderTest, ReplaceKeepsAFileSavedWhileTheDownloadRan)
     }
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "saved by rename");
 
-    // Unchanged since the record: the download takes its place, and nothing else is left beside it.
+    // Unchanged since the record: the download takes its place, and nothing else is left beside it. It keeps
+    // the former file's permissions, never that others may write to it.
     const auto current = recordOf("root/share/docs/report.txt", L"report.txt");
     report->setLocalId(current->localId());
     report->setSize(current->size());
     report->setLastModificationTime(current->lastModificationTime());
+    std::filesystem::permissions(folder / "root/share/docs/report.txt", std::filesystem::perms(0620));
     auto download = serverDownload();
     EXPECT_TRUE(local.replace(download, *report));
     EXPECT_EQ(contentOf("root/share/docs/report.txt"), "server");
+    EXPECT_EQ(std::filesystem::status(folder / "root/share/docs/report.txt").permissions(),
+              std::filesystem::perms(0600));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "root/share/docs"), {}), 1);
 }
 
