@@ -19,6 +19,13 @@ std::string systemPath(const std::wstring& path)
         bytes += '/';
     return bytes;
 }
+
+// Opens the folder that the path names now and reads its status; false, with the thread's last error, when it
+// cannot.
+bool openWithStatus(const std::string& path, compat::at::Descriptor& folder, compat::at::ItemStatus& status)
+{
+    return compat::at::openFolder(path, folder) == 0 && compat::at::statusOf(folder.get(), path, status) == 0;
+}
 } // namespace
 
 PinnedFolder PinnedFolder::of(const std::wstring& path)
@@ -28,8 +35,7 @@ PinnedFolder PinnedFolder::of(const std::wstring& path)
     pinned.mSystemPath = systemPath(path);
     compat::at::Descriptor folder;
     compat::at::ItemStatus status;
-    if (compat::at::openFolder(pinned.mSystemPath, folder) != 0 ||
-        compat::at::statusOf(folder.get(), pinned.mSystemPath, status) != 0)
+    if (!openWithStatus(pinned.mSystemPath, folder, status))
         throw qcl::SystemError(qcl::format(L"Cannot open directory '%1%'", path), GetLastError());
     pinned.mIdentity = status.identity;
     pinned.mLocalId = status.fileIndex;
@@ -42,8 +48,7 @@ compat::at::Descriptor PinnedFolder::open() const
         throw Lost(L"No Wayfold folder was opened");
     compat::at::Descriptor folder;
     compat::at::ItemStatus status;
-    if (compat::at::openFolder(mSystemPath, folder) != 0 ||
-        compat::at::statusOf(folder.get(), mSystemPath, status) != 0)
+    if (!openWithStatus(mSystemPath, folder, status))
     {
         const qcl::SystemError error(L"", GetLastError());
         throw Lost(qcl::format(L"The Wayfold folder '%1%' is gone: %2%", mPath, error.systemText()));
